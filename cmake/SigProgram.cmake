@@ -1,0 +1,18 @@
+# sigtools_program(NAME): the folder's main.cpp becomes the program NAME; every other
+# .cpp of the folder goes into the static library NAME-core, which the tests link too.
+function(sigtools_program name)
+  file(GLOB core_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER core_sources EXCLUDE REGEX "/main\\.cpp$")
+  if(core_sources)
+    add_library(${name}-core STATIC ${core_sources})
+    target_include_directories(${name}-core PUBLIC ${CMAKE_SOURCE_DIR}/src)
+    target_link_libraries(${name}-core PUBLIC sigcore)
+  endif()
+  add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/main.cpp)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src)
+  if(core_sources)
+    target_link_libraries(${name} PRIVATE ${name}-core)
+  else()
+    target_link_libraries(${name} PRIVATE sigcore)
+  endif()
+endfunction()

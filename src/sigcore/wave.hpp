@@ -76,8 +76,15 @@ void waveClose(WaveReader& reader);
 struct WaveWriter {
     FileHandle file;
     WaveHeader header;
-    std::vector<unsigned char> buffer;
+    std::vector<unsigned char> buffer;  // bytes not yet handed to the stream
     bool failed = false;  // a write or flush has failed since waveCreate
+
+    WaveWriter() = default;
+    WaveWriter(WaveWriter&&) = default;
+    WaveWriter& operator=(WaveWriter&&) = default;
+    // Flushes the pending bytes of a writer that was never closed with
+    // waveCloseWrite (whose result then goes unchecked).
+    ~WaveWriter();
 };
 
 // Creates (or truncates) the file in binary mode and writes the whole header

@@ -1,0 +1,317 @@
+#include "sigcore/wave.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace sigcore {
+
+namespace {
+
+// Both halves move data in blocks of this size: one system call per block.
+constexpr std::size_t kBlockSize = 64 * 1024;
+
+constexpr Tag kRiff{'R', 'I', 'F', 'F'};
+constexpr Tag kWave{'W', 'A', 'V', 'E'};
+constexpr Tag kFmt{'f', 'm', 't', ' '};
+constexpr Tag kFact{'f', 'a', 'c', 't'};
+constexpr Tag kData{'d', 'a', 't', 'a'};
+
+// ---- reading -------------------------------------------------------------
+
+// Refills the block buffer. False (and endOfFile set) when the stream has no
+// more bytes; a read error counts as the end of the file.
+bool refill(WaveReader& reader) {
+    if (reader.endOfFile || !reader.file) {
+        reader.endOfFile = true;
+        return false;
+    }
+    if (reader.buffer.size() != kBlockSize) reader.buffer.resize(kBlockSize);
+    reader.bufferPos = 0;
+    reader.bufferLen = std::fread(reader.buffer.data(), 1, reader.buffer.size(), reader.file.get());
+    if (reader.bufferLen == 0) {
+        reader.endOfFile = true;
+        return false;
+    }
+    return true;
+}
+
+// One byte, or -1 once the end of the file is met.
+int readByte(WaveReader& reader) {
+    if (reader.bufferPos >= reader.bufferLen && !refill(reader)) return -1;
+    return reader.buffer[reader.bufferPos++];
+}
+
+void readTag(WaveReader& reader, Tag& tag) {
+    for (char& c : tag) {
+        const int b = readByte(reader);
+        c = static_cast<char>(b < 0 ? 0 : b);
+    }
+}
+
+bool tagDiffers(const Tag& buffer, const Tag& tag) { return std::memcmp(buffer.data(), tag.data(), 4) != 0; }
+
+// Little-endian 16 bits; 0 if any byte meets the end of the file.
+std::uint16_t readWord(WaveReader& reader) {
+    const int b0 = readByte(reader);
+    const int b1 = readByte(reader);
+    if (b0 < 0 || b1 < 0) return 0;
+    return static_cast<std::uint16_t>(static_cast<unsigned>(b0) | (static_cast<unsigned>(b1) << 8));
+}
+
+// Little-endian 32 bits; 0 if any byte meets the end of the file.
+std::int32_t readDword(WaveReader& reader) {
+    std::uint32_t value = 0;
+    bool short_read = false;
+    for (int i = 0; i < 4; ++i) {
+        const int b = readByte(reader);
+        if (b < 0) {
+            short_read = true;
+            continue;
+        }
+        value |= static_cast<std::uint32_t>(b) << (8 * i);
+    }
+    return short_read ? 0 : static_cast<std::int32_t>(value);
+}
+
+// Skips `count` bytes without reading them into memory where the stream can
+// seek; a skip beyond the end of the file shows up as the end of the file on
+// the next read.
+void skipBytes(WaveReader& reader, std::int64_t count) {
+    if (count <= 0 || reader.endOfFile) return;
+    const auto inBuffer = static_cast<std::int64_t>(reader.bufferLen - reader.bufferPos);
+    if (count <= inBuffer) {
+        reader.bufferPos += static_cast<std::size_t>(count);
+        return;
+    }
+    count -= inBuffer;
+    reader.bufferPos = reader.bufferLen;
+    if (std::fseek(reader.file.get(), static_cast<long>(count), SEEK_CUR) == 0) return;
+    // Not seekable (a pipe, say): read the bytes and drop them.
+    while (count > 0) {
+        if (!refill(reader)) return;
+        const auto take = std::min(count, static_cast<std::int64_t>(reader.bufferLen));
+        reader.bufferPos = static_cast<std::size_t>(take);
+        count -= take;
+    }
+}
+
+// ---- writing -------------------------------------------------------------
+
+void flushBuffer(WaveWriter& writer) {
+    if (writer.buffer.empty()) return;
+    if (!writer.file ||
+        std::fwrite(writer.buffer.data(), 1, writer.buffer.size(), writer.file.get()) != writer.buffer.size()) {
+        writer.failed = true;
+    }
+    writer.buffer.clear();
+}
+
+void writeByte(WaveWriter& writer, unsigned char b) {
+    if (writer.buffer.size() >= kBlockSize) flushBuffer(writer);
+    writer.buffer.push_back(b);
+}
+
+void writeTag(WaveWriter& writer, const Tag& tag) {
+    for (const char c : tag) writeByte(writer, static_cast<unsigned char>(c));
+}
+
+void writeWord(WaveWriter& writer, std::uint16_t value) {
+    writeByte(writer, static_cast<unsigned char>(value & 0xFFu));
+    writeByte(writer, static_cast<unsigned char>(value >> 8));
+}
+
+void writeDword(WaveWriter& writer, std::int32_t value) {
+    const auto u = static_cast<std::uint32_t>(value);
+    for (int i = 0; i < 4; ++i) writeByte(writer, static_cast<unsigned char>((u >> (8 * i)) & 0xFFu));
+}
+
+}  // namespace
+
+WaveInfo waveOpen(WaveReader& reader, const std::string& path) {
+    waveClose(reader);
+    reader.header = WaveHeader{};
+    reader.bufferPos = 0;
+    reader.bufferLen = 0;
+    reader.endOfFile = false;
+    reader.samplesRead = 0;
+    reader.file.reset(std::fopen(path.c_str(), "rb"));
+    if (!reader.file) return WaveInfo{};
+    // The reader does its own block buffering; stdio's buffer would only copy twice.
+    std::setvbuf(reader.file.get(), nullptr, _IONBF, 0);
+    reader.buffer.resize(kBlockSize);
+    const WaveInfo info = waveReadHeader(reader);
+    if (info.numberSamples == 0) waveClose(reader);
+    return info;
+}
+
+WaveInfo waveReadHeader(WaveReader& reader) {
+    WaveHeader& h = reader.header;
+    Tag tag{};
+
+    readTag(reader, tag);
+    if (tagDiffers(tag, h.keyword1)) return WaveInfo{};
+    h.filesizeMinus8 = readDword(reader);
+    readTag(reader, tag);
+    if (tagDiffers(tag, h.keyword2)) return WaveInfo{};
+    readTag(reader, tag);
+    if (tagDiffers(tag, h.keyword3)) return WaveInfo{};
+    const std::int32_t formatBlockSize = readDword(reader);
+    h.wave_format = readWord(reader);
+    if (h.wave_format != 1) return WaveInfo{};
+    h.number_of_channels = readWord(reader);
+    h.sampling_frequency = readDword(reader);
+    h.rate = readDword(reader);
+    h.blocksize = readWord(reader);
+    h.num_bits_sample = readWord(reader);
+    if (formatBlockSize > 16) skipBytes(reader, std::int64_t{formatBlockSize} - 16);
+
+    // Only fact chunks may stand between the format block and the data. Every
+    // pass consumes at least eight bytes, so the walk ends at the end of the file.
+    readTag(reader, tag);
+    while (tagDiffers(tag, h.keyword4)) {
+        if (reader.endOfFile || tagDiffers(tag, kFact)) return WaveInfo{};
+        const std::int32_t factSize = readDword(reader);
+        skipBytes(reader, factSize);
+        readTag(reader, tag);
+    }
+    h.binarydatasize = readDword(reader);
+    // A header cut short anywhere, or with no bytes per frame, describes no file.
+    if (reader.endOfFile || h.blocksize == 0) return WaveInfo{};
+
+    // Unsigned quotient; a data size beyond what the signed count can hold (the
+    // 0xFFFFFFFF of a recorder that never went back to fix its header) is
+    // clamped: readers stop at the real end of the data anyway.
+    const std::uint32_t frames = static_cast<std::uint32_t>(h.binarydatasize) / h.blocksize;
+    constexpr auto kMaxCount = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
+    WaveInfo info;
+    info.sampling_frequency = h.sampling_frequency;
+    info.num_bits_sample = h.num_bits_sample;
+    info.numberSamples = static_cast<std::int32_t>(std::min(frames, kMaxCount));
+    info.number_of_channels = h.number_of_channels;
+    return info;
+}
+
+std::int16_t waveReadSample(WaveReader& reader) {
+    if (reader.header.num_bits_sample == 8) {
+        const int b = readByte(reader);
+        if (b < 0) return 0;
+        ++reader.samplesRead;
+        return static_cast<std::int16_t>((b - 128) * 256);
+    }
+    const int lo = readByte(reader);
+    const int hi = readByte(reader);
+    if (lo < 0 || hi < 0) return 0;
+    ++reader.samplesRead;
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(lo | (hi << 8)));
+}
+
+void waveReadSamples(WaveReader& reader, std::span<std::int16_t> out) {
+    const bool eightBit = reader.header.num_bits_sample == 8;
+    const std::size_t width = eightBit ? 1 : 2;
+    std::size_t done = 0;
+    while (done < out.size()) {
+        // Whole samples straight from the buffer, the common case.
+        const std::size_t avail = (reader.bufferLen - reader.bufferPos) / width;
+        const std::size_t n = std::min(avail, out.size() - done);
+        const unsigned char* p = reader.buffer.data() + reader.bufferPos;
+        if (eightBit) {
+            for (std::size_t i = 0; i < n; ++i) out[done + i] = static_cast<std::int16_t>((p[i] - 128) * 256);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) {
+                out[done + i] = static_cast<std::int16_t>(
+                    static_cast<std::uint16_t>(p[2 * i] | (p[2 * i + 1] << 8)));
+            }
+        }
+        reader.bufferPos += n * width;
+        reader.samplesRead += static_cast<std::int64_t>(n);
+        done += n;
+        if (done == out.size()) break;
+        // A sample that straddles two blocks, a refill, or the end of the file.
+        if (reader.endOfFile) {
+            std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), std::int16_t{0});
+            break;
+        }
+        out[done++] = waveReadSample(reader);
+    }
+}
+
+int waveAtEnd(const WaveReader& reader) { return reader.endOfFile ? -1 : 0; }
+
+void waveClose(WaveReader& reader) {
+    reader.file.reset();
+    reader.bufferPos = 0;
+    reader.bufferLen = 0;
+}
+
+int waveCreate(WaveWriter& writer, const std::string& path, const WaveInfo& info) {
+    if (writer.file) waveCloseWrite(writer);
+    writer.header = WaveHeader{};
+    writer.header.wave_format = 1;
+    writer.buffer.clear();
+    writer.failed = false;
+    writer.file.reset(std::fopen(path.c_str(), "wb"));
+    if (!writer.file) return 0;
+    // Blocks of kBlockSize go out in one write each; stdio adds no second buffer.
+    std::setvbuf(writer.file.get(), nullptr, _IONBF, 0);
+    writer.buffer.reserve(kBlockSize);
+    waveWriteHeader(writer, info);
+    return 1;
+}
+
+void waveWriteHeader(WaveWriter& writer, const WaveInfo& info) {
+    WaveHeader& h = writer.header;
+    h.sampling_frequency = info.sampling_frequency;
+    h.num_bits_sample = info.num_bits_sample;
+    h.number_of_channels = info.number_of_channels;
+    h.blocksize = static_cast<std::uint16_t>((info.num_bits_sample / 8) * info.number_of_channels);
+    // 32-bit two's-complement arithmetic as the fields hold it (no signed overflow).
+    const auto dataSize = static_cast<std::uint32_t>(info.numberSamples) * h.blocksize;
+    h.binarydatasize = static_cast<std::int32_t>(dataSize);
+    h.filesizeMinus8 = static_cast<std::int32_t>(dataSize + 36u);
+    h.rate = static_cast<std::int32_t>(h.blocksize * static_cast<std::uint32_t>(info.sampling_frequency));
+    h.info_block_size = 16;
+    h.wave_format = 1;
+
+    writeTag(writer, h.keyword1);
+    writeDword(writer, h.filesizeMinus8);
+    writeTag(writer, h.keyword2);
+    writeTag(writer, h.keyword3);
+    writeDword(writer, h.info_block_size);
+    writeWord(writer, h.wave_format);
+    writeWord(writer, h.number_of_channels);
+    writeDword(writer, h.sampling_frequency);
+    writeDword(writer, h.rate);
+    writeWord(writer, h.blocksize);
+    writeWord(writer, h.num_bits_sample);
+    writeTag(writer, h.keyword4);
+    writeDword(writer, h.binarydatasize);
+}
+
+void waveWriteSample(WaveWriter& writer, std::int16_t value) {
+    if (writer.header.num_bits_sample == 8) {
+        writeByte(writer, static_cast<unsigned char>(((value >> 8) & 0xFF) ^ 0x80));
+    } else {
+        writeWord(writer, static_cast<std::uint16_t>(value));
+    }
+}
+
+void waveWriteSamples(WaveWriter& writer, std::span<const std::int16_t> samples) {
+    for (const std::int16_t v : samples) waveWriteSample(writer, v);
+}
+
+int waveCloseWrite(WaveWriter& writer) {
+    if (!writer.file) return -1;
+    flushBuffer(writer);
+    const int closed = std::fclose(writer.file.release());
+    const bool ok = closed == 0 && !writer.failed;
+    writer.failed = false;
+    return ok ? 0 : -1;
+}
+
+WaveWriter::~WaveWriter() {
+    // A writer left open at the end of its scope still delivers its bytes.
+    if (file) flushBuffer(*this);
+}
+
+}  // namespace sigcore

@@ -183,6 +183,8 @@ WaveInfo waveReadHeader(WaveReader& reader) {
     // 0xFFFFFFFF of a recorder that never went back to fix its header) is
     // clamped: readers stop at the real end of the data anyway.
     const std::uint32_t frames = static_cast<std::uint32_t>(h.binarydatasize) / h.blocksize;
+    // Not one whole frame: no usable file, reported like every other failure.
+    if (frames == 0) return WaveInfo{};
     constexpr auto kMaxCount = static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max());
     WaveInfo info;
     info.sampling_frequency = h.sampling_frequency;

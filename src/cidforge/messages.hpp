@@ -1,0 +1,79 @@
+// The caller-ID message bytes of both line formats: the NTT frame (parity,
+// DLE doubling, CRC) and the US single data message (checksum), and the
+// conversion of the caller name to JIS code.
+#pragma once
+
+#include "cidforge/datafile.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace cidforge {
+
+// Longest DirectoryNumber, IDName or DateTime the builders take.
+inline constexpr std::size_t kMaxFieldBytes = 63;
+// Largest NTT message content length: beyond it the length byte's parity bit
+// would overwrite a value bit.
+inline constexpr int kMaxNttContentLength = 127;
+// DLE SOH, header, DLE STX, type, M, M parameter bytes, DLE ETX and two CRC
+// bytes: M + 11 bytes (one more when M itself is doubled), 138 at M = 127.
+inline constexpr std::size_t kNttFrameCapacity = kMaxNttContentLength + 11;
+// Type, length, date-time and number, checksum.
+inline constexpr std::size_t kSdmfCapacity = 2 + 2 * kMaxFieldBytes + 1;
+
+inline constexpr std::uint8_t kDle = 0x10;
+inline constexpr std::uint8_t kSoh = 0x01;
+inline constexpr std::uint8_t kStx = 0x02;
+inline constexpr std::uint8_t kEtx = 0x03;
+
+struct NttFrame {
+    std::array<std::uint8_t, kNttFrameCapacity> bytes{};
+    std::size_t length = 0;
+    std::span<const std::uint8_t> view() const { return std::span(bytes).first(length); }
+};
+
+struct SdmfMessage {
+    std::array<std::uint8_t, kSdmfCapacity> bytes{};
+    std::size_t length = 0;
+    std::span<const std::uint8_t> view() const { return std::span(bytes).first(length); }
+};
+
+using CharPair = std::array<std::uint8_t, 2>;
+
+// One two-byte Shift-JIS character to JIS X 0208, in place; pairs whose first
+// byte is not a lead byte stay as they are.
+void sjisPairToJis(CharPair& pair);
+// One two-byte EUC-JP character to JIS X 0208: bit 7 of both bytes cleared.
+void eucPairToJis(CharPair& pair);
+// Converts the name in place, pair by pair from its start; the length stays.
+// A final odd byte is masked to 7 bits for EUC-JP and kept for Shift-JIS.
+void nameToJis(std::string& name, bool sjis);
+
+// If buffer[index] is DLE, places a second DLE behind it and returns 1; else 0.
+// Nothing is placed beyond the buffer's end.
+int stuffDle(std::span<std::uint8_t> buffer, std::size_t index);
+
+// Sum of the bytes modulo 256.
+std::uint8_t byteSum(std::span<const std::uint8_t> bytes);
+
+// The builders' view of a field: at most kMaxFieldBytes bytes.
+std::string_view fieldBytes(std::string_view value);
+// The converted name as the frame carries it: up to its first NUL byte.
+std::string_view jisNameBytes(std::string_view jisName);
+
+// NTT message content length M for this number and converted name, before any
+// reduction to a byte: the parameter bytes including doubled length DLEs.
+int nttContentLength(std::string_view number, std::string_view jisName);
+
+// Fills the NTT frame from DirectoryNumber and the (already converted) IDName.
+// Returns the frame length, or 0 (frame left empty) when M would exceed 127.
+std::size_t buildNttMessage(const GeneratorSettings& settings, NttFrame& frame);
+
+// Fills the SDMF message from DateTime and DirectoryNumber; returns its length.
+std::size_t buildSdmfMessage(const GeneratorSettings& settings, SdmfMessage& message);
+
+}  // namespace cidforge

@@ -17,21 +17,32 @@ done
 cmake --build --preset default --target "${targets[@]}"
 
 bin="$root/build/default/bin"
-ex="$root/examples"
-out="$root/out"
+ex="examples"
+out="out"
 mkdir -p "$out"
 
 have() { [[ -x "$bin/$1" ]]; }
+# A generator step needs its example data file too.
+data() {
+    [[ -f "$ex/$1" ]] && return 0
+    printf '\n(skipped: examples/%s is missing)\n' "$1"
+    return 1
+}
 step() { printf '\n==== %s\n' "$*"; }
 
-if have cidforge; then
+# Results of an earlier run must not pass for this run's.
+rm -f "$out"/ntt.wav "$out"/usa.wav "$out"/dtmf.wav "$out"/ntt.txt "$out"/usa.txt
+
+if have cidforge && data fskntt.txt; then
     step "cidforge: NTT caller-ID burst -> out/ntt.wav"
     "$bin/cidforge" "$ex/fskntt.txt" "$out/ntt.wav" -NTT -SJIS
+fi
+if have cidforge && data fskusa.txt; then
     step "cidforge: US caller-ID burst -> out/usa.wav"
     "$bin/cidforge" "$ex/fskusa.txt" "$out/usa.wav" -USA
 fi
 
-if have padtoner; then
+if have padtoner && data dtmf.txt; then
     step "padtoner: DTMF sequence -> out/dtmf.wav"
     "$bin/padtoner" "$ex/dtmf.txt" "$out/dtmf.wav"
 fi

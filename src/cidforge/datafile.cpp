@@ -1,0 +1,143 @@
+#include "cidforge/datafile.hpp"
+
+#include "sigcore/wave.hpp"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+namespace cidforge {
+
+namespace {
+
+enum class Field {
+    samplingFrequency,
+    quantizationBitLength,
+    noiseAmplitude,
+    amplitude,
+    leaderDuration,
+    headerDuration,
+    footerDuration,
+    directoryNumber,
+    idName,
+    dateTime,
+};
+
+struct KeyEntry {
+    std::string_view key;
+    Field field;
+};
+
+// Search order matters: "NoiseAmplitude" must be tried before "Amplitude".
+constexpr std::array<KeyEntry, 10> kKeys{{
+    {"SamplingFrequency", Field::samplingFrequency},
+    {"QuantizationBitLength", Field::quantizationBitLength},
+    {"NoiseAmplitude", Field::noiseAmplitude},
+    {"Amplitude", Field::amplitude},
+    {"LeaderDuration", Field::leaderDuration},
+    {"HeaderDuration", Field::headerDuration},
+    {"FooterDuration", Field::footerDuration},
+    {"DirectoryNumber", Field::directoryNumber},
+    {"IDName", Field::idName},
+    {"DateTime", Field::dateTime},
+}};
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+std::int32_t* numericField(Field field, GeneratorSettings& s) {
+    switch (field) {
+    case Field::samplingFrequency: return &s.samplingFrequency;
+    case Field::quantizationBitLength: return &s.quantizationBitLength;
+    case Field::noiseAmplitude: return &s.noiseAmplitude;
+    case Field::amplitude: return &s.amplitude;
+    case Field::leaderDuration: return &s.leaderDuration;
+    case Field::headerDuration: return &s.headerDuration;
+    case Field::footerDuration: return &s.footerDuration;
+    default: return nullptr;
+    }
+}
+
+std::string* stringField(Field field, GeneratorSettings& s) {
+    switch (field) {
+    case Field::directoryNumber: return &s.directoryNumber;
+    case Field::idName: return &s.idName;
+    case Field::dateTime: return &s.dateTime;
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+std::optional<std::int32_t> scanInteger(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && isSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    if (i >= text.size() || !isDigit(text[i])) return std::nullopt;
+    // Accumulate in 64 bits, capped just beyond the 32-bit range.
+    constexpr std::int64_t cap = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+    std::int64_t magnitude = 0;
+    for (; i < text.size() && isDigit(text[i]); ++i) {
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > cap) magnitude = cap;
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(value);  // -cap is exactly the 32-bit minimum
+}
+
+std::string_view scanToken(std::string_view text) {
+    std::size_t begin = 0;
+    while (begin < text.size() && isSpace(text[begin])) ++begin;
+    std::size_t end = begin;
+    while (end < text.size() && !isSpace(text[end])) ++end;
+    return text.substr(begin, end - begin);
+}
+
+std::string unquoteValue(std::string_view token) {
+    if (token.empty() || token.front() != '"') return std::string(token);
+    const std::string_view rest = token.substr(1);
+    const std::size_t close = rest.find('"');
+    return std::string(close == std::string_view::npos ? rest : rest.substr(0, close));
+}
+
+void applyDataLine(std::string_view line, GeneratorSettings& settings) {
+    // The line ends at its first NUL byte, as a C string would.
+    if (const std::size_t nul = line.find('\0'); nul != std::string_view::npos) line = line.substr(0, nul);
+    if (line.empty() || line.front() == '/') return;
+    for (const KeyEntry& entry : kKeys) {
+        if (line.find(entry.key) == std::string_view::npos) continue;
+        // The value is scanned from the key's length counted from the line's
+        // start, wherever the key was found (never beyond the line's end,
+        // since the line holds the key).
+        const std::string_view value = line.substr(entry.key.size());
+        if (std::int32_t* number = numericField(entry.field, settings)) {
+            if (const auto scanned = scanInteger(value)) *number = *scanned;
+        } else if (std::string* text = stringField(entry.field, settings)) {
+            *text = unquoteValue(scanToken(value));
+        }
+        return;
+    }
+}
+
+bool readDataFile(const std::string& path, GeneratorSettings& settings) {
+    sigcore::FileHandle file(std::fopen(path.c_str(), "r"));
+    if (!file) return false;
+    // Each read takes at most kMaxLineChars characters (up to and including a
+    // line end); the rest of a longer line comes with the next read.
+    std::array<char, kMaxLineChars + 1> buffer{};
+    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), file.get()) != nullptr) {
+        applyDataLine(std::string_view(buffer.data(), std::strlen(buffer.data())), settings);
+    }
+    return std::ferror(file.get()) == 0;
+}
+
+}  // namespace cidforge

@@ -1,0 +1,185 @@
+#include "cidforge/modulator.hpp"
+
+#include "cidforge/messages.hpp"
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <system_error>
+
+namespace cidforge {
+
+namespace {
+
+// Truncates toward zero and saturates to the 16-bit sample range.
+std::int16_t toSample(double value) {
+    if (value >= 32767.0) return 32767;
+    if (value <= -32768.0) return -32768;
+    return static_cast<std::int16_t>(value);
+}
+
+void deliver(SampleSink& sink, std::int16_t value) {
+    if (sink.writer != nullptr) sigcore::waveWriteSample(*sink.writer, value);
+    if (sink.samples != nullptr) sink.samples->push_back(value);
+}
+
+bool sinkFailed(const SampleSink& sink) { return sink.writer != nullptr && sink.writer->failed; }
+
+// trunc(rate * durationMs * 0.001), the integer product formed first; never negative.
+std::int64_t sectionLength(std::int64_t rate, std::int32_t durationMs) {
+    if (durationMs <= 0 || rate <= 0) return 0;
+    const std::int64_t product = rate * std::int64_t{durationMs};
+    return static_cast<std::int64_t>(static_cast<double>(product) * 0.001);
+}
+
+}  // namespace
+
+void configureModulator(const GeneratorSettings& settings, ModulatorState& state) {
+    state.baudRate = 1200;
+    state.markFrequency = settings.usaFormat ? 1200 : 1300;
+    state.spaceFrequency = settings.usaFormat ? 2200 : 2100;
+    state.samplingFrequency = static_cast<std::uint32_t>(settings.samplingFrequency);
+    state.amplitude = settings.amplitude;
+    state.noiseAmplitude = settings.noiseAmplitude;
+}
+
+std::int64_t toneBit(ModulatorState& state, SampleSink& sink, std::int32_t frequency, ToneMode mode) {
+    if (mode == ToneMode::reset) {
+        state.bitEndTime = 0.0;
+        state.nextSample = 0;
+        return 0;
+    }
+    const double tStart = state.bitEndTime;
+    const std::int64_t first = state.nextSample;
+    const double phi = state.carrierPhase;
+    const double fs = static_cast<double>(state.samplingFrequency);
+    const double f = static_cast<double>(frequency);
+
+    // Accumulated by addition: the sample counts of the bits depend on it.
+    const double tEnd = 1.0 / static_cast<double>(state.baudRate) + tStart;
+    const auto last = static_cast<std::int64_t>(fs * tEnd);
+
+    if (mode == ToneMode::write) {
+        const double amplitude = static_cast<double>(state.amplitude);
+        const double noiseAmplitude = static_cast<double>(state.noiseAmplitude);
+        for (std::int64_t n = first; n <= last; ++n) {
+            // Measured from the bit's own start: continuous phase, no drift.
+            double theta = static_cast<double>(n) / fs;
+            theta = theta - tStart;
+            theta = theta * f;
+            theta = theta * kTwoPi;
+            theta = theta + phi;
+            const double tone = amplitude * std::sin(theta);
+            const int r = sigcore::noiseRandom(state.noise);
+            const double noise = static_cast<double>(r - 16384) * noiseAmplitude * 0.00006103515625;
+            deliver(sink, toSample((noise + tone) * 327.68));
+        }
+    }
+
+    state.bitEndTime = tEnd;
+    state.nextSample = last + 1;
+    double phase = phi + f * kTwoPi / static_cast<double>(state.baudRate);
+    while (phase > kTwoPi) phase -= kTwoPi;
+    state.carrierPhase = phase;
+    return last - first + 1;
+}
+
+std::int64_t sendByte(ModulatorState& state, SampleSink& sink, std::uint8_t byte, ToneMode mode) {
+    const unsigned word = (static_cast<unsigned>(byte) | 0x1F00u) << 1;
+    std::int64_t samples = 0;
+    for (int bit = 0; bit < 14; ++bit) {
+        const bool mark = ((word >> bit) & 1u) != 0;
+        samples += toneBit(state, sink, mark ? state.markFrequency : state.spaceFrequency, mode);
+    }
+    return samples;
+}
+
+std::int64_t sendMessage(ModulatorState& state, SampleSink& sink, std::span<const std::uint8_t> bytes,
+                         ToneMode mode) {
+    std::int64_t samples = 0;
+    for (const std::uint8_t b : bytes) samples += sendByte(state, sink, b, mode);
+    return samples;
+}
+
+SignalPlan planSignal(const GeneratorSettings& settings, const ModulatorState& state) {
+    SignalPlan plan;
+    plan.leaderSamples = sectionLength(state.samplingFrequency, settings.leaderDuration);
+    plan.headerBits = sectionLength(state.baudRate, settings.headerDuration);
+    plan.footerBits = sectionLength(state.baudRate, settings.footerDuration);
+    return plan;
+}
+
+std::vector<std::uint8_t> buildMessage(const GeneratorSettings& settings) {
+    if (settings.usaFormat) {
+        SdmfMessage message;
+        buildSdmfMessage(settings, message);
+        const auto bytes = message.view();
+        return {bytes.begin(), bytes.end()};
+    }
+    NttFrame frame;
+    buildNttMessage(settings, frame);
+    const auto bytes = frame.view();
+    return {bytes.begin(), bytes.end()};
+}
+
+std::int64_t maxWaveSamples(std::int32_t bitsPerSample) {
+    const std::int64_t blockSize = bitsPerSample / 8 > 0 ? bitsPerSample / 8 : 1;
+    return (std::int64_t{std::numeric_limits<std::int32_t>::max()} - 36) / blockSize;
+}
+
+GenerateResult generateSignal(const GeneratorSettings& settings, ModulatorState& state, const std::string& path) {
+    const SignalPlan plan = planSignal(settings, state);
+    const std::vector<std::uint8_t> message = buildMessage(settings);
+    if (message.empty()) return GenerateResult::messageTooLong;
+
+    // Counting pass; it gives up as soon as the header could no longer hold
+    // the count (the signal is then refused and never written).
+    const std::int64_t limit = maxWaveSamples(settings.quantizationBitLength);
+    SampleSink none;
+    std::int64_t total = 2 * plan.leaderSamples;
+    for (std::int64_t i = 0; i < plan.headerBits && total <= limit; ++i) {
+        total += toneBit(state, none, state.markFrequency, ToneMode::count);
+    }
+    if (total <= limit) total += sendMessage(state, none, message, ToneMode::count);
+    for (std::int64_t i = 0; i < plan.footerBits && total <= limit; ++i) {
+        total += toneBit(state, none, state.markFrequency, ToneMode::count);
+    }
+    if (total > limit) return GenerateResult::signalTooLong;
+
+    sigcore::WaveWriter writer;
+    sigcore::WaveInfo info;
+    info.sampling_frequency = settings.samplingFrequency;
+    info.num_bits_sample = static_cast<std::uint16_t>(settings.quantizationBitLength);
+    info.numberSamples = static_cast<std::int32_t>(total);
+    info.number_of_channels = 1;
+    if (sigcore::waveCreate(writer, path, info) == 0) return GenerateResult::cantCreate;
+
+    // The bit clock restarts; the carrier keeps the phase the count left.
+    SampleSink sink{&writer, nullptr};
+    toneBit(state, sink, 0, ToneMode::reset);
+
+    // Writing pass, abandoned at the first failed write.
+    for (std::int64_t i = 0; i < plan.leaderSamples && !sinkFailed(sink); ++i) deliver(sink, 0);
+    for (std::int64_t i = 0; i < plan.headerBits && !sinkFailed(sink); ++i) {
+        toneBit(state, sink, state.markFrequency, ToneMode::write);
+    }
+    for (std::size_t i = 0; i < message.size() && !sinkFailed(sink); ++i) {
+        sendByte(state, sink, message[i], ToneMode::write);
+    }
+    for (std::int64_t i = 0; i < plan.footerBits && !sinkFailed(sink); ++i) {
+        toneBit(state, sink, state.markFrequency, ToneMode::write);
+    }
+    for (std::int64_t i = 0; i < plan.leaderSamples && !sinkFailed(sink); ++i) deliver(sink, 0);
+
+    if (sigcore::waveCloseWrite(writer) != 0) {
+        // Leave no truncated file behind; devices and links are not touched.
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) {
+            std::filesystem::remove(path, ec);
+        }
+        return GenerateResult::writeFailed;
+    }
+    return GenerateResult::ok;
+}
+
+}  // namespace cidforge

@@ -1,0 +1,54 @@
+// The detectors' voice-band filter: 1024-sample blocks overlapping by half,
+// cleared outside the pass band in the frequency domain and joined again by
+// Hann-windowed overlap-add. Output sample n belongs to input sample n; the
+// filter pulls raw samples from the WAV reader up to 1023 samples ahead.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "sigcore/fft.hpp"
+#include "sigcore/wave.hpp"
+
+namespace sigcore {
+
+inline constexpr int kBandBlock = 1024;  // block length and bin scale
+inline constexpr int kBandHop = 512;     // hop between blocks
+
+struct BandpassFilter {
+    std::array<std::int16_t, kBandBlock> input{};   // raw samples of the current block
+    std::array<double, kBandBlock> workRe{};        // work array, real parts
+    std::array<double, kBandBlock> workIm{};        // work array, imaginary parts
+    std::array<std::int16_t, kBandHop> output{};    // filtered samples handed out one by one
+    int remaining = 0;                              // output samples not yet handed out
+    std::uint64_t calls = 0;                        // calls since bandSetup; 0: next is the first
+    int lowBin = 0;                                 // pass band, inclusive bins of a 1024-point spectrum
+    int highBin = 0;
+};
+
+// Saturates to the signed 16-bit range.
+inline std::int16_t saturate16(std::int64_t value) {
+    if (value > 32767) return 32767;
+    if (value < -32768) return -32768;
+    return static_cast<std::int16_t>(value);
+}
+
+// Pass band bins trunc(hz / samplingRate * 1024); restarts the block sequence.
+void bandSetup(BandpassFilter& filter, int samplingRate, int lowHz, int highHz);
+
+// Computes the next output block (first call, or the current one used up)
+// and returns its first sample.
+std::int16_t bandpassRefill(BandpassFilter& filter, const FftTables& tables, WaveReader& reader);
+
+// The next filtered sample.
+inline std::int16_t bandpassNext(BandpassFilter& filter, const FftTables& tables, WaveReader& reader) {
+    if (filter.calls != 0 && filter.remaining > 0) {
+        const int at = kBandHop - filter.remaining;
+        --filter.remaining;
+        ++filter.calls;
+        return filter.output[static_cast<std::size_t>(at)];
+    }
+    return bandpassRefill(filter, tables, reader);
+}
+
+}  // namespace sigcore

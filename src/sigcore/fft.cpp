@@ -1,0 +1,174 @@
+#include "sigcore/fft.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+
+#include "sigcore/alloc.hpp"
+
+namespace sigcore {
+
+namespace {
+
+// Number of doublings of 1 needed to reach at least n; 0 when n <= 1.
+int stageCount(int n) {
+    int m = 0;
+    for (long long reach = 1; reach < n; reach *= 2) ++m;
+    return m;
+}
+
+[[noreturn]] void sizeMismatch() {
+    std::fputs("The size is different from the size defined in initfft function\n", stdout);
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+}  // namespace
+
+void initfft(FftTables& tables, int n) {
+    const auto count = static_cast<std::size_t>(std::max(n, 0));
+    tables.sine = allocOrExit<double>(count);
+    tables.cosine = allocOrExit<double>(count);
+    tables.bitReverse = allocOrExit<int>(count);
+    tables.window = allocOrExit<double>(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double angle = static_cast<double>(i) * kDetectorTwoPi / n;
+        tables.sine[i] = std::sin(angle);
+        tables.cosine[i] = std::cos(angle);
+        tables.window[i] = 0.5 - 0.5 * tables.cosine[i];
+    }
+
+    // Incremental bit reversal: j follows i as a counter whose bits run backwards.
+    int j = 0;
+    for (int i = 1; i <= n - 2; ++i) {
+        int b = n / 2;
+        while (b <= j && b > 0) {
+            j -= b;
+            b /= 2;
+        }
+        j += b;
+        tables.bitReverse[static_cast<std::size_t>(i)] = j;
+    }
+    if (n >= 1) {
+        tables.bitReverse[0] = 0;
+        tables.bitReverse[count - 1] = n - 1;
+    }
+    tables.swapPairs.clear();
+    for (int i = 1; i <= n - 2; ++i) {
+        const int r = tables.bitReverse[static_cast<std::size_t>(i)];
+        if (i < r && r < n) {
+            tables.swapPairs.push_back(static_cast<std::size_t>(i));
+            tables.swapPairs.push_back(static_cast<std::size_t>(r));
+        }
+    }
+
+    // Twiddles in the order the stages read them: stage s has span/2 of them.
+    const int m = stageCount(n);
+    std::size_t total = 0;
+    for (int s = 1; s <= m; ++s) total += std::size_t{1} << (m - s);
+    tables.stageCos = allocOrExit<double>(total);
+    tables.stageSin = allocOrExit<double>(total);
+    tables.stageSinNeg = allocOrExit<double>(total);
+    std::size_t at = 0;
+    for (int s = 1; s <= m; ++s) {
+        const long long half = 1LL << (m - s);
+        const long long step = 1LL << (s - 1);
+        for (long long k = 0; k < half; ++k, ++at) {
+            const auto index = static_cast<std::size_t>((k * step) & (n - 1));
+            tables.stageCos[at] = tables.cosine[index];
+            tables.stageSin[at] = tables.sine[index];
+            tables.stageSinNeg[at] = -tables.sine[index];
+        }
+    }
+    tables.size = n;
+}
+
+void fftFree(FftTables& tables) { tables = FftTables{}; }
+
+void fft(const FftTables& tables, int direction, ComplexSpan data, int n) {
+    if (n != tables.size || data.re.size() < static_cast<std::size_t>(std::max(n, 0)) ||
+        data.im.size() < static_cast<std::size_t>(std::max(n, 0))) {
+        sizeMismatch();
+    }
+    double* const re = data.re.data();
+    double* const im = data.im.data();
+    const int m = stageCount(n);
+    const double* cosTable = tables.stageCos.data();
+    const double* sinTable = direction > 0 ? tables.stageSinNeg.data() : tables.stageSin.data();
+
+    // Decimation in frequency. Within a stage the butterflies are independent,
+    // so they run block by block: each one computes exactly the same values.
+    for (int s = 1; s <= m; ++s) {
+        const int span = 1 << (m - s + 1);
+        const int half = span / 2;
+        for (int h0 = 0; h0 < n; h0 += span) {
+            // Only a size that is not a power of two could reach past n.
+            const int kEnd = std::min(half, n - half - h0);
+            double* const aRe = re + h0;
+            double* const aIm = im + h0;
+            double* const bRe = re + h0 + half;
+            double* const bIm = im + h0 + half;
+            for (int k = 0; k < kEnd; ++k) {
+                const double wr = cosTable[k];
+                const double wi = sinTable[k];
+                const double tRe = aRe[k] - bRe[k];
+                const double tIm = aIm[k] - bIm[k];
+                aRe[k] = aRe[k] + bRe[k];
+                aIm[k] = aIm[k] + bIm[k];
+                bRe[k] = tRe * wr - tIm * wi;
+                bIm[k] = tRe * wi + tIm * wr;
+            }
+        }
+        cosTable += half;
+        sinTable += half;
+    }
+
+    for (std::size_t p = 0; p + 1 < tables.swapPairs.size(); p += 2) {
+        const std::size_t i = tables.swapPairs[p];
+        const std::size_t r = tables.swapPairs[p + 1];
+        std::swap(re[i], re[r]);
+        std::swap(im[i], im[r]);
+    }
+
+    if (direction == 1 || direction == -2) {
+        const double scale = 1.0 / n;
+        for (int i = 0; i < n; ++i) {
+            re[i] = re[i] * scale;
+            im[i] = im[i] * scale;
+        }
+    }
+}
+
+void hannWindow(const FftTables& tables, std::span<double> re, int n) {
+    const std::size_t count = std::min({static_cast<std::size_t>(std::max(n, 0)), re.size(), tables.window.size()});
+    for (std::size_t i = 0; i < count; ++i) re[i] = re[i] * tables.window[i];
+}
+
+void bandLimit(ComplexSpan data, int half, int lowBin, int highBin) {
+    const auto size = static_cast<int>(std::min(data.re.size(), data.im.size()));
+    const int end = std::min(half, size);
+    for (int i = 0; i < std::min(lowBin, end); ++i) {
+        data.re[static_cast<std::size_t>(i)] = 0.0;
+        data.im[static_cast<std::size_t>(i)] = 0.0;
+    }
+    for (int i = std::max(highBin + 1, 0); i < end; ++i) {
+        data.re[static_cast<std::size_t>(i)] = 0.0;
+        data.im[static_cast<std::size_t>(i)] = 0.0;
+    }
+}
+
+void mirrorSpectrum(ComplexSpan data, int n) {
+    if (n < 4) return;
+    const auto size = static_cast<int>(std::min(data.re.size(), data.im.size()));
+    if (n > size) return;
+    for (int i = 1; i <= n / 2 - 1; ++i) {
+        const auto src = static_cast<std::size_t>(i);
+        const auto dst = static_cast<std::size_t>(n - i);
+        data.re[dst] = data.re[src];
+        data.im[dst] = -data.im[src];
+    }
+}
+
+}  // namespace sigcore

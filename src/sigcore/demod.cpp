@@ -1,0 +1,278 @@
+#include "sigcore/demod.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "sigcore/alloc.hpp"
+
+namespace sigcore {
+
+namespace {
+
+constexpr std::array<double, 3> kPhaseFractions{0.2, 0.5, 0.8};
+constexpr std::array<std::uint8_t, 6> kTypeCodes{0x80, 0x81, 0x82, 0x04, 0x06, 0x0b};
+constexpr int kScoreStart = 100;
+constexpr int kBigPenalty = 100;
+constexpr int kSmallPenalty = 10;
+
+// Extra samples kept beyond the furthest look-back.
+constexpr int kHistoryMargin = 16;
+
+// The majority vote around absolute sample p while sample u is the newest.
+inline std::uint8_t voteAt(const DemodState& state, std::int64_t u, std::int64_t p) {
+    return keptVote(state.decisions, static_cast<int>(p - u));
+}
+
+inline EnergyRecord energiesAt(const DemodState& state, std::int64_t u, std::int64_t p) {
+    return energyAt(state.energy, static_cast<int>(p - u));
+}
+
+// Floor of (a + b) / 2 for any sign.
+inline std::int64_t halfway(std::int64_t a, std::int64_t b) {
+    const std::int64_t sum = a + b;
+    return sum >= 0 ? sum / 2 : -((-sum + 1) / 2);
+}
+
+// Three space votes in a row from t on: the start bit's front.
+inline bool startBitAt(const DemodState& state, std::int64_t u, std::int64_t t) {
+    return voteAt(state, u, t) == kSpace && voteAt(state, u, t + 1) == kSpace && voteAt(state, u, t + 2) == kSpace;
+}
+
+void formatPosition(DemodState& state, const char* label, std::int64_t position) {
+    const auto millis = static_cast<long>(static_cast<double>(position) * 1000 / state.samplingRate);
+    std::snprintf(state.pendingLine.data(), state.pendingLine.size(), "%s [%ld %ld]\n", label, millis,
+                  static_cast<long>(position));
+}
+
+void endBurst(DemodState& state, Report& report) {
+    state.state = DemodMode::Idle;
+    formatPosition(state, "terminated", state.burstBase);
+    reportPrint(report, state.pendingLine.data());
+    state.threshold = state.initialThreshold;
+}
+
+const int* pointsOf(const DemodState& state, int candidate) {
+    return state.candidatePoints.data() + static_cast<std::size_t>(candidate) * kBitPoints;
+}
+
+// Slices the byte at candidate v, hands it to the decoder and sets up the
+// search for the next start bit from the stop bit's sampling point.
+void sliceByte(DemodState& state, Report& report, const ScanVariant& variant, std::uint32_t index, int candidate) {
+    state.syncSum += candidate;
+    ++state.syncCount;
+    const std::uint8_t byte = demodAssembleByte(state, index, state.burstBase, candidate);
+    state.decoderStatus = variant.decode ? variant.decode(report, byte) : 0;
+    state.burstBase = state.burstBase + pointsOf(state, candidate)[kBitPoints - 1];
+    state.wakeIndex = state.burstBase + state.wait13;
+    state.state = DemodMode::SeekStart;
+}
+
+void levelEstimate(DemodState& state) {
+    double sum = 0.0;
+    for (int o = 0; o >= -99; --o) sum += energyAt(state.energy, o).mark;
+    const double mean = sum * 0.01;
+    state.clipLevel = 2 * static_cast<int>(std::sqrt(mean));
+    state.threshold = state.samplingRate == 8000 ? mean * 0.2 : mean * 0.3;
+}
+
+void synchronise(DemodState& state, Report& report, const ScanVariant& variant, std::uint32_t index) {
+    int chosen = -1;
+    int bestScore = 0;
+    for (int v = 0; v < state.candidateCount; ++v) {
+        const int score = demodScoreCandidate(state, variant, index, state.burstBase, v);
+        state.scores[static_cast<std::size_t>(v)] = score;
+        if (score > bestScore) {
+            bestScore = score;
+            chosen = v;
+        }
+    }
+    if (chosen >= 0) {
+        state.syncFailures = 0;
+        sliceByte(state, report, variant, index, chosen);
+        return;
+    }
+    ++state.syncFailures;
+    if (state.syncFailures == 2) {
+        endBurst(state, report);
+        return;
+    }
+    // No alignment stands out: the mean of those used so far in the burst.
+    const int fallback = state.syncCount != 0 ? state.syncSum / state.syncCount : 0;
+    sliceByte(state, report, variant, index, fallback);
+}
+
+void seekStart(DemodState& state, Report& report, std::uint32_t index) {
+    const std::int64_t u = index;
+    const std::int64_t bound = u - state.voteHalfWidth - 10;
+    for (std::int64_t t = state.burstBase; t < bound; ++t) {
+        if (startBitAt(state, u, t)) {
+            state.burstBase = static_cast<int>(t + state.startOffset);
+            state.wakeIndex = state.burstBase + state.wait12;
+            state.state = DemodMode::SyncByte;
+            return;
+        }
+    }
+    endBurst(state, report);
+}
+
+}  // namespace
+
+int demodLookBack(const DemodState& state) { return state.wait13 + state.voteHalfWidth + kHistoryMargin; }
+
+void demodInit(DemodState& state, int sensitivity, int samplingRate, int baud) {
+    const double amplitude = 32768 * 0.5 * std::pow(2.0, std::log2(1.0 / 256) * 0.01 * sensitivity);
+    state.initialThreshold = amplitude * amplitude * 0.25;
+    state.threshold = state.initialThreshold;
+
+    state.samplingRate = samplingRate;
+    state.bitLength = static_cast<double>(samplingRate) / baud;
+    state.bitSamples = static_cast<int>(state.bitLength + 0.5);
+    state.markLimit = static_cast<int>(samplingRate * 0.055);
+    state.candidateCount = static_cast<int>(state.bitSamples * 1.5);
+    state.voteHalfWidth = static_cast<int>(state.bitSamples * 0.3333333333333333 + 0.5);
+    state.startOffset = state.bitSamples / 2 - 1;
+    state.wait12 = static_cast<int>(12 * state.bitLength + 0.5);
+    state.wait13 = static_cast<int>(13 * state.bitLength + 0.5);
+
+    state.state = DemodMode::Idle;
+    state.syncFailures = 0;
+    state.byteValue = 0;
+    state.clipLevel = 0;
+    state.markRun = 0;
+    state.burstBase = 0;
+    state.wakeIndex = 0;
+    state.syncCount = 0;
+    state.syncSum = 0;
+    state.decoderStatus = 0;
+
+    const auto candidates = static_cast<std::size_t>(std::max(state.candidateCount, 0));
+    state.scores = allocOrExit<int>(candidates);
+    state.candidatePoints = allocOrExit<int>(candidates * kBitPoints);
+    for (std::size_t v = 0; v < candidates; ++v) {
+        const double phase = kPhaseFractions[v % 3];
+        for (std::size_t j = 0; j < kBitPoints; ++j) {
+            state.candidatePoints[v * kBitPoints + j] =
+                static_cast<int>(v / 3) + static_cast<int>(static_cast<double>(j) * state.bitLength + phase);
+        }
+    }
+
+    const int size = historySizeFor(demodLookBack(state));
+    energyInit(state.energy, size);
+    decisionInit(state.decisions, size, state.voteHalfWidth);
+}
+
+std::uint8_t demodAssembleByte(DemodState& state, std::uint32_t index, int base, int candidate) {
+    const std::int64_t u = index;
+    const int* const points = pointsOf(state, candidate);
+    for (int j = 8; j >= 1; --j) {
+        const std::int64_t p = std::int64_t{base} + points[j];
+        const std::uint8_t vote = voteAt(state, u, p);
+        unsigned bit = vote;
+        if (vote == kUndecided) {
+            const EnergyRecord e = energiesAt(state, u, p);
+            bit = e.mark >= e.space ? 1u : 0u;
+        }
+        state.byteValue = static_cast<std::uint8_t>((state.byteValue * 2u + bit) % 256u);
+    }
+    return state.byteValue;
+}
+
+int demodScoreCandidate(DemodState& state, const ScanVariant& variant, std::uint32_t index, int base, int candidate) {
+    const std::int64_t u = index;
+    const int* const offsets = pointsOf(state, candidate);
+    std::array<std::int64_t, kBitPoints> p{};
+    std::array<std::uint8_t, kBitPoints> vote{};
+    for (std::size_t j = 0; j < kBitPoints; ++j) {
+        p[j] = std::int64_t{base} + offsets[j];
+        vote[j] = voteAt(state, u, p[j]);
+    }
+
+    int score = kScoreStart;
+    if (vote[0] != kSpace) score = 0;
+    if (vote[9] != kMark) score -= kBigPenalty;
+    for (std::size_t j = 0; j < kBitPoints; ++j) {
+        if (vote[j] == kUndecided) score -= kBigPenalty;
+    }
+    for (std::size_t j = 0; j < kBitPoints; ++j) {
+        if (voteAt(state, u, p[j] - 1) != vote[j]) score -= kSmallPenalty;
+        if (voteAt(state, u, p[j] + 1) != vote[j]) score -= kSmallPenalty;
+    }
+    for (std::size_t j = 0; j + 1 < kBitPoints; ++j) {
+        if (vote[j + 1] == vote[j] && voteAt(state, u, halfway(p[j], p[j + 1])) != vote[j]) score -= kBigPenalty;
+    }
+
+    if (variant.byteTest == ByteTest::TypeCode) {
+        if (state.decoderStatus == 0) {
+            const std::uint8_t byte = demodAssembleByte(state, index, base, candidate);
+            if (std::find(kTypeCodes.begin(), kTypeCodes.end(), byte) == kTypeCodes.end()) score -= kBigPenalty;
+        } else if (state.decoderStatus != 1) {
+            if (vote[8] != kSpace) score -= kBigPenalty;
+        }
+    } else if (state.decoderStatus == 1) {
+        std::uint8_t parity = 1;
+        for (std::size_t j = 1; j <= 8; ++j) parity = static_cast<std::uint8_t>(parity ^ vote[j]);
+        if (parity == 0) score -= kSmallPenalty;
+    }
+    return score;
+}
+
+void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant, std::uint8_t d, std::uint32_t index) {
+    const std::int64_t u = index;
+    switch (state.state) {
+    case DemodMode::Idle:
+        if (d == kMark) {
+            state.state = DemodMode::MarkRun;
+            state.markRun = 0;
+            formatPosition(state, "detected", u);
+        }
+        break;
+    case DemodMode::MarkRun:
+        if (d != kMark) {
+            state.state = DemodMode::Idle;
+            state.threshold = state.initialThreshold;
+            break;
+        }
+        ++state.markRun;
+        if (state.markRun == state.markLimit - 10) {
+            levelEstimate(state);
+        } else if (state.markRun > state.markLimit) {
+            reportPrint(report, state.pendingLine.data());
+            reportPrint(report, "Mark at least 55ms has found.\n");
+            state.state = DemodMode::AwaitStart;
+            // A new burst: the decoder and the failure count start afresh.
+            if (variant.decode) variant.decode(report, -1);
+            state.syncFailures = 0;
+        }
+        break;
+    case DemodMode::AwaitStart: {
+        const std::int64_t t = u - state.voteHalfWidth - 5;
+        if (startBitAt(state, u, t)) {
+            state.burstBase = static_cast<int>(t + state.startOffset);
+            state.wakeIndex = state.burstBase + state.wait12;
+            state.state = DemodMode::SyncByte;
+            state.syncCount = 0;
+            state.syncSum = 0;
+            state.decoderStatus = variant.initialDecoderStatus;
+        }
+        break;
+    }
+    case DemodMode::SyncByte:
+        if (index > static_cast<std::uint32_t>(state.wakeIndex)) synchronise(state, report, variant, index);
+        break;
+    case DemodMode::SeekStart:
+        if (u == state.wakeIndex) seekStart(state, report, index);
+        break;
+    }
+}
+
+void demodFinish(DemodState& state, Report& report, std::int64_t numberSamples) {
+    if (state.state == DemodMode::AwaitStart || state.state == DemodMode::SyncByte ||
+        state.state == DemodMode::SeekStart) {
+        formatPosition(state, "terminated", numberSamples);
+        reportPrint(report, state.pendingLine.data());
+    }
+    state.state = DemodMode::Idle;
+}
+
+}  // namespace sigcore

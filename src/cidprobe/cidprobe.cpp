@@ -1,0 +1,37 @@
+#include "cidprobe/cidprobe.hpp"
+
+#include <cstdio>
+
+#include "cidprobe/sdmf.hpp"
+#include "sigcore/fskscan.hpp"
+#include "sigcore/settings.hpp"
+
+namespace cidprobe {
+
+int fskScanUs(int sensitivity, const std::string& inputPath, const std::string& reportPath) {
+    SdmfDecoder decoder;
+    sigcore::ScanVariant variant;
+    variant.byteTest = sigcore::ByteTest::TypeCode;
+    variant.initialDecoderStatus = kNoMessage;
+    variant.decode = [&decoder](sigcore::Report& report, int value) {
+        return decodeMessageByte(decoder, report, value);
+    };
+    return sigcore::fskScan(sensitivity, 1200, 2200, 1200, inputPath, reportPath, variant);
+}
+
+int runCidprobe(std::span<const char* const> args) {
+    int sensitivity = kDefaultSensitivity;
+    if (args.size() < 2) {
+        std::fputs(">cidprobe fsk.wav fsk.txt fsk.ini\n", stderr);
+        return 1;
+    }
+    std::fprintf(stderr, "input  filename=%s\n", args[0]);
+    std::fprintf(stderr, "output filename=%s\n", args[1]);
+    // Exactly three file names: the third is the settings file. With more
+    // the settings file is not read.
+    if (args.size() == 3) sigcore::readSettingsFile(args[2], sensitivity, nullptr);
+    std::fprintf(stderr, "Sensitivity=%d\n", sensitivity);
+    return fskScanUs(sensitivity, args[0], args[1]);
+}
+
+}  // namespace cidprobe

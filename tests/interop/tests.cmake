@@ -1,0 +1,56 @@
+# Interop tests: our generators and detectors against independent telephony software
+# (spandsp, minimodem, sox). A check whose peer or program is missing reports itself
+# skipped (exit code 77), never passed.
+
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(SPANDSP QUIET IMPORTED_TARGET spandsp)
+endif()
+
+set(interop_dir ${CMAKE_CURRENT_LIST_DIR})
+set(interop_peer none)
+if(SPANDSP_FOUND)
+  # Test-only bridge to spandsp's caller-ID transmitters and receivers.
+  add_executable(cidpeer ${interop_dir}/cidpeer.cpp)
+  target_link_libraries(cidpeer PRIVATE PkgConfig::SPANDSP)
+  set(interop_peer $<TARGET_FILE:cidpeer>)
+else()
+  message(STATUS "spandsp not found: the interop tests that need it will be skipped")
+endif()
+
+find_program(INTEROP_BASH bash REQUIRED)
+
+# interop_test(NAME SCRIPT ARGS...): registers interop.NAME, running SCRIPT with the bin
+# folder, the spandsp bridge (or "none") and ARGS.
+function(interop_test name script)
+  add_test(NAME interop.${name}
+           COMMAND ${INTEROP_BASH} ${interop_dir}/${script} ${CMAKE_BINARY_DIR}/bin ${interop_peer} ${ARGN})
+  set_tests_properties(interop.${name} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 LABELS interop)
+endfunction()
+
+# spandsp's receivers decode cidforge's bursts.
+interop_test(spandsp_rx.cidforge_us_8000_16bit spandsp_reads_cidforge.sh us 8000 16)
+interop_test(spandsp_rx.cidforge_us_8000_8bit spandsp_reads_cidforge.sh us 8000 8)
+foreach(rate IN ITEMS 11025 16000 22050 44100 48000)
+  interop_test(spandsp_rx.cidforge_us_${rate} spandsp_reads_cidforge.sh us ${rate} 16)
+endforeach()
+foreach(kind IN ITEMS number long-number sjis-name euc-name)
+  string(REPLACE "-" "_" tag ${kind})
+  interop_test(spandsp_rx.cidforge_ntt_${tag} spandsp_reads_cidforge.sh ntt ${kind})
+endforeach()
+
+# Our detectors decode spandsp's bursts.
+interop_test(cidprobe.spandsp_us detectors_read_spandsp.sh us)
+interop_test(cidprobe_ntt.spandsp_number detectors_read_spandsp.sh ntt-number)
+interop_test(cidprobe_ntt.spandsp_name detectors_read_spandsp.sh ntt-name)
+
+# minimodem recovers exactly the bytes that cidforge sent.
+foreach(format IN ITEMS us ntt)
+  foreach(rate IN ITEMS 8000 48000)
+    interop_test(minimodem.cidforge_${format}_${rate} minimodem_reads_cidforge.sh ${format} ${rate})
+  endforeach()
+endforeach()
+
+# sox reads every WAV file that the generators write.
+interop_test(sox.cidforge sox_reads_generators.sh cidforge)
+interop_test(sox.padtoner sox_reads_generators.sh padtoner)

@@ -58,22 +58,34 @@ std::size_t sectionLength(std::span<std::int16_t> buffer, std::int32_t count) {
 
 }  // namespace
 
+std::int64_t durationToSamples64(std::int32_t milliseconds, std::int32_t samplingFrequency) {
+    // At most 2^62 * 0.001 in magnitude: always inside the 64-bit range.
+    return static_cast<std::int64_t>(static_cast<double>(milliseconds) * samplingFrequency * 0.001);
+}
+
 std::int32_t durationToSamples(std::int32_t milliseconds, std::int32_t samplingFrequency) {
-    const double samples = static_cast<double>(milliseconds) * samplingFrequency * 0.001;
-    if (!(samples < 2147483648.0)) return INT32_MAX;
-    if (!(samples > -2147483649.0)) return INT32_MIN;
-    return static_cast<std::int32_t>(samples);
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(durationToSamples64(milliseconds, samplingFrequency), INT32_MIN, INT32_MAX));
 }
 
 DtmfCounts dtmfCounts(const DtmfParameters& params) {
     DtmfCounts c;
-    c.leader = durationToSamples(params.LeaderDuration, params.SamplingFrequency);
-    c.tone = durationToSamples(params.ToneDuration, params.SamplingFrequency);
-    c.gap = durationToSamples(params.SilenceDuration, params.SamplingFrequency);
-    c.ramp = durationToSamples(params.RampDuration, params.SamplingFrequency);
+    c.leader = durationToSamples64(params.LeaderDuration, params.SamplingFrequency);
+    c.tone = durationToSamples64(params.ToneDuration, params.SamplingFrequency);
+    c.gap = durationToSamples64(params.SilenceDuration, params.SamplingFrequency);
+    c.ramp = durationToSamples64(params.RampDuration, params.SamplingFrequency);
     c.symbols = static_cast<std::int64_t>(params.DTMFData.size());
-    c.trailer = std::max<std::int64_t>(std::int64_t{c.leader} - c.gap, 0);
-    c.total = c.leader + c.symbols * (std::int64_t{c.tone} + c.gap) + c.trailer;
+    c.trailer = std::max<std::int64_t>(c.leader - c.gap, 0);
+    // Each count is below 2^53 in magnitude; only a symbol string longer than
+    // any data file line could push the product out of range, and then the
+    // total is held at the 64-bit end (such a signal is refused).
+    const std::int64_t perSymbol = c.tone + c.gap;
+    constexpr std::int64_t kProductLimit = INT64_MAX / 4;
+    if (perSymbol != 0 && c.symbols > kProductLimit / (perSymbol < 0 ? -perSymbol : perSymbol)) {
+        c.total = perSymbol > 0 ? INT64_MAX : INT64_MIN;
+    } else {
+        c.total = c.leader + c.symbols * perSymbol + c.trailer;
+    }
     return c;
 }
 
@@ -146,10 +158,15 @@ DtmfWriteResult writeDtmfWave(const DtmfParameters& params, const std::string& p
     if (!dtmfParameterError(params).empty()) return {DtmfWriteStatus::refused, 0};
     const DtmfCounts c = dtmfCounts(params);
 
-    // Counts are not negative here and the total fits 32 bits.
+    // Counts are not negative here and the total, hence every count, fits 32
+    // bits (the ramp is held at the 32-bit end; beyond any section it is all rise).
+    const auto leader = static_cast<std::int32_t>(c.leader);
+    const auto tone = static_cast<std::int32_t>(c.tone);
+    const auto gap = static_cast<std::int32_t>(c.gap);
+    const auto ramp = static_cast<std::int32_t>(std::min<std::int64_t>(c.ramp, INT32_MAX));
     std::vector<std::int16_t> buffer;
     try {
-        buffer.resize(static_cast<std::size_t>(std::max({c.leader, c.tone, c.gap})));
+        buffer.resize(static_cast<std::size_t>(std::max({leader, tone, gap})));
     } catch (const std::bad_alloc&) {
         return {DtmfWriteStatus::noMemory, 0};
     }
@@ -160,7 +177,7 @@ DtmfWriteResult writeDtmfWave(const DtmfParameters& params, const std::string& p
     if (sigcore::waveCreate(writer, path, info) == 0) return {DtmfWriteStatus::cannotCreate, 0};
 
     SectionParams sp{params.SamplingFrequency, 0,           params.Amplitude, params.NoiseAmplitude,
-                     params.PNoiseAmplitude,   c.ramp,      0};
+                     params.PNoiseAmplitude,   ramp,        0};
     // Each section goes out whole before the next is computed; a failed write
     // ends the run at once rather than computing samples that can't be stored.
     const auto emit = [&](std::int32_t count) {
@@ -175,12 +192,12 @@ DtmfWriteResult writeDtmfWave(const DtmfParameters& params, const std::string& p
         return emit(count);
     };
 
-    bool ok = quiet(c.leader);
+    bool ok = quiet(leader);
     for (std::size_t s = 0; ok && s < params.DTMFData.size(); ++s) {
         const auto [low, high] = dtmfFrequencies(params.DTMFData[s]);
-        sp.count = c.tone;
+        sp.count = tone;
         synthToneSection(buffer, low, high, sp, noise);
-        ok = emit(c.tone) && quiet(c.gap);
+        ok = emit(tone) && quiet(gap);
     }
     if (ok) quiet(static_cast<std::int32_t>(c.trailer));
 

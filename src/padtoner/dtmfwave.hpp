@@ -40,12 +40,13 @@ inline constexpr std::array<DtmfRow, 16> dtmfTable{{
     {697, 1633}, {770, 1633}, {852, 1633}, {941, 1633},
 }};
 
-// Sample counts of one signal, 64-bit so that no sum can overflow.
+// Sample counts of one signal, 64-bit so that neither a count nor a sum can
+// overflow whatever the data file says.
 struct DtmfCounts {
-    std::int32_t leader = 0;
-    std::int32_t tone = 0;
-    std::int32_t gap = 0;
-    std::int32_t ramp = 0;
+    std::int64_t leader = 0;
+    std::int64_t tone = 0;
+    std::int64_t gap = 0;
+    std::int64_t ramp = 0;
     std::int64_t symbols = 0;
     std::int64_t trailer = 0;  // leader less gap, or 0 when that is not positive
     std::int64_t total = 0;    // leader + symbols * (tone + gap) + trailer
@@ -54,6 +55,8 @@ struct DtmfCounts {
 // ms * fs * 0.001 in double precision, truncated toward zero. A count beyond
 // the 32-bit range is held at its nearest end (such a signal is refused anyway).
 std::int32_t durationToSamples(std::int32_t milliseconds, std::int32_t samplingFrequency);
+// The same count without the 32-bit hold.
+std::int64_t durationToSamples64(std::int32_t milliseconds, std::int32_t samplingFrequency);
 
 DtmfCounts dtmfCounts(const DtmfParameters& params);
 

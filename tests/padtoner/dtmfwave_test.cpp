@@ -70,6 +70,7 @@ TEST(DtmfWave, DurationsInSamples) {
     EXPECT_EQ(durationToSamples(2000000, 44100), 88200000);
     EXPECT_EQ(durationToSamples(INT32_MAX, 44100), INT32_MAX);
     EXPECT_EQ(durationToSamples(INT32_MIN, 44100), INT32_MIN);
+    EXPECT_EQ(padtoner::durationToSamples64(INT32_MAX, 44100), 94704028832);
 }
 
 TEST(DtmfWave, CountsOfTheHelpExample) {
@@ -312,6 +313,13 @@ TEST(DtmfWave, RefusedParameters) {
               "error .... 1073741806 samples (2147483612 data bytes) are too many for a WAV file "
               "of at most 2147483611 data bytes");
     EXPECT_NE(error([](DtmfParameters& p) { p.SamplingFrequency = INT32_MAX; }), "");
+    // A symbol string far longer than a data file line holds can't overflow the count.
+    EXPECT_NE(error([](DtmfParameters& p) {
+                  p.SamplingFrequency = INT32_MAX;
+                  p.ToneDuration = INT32_MAX;
+                  p.DTMFData.assign(100000, '1');
+              }),
+              "");
 
     // writeDtmfWave refuses them too, and creates nothing.
     testsupport::TempDir dir;

@@ -127,23 +127,29 @@ std::int64_t maxWaveSamples(std::int32_t bitsPerSample) {
     return (std::int64_t{std::numeric_limits<std::int32_t>::max()} - 36) / blockSize;
 }
 
-GenerateResult generateSignal(const GeneratorSettings& settings, ModulatorState& state, const std::string& path) {
-    const SignalPlan plan = planSignal(settings, state);
-    const std::vector<std::uint8_t> message = buildMessage(settings);
-    if (message.empty()) return GenerateResult::messageTooLong;
-
-    // Counting pass; it gives up as soon as the header could no longer hold
-    // the count (the signal is then refused and never written).
-    const std::int64_t limit = maxWaveSamples(settings.quantizationBitLength);
+std::int64_t countSignal(const SignalPlan& plan, std::span<const std::uint8_t> message, ModulatorState& state,
+                         std::int64_t limit) {
     SampleSink none;
     std::int64_t total = 2 * plan.leaderSamples;
     for (std::int64_t i = 0; i < plan.headerBits && total <= limit; ++i) {
         total += toneBit(state, none, state.markFrequency, ToneMode::count);
     }
-    if (total <= limit) total += sendMessage(state, none, message, ToneMode::count);
+    for (std::size_t i = 0; i < message.size() && total <= limit; ++i) {
+        total += sendByte(state, none, message[i], ToneMode::count);
+    }
     for (std::int64_t i = 0; i < plan.footerBits && total <= limit; ++i) {
         total += toneBit(state, none, state.markFrequency, ToneMode::count);
     }
+    return total;
+}
+
+GenerateResult generateSignal(const GeneratorSettings& settings, ModulatorState& state, const std::string& path) {
+    const SignalPlan plan = planSignal(settings, state);
+    const std::vector<std::uint8_t> message = buildMessage(settings);
+    if (message.empty()) return GenerateResult::messageTooLong;
+
+    const std::int64_t limit = maxWaveSamples(settings.quantizationBitLength);
+    const std::int64_t total = countSignal(plan, message, state, limit);
     if (total > limit) return GenerateResult::signalTooLong;
 
     sigcore::WaveWriter writer;

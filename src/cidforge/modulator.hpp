@@ -67,6 +67,12 @@ std::vector<std::uint8_t> buildMessage(const GeneratorSettings& settings);
 // signed 32-bit size fields of the WAV header.
 std::int64_t maxWaveSamples(std::int32_t bitsPerSample);
 
+// The counting pass: the total number of samples of the signal, advancing
+// `state` as the writing pass will. Stops early, with a result above `limit`,
+// as soon as the count exceeds it.
+std::int64_t countSignal(const SignalPlan& plan, std::span<const std::uint8_t> message, ModulatorState& state,
+                         std::int64_t limit);
+
 enum class GenerateResult {
     ok,
     messageTooLong,  // the NTT message content length would exceed 127

@@ -1,0 +1,127 @@
+#include "cidforge/run.hpp"
+
+#include "cidforge/messages.hpp"
+#include "cidforge/modulator.hpp"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string_view>
+
+namespace cidforge {
+
+namespace {
+
+constexpr std::array<std::string_view, 4> kUsageLines{
+    ">cidforge fskntt.txt fskntt.wav -NTT -SJIS\n",
+    ">cidforge fskntt.txt fskntt.wav -NTT -EUC\n",
+    ">cidforge fskusa.txt fskusa.wav -USA\n",
+    ">default: -NTT -SJIS\n",
+};
+
+constexpr std::string_view kSignalTooLong =
+    "error .... the durations and SamplingFrequency give a signal too long for a WAV file\n";
+
+void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+
+// A value as read, bytes unchanged, on a line of its own.
+void printValueLine(std::string_view value) {
+    print(value);
+    print("\n");
+}
+
+std::string tooLongMessage(std::string_view key) {
+    return "error .... " + std::string(key) + " is longer than " + std::to_string(kMaxFieldBytes) + " bytes\n";
+}
+
+}  // namespace
+
+void scanOptions(std::span<const std::string> options, GeneratorSettings& settings) {
+    for (const std::string& option : options) {
+        if (option.find("-USA") != std::string::npos) settings.usaFormat = true;
+        if (option.find("-EUC") != std::string::npos) settings.sjisName = false;
+    }
+}
+
+std::string checkSettings(const GeneratorSettings& settings) {
+    if (settings.samplingFrequency <= 0) return "error .... SamplingFrequency must be above 0\n";
+    if (settings.quantizationBitLength != 8 && settings.quantizationBitLength != 16) {
+        return "error .... QuantizationBitLength must be 8 or 16\n";
+    }
+    // The header's byte rate (sampling frequency times bytes per sample) is a
+    // signed 32-bit field as well.
+    const std::int64_t byteRate = std::int64_t{settings.samplingFrequency} * (settings.quantizationBitLength / 8);
+    if (byteRate > std::numeric_limits<std::int32_t>::max()) {
+        return "error .... SamplingFrequency is too high for " + std::to_string(settings.quantizationBitLength) +
+               "-bit samples\n";
+    }
+    if (settings.directoryNumber.size() > kMaxFieldBytes) return tooLongMessage("DirectoryNumber");
+    if (settings.idName.size() > kMaxFieldBytes) return tooLongMessage("IDName");
+    if (settings.dateTime.size() > kMaxFieldBytes) return tooLongMessage("DateTime");
+    GeneratorSettings converted = settings;
+    if (!settings.usaFormat) {
+        nameToJis(converted.idName, settings.sjisName);
+        const int contentLength = nttContentLength(converted.directoryNumber, converted.idName);
+        if (contentLength > kMaxNttContentLength) {
+            return "error .... DirectoryNumber and IDName give a message content length of " +
+                   std::to_string(contentLength) + ", above " + std::to_string(kMaxNttContentLength) + "\n";
+        }
+    }
+    // A dry run of the counting pass on a scratch modulator.
+    ModulatorState scratch;
+    configureModulator(converted, scratch);
+    const std::int64_t limit = maxWaveSamples(settings.quantizationBitLength);
+    if (countSignal(planSignal(converted, scratch), buildMessage(converted), scratch, limit) > limit) {
+        return std::string(kSignalTooLong);
+    }
+    return "";
+}
+
+int runCidforge(std::span<const std::string> args) {
+    if (args.size() < 2) {
+        for (const std::string_view line : kUsageLines) print(line);
+        return 1;
+    }
+    GeneratorSettings settings;
+    scanOptions(args.subspan(2), settings);
+
+    if (!readDataFile(args[0], settings)) {
+        print("can't open data text file\n");
+        return 1;
+    }
+    if (const std::string refusal = checkSettings(settings); !refusal.empty()) {
+        print(refusal);
+        return 1;
+    }
+
+    printValueLine(settings.directoryNumber);
+    if (settings.usaFormat) {
+        printValueLine(settings.dateTime);
+    } else {
+        printValueLine(settings.idName);
+        nameToJis(settings.idName, settings.sjisName);
+    }
+
+    ModulatorState modulator;
+    configureModulator(settings, modulator);
+    switch (generateSignal(settings, modulator, args[1])) {
+    case GenerateResult::ok:
+        return 0;
+    case GenerateResult::messageTooLong:
+        print("error .... the message is too long\n");
+        return 1;
+    case GenerateResult::signalTooLong:
+        print(kSignalTooLong);
+        return 1;
+    case GenerateResult::cantCreate:
+        print("can't open the file to write\n");
+        return 1;
+    case GenerateResult::writeFailed:
+        print("error .... can't write the wave file\n");
+        return 1;
+    }
+    return 1;
+}
+
+}  // namespace cidforge

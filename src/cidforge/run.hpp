@@ -1,0 +1,25 @@
+// The run of cidforge: command line, data file, console lines, generation.
+#pragma once
+
+#include "cidforge/datafile.hpp"
+
+#include <span>
+#include <string>
+
+namespace cidforge {
+
+// Every option is searched for "-USA" (US format) and "-EUC" (EUC-JP name);
+// anything else is accepted and ignored.
+void scanOptions(std::span<const std::string> options, GeneratorSettings& settings);
+
+// The refusal line for settings that can't make a sound WAV file, or "" when
+// they can: sampling frequency, sample depth, field lengths, the NTT message
+// content length and the size of the whole signal. Checked before anything
+// is printed or created.
+std::string checkSettings(const GeneratorSettings& settings);
+
+// The whole program: args are the command-line arguments after the program
+// name. Console output goes to standard output. Returns the exit status.
+int runCidforge(std::span<const std::string> args);
+
+}  // namespace cidforge

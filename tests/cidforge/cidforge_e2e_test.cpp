@@ -261,3 +261,18 @@ TEST(CidforgeRun, VeryLowSamplingFrequency) {
     EXPECT_GE(n, 6u + 5u);
     EXPECT_LE(n, 6u + 7u);
 }
+
+TEST(CidforgeRun, ExampleDataFiles) {
+    TempDir dir;
+    const auto ntt = runTool("cidforge", {testsupport::sourcePath("examples/fskntt.txt"), dir.file("n.wav"), "-NTT", "-SJIS"});
+    EXPECT_EQ(ntt.status, 0);
+    EXPECT_EQ(ntt.out, "0123456789\n" + testsupport::utf8ToSjis("山田太郎") + "\n");
+    const Wave nttWave = readWave(dir.file("n.wav"));
+    EXPECT_EQ(nttWave.bits, 16u);
+    EXPECT_EQ(nttWave.samples.size(), 8281u);
+
+    const auto us = runTool("cidforge", {testsupport::sourcePath("examples/fskusa.txt"), dir.file("u.wav"), "-USA"});
+    EXPECT_EQ(us.status, 0);
+    EXPECT_EQ(us.out, "0123456789\n12251030\n");
+    EXPECT_EQ(readWave(dir.file("u.wav")).samples.size(), 7161u);
+}

@@ -152,6 +152,13 @@ GenerateResult generateSignal(const GeneratorSettings& settings, ModulatorState&
     const std::int64_t total = countSignal(plan, message, state, limit);
     if (total > limit) return GenerateResult::signalTooLong;
 
+    return writeSignal(settings, plan, message, total, state, path);
+}
+
+GenerateResult writeSignal(const GeneratorSettings& settings, const SignalPlan& plan,
+                           std::span<const std::uint8_t> message, std::int64_t total, ModulatorState& state,
+                           const std::string& path) {
+    if (total < 0 || total > maxWaveSamples(settings.quantizationBitLength)) return GenerateResult::signalTooLong;
     sigcore::WaveWriter writer;
     sigcore::WaveInfo info;
     info.sampling_frequency = settings.samplingFrequency;

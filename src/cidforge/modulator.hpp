@@ -81,6 +81,13 @@ enum class GenerateResult {
     writeFailed,     // a write or the close failed; the file was removed
 };
 
+// The writing pass: creates the WAV file announcing `total` samples (the
+// result of countSignal on this state), restarts the bit clock and writes the
+// signal. After a failed write a regular output file is removed again.
+GenerateResult writeSignal(const GeneratorSettings& settings, const SignalPlan& plan,
+                           std::span<const std::uint8_t> message, std::int64_t total, ModulatorState& state,
+                           const std::string& path);
+
 // Builds the message, counts the samples, creates the WAV file and writes the
 // signal. `state` must be configured and fresh (time, sample and phase 0).
 // After a failed write a regular output file is removed again.

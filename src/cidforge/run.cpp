@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 #include <string_view>
+#include <vector>
 
 namespace cidforge {
 
@@ -59,21 +60,14 @@ std::string checkSettings(const GeneratorSettings& settings) {
     if (settings.directoryNumber.size() > kMaxFieldBytes) return tooLongMessage("DirectoryNumber");
     if (settings.idName.size() > kMaxFieldBytes) return tooLongMessage("IDName");
     if (settings.dateTime.size() > kMaxFieldBytes) return tooLongMessage("DateTime");
-    GeneratorSettings converted = settings;
     if (!settings.usaFormat) {
-        nameToJis(converted.idName, settings.sjisName);
-        const int contentLength = nttContentLength(converted.directoryNumber, converted.idName);
+        std::string jisName = settings.idName;
+        nameToJis(jisName, settings.sjisName);
+        const int contentLength = nttContentLength(settings.directoryNumber, jisName);
         if (contentLength > kMaxNttContentLength) {
             return "error .... DirectoryNumber and IDName give a message content length of " +
                    std::to_string(contentLength) + ", above " + std::to_string(kMaxNttContentLength) + "\n";
         }
-    }
-    // A dry run of the counting pass on a scratch modulator.
-    ModulatorState scratch;
-    configureModulator(converted, scratch);
-    const std::int64_t limit = maxWaveSamples(settings.quantizationBitLength);
-    if (countSignal(planSignal(converted, scratch), buildMessage(converted), scratch, limit) > limit) {
-        return std::string(kSignalTooLong);
     }
     return "";
 }
@@ -95,17 +89,27 @@ int runCidforge(std::span<const std::string> args) {
         return 1;
     }
 
-    printValueLine(settings.directoryNumber);
-    if (settings.usaFormat) {
-        printValueLine(settings.dateTime);
-    } else {
-        printValueLine(settings.idName);
-        nameToJis(settings.idName, settings.sjisName);
+    // The name goes into the frame in JIS code; the console shows it as read.
+    GeneratorSettings converted = settings;
+    if (!settings.usaFormat) nameToJis(converted.idName, settings.sjisName);
+
+    // Counting pass first: a signal the WAV header can't announce is refused
+    // before anything is printed or created.
+    ModulatorState modulator;
+    configureModulator(converted, modulator);
+    const SignalPlan plan = planSignal(converted, modulator);
+    const std::vector<std::uint8_t> message = buildMessage(converted);
+    const std::int64_t limit = maxWaveSamples(converted.quantizationBitLength);
+    const std::int64_t total = countSignal(plan, message, modulator, limit);
+    if (total > limit) {
+        print(kSignalTooLong);
+        return 1;
     }
 
-    ModulatorState modulator;
-    configureModulator(settings, modulator);
-    switch (generateSignal(settings, modulator, args[1])) {
+    printValueLine(settings.directoryNumber);
+    printValueLine(settings.usaFormat ? settings.dateTime : settings.idName);
+
+    switch (writeSignal(converted, plan, message, total, modulator, args[1])) {
     case GenerateResult::ok:
         return 0;
     case GenerateResult::messageTooLong:

@@ -13,9 +13,8 @@ namespace cidforge {
 void scanOptions(std::span<const std::string> options, GeneratorSettings& settings);
 
 // The refusal line for settings that can't make a sound WAV file, or "" when
-// they can: sampling frequency, sample depth, field lengths, the NTT message
-// content length and the size of the whole signal. Checked before anything
-// is printed or created.
+// they can: sampling frequency, sample depth, field lengths and the NTT
+// message content length. Checked before anything is printed or created.
 std::string checkSettings(const GeneratorSettings& settings);
 
 // The whole program: args are the command-line arguments after the program

@@ -10,14 +10,14 @@
 # the same hour of audio).
 #
 # Usage: bench/compare.sh [BUILD_DIR]        (default: build; programs in BUILD_DIR/bin)
-# Environment: RUNS (default 3), SNR_DB (default 20).
+# Environment: RUNS (default 5), SNR_DB (default 20).
 # Prints the tables and, when docs/benchmarks.md holds the markers, puts them between.
 set -euo pipefail
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${1:-$REPO/build}
 BIN=$BUILD/bin
-RUNS=${RUNS:-3}
+RUNS=${RUNS:-5}
 SNR_DB=${SNR_DB:-20}
 HOUR=${HOUR:-3600} # seconds of audio; change only for a quick trial
 EVERY=30

@@ -17,8 +17,11 @@ inline constexpr int kBandHop = 512;     // hop between blocks
 
 struct BandpassFilter {
     std::array<std::int16_t, kBandBlock> input{};   // raw samples of the current block
-    std::array<double, kBandBlock> workRe{};        // work array, real parts
-    std::array<double, kBandBlock> workIm{};        // work array, imaginary parts
+    std::array<double, kBandBlock> workRe{};        // forward transform, bins in bit-reversed order
+    std::array<double, kBandBlock> workIm{};
+    std::array<double, kBandBlock> spectrumRe{};    // band-limited spectrum in natural order; inverse transform
+    std::array<double, kBandBlock> spectrumIm{};
+    std::array<double, kBandBlock> filtered{};      // real parts of the filtered block in natural order
     std::array<std::int16_t, kBandHop> output{};    // filtered samples handed out one by one
     int remaining = 0;                              // output samples not yet handed out
     std::uint64_t calls = 0;                        // calls since bandSetup; 0: next is the first

@@ -5,6 +5,7 @@
 
 #include "sigcore/alloc.hpp"
 #include "sigcore/fft.hpp"
+#include "sigcore/simd.hpp"
 
 namespace sigcore {
 
@@ -26,6 +27,16 @@ void correlatorBuild(ToneCorrelator& correlator, std::span<const double> values)
 }
 
 void correlatorFree(ToneCorrelator& correlator) { correlator = ToneCorrelator{}; }
+
+SIGCORE_VECTOR_CLONES void correlatorRun(const ToneCorrelator& correlator, const double* x, double* out, int count) {
+    double* __restrict const sums = out;
+    for (int m = 0; m < count; ++m) sums[m] = 0.0;
+    for (int k = 0; k < correlator.length; ++k) {
+        const double c = correlator.coefficients[static_cast<std::size_t>(k)];
+        const double* __restrict const past = x - k;
+        for (int m = 0; m < count; ++m) sums[m] += past[m] * c;
+    }
+}
 
 int toneReferenceLength(int toneHz, int samplingRate, int baud) {
     if (toneHz <= 0 || baud <= 0) return 0;

@@ -39,6 +39,13 @@ inline double correlatorStep(ToneCorrelator& correlator, double sample) {
     return sum;
 }
 
+// The correlations of `count` consecutive samples at once: out[m] = sum of
+// coefficient k times x[m - k], k = 0 upward, for m = 0..count-1, where x[-1],
+// x[-2], ... are the earlier samples (length - 1 of them must precede x).
+// Each sum is formed in the same order as by correlatorStep. The delay line
+// is not used.
+void correlatorRun(const ToneCorrelator& correlator, const double* x, double* out, int count);
+
 // Number of reference values for a tone: trunc((cycles * fs / f + 1) * 0.5)
 // with cycles = (2 * f) div baud, the whole tone cycles in two bit times.
 int toneReferenceLength(int toneHz, int samplingRate, int baud);

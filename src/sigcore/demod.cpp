@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "sigcore/alloc.hpp"
+#include "sigcore/simd.hpp"
 
 namespace sigcore {
 
@@ -263,6 +264,154 @@ void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant,
     case DemodMode::SeekStart:
         if (u == state.wakeIndex) seekStart(state, report, index);
         break;
+    }
+}
+
+void demodBuildTones(DemodState& state, int markHz, int spaceHz, int baud) {
+    buildToneReferences(markHz, state.samplingRate, baud, state.tones.markCos, state.tones.markSin);
+    buildToneReferences(spaceHz, state.samplingRate, baud, state.tones.spaceCos, state.tones.spaceSin);
+    const int longest = std::max({state.tones.markCos.length, state.tones.markSin.length, state.tones.spaceCos.length,
+                                  state.tones.spaceSin.length});
+    state.inputLead = longest - 1;
+    const auto chunk = static_cast<std::size_t>(kDemodChunk);
+    state.inputs = allocOrExit<double>(static_cast<std::size_t>(state.inputLead) + chunk);
+    state.markCosOut = allocOrExit<double>(chunk);
+    state.markSinOut = allocOrExit<double>(chunk);
+    state.spaceCosOut = allocOrExit<double>(chunk);
+    state.spaceSinOut = allocOrExit<double>(chunk);
+    state.markEnergy = allocOrExit<double>(chunk);
+    state.spaceEnergy = allocOrExit<double>(chunk);
+}
+
+namespace {
+
+// Limits, correlates and measures samples from..count-1 of a chunk, as the
+// limiter stands now.
+SIGCORE_VECTOR_CLONES void measureRun(DemodState& state, const std::int16_t* samples, int from, int count) {
+    double* const inputs = state.inputs.data() + state.inputLead;
+    if (state.state >= DemodMode::AwaitStart) {
+        const int clip = state.clipLevel;
+        for (int m = from; m < count; ++m) {
+            int y = static_cast<int>(samples[m] * 2.5);
+            if (y > clip) y = clip;
+            if (y < -clip) y = -clip;
+            inputs[m] = static_cast<double>(y > 32767 ? 32767 : (y < -32768 ? -32768 : y));
+        }
+    } else {
+        for (int m = from; m < count; ++m) inputs[m] = samples[m];
+    }
+    const int n = count - from;
+    correlatorRun(state.tones.markCos, inputs + from, state.markCosOut.data() + from, n);
+    correlatorRun(state.tones.markSin, inputs + from, state.markSinOut.data() + from, n);
+    correlatorRun(state.tones.spaceCos, inputs + from, state.spaceCosOut.data() + from, n);
+    correlatorRun(state.tones.spaceSin, inputs + from, state.spaceSinOut.data() + from, n);
+    const double* __restrict const mc = state.markCosOut.data();
+    const double* __restrict const ms = state.markSinOut.data();
+    const double* __restrict const sc = state.spaceCosOut.data();
+    const double* __restrict const ss = state.spaceSinOut.data();
+    double* __restrict const em = state.markEnergy.data();
+    double* __restrict const es = state.spaceEnergy.data();
+    for (int m = from; m < count; ++m) {
+        em[m] = ms[m] * ms[m] + mc[m] * mc[m];
+        es[m] = ss[m] * ss[m] + sc[m] * sc[m];
+    }
+}
+
+// Pushes the energies and decisions of samples from..count-1 until one of
+// them needs the state machine: returns its position in the chunk (with its
+// decision in `decision`), or `count`. The ring positions, vote counts and
+// the state's fields live in locals here: the byte stores into the decision
+// ring would otherwise make the compiler reload them for every sample.
+int pushUntilAction(DemodState& state, std::uint32_t base, int from, int count, std::uint8_t& decision) {
+    EnergyHistory& energy = state.energy;
+    DecisionHistory& decisions = state.decisions;
+    EnergyRecord* const records = energy.records.data();
+    std::uint8_t* const values = decisions.values.data();
+    std::uint8_t* const votes = decisions.votes.data();
+    const auto energyMask = static_cast<unsigned>(energy.records.size() - 1);
+    const auto mask = static_cast<unsigned>(decisions.values.size() - 1);
+    const auto halfWidth = static_cast<unsigned>(decisions.voteHalfWidth);
+    const double* const em = state.markEnergy.data();
+    const double* const es = state.spaceEnergy.data();
+    const double threshold = state.threshold;
+    const DemodMode mode = state.state;
+    const auto wake = static_cast<std::uint32_t>(state.wakeIndex);
+    auto energySlot = static_cast<unsigned>(energy.newest);
+    auto slot = static_cast<unsigned>(decisions.newest);
+    int zeros = decisions.windowZeros;
+    int ones = decisions.windowOnes;
+
+    int m = from;
+    for (; m < count; ++m) {
+        energySlot = (energySlot + 1u) & energyMask;
+        records[energySlot] = EnergyRecord{em[m], es[m]};
+        // Mark, space or undecided, without branches: between bursts the
+        // decisions follow the noise and would defeat branch prediction.
+        const unsigned markWins = static_cast<unsigned>(es[m] < em[m]) & static_cast<unsigned>(threshold < em[m]);
+        const unsigned spaceWins = static_cast<unsigned>(em[m] < es[m]) & static_cast<unsigned>(threshold < es[m]);
+        const auto d = static_cast<std::uint8_t>(255u - 254u * markWins - 255u * spaceWins);
+        slot = (slot + 1u) & mask;
+        const std::uint8_t leaving = values[(slot - 2u * halfWidth - 1u) & mask];
+        values[slot] = d;
+        zeros += static_cast<int>(spaceWins) - (leaving == kSpace);
+        ones += static_cast<int>(markWins) - (leaving == kMark);
+        votes[(slot - halfWidth) & mask] = static_cast<std::uint8_t>(
+            255u - 254u * static_cast<unsigned>(ones > zeros) - 255u * static_cast<unsigned>(zeros > ones));
+
+        const std::uint32_t index = base + static_cast<std::uint32_t>(m);
+        bool act = false;
+        switch (mode) {
+        case DemodMode::Idle: act = d == kMark; break;
+        case DemodMode::MarkRun:
+        case DemodMode::AwaitStart: act = true; break;
+        case DemodMode::SyncByte: act = index > wake; break;
+        case DemodMode::SeekStart: act = index == wake; break;
+        }
+        if (act) {
+            decision = d;
+            break;
+        }
+    }
+    energy.newest = static_cast<int>(energySlot);
+    decisions.newest = static_cast<int>(slot);
+    decisions.windowZeros = zeros;
+    decisions.windowOnes = ones;
+    return m;
+}
+
+}  // namespace
+
+void demodBlock(DemodState& state, Report& report, const ScanVariant& variant, std::span<const std::int16_t> samples,
+                std::uint32_t firstIndex) {
+    std::size_t done = 0;
+    while (done < samples.size()) {
+        const int count = static_cast<int>(std::min(samples.size() - done, static_cast<std::size_t>(kDemodChunk)));
+        const std::int16_t* const chunk = samples.data() + done;
+        const std::uint32_t base = firstIndex + static_cast<std::uint32_t>(done);
+        int from = 0;
+        while (from < count) {
+            const bool limiting = state.state >= DemodMode::AwaitStart;
+            const int clip = state.clipLevel;
+            measureRun(state, chunk, from, count);
+            int m = from;
+            from = count;
+            while (m < count) {
+                std::uint8_t d = kUndecided;
+                m = pushUntilAction(state, base, m, count, d);
+                if (m == count) break;
+                demodAdvance(state, report, variant, d, base + static_cast<std::uint32_t>(m));
+                ++m;
+                if ((state.state >= DemodMode::AwaitStart) != limiting || (limiting && state.clipLevel != clip)) {
+                    // The following samples go through the limiter as it stands now.
+                    from = m;
+                    break;
+                }
+            }
+        }
+        // Keep the newest inputs for the next chunk's correlations.
+        const auto lead = static_cast<std::ptrdiff_t>(state.inputLead);
+        std::copy(state.inputs.begin() + count, state.inputs.begin() + count + lead, state.inputs.begin());
+        done += static_cast<std::size_t>(count);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <vector>
 
 #include "sigcore/correlator.hpp"
@@ -79,7 +80,20 @@ struct DemodState {
     ToneBank tones;
     EnergyHistory energy;
     DecisionHistory decisions;
+
+    // Work arrays of demodBlock: the limited inputs, preceded by as many
+    // earlier ones as the longest correlator needs, and per-sample outputs.
+    int inputLead = 0;
+    std::vector<double> inputs;
+    std::vector<double> markCosOut;
+    std::vector<double> markSinOut;
+    std::vector<double> spaceCosOut;
+    std::vector<double> spaceSinOut;
+    std::vector<double> markEnergy;
+    std::vector<double> spaceEnergy;
 };
+
+inline constexpr int kDemodChunk = 512;  // samples correlated at once
 
 // The furthest a byte is examined behind the sample being processed, in samples.
 int demodLookBack(const DemodState& state);
@@ -87,50 +101,30 @@ int demodLookBack(const DemodState& state);
 // Timing values and thresholds from the sensitivity (0..100), the sampling
 // rate and the baud rate; state 0, syncFailures 0, byteValue 0. Allocates the
 // candidate tables and the histories (sized for the rate, at least 1024
-// entries) and clears them. The tone correlators are built by the caller.
+// entries) and clears them.
 void demodInit(DemodState& state, int sensitivity, int samplingRate, int baud);
+
+// Builds the four tone correlators (mark cosine, mark sine, space cosine,
+// space sine) and sizes the work arrays for them; after demodInit.
+void demodBuildTones(DemodState& state, int markHz, int spaceHz, int baud);
 
 // The state machine's action for the decision d of sample `index`, whose
 // energies and decision are already in the histories.
 void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant, std::uint8_t d, std::uint32_t index);
 
-// Limiter, correlators, decision: pushes the sample's energies and decision.
-inline std::uint8_t demodMeasure(DemodState& state, std::int16_t sample) {
-    int x = sample;
-    if (state.state >= DemodMode::AwaitStart) {
-        int y = static_cast<int>(x * 2.5);
-        if (y > state.clipLevel) y = state.clipLevel;
-        if (y < -state.clipLevel) y = -state.clipLevel;
-        x = y > 32767 ? 32767 : (y < -32768 ? -32768 : y);
-    }
-    const double value = x;
-    const double markCos = correlatorStep(state.tones.markCos, value);
-    const double markSin = correlatorStep(state.tones.markSin, value);
-    const double spaceCos = correlatorStep(state.tones.spaceCos, value);
-    const double spaceSin = correlatorStep(state.tones.spaceSin, value);
-    const double em = markSin * markSin + markCos * markCos;
-    const double es = spaceSin * spaceSin + spaceCos * spaceCos;
-    energyPush(state.energy, em, es);
-    std::uint8_t d = kUndecided;
-    if (es < em && state.threshold < em) {
-        d = kMark;
-    } else if (em < es && state.threshold < es) {
-        d = kSpace;
-    }
-    decisionPush(state.decisions, d);
-    return d;
-}
+// Processes consecutive filtered samples, the first at sample index
+// `firstIndex`: per sample the limiter (states 2 to 4), the four
+// correlators, the energies and the decision pushed into the histories, and
+// the state machine's action. The correlations run over runs of samples at
+// once, each with its own sum in the same order as one at a time; a run is
+// cut short where the limiter switches on or off.
+void demodBlock(DemodState& state, Report& report, const ScanVariant& variant, std::span<const std::int16_t> samples,
+                std::uint32_t firstIndex);
 
 // One filtered sample at index U.
 inline void demodStep(DemodState& state, Report& report, const ScanVariant& variant, std::int16_t sample,
                       std::uint32_t index) {
-    const std::uint8_t d = demodMeasure(state, sample);
-    // Idle with no mark, and the states that only wait for their wake index,
-    // have nothing to do.
-    if (state.state == DemodMode::Idle && d != kMark) return;
-    if (state.state == DemodMode::SyncByte && index <= static_cast<std::uint32_t>(state.wakeIndex)) return;
-    if (state.state == DemodMode::SeekStart && static_cast<std::int64_t>(index) != state.wakeIndex) return;
-    demodAdvance(state, report, variant, d, index);
+    demodBlock(state, report, variant, std::span<const std::int16_t>(&sample, 1), index);
 }
 
 // End of input after `numberSamples` samples: a burst still under way gets

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "sigcore/alloc.hpp"
+#include "sigcore/simd.hpp"
 
 namespace sigcore {
 
@@ -17,6 +18,33 @@ int stageCount(int n) {
     int m = 0;
     for (long long reach = 1; reach < n; reach *= 2) ++m;
     return m;
+}
+
+// Butterflies k = 0..count-1 of one block: a = entry k, b = entry k + half.
+inline void butterflies(double* __restrict re, double* __restrict im, int count, const double* __restrict wrs,
+                 const double* __restrict wis, int half) {
+    double* __restrict bRe = re + half;
+    double* __restrict bIm = im + half;
+    for (int k = 0; k < count; ++k) {
+        const double wr = wrs[k];
+        const double wi = wis[k];
+        const double tRe = re[k] - bRe[k];
+        const double tIm = im[k] - bIm[k];
+        re[k] = re[k] + bRe[k];
+        im[k] = im[k] + bIm[k];
+        bRe[k] = tRe * wr - tIm * wi;
+        bIm[k] = tRe * wi + tIm * wr;
+    }
+}
+
+// A butterfly whose twiddle is (1, 0).
+inline void unitButterfly(double* re, double* im, int a, int b) {
+    const double tRe = re[a] - re[b];
+    const double tIm = im[a] - im[b];
+    re[a] = re[a] + re[b];
+    im[a] = im[a] + im[b];
+    re[b] = tRe;
+    im[b] = tIm;
 }
 
 [[noreturn]] void sizeMismatch() {
@@ -87,51 +115,85 @@ void initfft(FftTables& tables, int n) {
 
 void fftFree(FftTables& tables) { tables = FftTables{}; }
 
-void fft(const FftTables& tables, int direction, ComplexSpan data, int n) {
+SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, ComplexSpan data, int n,
+                                     FftShortcuts shortcuts) {
     if (n != tables.size || data.re.size() < static_cast<std::size_t>(std::max(n, 0)) ||
         data.im.size() < static_cast<std::size_t>(std::max(n, 0))) {
         sizeMismatch();
     }
-    double* const re = data.re.data();
-    double* const im = data.im.data();
+    double* __restrict const re = data.re.data();
+    double* __restrict const im = data.im.data();
     const int m = stageCount(n);
     const double* cosTable = tables.stageCos.data();
     const double* sinTable = direction > 0 ? tables.stageSinNeg.data() : tables.stageSin.data();
+    const bool powerOfTwo = n > 0 && (n & (n - 1)) == 0;
 
     // Decimation in frequency. Within a stage the butterflies are independent,
-    // so they run block by block: each one computes exactly the same values.
+    // so they run block by block, each computing exactly the values of the
+    // textbook order. A twiddle of index 0 is (1, 0): multiplying by it
+    // leaves every value as it is, so the last stage and the first butterfly
+    // of the second-last one skip the multiplications.
     for (int s = 1; s <= m; ++s) {
         const int span = 1 << (m - s + 1);
         const int half = span / 2;
-        for (int h0 = 0; h0 < n; h0 += span) {
-            // Only a size that is not a power of two could reach past n.
-            const int kEnd = std::min(half, n - half - h0);
-            double* const aRe = re + h0;
-            double* const aIm = im + h0;
-            double* const bRe = re + h0 + half;
-            double* const bIm = im + h0 + half;
-            for (int k = 0; k < kEnd; ++k) {
-                const double wr = cosTable[k];
-                const double wi = sinTable[k];
-                const double tRe = aRe[k] - bRe[k];
-                const double tIm = aIm[k] - bIm[k];
-                aRe[k] = aRe[k] + bRe[k];
-                aIm[k] = aIm[k] + bIm[k];
-                bRe[k] = tRe * wr - tIm * wi;
-                bIm[k] = tRe * wi + tIm * wr;
+        if (!powerOfTwo) {
+            // Partners beyond n are left out.
+            for (int h0 = 0; h0 < n; h0 += span) {
+                const int kEnd = std::min(half, n - half - h0);
+                if (kEnd > 0) butterflies(re + h0, im + h0, kEnd, cosTable, sinTable, half);
             }
+        } else if (s == 1 && shortcuts.realInput && half >= 1) {
+            // Imaginary parts all 0: t.im is 0, so (t.re * wr - 0 * wi, t.re * wi + 0 * wr)
+            // is (t.re * wr, t.re * wi). The imaginary input need not even be cleared.
+            double* __restrict const bRe = re + half;
+            double* __restrict const bIm = im + half;
+            for (int k = 0; k < half; ++k) {
+                const double tRe = re[k] - bRe[k];
+                re[k] = re[k] + bRe[k];
+                im[k] = 0.0;
+                bRe[k] = tRe * cosTable[k];
+                bIm[k] = tRe * sinTable[k];
+            }
+        } else if (half >= 4) {
+            for (int h0 = 0; h0 < n; h0 += span) butterflies(re + h0, im + h0, half, cosTable, sinTable, half);
+        } else if (half == 2) {
+            const double wr = cosTable[1];
+            const double wi = sinTable[1];
+            for (int h = 0; h < n; h += 4) {
+                unitButterfly(re, im, h, h + 2);
+                const double tRe = re[h + 1] - re[h + 3];
+                const double tIm = im[h + 1] - im[h + 3];
+                re[h + 1] = re[h + 1] + re[h + 3];
+                im[h + 1] = im[h + 1] + im[h + 3];
+                re[h + 3] = tRe * wr - tIm * wi;
+                im[h + 3] = tRe * wi + tIm * wr;
+            }
+        } else if (half == 1 && shortcuts.realOutput) {
+            // Only the real parts are wanted from here on.
+            for (int i = 0; i < n / 2; ++i) {
+                const double a = re[2 * i];
+                const double b = re[2 * i + 1];
+                re[2 * i] = a + b;
+                re[2 * i + 1] = a - b;
+            }
+        } else if (half == 1) {
+            for (int i = 0; i < n / 2; ++i) unitButterfly(re, im, 2 * i, 2 * i + 1);
         }
         cosTable += half;
         sinTable += half;
     }
+}
 
+void fft(const FftTables& tables, int direction, ComplexSpan data, int n) {
+    fftStages(tables, direction, data, n, FftShortcuts{});
+    double* const re = data.re.data();
+    double* const im = data.im.data();
     for (std::size_t p = 0; p + 1 < tables.swapPairs.size(); p += 2) {
         const std::size_t i = tables.swapPairs[p];
         const std::size_t r = tables.swapPairs[p + 1];
         std::swap(re[i], re[r]);
         std::swap(im[i], im[r]);
     }
-
     if (direction == 1 || direction == -2) {
         const double scale = 1.0 / n;
         for (int i = 0; i < n; ++i) {
@@ -141,7 +203,7 @@ void fft(const FftTables& tables, int direction, ComplexSpan data, int n) {
     }
 }
 
-void hannWindow(const FftTables& tables, std::span<double> re, int n) {
+SIGCORE_VECTOR_CLONES void hannWindow(const FftTables& tables, std::span<double> re, int n) {
     const std::size_t count = std::min({static_cast<std::size_t>(std::max(n, 0)), re.size(), tables.window.size()});
     for (std::size_t i = 0; i < count; ++i) re[i] = re[i] * tables.window[i];
 }

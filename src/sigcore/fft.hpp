@@ -41,6 +41,17 @@ void fftFree(FftTables& tables);
 // other than the initfft size prints the size message and exits with status 1.
 void fft(const FftTables& tables, int direction, ComplexSpan data, int n);
 
+// Shortcuts of fftStages that leave every value it computes as fft would.
+struct FftShortcuts {
+    bool realInput = false;   // the imaginary input is all 0 (its array need not be cleared)
+    bool realOutput = false;  // only the real parts of the result are wanted (the imaginary ones are left stale)
+};
+
+// The butterfly stages of fft alone: no reordering and no scaling. Entry i
+// then holds bin bitReverse[i]. The band-pass filter reads its results
+// through the bit-reversal table instead of moving them.
+void fftStages(const FftTables& tables, int direction, ComplexSpan data, int n, FftShortcuts shortcuts);
+
 // Multiplies re[i] by 0.5 - 0.5 * cosine[i] for i = 0..n-1 (n at most the table size).
 void hannWindow(const FftTables& tables, std::span<double> re, int n);
 

@@ -1,6 +1,8 @@
 #include "sigcore/fskscan.hpp"
 
+#include <array>
 #include <cstdio>
+#include <span>
 #include <memory>
 
 #include "sigcore/bandpass.hpp"
@@ -39,8 +41,7 @@ int fskScan(int sensitivity, int markHz, int spaceHz, int baud, const std::strin
     const int rate = info.sampling_frequency;
     DemodState& demod = run->demod;
     demodInit(demod, sensitivity, rate, baud);
-    buildToneReferences(markHz, rate, baud, demod.tones.markCos, demod.tones.markSin);
-    buildToneReferences(spaceHz, rate, baud, demod.tones.spaceCos, demod.tones.spaceSin);
+    demodBuildTones(demod, markHz, spaceHz, baud);
     initfft(run->fft, kBandBlock);
     bandSetup(run->filter, rate, 1000, 2800);
 
@@ -51,13 +52,22 @@ int fskScan(int sensitivity, int markHz, int spaceHz, int baud, const std::strin
     std::uint32_t end = static_cast<std::uint32_t>(info.numberSamples);
     Report& report = run->report;
     WaveReader& reader = run->reader;
-    for (std::uint32_t u = 0; u < end; ++u) {
-        const std::int16_t x = bandpassNext(run->filter, run->fft, reader);
-        if (reader.endOfFile && u >= reader.samplesRead) {
-            end = u;
-            break;
+    // Filtered samples go to the demodulator in runs of up to one output block.
+    std::array<std::int16_t, kBandHop> block{};
+    std::uint32_t u = 0;
+    while (u < end) {
+        std::size_t count = 0;
+        const std::uint32_t first = u;
+        while (u < end && count < block.size()) {
+            const std::int16_t x = bandpassNext(run->filter, run->fft, reader);
+            if (reader.endOfFile && u >= reader.samplesRead) {
+                end = u;
+                break;
+            }
+            block[count++] = x;
+            ++u;
         }
-        demodStep(demod, report, variant, x, u);
+        demodBlock(demod, report, variant, std::span<const std::int16_t>(block.data(), count), first);
     }
     demodFinish(demod, report, end);
 

@@ -1,0 +1,71 @@
+// Decoder of the NTT caller-ID frame: the five opening characters (DLE SOH,
+// header, DLE STX), the message type, its length and each parameter (calling
+// number, reason for withholding it, caller name, extended number
+// information), DLE ETX and the CRC-16 verdict, written to the report as the
+// bytes arrive.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "sigcore/report.hpp"
+
+namespace cidprobe_ntt {
+
+// Results of decodeNttByte: what the demodulator should expect next.
+inline constexpr int kPlainBytes = 0;      // eight-bit CRC bytes (and silence after the verdict)
+inline constexpr int kParityChars = 1;     // characters with an even parity bit in bit 7
+
+// Covered bytes kept for the CRC. A frame's body can't hold more than 130
+// bytes (its length is a 7-bit character); a body that never ends (a garbled
+// length) goes on filling the buffer, and what does not fit is dropped.
+inline constexpr std::size_t kCrcCapacity = 256;
+
+// Character set in which caller names are written (the settings file's
+// JapaneseCode): 0 Shift-JIS, 1 EUC-JP, any other value the JIS bytes as
+// received.
+inline constexpr int kShiftJis = 0;
+inline constexpr int kEucJp = 1;
+
+enum class CrcStage {
+    None,      // ETX not seen yet, or the verdict has been written
+    EtxSeen,   // the next byte is the first CRC byte
+    FirstByte  // the next byte is the second CRC byte
+};
+
+struct NttDecoder {
+    int japaneseCode = kShiftJis;  // lives for the whole run; a reset keeps it
+
+    int parityMode = kParityChars;  // also the value returned
+    int framePos = 0;  // 0..4 the opening characters, 5 the DLE after the body, 6 ETX, 7 nothing more
+    bool inMessage = false;
+    std::array<std::uint8_t, 5> headerChars{};  // the opening characters, parity stripped
+
+    std::array<std::uint8_t, kCrcCapacity> crcBuffer{};  // covered bytes, bit-reversed
+    std::size_t crcCount = 0;
+    bool crcOverflow = false;  // covered bytes were dropped: the CRC can't be right
+    CrcStage crcStage = CrcStage::None;
+    std::uint32_t crcReceived = 0;
+
+    int messagePos = 0;  // 0 the type, 1 the length, 2 and on the parameter bytes
+    int messageEnd = 0;  // position at which the body ends
+    int paramPos = 0;    // 0 the type, 1 the length, 2 and on the data
+    int paramType = 0;
+    int paramEnd = 0;
+    bool kanjiPending = false;  // the first byte of a name character is waiting
+    std::array<std::uint8_t, 2> kanjiPair{};
+    int lastChar = 0;  // the last two body characters handled
+    int charBeforeLast = 0;
+};
+
+// JIS X 0208 character (both bytes 0x21..0x7E) to Shift-JIS, in place.
+void jisToSjis(std::array<std::uint8_t, 2>& pair);
+// JIS X 0208 character to EUC-JP, in place: bit 7 set in both bytes.
+void jisToEuc(std::array<std::uint8_t, 2>& pair);
+
+// A byte 0..255 as sliced (bit 7 the parity bit of a character), or -1 to
+// reset at the start of a burst (writes nothing). Returns kParityChars or
+// kPlainBytes.
+int decodeNttByte(NttDecoder& decoder, sigcore::Report& report, int value);
+
+}  // namespace cidprobe_ntt

@@ -1,0 +1,133 @@
+// cidforge from its data file on: any bytes as the data file, read in each
+// of the three formats (NTT with a Shift-JIS or an EUC-JP name, US), then
+// the refusal checks, the name conversion, the message builders, the counting
+// pass and, for short signals, the writing pass. A built message must decode
+// with a correct checksum or CRC, and a written file must hold exactly the
+// samples its header announces.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "cidforge/datafile.hpp"
+#include "cidforge/messages.hpp"
+#include "cidforge/modulator.hpp"
+#include "cidforge/run.hpp"
+#include "cidprobe/sdmf.hpp"
+#include "fuzzsupport.hpp"
+#include "sigcore/wave.hpp"
+#ifdef SIGFUZZ_HAVE_NTT
+#include "cidprobe-ntt/nttdecoder.hpp"
+#endif
+
+using fuzzsupport::require;
+
+namespace {
+
+// Signals up to this many samples are written out as well.
+constexpr std::int64_t kMaxWrittenSamples = 20000;
+// The passes go bit by bit: a header or footer of days (billions of bits)
+// takes seconds to count, so such inputs stop after the message checks.
+constexpr std::int64_t kMaxCountedBits = 100000;
+
+bool endsWith(const std::string& text, std::string_view tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+void checkSdmfDecodes(std::span<const std::uint8_t> message) {
+    sigcore::Report report;
+    fuzzsupport::MemoryReport memory;
+    fuzzsupport::openMemoryReport(report, memory);
+    cidprobe::SdmfDecoder decoder;
+    cidprobe::decodeMessageByte(decoder, report, -1);
+    for (const std::uint8_t b : message) cidprobe::decodeMessageByte(decoder, report, b);
+    std::string text = fuzzsupport::readMemoryReport(report, memory);
+    // A message of 3 or 7 data bytes has its checksum at position 5 or 9,
+    // where the decoder always ends a line: an empty line follows the verdict.
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    require(endsWith(text, " [SDMF packet checksum] 00 correct"), "a built SDMF message has a correct checksum");
+}
+
+#ifdef SIGFUZZ_HAVE_NTT
+// The frame decodes as built only when no number or name byte reads as DLE
+// (the decoder would take it for a doubled DLE): the builder doubles nothing
+// but the length bytes.
+bool decodableAsBuilt(const cidforge::GeneratorSettings& converted) {
+    const std::string_view number = cidforge::fieldBytes(converted.directoryNumber);
+    const std::string_view name = cidforge::jisNameBytes(converted.idName);
+    for (const std::string_view field : {number, name}) {
+        for (const char c : field) {
+            if ((static_cast<unsigned char>(c) & 0x7Fu) == cidforge::kDle) return false;
+        }
+    }
+    return true;
+}
+
+void checkNttDecodes(std::span<const std::uint8_t> frame) {
+    sigcore::Report report;
+    fuzzsupport::MemoryReport memory;
+    fuzzsupport::openMemoryReport(report, memory);
+    cidprobe_ntt::NttDecoder decoder;
+    cidprobe_ntt::decodeNttByte(decoder, report, -1);
+    for (const std::uint8_t b : frame) cidprobe_ntt::decodeNttByte(decoder, report, b);
+    const std::string text = fuzzsupport::readMemoryReport(report, memory);
+    require(endsWith(text, " correct\n") && text.find(" [CRC] ") != std::string::npos,
+            "a built NTT frame has a correct CRC");
+}
+#endif
+
+void runFormat(const std::string& path, bool usaFormat, bool sjisName) {
+    cidforge::GeneratorSettings settings;
+    settings.usaFormat = usaFormat;
+    settings.sjisName = sjisName;
+    require(cidforge::readDataFile(path, settings), "a regular data file is read");
+    if (!cidforge::checkSettings(settings).empty()) return;
+
+    cidforge::GeneratorSettings converted = settings;
+    if (!usaFormat) cidforge::nameToJis(converted.idName, sjisName);
+    require(converted.idName.size() == settings.idName.size(), "the name keeps its length");
+
+    const std::vector<std::uint8_t> message = cidforge::buildMessage(converted);
+    require(!message.empty(), "accepted settings give a message");
+    if (usaFormat) {
+        checkSdmfDecodes(message);
+    } else {
+#ifdef SIGFUZZ_HAVE_NTT
+        if (decodableAsBuilt(converted)) checkNttDecodes(message);
+#endif
+    }
+
+    cidforge::ModulatorState modulator;
+    cidforge::configureModulator(converted, modulator);
+    const cidforge::SignalPlan plan = cidforge::planSignal(converted, modulator);
+    if (plan.headerBits + plan.footerBits > kMaxCountedBits) return;
+    const std::int64_t limit = cidforge::maxWaveSamples(converted.quantizationBitLength);
+    const std::int64_t total = cidforge::countSignal(plan, message, modulator, limit);
+    require(total >= 0, "the sample count is not negative");
+    if (total > limit || total > kMaxWrittenSamples) return;
+
+    const std::string out = fuzzsupport::scratchFile("out.wav");
+    const cidforge::GenerateResult result = cidforge::writeSignal(converted, plan, message, total, modulator, out);
+    require(result == cidforge::GenerateResult::ok, "a short signal is written");
+    const long long bytesPerSample = converted.quantizationBitLength / 8;
+    require(fuzzsupport::fileSize(out) == 44 + total * bytesPerSample, "the file holds the announced samples");
+    if (total > 0) {
+        sigcore::WaveReader reader;
+        const sigcore::WaveInfo info = sigcore::waveOpen(reader, out);
+        require(info.numberSamples == total, "the reader finds the announced samples");
+        require(info.sampling_frequency == converted.samplingFrequency, "the reader finds the sampling frequency");
+    }
+    std::remove(out.c_str());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string path = fuzzsupport::writeScratch("data.txt", data, size);
+    runFormat(path, false, true);
+    runFormat(path, false, false);
+    runFormat(path, true, true);
+    return 0;
+}

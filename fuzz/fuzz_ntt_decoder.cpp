@@ -1,0 +1,29 @@
+// The NTT frame decoder on any byte sequence with resets in between (the
+// escape of decoderCalls), with the JapaneseCode chosen by the first byte
+// (as a signed value, so 0, 1 and every other code come up).
+#include <cstddef>
+#include <cstdint>
+
+#include "cidprobe-ntt/nttdecoder.hpp"
+#include "fuzzsupport.hpp"
+
+using fuzzsupport::require;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    sigcore::Report report;
+    fuzzsupport::MemoryReport memory;
+    fuzzsupport::openMemoryReport(report, memory);
+    cidprobe_ntt::NttDecoder decoder;
+    decoder.japaneseCode = static_cast<std::int8_t>(data[0]);
+    for (const int value : fuzzsupport::decoderCalls(data + 1, size - 1)) {
+        const int mode = cidprobe_ntt::decodeNttByte(decoder, report, value);
+        require(mode == cidprobe_ntt::kParityChars || mode == cidprobe_ntt::kPlainBytes,
+                "the decoder returns 1 or 0");
+        if (value < 0) require(mode == cidprobe_ntt::kParityChars, "a reset returns 1");
+        require(decoder.crcCount <= cidprobe_ntt::kCrcCapacity, "the CRC buffer is never overrun");
+    }
+    require(!report.failed, "every report line was written");
+    fuzzsupport::readMemoryReport(report, memory);
+    return 0;
+}

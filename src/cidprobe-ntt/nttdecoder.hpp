@@ -16,9 +16,11 @@ namespace cidprobe_ntt {
 inline constexpr int kPlainBytes = 0;      // eight-bit CRC bytes (and silence after the verdict)
 inline constexpr int kParityChars = 1;     // characters with an even parity bit in bit 7
 
-// Covered bytes kept for the CRC. A frame's body can't hold more than 130
-// bytes (its length is a 7-bit character); a body that never ends (a garbled
-// length) goes on filling the buffer, and what does not fit is dropped.
+// Covered bytes kept for the CRC. A frame's body holds at most 129 bytes (its
+// length is a 7-bit character), but when the length byte is taken for the
+// second DLE of a pair the body keeps an earlier frame's end, or none, and
+// may go on filling the buffer: what does not fit is dropped, and the frame
+// can't be judged correct.
 inline constexpr std::size_t kCrcCapacity = 256;
 
 // Character set in which caller names are written (the settings file's

@@ -1,11 +1,11 @@
 #include "cidforge/datafile.hpp"
 
+#include "sigcore/textscan.hpp"
 #include "sigcore/wave.hpp"
 
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 
 namespace cidforge {
 
@@ -43,12 +43,6 @@ constexpr std::array<KeyEntry, 10> kKeys{{
     {"DateTime", Field::dateTime},
 }};
 
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
 std::int32_t* numericField(Field field, GeneratorSettings& s) {
     switch (field) {
     case Field::samplingFrequency: return &s.samplingFrequency;
@@ -73,35 +67,6 @@ std::string* stringField(Field field, GeneratorSettings& s) {
 
 }  // namespace
 
-std::optional<std::int32_t> scanInteger(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && isSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i >= text.size() || !isDigit(text[i])) return std::nullopt;
-    // Accumulate in 64 bits, capped just beyond the 32-bit range.
-    constexpr std::int64_t cap = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-    std::int64_t magnitude = 0;
-    for (; i < text.size() && isDigit(text[i]); ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > cap) magnitude = cap;
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    if (value > std::numeric_limits<std::int32_t>::max()) return std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(value);  // -cap is exactly the 32-bit minimum
-}
-
-std::string_view scanToken(std::string_view text) {
-    std::size_t begin = 0;
-    while (begin < text.size() && isSpace(text[begin])) ++begin;
-    std::size_t end = begin;
-    while (end < text.size() && !isSpace(text[end])) ++end;
-    return text.substr(begin, end - begin);
-}
-
 std::string unquoteValue(std::string_view token) {
     if (token.empty() || token.front() != '"') return std::string(token);
     const std::string_view rest = token.substr(1);
@@ -120,9 +85,9 @@ void applyDataLine(std::string_view line, GeneratorSettings& settings) {
         // since the line holds the key).
         const std::string_view value = line.substr(entry.key.size());
         if (std::int32_t* number = numericField(entry.field, settings)) {
-            if (const auto scanned = scanInteger(value)) *number = *scanned;
+            if (const auto scanned = sigcore::scanInt(value)) *number = *scanned;
         } else if (std::string* text = stringField(entry.field, settings)) {
-            *text = unquoteValue(scanToken(value));
+            *text = unquoteValue(sigcore::scanWord(value).value_or(std::string_view{}));
         }
         return;
     }

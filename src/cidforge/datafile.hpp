@@ -42,12 +42,4 @@ void applyDataLine(std::string_view line, GeneratorSettings& settings);
 // the next one (or the token's end); a token without a leading quote as it is.
 std::string unquoteValue(std::string_view token);
 
-// "%d"-style scan: white space skipped, optional sign, decimal digits, stop at
-// the first other character. Empty when no digit follows. Values beyond the
-// 32-bit range saturate at its limits.
-std::optional<std::int32_t> scanInteger(std::string_view text);
-
-// "%s"-style scan: the first white-space-delimited token (empty if none).
-std::string_view scanToken(std::string_view text);
-
 }  // namespace cidforge

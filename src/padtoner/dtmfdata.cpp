@@ -1,9 +1,9 @@
 #include "padtoner/dtmfdata.hpp"
 
 #include <array>
-#include <climits>
 #include <cstring>
 
+#include "sigcore/textscan.hpp"
 #include "sigcore/wave.hpp"
 
 namespace padtoner {
@@ -30,46 +30,6 @@ constexpr std::array<NumericKey, 9> kNumericKeys{{
 
 constexpr std::string_view kDataKey = "DTMFData";
 
-// White space as the C library's scans see it.
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// A decimal integer as "%d" scans it: leading white space skipped, an optional
-// sign, at least one digit, anything after the digits ignored. A value beyond
-// the 32-bit range is held at its nearest end.
-std::optional<std::int32_t> scanInt(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && isBlank(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i >= text.size() || !isDigit(text[i])) return std::nullopt;
-    std::int64_t magnitude = 0;
-    constexpr std::int64_t kLimit = std::int64_t{INT32_MAX} + 1;
-    for (; i < text.size() && isDigit(text[i]); ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > kLimit) magnitude = kLimit;  // keeps on saturating, never overflows
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    if (value > INT32_MAX) return INT32_MAX;
-    return static_cast<std::int32_t>(value);
-}
-
-// A white-space-delimited word as "%s" scans it; nothing when there is none.
-std::optional<std::string_view> scanWord(std::string_view text) {
-    std::size_t begin = 0;
-    while (begin < text.size() && isBlank(text[begin])) ++begin;
-    std::size_t end = begin;
-    while (end < text.size() && !isBlank(text[end])) ++end;
-    if (end == begin) return std::nullopt;
-    return text.substr(begin, end - begin);
-}
-
 }  // namespace
 
 void dtmfReadLine(DtmfReadState& state, std::string_view line) {
@@ -78,12 +38,12 @@ void dtmfReadLine(DtmfReadState& state, std::string_view line) {
     if (line.empty() || line.front() == '/') return;
     for (const NumericKey& key : kNumericKeys) {
         if (line.starts_with(key.name)) {
-            if (const auto value = scanInt(line.substr(key.name.size()))) state.params.*key.field = *value;
+            if (const auto value = sigcore::scanInt(line.substr(key.name.size()))) state.params.*key.field = *value;
             return;
         }
     }
     if (line.starts_with(kDataKey)) {
-        if (const auto word = scanWord(line.substr(kDataKey.size()))) state.token = *word;
+        if (const auto word = sigcore::scanWord(line.substr(kDataKey.size()))) state.token = *word;
     }
 }
 

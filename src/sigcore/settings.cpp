@@ -1,7 +1,7 @@
 #include "sigcore/settings.hpp"
 
-#include <cctype>
-#include <climits>
+#include "sigcore/textscan.hpp"
+
 #include <cstdio>
 #include <cstring>
 
@@ -9,39 +9,11 @@ namespace sigcore {
 
 namespace {
 
-// "%d" at `text`: leading white space, an optional sign, decimal digits.
-// False when no digit follows. Values beyond the int range are held at its
-// ends (they are out of every valid range anyway).
-bool scanInteger(const char* text, int& value) {
-    const char* p = text;
-    while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
-    if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-    long long magnitude = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
-        if (magnitude <= LLONG_MAX / 100) magnitude = magnitude * 10 + (*p - '0');
-    }
-    const long long signedValue = negative ? -magnitude : magnitude;
-    if (signedValue > INT_MAX) {
-        value = INT_MAX;
-    } else if (signedValue < INT_MIN) {
-        value = INT_MIN;
-    } else {
-        value = static_cast<int>(signedValue);
-    }
-    return true;
-}
-
 // Scans at `offset` of a line that holds a key of that length.
 void scanAt(const SettingsLine& line, std::size_t offset, int& value) {
     const std::size_t length = strnlen(line.data(), line.size());
     if (offset > length) return;
-    int scanned = 0;
-    if (scanInteger(line.data() + offset, scanned)) value = scanned;
+    if (const auto scanned = scanInt(std::string_view(line.data() + offset, length - offset))) value = *scanned;
 }
 
 }  // namespace

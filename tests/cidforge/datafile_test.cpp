@@ -31,22 +31,6 @@ TEST(UnquoteValue, QuotedUnquotedAndEmptyTokens) {
     EXPECT_EQ(unquoteValue("\""), "");
 }
 
-TEST(ScanInteger, DecimalScanRules) {
-    EXPECT_EQ(scanInteger(" 8000"), 8000);
-    EXPECT_EQ(scanInteger("\t-25xyz"), -25);
-    EXPECT_EQ(scanInteger("+7"), 7);
-    EXPECT_EQ(scanInteger("16\r\n"), 16);
-    EXPECT_EQ(scanInteger("= 16"), std::nullopt);
-    EXPECT_EQ(scanInteger(" - 5"), std::nullopt);
-    EXPECT_EQ(scanInteger(""), std::nullopt);
-    EXPECT_EQ(scanInteger("   "), std::nullopt);
-    // Beyond 32 bits the value saturates instead of wrapping.
-    EXPECT_EQ(scanInteger(" 2147483647"), 2147483647);
-    EXPECT_EQ(scanInteger(" 4294967346"), 2147483647);
-    EXPECT_EQ(scanInteger(" -2147483648"), -2147483647 - 1);
-    EXPECT_EQ(scanInteger(" -99999999999999999999999"), -2147483647 - 1);
-}
-
 TEST(DataLine, KeysValuesAndDefaults) {
     const GeneratorSettings defaults;
     EXPECT_EQ(defaults.samplingFrequency, 8000);

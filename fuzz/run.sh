@@ -6,6 +6,8 @@
 #   fuzz/run.sh --smoke [N]    replays the seed corpora and runs each target
 #                              for N seconds (default 20) on a throw-away copy
 #
+# Target names after the time (wave_reader, scan_us, ...) run only those.
+#
 # Inputs that crash, hang, leak or break a checked property land in
 # build/fuzz/findings/<target>/. Prints executions and findings per target;
 # exits with status 1 when anything was found or a target failed to run.
@@ -19,21 +21,34 @@ smoke=0
 seconds=600
 if [[ ${1:-} == --smoke ]]; then
     smoke=1
-    seconds=${2:-20}
-elif [[ $# -gt 0 ]]; then
-    seconds=$1
+    seconds=20
+    shift
 fi
-if ! [[ $seconds =~ ^[0-9]+$ ]] || ((seconds == 0)); then
-    echo "usage: fuzz/run.sh [SECONDS] | fuzz/run.sh --smoke [SECONDS]" >&2
+if [[ ${1:-} =~ ^[0-9]+$ ]]; then
+    seconds=$1
+    shift
+fi
+if ((seconds == 0)); then
+    echo "usage: fuzz/run.sh [--smoke] [SECONDS] [TARGET...]" >&2
     exit 2
 fi
+all_targets=(wave_reader scan_us scan_ntt sdmf_decoder ntt_decoder settings cidforge_data padtoner_data)
+wanted=("$@")
+((${#wanted[@]} > 0)) || wanted=("${all_targets[@]}")
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target fuzzers
 
 targets=()
-for t in wave_reader scan_us scan_ntt sdmf_decoder ntt_decoder settings cidforge_data padtoner_data; do
-    if [[ -x "$build/bin/fuzz-$t" ]]; then targets+=("$t"); else echo "not built: fuzz-$t (skipped)"; fi
+for t in "${wanted[@]}"; do
+    if [[ -x "$build/bin/fuzz-$t" ]]; then
+        targets+=("$t")
+    elif [[ " ${all_targets[*]} " == *" $t "* ]]; then
+        echo "not built: fuzz-$t (skipped)"
+    else
+        echo "no such target: $t" >&2
+        exit 2
+    fi
 done
 
 # Longest input per target: the detector runs are kept short; the WAV reader

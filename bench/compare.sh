@@ -157,6 +157,7 @@ measure() {
 }
 
 build_wavmix
+LOAD_BEFORE=$(cut -d ' ' -f 1 /proc/loadavg)
 : >"$WORK/table.md"
 measure us
 measure ntt
@@ -164,9 +165,9 @@ measure ntt
 {
     printf '<!-- begin compare.sh -->\n'
     # shellcheck disable=SC2016  # the backquotes are Markdown
-    printf 'Made by `bench/compare.sh` on %s: %s CPUs (`nproc`), %s; commit %s; RUNS=%s, SNR %s dB.\n' \
+    printf 'Made by `bench/compare.sh` on %s: %s CPUs (`nproc`), %s; load average %s before the run; commit %s; RUNS=%s, SNR %s dB.\n' \
         "$(date -u +%Y-%m-%d)" "$(nproc)" \
-        "$(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -n 1)" \
+        "$(lscpu | sed -n 's/^Model name:[[:space:]]*//p' | head -n 1)" "$LOAD_BEFORE" \
         "$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo unknown)" "$RUNS" "$SNR_DB"
     cat "$WORK/table.md"
     printf '<!-- end compare.sh -->\n'

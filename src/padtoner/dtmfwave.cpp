@@ -158,11 +158,15 @@ DtmfWriteResult writeDtmfWave(const DtmfParameters& params, const std::string& p
     if (!dtmfParameterError(params).empty()) return {DtmfWriteStatus::refused, 0};
     const DtmfCounts c = dtmfCounts(params);
 
-    // Counts are not negative here and the total, hence every count, fits 32
-    // bits (the ramp is held at the 32-bit end; beyond any section it is all rise).
+    // Counts are not negative here and the total bounds every section that is
+    // written, so each fits 32 bits (the ramp is held at the 32-bit end; beyond
+    // any section it is all rise). Without symbols no tone and no gap is
+    // written, however long the data file makes them: the buffer, sized for
+    // the longest section, must not be sized for those.
+    const bool anySymbol = !params.DTMFData.empty();
     const auto leader = static_cast<std::int32_t>(c.leader);
-    const auto tone = static_cast<std::int32_t>(c.tone);
-    const auto gap = static_cast<std::int32_t>(c.gap);
+    const auto tone = anySymbol ? static_cast<std::int32_t>(c.tone) : 0;
+    const auto gap = anySymbol ? static_cast<std::int32_t>(c.gap) : 0;
     const auto ramp = static_cast<std::int32_t>(std::min<std::int64_t>(c.ramp, INT32_MAX));
     std::vector<std::int16_t> buffer;
     try {

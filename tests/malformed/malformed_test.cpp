@@ -553,3 +553,38 @@ TEST(MalformedData, DetectorSettings) {
         }
     }
 }
+
+// ---- inputs found by fuzzing -------------------------------------------------
+
+// A tone and a gap of weeks but no symbol to send: the file holds only the
+// leader and the trailer, and the sample buffer must not be sized for the
+// tone (1.7e9 samples at 800 Hz) that is never written.
+TEST(FuzzFindings, PadtonerLongToneWithoutSymbols) {
+    TempDir dir;
+    const std::string quiet = dir.file("quiet-gap.txt");
+    writeFile(quiet, "SamplingFrequency 800\nLeaderDuration 1000\nSilenceDuration 2147483647\nDTMFData \"\"\n");
+    struct Case {
+        std::string data;
+        std::string line;         // the echo line of the long section
+        std::size_t fileSamples;  // leader and trailer
+    };
+    const std::vector<Case> cases{
+        {malformedFile("padtoner-long-tone-no-symbols.txt"), "ToneDuration=          2147483647\n", 800 + 776},
+        {quiet, "SilenceDuration=       2147483647\n", 800},
+    };
+    for (const Case& c : cases) {
+        const std::string wave = dir.file("a.wav");
+#if defined(__SANITIZE_ADDRESS__)
+        const auto r = runTool("padtoner", {c.data, wave});
+#else
+        // 1 GB of address space: far less than the 3.4 GB such a buffer takes.
+        const auto r = testsupport::run(
+            "/bin/sh", {"-c", "ulimit -v 1000000; exec \"$0\" \"$@\"", testsupport::programPath("padtoner"), c.data, wave});
+#endif
+        EXPECT_EQ(r.status, 0) << c.data << "\n" << r.out;
+        EXPECT_NE(r.out.find("SamplingFrequency=     800\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(c.line), std::string::npos) << r.out;
+        EXPECT_TRUE(r.out.ends_with("DTMFData=              \n")) << r.out;
+        EXPECT_EQ(testsupport::readBytes(wave).size(), 44 + c.fileSamples) << c.data;
+    }
+}

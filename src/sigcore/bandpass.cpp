@@ -17,8 +17,11 @@ namespace {
 // 0 either way.
 void filterBlock(BandpassFilter& filter, const FftTables& tables) {
     for (std::size_t k = 0; k < kBandBlock; ++k) filter.workRe[k] = static_cast<double>(filter.input[k]);
-    fftStages(tables, 1, ComplexSpan{filter.workRe, filter.workIm}, kBandBlock, FftShortcuts{true, false});
+    fftStages(tables, 1, ComplexSpan{filter.workRe, filter.workIm}, kBandBlock, FftShortcuts{true, false, true});
 
+    // The last stage's butterflies pair entry 2i (bin b < 512) with entry
+    // 2i + 1 (bin b + 512); only the sum, for bin b, is kept, and the
+    // difference only for bin 512 (b = 0).
     const double scale = 1.0 / kBandBlock;
     const int* const reverse = tables.bitReverse.data();
     filter.spectrumRe.fill(0.0);
@@ -27,8 +30,8 @@ void filterBlock(BandpassFilter& filter, const FftTables& tables) {
     const int high = std::min(filter.highBin, kBandHop - 1);
     for (int k = low; k <= high; ++k) {
         const auto from = static_cast<std::size_t>(reverse[k]);
-        const double binRe = filter.workRe[from] * scale;
-        const double binIm = filter.workIm[from] * scale;
+        const double binRe = (filter.workRe[from] + filter.workRe[from + 1]) * scale;
+        const double binIm = (filter.workIm[from] + filter.workIm[from + 1]) * scale;
         filter.spectrumRe[static_cast<std::size_t>(k)] = binRe;
         filter.spectrumIm[static_cast<std::size_t>(k)] = binIm;
         if (k >= 1) {
@@ -37,9 +40,8 @@ void filterBlock(BandpassFilter& filter, const FftTables& tables) {
         }
     }
     // Half the sampling rate is neither cleared nor mirrored.
-    const auto nyquist = static_cast<std::size_t>(reverse[kBandHop]);
-    filter.spectrumRe[kBandHop] = filter.workRe[nyquist] * scale;
-    filter.spectrumIm[kBandHop] = filter.workIm[nyquist] * scale;
+    filter.spectrumRe[kBandHop] = (filter.workRe[0] - filter.workRe[1]) * scale;
+    filter.spectrumIm[kBandHop] = (filter.workIm[0] - filter.workIm[1]) * scale;
 
     fftStages(tables, -1, ComplexSpan{filter.spectrumRe, filter.spectrumIm}, kBandBlock, FftShortcuts{false, true});
     for (std::size_t k = 0; k < kBandBlock; ++k) {

@@ -37,6 +37,41 @@ inline void butterflies(double* __restrict re, double* __restrict im, int count,
     }
 }
 
+// butterflies with a count known when compiling: a block of a late stage
+// becomes straight-line vector code of the width that fits it.
+template <int Half>
+inline void fixedButterflies(double* __restrict re, double* __restrict im, const double* __restrict wrs,
+                             const double* __restrict wis) {
+    double* __restrict bRe = re + Half;
+    double* __restrict bIm = im + Half;
+    for (int k = 0; k < Half; ++k) {
+        const double wr = wrs[k];
+        const double wi = wis[k];
+        const double tRe = re[k] - bRe[k];
+        const double tIm = im[k] - bIm[k];
+        re[k] = re[k] + bRe[k];
+        im[k] = im[k] + bIm[k];
+        bRe[k] = tRe * wr - tIm * wi;
+        bIm[k] = tRe * wi + tIm * wr;
+    }
+}
+
+// The butterflies of a first stage whose imaginary inputs are all 0: t.im is
+// 0, so (t.re * wr - 0 * wi, t.re * wi + 0 * wr) is (t.re * wr, t.re * wi).
+// The imaginary input is never read (it need not even be cleared).
+inline void realButterflies(double* __restrict re, double* __restrict im, int half, const double* __restrict wrs,
+                            const double* __restrict wis) {
+    double* __restrict bRe = re + half;
+    double* __restrict bIm = im + half;
+    for (int k = 0; k < half; ++k) {
+        const double tRe = re[k] - bRe[k];
+        re[k] = re[k] + bRe[k];
+        im[k] = 0.0;
+        bRe[k] = tRe * wrs[k];
+        bIm[k] = tRe * wis[k];
+    }
+}
+
 // A butterfly whose twiddle is (1, 0).
 inline void unitButterfly(double* re, double* im, int a, int b) {
     const double tRe = re[a] - re[b];
@@ -133,7 +168,8 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
     // textbook order. A twiddle of index 0 is (1, 0): multiplying by it
     // leaves every value as it is, so the last stage and the first butterfly
     // of the second-last one skip the multiplications.
-    for (int s = 1; s <= m; ++s) {
+    const int lastStage = shortcuts.lastStageLeft && powerOfTwo && m >= 2 ? m - 1 : m;
+    for (int s = 1; s <= lastStage; ++s) {
         const int span = 1 << (m - s + 1);
         const int half = span / 2;
         if (!powerOfTwo) {
@@ -143,17 +179,11 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
                 if (kEnd > 0) butterflies(re + h0, im + h0, kEnd, cosTable, sinTable, half);
             }
         } else if (s == 1 && shortcuts.realInput && half >= 1) {
-            // Imaginary parts all 0: t.im is 0, so (t.re * wr - 0 * wi, t.re * wi + 0 * wr)
-            // is (t.re * wr, t.re * wi). The imaginary input need not even be cleared.
-            double* __restrict const bRe = re + half;
-            double* __restrict const bIm = im + half;
-            for (int k = 0; k < half; ++k) {
-                const double tRe = re[k] - bRe[k];
-                re[k] = re[k] + bRe[k];
-                im[k] = 0.0;
-                bRe[k] = tRe * cosTable[k];
-                bIm[k] = tRe * sinTable[k];
-            }
+            realButterflies(re, im, half, cosTable, sinTable);
+        } else if (half == 8) {
+            for (int h0 = 0; h0 < n; h0 += span) fixedButterflies<8>(re + h0, im + h0, cosTable, sinTable);
+        } else if (half == 4) {
+            for (int h0 = 0; h0 < n; h0 += span) fixedButterflies<4>(re + h0, im + h0, cosTable, sinTable);
         } else if (half >= 4) {
             for (int h0 = 0; h0 < n; h0 += span) butterflies(re + h0, im + h0, half, cosTable, sinTable, half);
         } else if (half == 2) {

@@ -45,6 +45,10 @@ void fft(const FftTables& tables, int direction, ComplexSpan data, int n);
 struct FftShortcuts {
     bool realInput = false;   // the imaginary input is all 0 (its array need not be cleared)
     bool realOutput = false;  // only the real parts of the result are wanted (the imaginary ones are left stale)
+    // The last stage is left to the caller: entries 2i and 2i + 1 then hold
+    // the inputs of its butterfly, whose twiddle is (1, 0) (sum to entry 2i,
+    // difference to entry 2i + 1). n a power of two >= 4.
+    bool lastStageLeft = false;
 };
 
 // The butterfly stages of fft alone: no reordering and no scaling. Entry i

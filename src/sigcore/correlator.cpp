@@ -28,13 +28,38 @@ void correlatorBuild(ToneCorrelator& correlator, std::span<const double> values)
 
 void correlatorFree(ToneCorrelator& correlator) { correlator = ToneCorrelator{}; }
 
+namespace {
+
+// Outputs m0 .. m0 + Width - 1 of correlatorRun with the partial sums held in
+// registers across the coefficients instead of in `out`.
+template <std::size_t Width>
+inline void correlatorTile(const double* __restrict coefficients, int length, const double* __restrict x,
+                           double* __restrict out) {
+    double sums[Width];
+    for (std::size_t j = 0; j < Width; ++j) sums[j] = 0.0;
+    for (int k = 0; k < length; ++k) {
+        const double c = coefficients[k];
+        const double* const past = x - k;
+        for (std::size_t j = 0; j < Width; ++j) sums[j] += past[j] * c;
+    }
+    for (std::size_t j = 0; j < Width; ++j) out[j] = sums[j];
+}
+
+}  // namespace
+
 SIGCORE_VECTOR_CLONES void correlatorRun(const ToneCorrelator& correlator, const double* x, double* out, int count) {
+    constexpr std::size_t kTile = 32;
+    constexpr int kTileCount = static_cast<int>(kTile);
+    const double* const c = correlator.coefficients.data();
+    const int length = correlator.length;
+    int m = 0;
+    for (; m + kTileCount <= count; m += kTileCount) correlatorTile<kTile>(c, length, x + m, out + m);
     double* __restrict const sums = out;
-    for (int m = 0; m < count; ++m) sums[m] = 0.0;
-    for (int k = 0; k < correlator.length; ++k) {
-        const double c = correlator.coefficients[static_cast<std::size_t>(k)];
+    for (int j = m; j < count; ++j) sums[j] = 0.0;
+    for (int k = 0; k < length; ++k) {
+        const double ck = c[k];
         const double* __restrict const past = x - k;
-        for (int m = 0; m < count; ++m) sums[m] += past[m] * c;
+        for (int j = m; j < count; ++j) sums[j] += past[j] * ck;
     }
 }
 

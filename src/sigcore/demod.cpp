@@ -225,7 +225,9 @@ void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant,
         if (d == kMark) {
             state.state = DemodMode::MarkRun;
             state.markRun = 0;
-            formatPosition(state, "detected", u);
+            // Noise starts short mark runs all the time: the line is formatted
+            // only for a run that lasts.
+            state.markStart = u;
         }
         break;
     case DemodMode::MarkRun:
@@ -238,6 +240,7 @@ void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant,
         if (state.markRun == state.markLimit - 10) {
             levelEstimate(state);
         } else if (state.markRun > state.markLimit) {
+            formatPosition(state, "detected", state.markStart);
             reportPrint(report, state.pendingLine.data());
             reportPrint(report, "Mark at least 55ms has found.\n");
             state.state = DemodMode::AwaitStart;

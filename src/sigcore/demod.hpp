@@ -63,6 +63,7 @@ struct DemodState {
     double initialThreshold = 0.0;
     int clipLevel = 0;
     int markRun = 0;
+    std::int64_t markStart = 0;  // sample where the current mark run began
     std::array<char, 256> pendingLine{};
     int burstBase = 0;  // B
     int wakeIndex = 0;  // W

@@ -336,8 +336,11 @@ int pushUntilAction(DemodState& state, std::uint32_t base, int from, int count, 
     const auto halfWidth = static_cast<unsigned>(decisions.voteHalfWidth);
     const double* const em = state.markEnergy.data();
     const double* const es = state.spaceEnergy.data();
-    const double threshold = state.threshold;
-    const DemodMode mode = state.state;
+    double threshold = state.threshold;
+    DemodMode mode = state.state;
+    int markRun = state.markRun;
+    std::int64_t markStart = state.markStart;
+    const int markLimit = state.markLimit;
     const auto wake = static_cast<std::uint32_t>(state.wakeIndex);
     auto energySlot = static_cast<unsigned>(energy.newest);
     auto slot = static_cast<unsigned>(decisions.newest);
@@ -364,8 +367,25 @@ int pushUntilAction(DemodState& state, std::uint32_t base, int from, int count, 
         const std::uint32_t index = base + static_cast<std::uint32_t>(m);
         bool act = false;
         switch (mode) {
-        case DemodMode::Idle: act = d == kMark; break;
+        // Idle and the mark run as demodAdvance has them, here for the common
+        // steps; the level estimate and the end of a long run go to it.
+        case DemodMode::Idle:
+            if (d == kMark) {
+                mode = DemodMode::MarkRun;
+                markRun = 0;
+                markStart = index;
+            }
+            break;
         case DemodMode::MarkRun:
+            if (d != kMark) {
+                mode = DemodMode::Idle;
+                threshold = state.initialThreshold;
+            } else if (markRun + 1 == markLimit - 10 || markRun + 1 > markLimit) {
+                act = true;
+            } else {
+                ++markRun;
+            }
+            break;
         case DemodMode::AwaitStart: act = true; break;
         case DemodMode::SyncByte: act = index > wake; break;
         case DemodMode::SeekStart: act = index == wake; break;
@@ -375,6 +395,10 @@ int pushUntilAction(DemodState& state, std::uint32_t base, int from, int count, 
             break;
         }
     }
+    state.state = mode;
+    state.threshold = threshold;
+    state.markRun = markRun;
+    state.markStart = markStart;
     energy.newest = static_cast<int>(energySlot);
     decisions.newest = static_cast<int>(slot);
     decisions.windowZeros = zeros;

@@ -45,6 +45,13 @@ inline void correlatorTile(const double* __restrict coefficients, int length, co
     for (std::size_t j = 0; j < Width; ++j) out[j] = sums[j];
 }
 
+// One output of correlatorRun, formed on its own.
+inline double correlatorAt(const double* __restrict coefficients, int length, const double* x) {
+    double sum = 0.0;
+    for (int k = 0; k < length; ++k) sum += x[-k] * coefficients[k];
+    return sum;
+}
+
 }  // namespace
 
 SIGCORE_VECTOR_CLONES void correlatorRun(const ToneCorrelator& correlator, const double* x, double* out, int count) {
@@ -60,6 +67,28 @@ SIGCORE_VECTOR_CLONES void correlatorRun(const ToneCorrelator& correlator, const
         const double ck = c[k];
         const double* __restrict const past = x - k;
         for (int j = m; j < count; ++j) sums[j] += past[j] * ck;
+    }
+}
+
+SIGCORE_VECTOR_CLONES void toneEnergyRun(const ToneCorrelator& cosine, const ToneCorrelator& sine, const double* x,
+                                         double* energy, int count) {
+    constexpr std::size_t kTile = 32;
+    constexpr int kTileCount = static_cast<int>(kTile);
+    const double* const cosValues = cosine.coefficients.data();
+    const double* const sinValues = sine.coefficients.data();
+    int m = 0;
+    for (; m + kTileCount <= count; m += kTileCount) {
+        double c[kTile];
+        double s[kTile];
+        correlatorTile<kTile>(cosValues, cosine.length, x + m, c);
+        correlatorTile<kTile>(sinValues, sine.length, x + m, s);
+        double* __restrict const e = energy + m;
+        for (std::size_t j = 0; j < kTile; ++j) e[j] = s[j] * s[j] + c[j] * c[j];
+    }
+    for (; m < count; ++m) {
+        const double c = correlatorAt(cosValues, cosine.length, x + m);
+        const double s = correlatorAt(sinValues, sine.length, x + m);
+        energy[m] = s * s + c * c;
     }
 }
 

@@ -46,6 +46,11 @@ inline double correlatorStep(ToneCorrelator& correlator, double sample) {
 // is not used.
 void correlatorRun(const ToneCorrelator& correlator, const double* x, double* out, int count);
 
+// Tone energies of `count` consecutive samples: energy[m] = s * s + c * c
+// with c and s the outputs m of correlatorRun for `cosine` and `sine`.
+void toneEnergyRun(const ToneCorrelator& cosine, const ToneCorrelator& sine, const double* x, double* energy,
+                   int count);
+
 // Number of reference values for a tone: trunc((cycles * fs / f + 1) * 0.5)
 // with cycles = (2 * f) div baud, the whole tone cycles in two bit times.
 int toneReferenceLength(int toneHz, int samplingRate, int baud);

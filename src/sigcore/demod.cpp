@@ -278,10 +278,6 @@ void demodBuildTones(DemodState& state, int markHz, int spaceHz, int baud) {
     state.inputLead = longest - 1;
     const auto chunk = static_cast<std::size_t>(kDemodChunk);
     state.inputs = allocOrExit<double>(static_cast<std::size_t>(state.inputLead) + chunk);
-    state.markCosOut = allocOrExit<double>(chunk);
-    state.markSinOut = allocOrExit<double>(chunk);
-    state.spaceCosOut = allocOrExit<double>(chunk);
-    state.spaceSinOut = allocOrExit<double>(chunk);
     state.markEnergy = allocOrExit<double>(chunk);
     state.spaceEnergy = allocOrExit<double>(chunk);
 }
@@ -304,20 +300,8 @@ SIGCORE_VECTOR_CLONES void measureRun(DemodState& state, const std::int16_t* sam
         for (int m = from; m < count; ++m) inputs[m] = samples[m];
     }
     const int n = count - from;
-    correlatorRun(state.tones.markCos, inputs + from, state.markCosOut.data() + from, n);
-    correlatorRun(state.tones.markSin, inputs + from, state.markSinOut.data() + from, n);
-    correlatorRun(state.tones.spaceCos, inputs + from, state.spaceCosOut.data() + from, n);
-    correlatorRun(state.tones.spaceSin, inputs + from, state.spaceSinOut.data() + from, n);
-    const double* __restrict const mc = state.markCosOut.data();
-    const double* __restrict const ms = state.markSinOut.data();
-    const double* __restrict const sc = state.spaceCosOut.data();
-    const double* __restrict const ss = state.spaceSinOut.data();
-    double* __restrict const em = state.markEnergy.data();
-    double* __restrict const es = state.spaceEnergy.data();
-    for (int m = from; m < count; ++m) {
-        em[m] = ms[m] * ms[m] + mc[m] * mc[m];
-        es[m] = ss[m] * ss[m] + sc[m] * sc[m];
-    }
+    toneEnergyRun(state.tones.markCos, state.tones.markSin, inputs + from, state.markEnergy.data() + from, n);
+    toneEnergyRun(state.tones.spaceCos, state.tones.spaceSin, inputs + from, state.spaceEnergy.data() + from, n);
 }
 
 // Pushes the energies and decisions of samples from..count-1 until one of

@@ -86,10 +86,6 @@ struct DemodState {
     // earlier ones as the longest correlator needs, and per-sample outputs.
     int inputLead = 0;
     std::vector<double> inputs;
-    std::vector<double> markCosOut;
-    std::vector<double> markSinOut;
-    std::vector<double> spaceCosOut;
-    std::vector<double> spaceSinOut;
     std::vector<double> markEnergy;
     std::vector<double> spaceEnergy;
 };

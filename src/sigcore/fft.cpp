@@ -186,6 +186,24 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
             for (int h0 = 0; h0 < n; h0 += span) fixedButterflies<4>(re + h0, im + h0, cosTable, sinTable);
         } else if (half >= 4) {
             for (int h0 = 0; h0 < n; h0 += span) butterflies(re + h0, im + h0, half, cosTable, sinTable, half);
+        } else if (half == 2 && shortcuts.realOutput && lastStage == m) {
+            // The last two stages at once, real parts only: the last stage
+            // reads nothing else, and this one's imaginary outputs feed only it.
+            const double wr = cosTable[1];
+            const double wi = sinTable[1];
+            for (int h = 0; h < n; h += 4) {
+                const double a0 = re[h] + re[h + 2];
+                const double a2 = re[h] - re[h + 2];
+                const double tRe = re[h + 1] - re[h + 3];
+                const double tIm = im[h + 1] - im[h + 3];
+                const double a1 = re[h + 1] + re[h + 3];
+                const double a3 = tRe * wr - tIm * wi;
+                re[h] = a0 + a1;
+                re[h + 1] = a0 - a1;
+                re[h + 2] = a2 + a3;
+                re[h + 3] = a2 - a3;
+            }
+            break;
         } else if (half == 2) {
             const double wr = cosTable[1];
             const double wi = sinTable[1];

@@ -4,8 +4,11 @@
 // filter pulls raw samples from the WAV reader up to 1023 samples ahead.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "sigcore/fft.hpp"
 #include "sigcore/wave.hpp"
@@ -52,6 +55,19 @@ inline std::int16_t bandpassNext(BandpassFilter& filter, const FftTables& tables
         return filter.output[static_cast<std::size_t>(at)];
     }
     return bandpassRefill(filter, tables, reader);
+}
+
+// Up to out.size() of the filtered samples already computed, as that many
+// bandpassNext calls would return them; never computes a block. Returns
+// how many were taken (0 when the next sample needs a new block).
+inline std::size_t bandpassTakeReady(BandpassFilter& filter, std::span<std::int16_t> out) {
+    if (filter.calls == 0 || filter.remaining <= 0) return 0;
+    const auto n = std::min(out.size(), static_cast<std::size_t>(filter.remaining));
+    const auto at = static_cast<std::size_t>(kBandHop - filter.remaining);
+    std::copy_n(filter.output.begin() + static_cast<std::ptrdiff_t>(at), n, out.begin());
+    filter.remaining -= static_cast<int>(n);
+    filter.calls += n;
+    return n;
 }
 
 }  // namespace sigcore

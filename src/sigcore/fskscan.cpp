@@ -59,6 +59,18 @@ int fskScan(int sensitivity, int markHz, int spaceHz, int baud, const std::strin
         std::size_t count = 0;
         const std::uint32_t first = u;
         while (u < end && count < block.size()) {
+            // Samples of the current filter block in one go; the reader does
+            // not move meanwhile, so the end-of-file test holds for the run.
+            std::size_t limit = std::min<std::size_t>(block.size() - count, end - u);
+            if (reader.endOfFile) {
+                limit = u < reader.samplesRead ? std::min<std::size_t>(limit, static_cast<std::size_t>(reader.samplesRead - u)) : 0;
+            }
+            const std::size_t taken = bandpassTakeReady(run->filter, std::span<std::int16_t>(block).subspan(count, limit));
+            if (taken > 0) {
+                count += taken;
+                u += static_cast<std::uint32_t>(taken);
+                continue;
+            }
             const std::int16_t x = bandpassNext(run->filter, run->fft, reader);
             if (reader.endOfFile && u >= reader.samplesRead) {
                 end = u;

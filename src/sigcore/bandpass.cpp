@@ -4,6 +4,8 @@
 #include <cmath>
 #include <span>
 
+#include "sigcore/simd.hpp"
+
 namespace sigcore {
 
 namespace {
@@ -52,10 +54,11 @@ void filterBlock(BandpassFilter& filter, const FftTables& tables) {
 // Truncation toward zero of a filtered value. The values of a band-limited
 // 16-bit block stay far inside the 32-bit range; the clamp only keeps the
 // conversion defined whatever happens.
-std::int32_t truncate32(double value) {
-    if (!(value > -2147483648.0)) return -2147483647 - 1;
-    if (!(value < 2147483647.0)) return 2147483647;
-    return static_cast<std::int32_t>(value);
+// Written with selections rather than branches so that loops of it vectorise.
+inline std::int32_t truncate32(double value) {
+    const double low = value > -2147483648.0 ? value : -2147483648.0;  // NaN goes to the low end too
+    const double clamped = low < 2147483647.0 ? low : 2147483647.0;
+    return static_cast<std::int32_t>(clamped);
 }
 
 }  // namespace
@@ -67,6 +70,22 @@ void bandSetup(BandpassFilter& filter, int samplingRate, int lowHz, int highHz) 
     filter.remaining = 0;
 }
 
+namespace {
+
+// Windows the new block, adds its first half to the kept second half of the
+// previous one (each truncated first) into `output`, and keeps its own
+// truncated windowed second half in `kept`.
+SIGCORE_VECTOR_CLONES void joinBlock(const double* __restrict window, const double* __restrict filtered,
+                                     std::int32_t* __restrict kept, std::int16_t* __restrict output) {
+    for (std::size_t k = 0; k < kBandHop; ++k) {
+        const std::int64_t sum = std::int64_t{kept[k]} + truncate32(filtered[k] * window[k]);
+        output[k] = sum > 32767 ? std::int16_t{32767} : (sum < -32768 ? std::int16_t{-32768} : static_cast<std::int16_t>(sum));
+    }
+    for (std::size_t k = 0; k < kBandHop; ++k) kept[k] = truncate32(filtered[kBandHop + k] * window[kBandHop + k]);
+}
+
+}  // namespace
+
 std::int16_t bandpassRefill(BandpassFilter& filter, const FftTables& tables, WaveReader& reader) {
     if (filter.calls == 0) {
         waveReadSamples(reader, filter.input);
@@ -74,21 +93,12 @@ std::int16_t bandpassRefill(BandpassFilter& filter, const FftTables& tables, Wav
         // The first half-block goes out without the window.
         for (std::size_t k = 0; k < kBandHop; ++k) filter.output[k] = saturate16(truncate32(filter.filtered[k]));
         hannWindow(tables, filter.filtered, kBandBlock);
+        for (std::size_t k = 0; k < kBandHop; ++k) filter.kept[k] = truncate32(filter.filtered[kBandHop + k]);
     } else {
-        // The windowed second half of the previous block, kept whole until the
-        // overlapping half of the new block is added to it.
-        std::array<std::int32_t, kBandHop> previous{};
-        for (std::size_t k = 0; k < kBandHop; ++k) {
-            previous[k] = truncate32(filter.filtered[kBandHop + k]);
-            filter.input[k] = filter.input[kBandHop + k];
-        }
+        std::copy_n(filter.input.begin() + kBandHop, kBandHop, filter.input.begin());
         waveReadSamples(reader, std::span<std::int16_t>(filter.input).subspan(kBandHop));
         filterBlock(filter, tables);
-        hannWindow(tables, filter.filtered, kBandBlock);
-        for (std::size_t k = 0; k < kBandHop; ++k) {
-            const std::int64_t sum = std::int64_t{previous[k]} + truncate32(filter.filtered[k]);
-            filter.output[k] = saturate16(sum);
-        }
+        joinBlock(tables.window.data(), filter.filtered.data(), filter.kept.data(), filter.output.data());
     }
     filter.remaining = kBandHop - 1;
     ++filter.calls;

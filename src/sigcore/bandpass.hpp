@@ -25,6 +25,7 @@ struct BandpassFilter {
     std::array<double, kBandBlock> spectrumRe{};    // band-limited spectrum in natural order; inverse transform
     std::array<double, kBandBlock> spectrumIm{};
     std::array<double, kBandBlock> filtered{};      // real parts of the filtered block in natural order
+    std::array<std::int32_t, kBandHop> kept{};      // windowed second half of the last block, truncated
     std::array<std::int16_t, kBandHop> output{};    // filtered samples handed out one by one
     int remaining = 0;                              // output samples not yet handed out
     std::uint64_t calls = 0;                        // calls since bandSetup; 0: next is the first

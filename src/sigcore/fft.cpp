@@ -37,6 +37,51 @@ inline void butterflies(double* __restrict re, double* __restrict im, int count,
     }
 }
 
+// Two consecutive stages on one block of 4q entries, values kept in registers
+// between them: the first stage's butterflies (k, k + 2q) and (k + q, k + 3q)
+// with its twiddles k and k + q, then the second's (k, k + q) and
+// (k + 2q, k + 3q), both with its twiddle k. Each value is computed as the
+// two stages compute it one after the other.
+// The four quarters come as separate pointers: so the compiler sees that
+// they do not overlap and vectorises the loop.
+inline void butterflyPairs(double* __restrict re, double* __restrict im, double* __restrict r1, double* __restrict i1,
+                           double* __restrict r2, double* __restrict i2, double* __restrict r3, double* __restrict i3,
+                           int q, const double* __restrict w1r, const double* __restrict w1i,
+                           const double* __restrict w2r, const double* __restrict w2i) {
+    for (int k = 0; k < q; ++k) {
+        // First stage.
+        const double aR = re[k], aI = im[k], bR = r1[k], bI = i1[k];
+        const double cR = r2[k], cI = i2[k], dR = r3[k], dI = i3[k];
+        const double t0R = aR - cR;
+        const double t0I = aI - cI;
+        const double s0R = aR + cR;
+        const double s0I = aI + cI;
+        const double u0R = t0R * w1r[k] - t0I * w1i[k];
+        const double u0I = t0R * w1i[k] + t0I * w1r[k];
+        const double t1R = bR - dR;
+        const double t1I = bI - dI;
+        const double s1R = bR + dR;
+        const double s1I = bI + dI;
+        const double u1R = t1R * w1r[k + q] - t1I * w1i[k + q];
+        const double u1I = t1R * w1i[k + q] + t1I * w1r[k + q];
+        // Second stage: (s0, s1) and (u0, u1).
+        const double wr = w2r[k];
+        const double wi = w2i[k];
+        const double v0R = s0R - s1R;
+        const double v0I = s0I - s1I;
+        re[k] = s0R + s1R;
+        im[k] = s0I + s1I;
+        r1[k] = v0R * wr - v0I * wi;
+        i1[k] = v0R * wi + v0I * wr;
+        const double v1R = u0R - u1R;
+        const double v1I = u0I - u1I;
+        r2[k] = u0R + u1R;
+        i2[k] = u0I + u1I;
+        r3[k] = v1R * wr - v1I * wi;
+        i3[k] = v1R * wi + v1I * wr;
+    }
+}
+
 // butterflies with a count known when compiling: a block of a late stage
 // becomes straight-line vector code of the width that fits it.
 template <int Half>
@@ -172,6 +217,18 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
     for (int s = 1; s <= lastStage; ++s) {
         const int span = 1 << (m - s + 1);
         const int half = span / 2;
+        if (powerOfTwo && half >= 16 && s + 1 <= lastStage && !(s == 1 && shortcuts.realInput)) {
+            // Wide stages two at a time: half the passes over the arrays.
+            for (int h0 = 0; h0 < n; h0 += span) {
+                const int q = half / 2;
+                butterflyPairs(re + h0, im + h0, re + h0 + q, im + h0 + q, re + h0 + 2 * q, im + h0 + 2 * q,
+                               re + h0 + 3 * q, im + h0 + 3 * q, q, cosTable, sinTable, cosTable + half, sinTable + half);
+            }
+            cosTable += half + half / 2;
+            sinTable += half + half / 2;
+            ++s;
+            continue;
+        }
         if (!powerOfTwo) {
             // Partners beyond n are left out.
             for (int h0 = 0; h0 < n; h0 += span) {

@@ -217,12 +217,21 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
     for (int s = 1; s <= lastStage; ++s) {
         const int span = 1 << (m - s + 1);
         const int half = span / 2;
-        if (powerOfTwo && half >= 16 && s + 1 <= lastStage && !(s == 1 && shortcuts.realInput)) {
+        if (powerOfTwo && half >= 8 && s + 1 <= lastStage && !(s == 1 && shortcuts.realInput)) {
             // Wide stages two at a time: half the passes over the arrays.
-            for (int h0 = 0; h0 < n; h0 += span) {
-                const int q = half / 2;
-                butterflyPairs(re + h0, im + h0, re + h0 + q, im + h0 + q, re + h0 + 2 * q, im + h0 + 2 * q,
-                               re + h0 + 3 * q, im + h0 + 3 * q, q, cosTable, sinTable, cosTable + half, sinTable + half);
+            if (half == 8) {
+                // Blocks of 16 entries: quarters of 4, a width known when compiling.
+                for (int h0 = 0; h0 < n; h0 += span) {
+                    butterflyPairs(re + h0, im + h0, re + h0 + 4, im + h0 + 4, re + h0 + 8, im + h0 + 8, re + h0 + 12,
+                                   im + h0 + 12, 4, cosTable, sinTable, cosTable + half, sinTable + half);
+                }
+            } else {
+                for (int h0 = 0; h0 < n; h0 += span) {
+                    const int q = half / 2;
+                    butterflyPairs(re + h0, im + h0, re + h0 + q, im + h0 + q, re + h0 + 2 * q, im + h0 + 2 * q,
+                                   re + h0 + 3 * q, im + h0 + 3 * q, q, cosTable, sinTable, cosTable + half,
+                                   sinTable + half);
+                }
             }
             cosTable += half + half / 2;
             sinTable += half + half / 2;

@@ -82,6 +82,45 @@ inline void butterflyPairs(double* __restrict re, double* __restrict im, double*
     }
 }
 
+// butterflyPairs for a first stage whose imaginary inputs are all 0 (never
+// read): its butterflies are those of realButterflies, and the imaginary
+// parts of their sums are the 0 that realButterflies stores.
+inline void realButterflyPairs(double* __restrict re, double* __restrict im, double* __restrict r1,
+                               double* __restrict i1, double* __restrict r2, double* __restrict i2,
+                               double* __restrict r3, double* __restrict i3, int q, const double* __restrict w1r,
+                               const double* __restrict w1i, const double* __restrict w2r,
+                               const double* __restrict w2i) {
+    for (int k = 0; k < q; ++k) {
+        // First stage.
+        const double aR = re[k], bR = r1[k], cR = r2[k], dR = r3[k];
+        const double t0R = aR - cR;
+        const double s0R = aR + cR;
+        const double s0I = 0.0;
+        const double u0R = t0R * w1r[k];
+        const double u0I = t0R * w1i[k];
+        const double t1R = bR - dR;
+        const double s1R = bR + dR;
+        const double s1I = 0.0;
+        const double u1R = t1R * w1r[k + q];
+        const double u1I = t1R * w1i[k + q];
+        // Second stage: (s0, s1) and (u0, u1).
+        const double wr = w2r[k];
+        const double wi = w2i[k];
+        const double v0R = s0R - s1R;
+        const double v0I = s0I - s1I;
+        re[k] = s0R + s1R;
+        im[k] = s0I + s1I;
+        r1[k] = v0R * wr - v0I * wi;
+        i1[k] = v0R * wi + v0I * wr;
+        const double v1R = u0R - u1R;
+        const double v1I = u0I - u1I;
+        r2[k] = u0R + u1R;
+        i2[k] = u0I + u1I;
+        r3[k] = v1R * wr - v1I * wi;
+        i3[k] = v1R * wi + v1I * wr;
+    }
+}
+
 // butterflies with a count known when compiling: a block of a late stage
 // becomes straight-line vector code of the width that fits it.
 template <int Half>
@@ -217,6 +256,16 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
     for (int s = 1; s <= lastStage; ++s) {
         const int span = 1 << (m - s + 1);
         const int half = span / 2;
+        if (powerOfTwo && half >= 8 && s == 1 && s + 1 <= lastStage && shortcuts.realInput) {
+            // The real first stage and the second in one pass.
+            const int q = half / 2;
+            realButterflyPairs(re, im, re + q, im + q, re + 2 * q, im + 2 * q, re + 3 * q, im + 3 * q, q, cosTable,
+                               sinTable, cosTable + half, sinTable + half);
+            cosTable += half + half / 2;
+            sinTable += half + half / 2;
+            ++s;
+            continue;
+        }
         if (powerOfTwo && half >= 8 && s + 1 <= lastStage && !(s == 1 && shortcuts.realInput)) {
             // Wide stages two at a time: half the passes over the arrays.
             if (half == 8) {

@@ -45,10 +45,8 @@ void filterBlock(BandpassFilter& filter, const FftTables& tables) {
     filter.spectrumRe[kBandHop] = (filter.workRe[0] - filter.workRe[1]) * scale;
     filter.spectrumIm[kBandHop] = (filter.workIm[0] - filter.workIm[1]) * scale;
 
-    fftStages(tables, -1, ComplexSpan{filter.spectrumRe, filter.spectrumIm}, kBandBlock, FftShortcuts{false, true});
-    for (std::size_t k = 0; k < kBandBlock; ++k) {
-        filter.filtered[k] = filter.spectrumRe[static_cast<std::size_t>(reverse[k])];
-    }
+    fftStages(tables, -1, ComplexSpan{filter.spectrumRe, filter.spectrumIm}, kBandBlock,
+              FftShortcuts{false, true, false, filter.filtered.data()});
 }
 
 // Truncation toward zero of a filtered value. The values of a band-limited

@@ -306,6 +306,27 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
             // reads nothing else, and this one's imaginary outputs feed only it.
             const double wr = cosTable[1];
             const double wi = sinTable[1];
+            if (shortcuts.naturalOut != nullptr) {
+                // Entries h + 1, h + 2 and h + 3 (h a multiple of 4) are bins
+                // bitReverse[h] + n/2, + n/4 and + 3n/4.
+                double* __restrict const out = shortcuts.naturalOut;
+                const int* const reverse = tables.bitReverse.data();
+                const auto quarter = static_cast<std::size_t>(n / 4);
+                for (int h = 0; h < n; h += 4) {
+                    const double a0 = re[h] + re[h + 2];
+                    const double a2 = re[h] - re[h + 2];
+                    const double tRe = re[h + 1] - re[h + 3];
+                    const double tIm = im[h + 1] - im[h + 3];
+                    const double a1 = re[h + 1] + re[h + 3];
+                    const double a3 = tRe * wr - tIm * wi;
+                    const auto b = static_cast<std::size_t>(reverse[h]);
+                    out[b] = a0 + a1;
+                    out[b + 2 * quarter] = a0 - a1;
+                    out[b + quarter] = a2 + a3;
+                    out[b + 3 * quarter] = a2 - a3;
+                }
+                break;
+            }
             for (int h = 0; h < n; h += 4) {
                 const double a0 = re[h] + re[h + 2];
                 const double a2 = re[h] - re[h + 2];

@@ -49,6 +49,10 @@ struct FftShortcuts {
     // the inputs of its butterfly, whose twiddle is (1, 0) (sum to entry 2i,
     // difference to entry 2i + 1). n a power of two >= 4.
     bool lastStageLeft = false;
+    // With realOutput and n a power of two >= 8: the real parts go here in
+    // natural order (entry bitReverse[i] receives what entry i would hold),
+    // and the data arrays are left stale. n values.
+    double* naturalOut = nullptr;
 };
 
 // The butterfly stages of fft alone: no reordering and no scaling. Entry i

@@ -37,6 +37,25 @@ inline void butterflies(double* __restrict re, double* __restrict im, int count,
     }
 }
 
+// The second of two paired stages on the first stage's results: the
+// butterflies (s0, s1) and (u0, u1), both with the twiddle (wr, wi).
+inline void secondStage(double& outRe, double& outIm, double& out1R, double& out1I, double& out2R, double& out2I,
+                        double& out3R, double& out3I, double s0R, double s0I, double s1R, double s1I, double u0R,
+                        double u0I, double u1R, double u1I, double wr, double wi) {
+    const double v0R = s0R - s1R;
+    const double v0I = s0I - s1I;
+    outRe = s0R + s1R;
+    outIm = s0I + s1I;
+    out1R = v0R * wr - v0I * wi;
+    out1I = v0R * wi + v0I * wr;
+    const double v1R = u0R - u1R;
+    const double v1I = u0I - u1I;
+    out2R = u0R + u1R;
+    out2I = u0I + u1I;
+    out3R = v1R * wr - v1I * wi;
+    out3I = v1R * wi + v1I * wr;
+}
+
 // Two consecutive stages on one block of 4q entries, values kept in registers
 // between them: the first stage's butterflies (k, k + 2q) and (k + q, k + 3q)
 // with its twiddles k and k + q, then the second's (k, k + q) and
@@ -65,20 +84,8 @@ inline void butterflyPairs(double* __restrict re, double* __restrict im, double*
         const double u1R = t1R * w1r[k + q] - t1I * w1i[k + q];
         const double u1I = t1R * w1i[k + q] + t1I * w1r[k + q];
         // Second stage: (s0, s1) and (u0, u1).
-        const double wr = w2r[k];
-        const double wi = w2i[k];
-        const double v0R = s0R - s1R;
-        const double v0I = s0I - s1I;
-        re[k] = s0R + s1R;
-        im[k] = s0I + s1I;
-        r1[k] = v0R * wr - v0I * wi;
-        i1[k] = v0R * wi + v0I * wr;
-        const double v1R = u0R - u1R;
-        const double v1I = u0I - u1I;
-        r2[k] = u0R + u1R;
-        i2[k] = u0I + u1I;
-        r3[k] = v1R * wr - v1I * wi;
-        i3[k] = v1R * wi + v1I * wr;
+        secondStage(re[k], im[k], r1[k], i1[k], r2[k], i2[k], r3[k], i3[k], s0R, s0I, s1R, s1I, u0R, u0I, u1R, u1I,
+                    w2r[k], w2i[k]);
     }
 }
 
@@ -104,20 +111,8 @@ inline void realButterflyPairs(double* __restrict re, double* __restrict im, dou
         const double u1R = t1R * w1r[k + q];
         const double u1I = t1R * w1i[k + q];
         // Second stage: (s0, s1) and (u0, u1).
-        const double wr = w2r[k];
-        const double wi = w2i[k];
-        const double v0R = s0R - s1R;
-        const double v0I = s0I - s1I;
-        re[k] = s0R + s1R;
-        im[k] = s0I + s1I;
-        r1[k] = v0R * wr - v0I * wi;
-        i1[k] = v0R * wi + v0I * wr;
-        const double v1R = u0R - u1R;
-        const double v1I = u0I - u1I;
-        r2[k] = u0R + u1R;
-        i2[k] = u0I + u1I;
-        r3[k] = v1R * wr - v1I * wi;
-        i3[k] = v1R * wi + v1I * wr;
+        secondStage(re[k], im[k], r1[k], i1[k], r2[k], i2[k], r3[k], i3[k], s0R, s0I, s1R, s1I, u0R, u0I, u1R, u1I,
+                    w2r[k], w2i[k]);
     }
 }
 

@@ -21,7 +21,8 @@ int stageCount(int n) {
 }
 
 // Butterflies k = 0..count-1 of one block: a = entry k, b = entry k + half.
-inline void butterflies(double* __restrict re, double* __restrict im, int count, const double* __restrict wrs,
+// Always inlined, so that a count known when compiling gives fixed-width code.
+[[gnu::always_inline]] inline void butterflies(double* __restrict re, double* __restrict im, int count, const double* __restrict wrs,
                  const double* __restrict wis, int half) {
     double* __restrict bRe = re + half;
     double* __restrict bIm = im + half;
@@ -121,18 +122,7 @@ inline void realButterflyPairs(double* __restrict re, double* __restrict im, dou
 template <int Half>
 inline void fixedButterflies(double* __restrict re, double* __restrict im, const double* __restrict wrs,
                              const double* __restrict wis) {
-    double* __restrict bRe = re + Half;
-    double* __restrict bIm = im + Half;
-    for (int k = 0; k < Half; ++k) {
-        const double wr = wrs[k];
-        const double wi = wis[k];
-        const double tRe = re[k] - bRe[k];
-        const double tIm = im[k] - bIm[k];
-        re[k] = re[k] + bRe[k];
-        im[k] = im[k] + bIm[k];
-        bRe[k] = tRe * wr - tIm * wi;
-        bIm[k] = tRe * wi + tIm * wr;
-    }
+    butterflies(re, im, Half, wrs, wis, Half);
 }
 
 // The butterflies of a first stage whose imaginary inputs are all 0: t.im is

@@ -6,6 +6,7 @@
 
 #include "cidprobe-ntt/nttdecoder.hpp"
 #include "fuzzsupport.hpp"
+#include "sigcore/reportsink.hpp"
 
 using fuzzsupport::require;
 
@@ -14,13 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sigcore::Report report;
     fuzzsupport::MemoryReport memory;
     fuzzsupport::openMemoryReport(report, memory);
+    sigcore::ReportTextSink sink(report, 8000, static_cast<std::int8_t>(data[0]));
     cidprobe_ntt::NttDecoder decoder;
-    decoder.japaneseCode = static_cast<std::int8_t>(data[0]);
     for (const int value : fuzzsupport::decoderCalls(data + 1, size - 1)) {
-        const int mode = cidprobe_ntt::decodeNttByte(decoder, report, value);
+        const sigcore::NextByte mode = cidprobe_ntt::decodeNttByte(decoder, sink, value);
         require(mode == cidprobe_ntt::kParityChars || mode == cidprobe_ntt::kPlainBytes,
-                "the decoder returns 1 or 0");
-        if (value < 0) require(mode == cidprobe_ntt::kParityChars, "a reset returns 1");
+                "the decoder asks for characters or plain bytes");
+        if (value < 0) require(mode == cidprobe_ntt::kParityChars, "a reset asks for characters");
         require(decoder.crcCount <= cidprobe_ntt::kCrcCapacity, "the CRC buffer is never overrun");
     }
     require(!report.failed, "every report line was written");

@@ -5,6 +5,7 @@
 
 #include "cidprobe/sdmf.hpp"
 #include "fuzzsupport.hpp"
+#include "sigcore/reportsink.hpp"
 
 using fuzzsupport::require;
 
@@ -12,13 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sigcore::Report report;
     fuzzsupport::MemoryReport memory;
     fuzzsupport::openMemoryReport(report, memory);
+    sigcore::ReportTextSink sink(report, 8000);
     cidprobe::SdmfDecoder decoder;
     for (const int value : fuzzsupport::decoderCalls(data, size)) {
-        const int state = cidprobe::decodeMessageByte(decoder, report, value);
-        require(state == cidprobe::kNoMessage || state == cidprobe::kChecksumNext ||
-                    state == cidprobe::kInsideMessage,
-                "the decoder returns one of its three codes");
-        if (value < 0) require(state == cidprobe::kNoMessage, "a reset returns 0");
+        const sigcore::NextByte next = cidprobe::decodeMessageByte(decoder, sink, value);
+        require(next == sigcore::NextByte::MessageType || next == sigcore::NextByte::AnyByte ||
+                    next == sigcore::NextByte::SevenBitChar,
+                "the decoder asks for a type, any byte or a character");
+        if (value < 0) require(next == sigcore::NextByte::MessageType, "a reset asks for a message type");
     }
     require(!report.failed, "every report line was written");
     fuzzsupport::readMemoryReport(report, memory);

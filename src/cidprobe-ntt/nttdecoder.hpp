@@ -1,20 +1,20 @@
 // Decoder of the NTT caller-ID frame: the five opening characters (DLE SOH,
 // header, DLE STX), the message type, its length and each parameter (calling
 // number, reason for withholding it, caller name, extended number
-// information), DLE ETX and the CRC-16 verdict, written to the report as the
-// bytes arrive.
+// information), DLE ETX and the CRC-16 verdict, as events while the bytes
+// arrive.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-#include "sigcore/report.hpp"
+#include "sigcore/decoder.hpp"
 
 namespace cidprobe_ntt {
 
 // Results of decodeNttByte: what the demodulator should expect next.
-inline constexpr int kPlainBytes = 0;      // eight-bit CRC bytes (and silence after the verdict)
-inline constexpr int kParityChars = 1;     // characters with an even parity bit in bit 7
+inline constexpr sigcore::NextByte kPlainBytes = sigcore::NextByte::AnyByte;  // CRC bytes (and silence after the verdict)
+inline constexpr sigcore::NextByte kParityChars = sigcore::NextByte::EvenParityChar;  // characters, even parity in bit 7
 
 // Covered bytes kept for the CRC. A frame's body holds at most 129 bytes (its
 // length is a 7-bit character), but when the length byte is taken for the
@@ -23,9 +23,9 @@ inline constexpr int kParityChars = 1;     // characters with an even parity bit
 // can't be judged correct.
 inline constexpr std::size_t kCrcCapacity = 256;
 
-// Character set in which caller names are written (the settings file's
-// JapaneseCode): 0 Shift-JIS, 1 EUC-JP, any other value the JIS bytes as
-// received.
+// Character set in which the report writes caller names (the settings
+// file's JapaneseCode): 0 Shift-JIS, 1 EUC-JP, any other value the JIS bytes
+// as received.
 inline constexpr int kShiftJis = 0;
 inline constexpr int kEucJp = 1;
 
@@ -36,9 +36,7 @@ enum class CrcStage {
 };
 
 struct NttDecoder {
-    int japaneseCode = kShiftJis;  // lives for the whole run; a reset keeps it
-
-    int parityMode = kParityChars;  // also the value returned
+    sigcore::NextByte parityMode = kParityChars;  // also the value returned
     int framePos = 0;  // 0..4 the opening characters, 5 the DLE after the body, 6 ETX, 7 nothing more
     bool inMessage = false;
     std::array<std::uint8_t, 5> headerChars{};  // the opening characters, parity stripped
@@ -60,14 +58,22 @@ struct NttDecoder {
     int charBeforeLast = 0;
 };
 
-// JIS X 0208 character (both bytes 0x21..0x7E) to Shift-JIS, in place.
-void jisToSjis(std::array<std::uint8_t, 2>& pair);
-// JIS X 0208 character to EUC-JP, in place: bit 7 set in both bytes.
-void jisToEuc(std::array<std::uint8_t, 2>& pair);
-
 // A byte 0..255 as sliced (bit 7 the parity bit of a character), or -1 to
-// reset at the start of a burst (writes nothing). Returns kParityChars or
+// reset at the start of a burst (emits nothing). Returns kParityChars or
 // kPlainBytes.
-int decodeNttByte(NttDecoder& decoder, sigcore::Report& report, int value);
+sigcore::NextByte decodeNttByte(NttDecoder& decoder, sigcore::EventSink& sink, int value);
+
+// The decoder behind the demodulator's contract.
+class NttReportDecoder final : public sigcore::MessageDecoder {
+public:
+    sigcore::NextByte startBurst(sigcore::EventSink& sink) override { return decodeNttByte(state_, sink, -1); }
+    sigcore::NextByte decodeByte(std::uint8_t byte, std::int64_t, std::int64_t, sigcore::EventSink& sink) override {
+        return decodeNttByte(state_, sink, byte);
+    }
+    [[nodiscard]] const NttDecoder& state() const { return state_; }
+
+private:
+    NttDecoder state_;
+};
 
 }  // namespace cidprobe_ntt

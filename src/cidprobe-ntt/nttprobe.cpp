@@ -7,18 +7,9 @@
 
 namespace cidprobe_ntt {
 
-sigcore::ScanVariant nttScanVariant(NttDecoder& decoder) {
-    sigcore::ScanVariant variant;
-    variant.byteTest = sigcore::ByteTest::Parity;
-    variant.initialDecoderStatus = kParityChars;
-    variant.decode = [&decoder](sigcore::Report& report, int value) { return decodeNttByte(decoder, report, value); };
-    return variant;
-}
-
 int fskScanNtt(int sensitivity, int japaneseCode, const std::string& inputPath, const std::string& reportPath) {
-    NttDecoder decoder;
-    decoder.japaneseCode = japaneseCode;
-    return sigcore::fskScan(sensitivity, kMarkHz, kSpaceHz, kBaud, inputPath, reportPath, nttScanVariant(decoder));
+    NttReportDecoder decoder;
+    return sigcore::fskScan(sensitivity, sigcore::kV23, decoder, inputPath, reportPath, japaneseCode);
 }
 
 int runCidprobeNtt(std::span<const char* const> args) {

@@ -9,14 +9,8 @@
 namespace cidprobe {
 
 int fskScanUs(int sensitivity, const std::string& inputPath, const std::string& reportPath) {
-    SdmfDecoder decoder;
-    sigcore::ScanVariant variant;
-    variant.byteTest = sigcore::ByteTest::TypeCode;
-    variant.initialDecoderStatus = kNoMessage;
-    variant.decode = [&decoder](sigcore::Report& report, int value) {
-        return decodeMessageByte(decoder, report, value);
-    };
-    return sigcore::fskScan(sensitivity, 1200, 2200, 1200, inputPath, reportPath, variant);
+    SdmfReportDecoder decoder;
+    return sigcore::fskScan(sensitivity, sigcore::kBell202, decoder, inputPath, reportPath);
 }
 
 int runCidprobe(std::span<const char* const> args) {

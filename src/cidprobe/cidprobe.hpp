@@ -9,8 +9,8 @@ namespace cidprobe {
 
 inline constexpr int kDefaultSensitivity = 80;
 
-// fskScan with mark 1200 Hz, space 2200 Hz, 1200 baud, the type-code byte
-// test and decodeMessageByte.
+// fskScan with the Bell 202 tone plan (mark 1200 Hz, space 2200 Hz, 1200
+// baud) and the SDMF report decoder.
 int fskScanUs(int sensitivity, const std::string& inputPath, const std::string& reportPath);
 
 // The program: `args` are the arguments after the program name

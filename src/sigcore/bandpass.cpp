@@ -84,20 +84,39 @@ SIGCORE_VECTOR_CLONES void joinBlock(const double* __restrict window, const doub
 
 }  // namespace
 
-std::int16_t bandpassRefill(BandpassFilter& filter, const FftTables& tables, WaveReader& reader) {
+namespace {
+
+void computeBlock(BandpassFilter& filter, const FftTables& tables) {
+    filterBlock(filter, tables);
     if (filter.calls == 0) {
-        waveReadSamples(reader, filter.input);
-        filterBlock(filter, tables);
         // The first half-block goes out without the window.
         for (std::size_t k = 0; k < kBandHop; ++k) filter.output[k] = saturate16(truncate32(filter.filtered[k]));
         hannWindow(tables, filter.filtered, kBandBlock);
         for (std::size_t k = 0; k < kBandHop; ++k) filter.kept[k] = truncate32(filter.filtered[kBandHop + k]);
     } else {
-        std::copy_n(filter.input.begin() + kBandHop, kBandHop, filter.input.begin());
-        waveReadSamples(reader, std::span<std::int16_t>(filter.input).subspan(kBandHop));
-        filterBlock(filter, tables);
         joinBlock(tables.window.data(), filter.filtered.data(), filter.kept.data(), filter.output.data());
     }
+}
+
+}  // namespace
+
+void bandpassFilterBlock(BandpassFilter& filter, const FftTables& tables) {
+    computeBlock(filter, tables);
+    std::copy_n(filter.input.begin() + kBandHop, kBandHop, filter.input.begin());
+    filter.remaining = kBandHop;
+    // As if the block had been computed by a call of bandpassNext that took
+    // no sample yet: calls is only ever compared with 0.
+    filter.calls += 1;
+}
+
+std::int16_t bandpassRefill(BandpassFilter& filter, const FftTables& tables, WaveReader& reader) {
+    if (filter.calls == 0) {
+        waveReadSamples(reader, filter.input);
+    } else {
+        std::copy_n(filter.input.begin() + kBandHop, kBandHop, filter.input.begin());
+        waveReadSamples(reader, std::span<std::int16_t>(filter.input).subspan(kBandHop));
+    }
+    computeBlock(filter, tables);
     filter.remaining = kBandHop - 1;
     ++filter.calls;
     return filter.output[0];

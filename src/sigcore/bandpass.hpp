@@ -1,7 +1,9 @@
 // The detectors' voice-band filter: 1024-sample blocks overlapping by half,
 // cleared outside the pass band in the frequency domain and joined again by
-// Hann-windowed overlap-add. Output sample n belongs to input sample n; the
-// filter pulls raw samples from the WAV reader up to 1023 samples ahead.
+// Hann-windowed overlap-add. Output sample n belongs to input sample n; it is
+// known once input sample 512 * (n div 512) + 1023 is in. The filter either
+// pulls raw samples from the WAV reader itself (bandpassNext) or is given
+// them (bandpassNeeds, bandpassFilterBlock).
 #pragma once
 
 #include <algorithm>
@@ -42,6 +44,17 @@ inline std::int16_t saturate16(std::int64_t value) {
 
 // Pass band bins trunc(hz / samplingRate * 1024); restarts the block sequence.
 void bandSetup(BandpassFilter& filter, int samplingRate, int lowHz, int highHz);
+
+// Raw samples that must be written into `input`, from index 1024 minus that
+// count on, before the next output block can be computed: 1024 for the
+// first block, 512 for every later one.
+inline int bandpassNeeds(const BandpassFilter& filter) { return filter.calls == 0 ? kBandBlock : kBandHop; }
+
+// Computes the next output block from `input`, whose last bandpassNeeds
+// samples have been written, and hands it out: the filtered samples are in
+// output[0..511] (all of them ready for bandpassTakeReady), and `input` has
+// moved on by 512 samples.
+void bandpassFilterBlock(BandpassFilter& filter, const FftTables& tables);
 
 // Computes the next output block (first call, or the current one used up)
 // and returns its first sample.

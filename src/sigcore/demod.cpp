@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "sigcore/alloc.hpp"
 #include "sigcore/simd.hpp"
@@ -12,7 +11,6 @@ namespace sigcore {
 namespace {
 
 constexpr std::array<double, 3> kPhaseFractions{0.2, 0.5, 0.8};
-constexpr std::array<std::uint8_t, 6> kTypeCodes{0x80, 0x81, 0x82, 0x04, 0x06, 0x0b};
 constexpr int kScoreStart = 100;
 constexpr int kBigPenalty = 100;
 constexpr int kSmallPenalty = 10;
@@ -40,16 +38,10 @@ inline bool startBitAt(const DemodState& state, std::int64_t u, std::int64_t t) 
     return voteAt(state, u, t) == kSpace && voteAt(state, u, t + 1) == kSpace && voteAt(state, u, t + 2) == kSpace;
 }
 
-void formatPosition(DemodState& state, const char* label, std::int64_t position) {
-    const auto millis = static_cast<long>(static_cast<double>(position) * 1000 / state.samplingRate);
-    std::snprintf(state.pendingLine.data(), state.pendingLine.size(), "%s [%ld %ld]\n", label, millis,
-                  static_cast<long>(position));
-}
-
-void endBurst(DemodState& state, Report& report) {
+void endBurst(DemodState& state, MessageDecoder& decoder, EventSink& sink) {
     state.state = DemodMode::Idle;
-    formatPosition(state, "terminated", state.burstBase);
-    reportPrint(report, state.pendingLine.data());
+    decoder.endBurst(state.burstBase, sink);
+    sink.onEvent(BurstEnded{state.burstBase});
     state.threshold = state.initialThreshold;
 }
 
@@ -59,12 +51,17 @@ const int* pointsOf(const DemodState& state, int candidate) {
 
 // Slices the byte at candidate v, hands it to the decoder and sets up the
 // search for the next start bit from the stop bit's sampling point.
-void sliceByte(DemodState& state, Report& report, const ScanVariant& variant, std::uint32_t index, int candidate) {
+void sliceByte(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::uint32_t index, int candidate) {
     state.syncSum += candidate;
     ++state.syncCount;
     const std::uint8_t byte = demodAssembleByte(state, index, state.burstBase, candidate);
-    state.decoderStatus = variant.decode ? variant.decode(report, byte) : 0;
-    state.burstBase = state.burstBase + pointsOf(state, candidate)[kBitPoints - 1];
+    const int* const points = pointsOf(state, candidate);
+    // The start bit's front lies about startOffset before its sampling point,
+    // the stop bit's end half a bit after its own.
+    const std::int64_t start = std::int64_t{state.burstBase} + points[0] - state.startOffset;
+    const std::int64_t end = std::int64_t{state.burstBase} + points[kBitPoints - 1] + state.bitSamples / 2;
+    state.expected = decoder.decodeByte(byte, start, end, sink);
+    state.burstBase = state.burstBase + points[kBitPoints - 1];
     state.wakeIndex = state.burstBase + state.wait13;
     state.state = DemodMode::SeekStart;
 }
@@ -77,11 +74,11 @@ void levelEstimate(DemodState& state) {
     state.threshold = state.samplingRate == 8000 ? mean * 0.2 : mean * 0.3;
 }
 
-void synchronise(DemodState& state, Report& report, const ScanVariant& variant, std::uint32_t index) {
+void synchronise(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::uint32_t index) {
     int chosen = -1;
     int bestScore = 0;
     for (int v = 0; v < state.candidateCount; ++v) {
-        const int score = demodScoreCandidate(state, variant, index, state.burstBase, v);
+        const int score = demodScoreCandidate(state, decoder, index, state.burstBase, v);
         state.scores[static_cast<std::size_t>(v)] = score;
         if (score > bestScore) {
             bestScore = score;
@@ -90,20 +87,20 @@ void synchronise(DemodState& state, Report& report, const ScanVariant& variant, 
     }
     if (chosen >= 0) {
         state.syncFailures = 0;
-        sliceByte(state, report, variant, index, chosen);
+        sliceByte(state, decoder, sink, index, chosen);
         return;
     }
     ++state.syncFailures;
     if (state.syncFailures == 2) {
-        endBurst(state, report);
+        endBurst(state, decoder, sink);
         return;
     }
     // No alignment stands out: the mean of those used so far in the burst.
     const int fallback = state.syncCount != 0 ? state.syncSum / state.syncCount : 0;
-    sliceByte(state, report, variant, index, fallback);
+    sliceByte(state, decoder, sink, index, fallback);
 }
 
-void seekStart(DemodState& state, Report& report, std::uint32_t index) {
+void seekStart(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::uint32_t index) {
     const std::int64_t u = index;
     const std::int64_t bound = u - state.voteHalfWidth - 10;
     for (std::int64_t t = state.burstBase; t < bound; ++t) {
@@ -114,7 +111,7 @@ void seekStart(DemodState& state, Report& report, std::uint32_t index) {
             return;
         }
     }
-    endBurst(state, report);
+    endBurst(state, decoder, sink);
 }
 
 }  // namespace
@@ -145,7 +142,8 @@ void demodInit(DemodState& state, int sensitivity, int samplingRate, int baud) {
     state.wakeIndex = 0;
     state.syncCount = 0;
     state.syncSum = 0;
-    state.decoderStatus = 0;
+    state.expected = NextByte::AnyByte;
+    state.burstFirst = NextByte::AnyByte;
 
     const auto candidates = static_cast<std::size_t>(std::max(state.candidateCount, 0));
     state.scores = allocOrExit<int>(candidates);
@@ -179,7 +177,7 @@ std::uint8_t demodAssembleByte(DemodState& state, std::uint32_t index, int base,
     return state.byteValue;
 }
 
-int demodScoreCandidate(DemodState& state, const ScanVariant& variant, std::uint32_t index, int base, int candidate) {
+int demodScoreCandidate(DemodState& state, const MessageDecoder& decoder, std::uint32_t index, int base, int candidate) {
     const std::int64_t u = index;
     const int* const offsets = pointsOf(state, candidate);
     std::array<std::int64_t, kBitPoints> p{};
@@ -203,22 +201,25 @@ int demodScoreCandidate(DemodState& state, const ScanVariant& variant, std::uint
         if (vote[j + 1] == vote[j] && voteAt(state, u, halfway(p[j], p[j + 1])) != vote[j]) score -= kBigPenalty;
     }
 
-    if (variant.byteTest == ByteTest::TypeCode) {
-        if (state.decoderStatus == 0) {
-            const std::uint8_t byte = demodAssembleByte(state, index, base, candidate);
-            if (std::find(kTypeCodes.begin(), kTypeCodes.end(), byte) == kTypeCodes.end()) score -= kBigPenalty;
-        } else if (state.decoderStatus != 1) {
-            if (vote[8] != kSpace) score -= kBigPenalty;
-        }
-    } else if (state.decoderStatus == 1) {
+    switch (state.expected) {
+    case NextByte::MessageType:
+        if (!decoder.isMessageType(demodAssembleByte(state, index, base, candidate))) score -= kBigPenalty;
+        break;
+    case NextByte::SevenBitChar:
+        if (vote[8] != kSpace) score -= kBigPenalty;
+        break;
+    case NextByte::AnyByte: break;
+    case NextByte::EvenParityChar: {
         std::uint8_t parity = 1;
         for (std::size_t j = 1; j <= 8; ++j) parity = static_cast<std::uint8_t>(parity ^ vote[j]);
         if (parity == 0) score -= kSmallPenalty;
+        break;
+    }
     }
     return score;
 }
 
-void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant, std::uint8_t d, std::uint32_t index) {
+void demodAdvance(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::uint8_t d, std::uint32_t index) {
     const std::int64_t u = index;
     switch (state.state) {
     case DemodMode::Idle:
@@ -240,12 +241,11 @@ void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant,
         if (state.markRun == state.markLimit - 10) {
             levelEstimate(state);
         } else if (state.markRun > state.markLimit) {
-            formatPosition(state, "detected", state.markStart);
-            reportPrint(report, state.pendingLine.data());
-            reportPrint(report, "Mark at least 55ms has found.\n");
+            sink.onEvent(BurstDetected{state.markStart});
+            sink.onEvent(MarkConfirmed{u});
             state.state = DemodMode::AwaitStart;
             // A new burst: the decoder and the failure count start afresh.
-            if (variant.decode) variant.decode(report, -1);
+            state.burstFirst = decoder.startBurst(sink);
             state.syncFailures = 0;
         }
         break;
@@ -257,15 +257,15 @@ void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant,
             state.state = DemodMode::SyncByte;
             state.syncCount = 0;
             state.syncSum = 0;
-            state.decoderStatus = variant.initialDecoderStatus;
+            state.expected = state.burstFirst;
         }
         break;
     }
     case DemodMode::SyncByte:
-        if (index > static_cast<std::uint32_t>(state.wakeIndex)) synchronise(state, report, variant, index);
+        if (index > static_cast<std::uint32_t>(state.wakeIndex)) synchronise(state, decoder, sink, index);
         break;
     case DemodMode::SeekStart:
-        if (u == state.wakeIndex) seekStart(state, report, index);
+        if (u == state.wakeIndex) seekStart(state, decoder, sink, index);
         break;
     }
 }
@@ -392,7 +392,7 @@ int pushUntilAction(DemodState& state, std::uint32_t base, int from, int count, 
 
 }  // namespace
 
-void demodBlock(DemodState& state, Report& report, const ScanVariant& variant, std::span<const std::int16_t> samples,
+void demodBlock(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::span<const std::int16_t> samples,
                 std::uint32_t firstIndex) {
     std::size_t done = 0;
     while (done < samples.size()) {
@@ -410,7 +410,7 @@ void demodBlock(DemodState& state, Report& report, const ScanVariant& variant, s
                 std::uint8_t d = kUndecided;
                 m = pushUntilAction(state, base, m, count, d);
                 if (m == count) break;
-                demodAdvance(state, report, variant, d, base + static_cast<std::uint32_t>(m));
+                demodAdvance(state, decoder, sink, d, base + static_cast<std::uint32_t>(m));
                 ++m;
                 if ((state.state >= DemodMode::AwaitStart) != limiting || (limiting && state.clipLevel != clip)) {
                     // The following samples go through the limiter as it stands now.
@@ -426,11 +426,11 @@ void demodBlock(DemodState& state, Report& report, const ScanVariant& variant, s
     }
 }
 
-void demodFinish(DemodState& state, Report& report, std::int64_t numberSamples) {
+void demodFinish(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::int64_t numberSamples) {
     if (state.state == DemodMode::AwaitStart || state.state == DemodMode::SyncByte ||
         state.state == DemodMode::SeekStart) {
-        formatPosition(state, "terminated", numberSamples);
-        reportPrint(report, state.pendingLine.data());
+        decoder.endBurst(numberSamples, sink);
+        sink.onEvent(BurstEnded{numberSamples});
     }
     state.state = DemodMode::Idle;
 }

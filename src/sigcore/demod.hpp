@@ -1,18 +1,19 @@
 // The FSK demodulator: per sample a mark/space/undecided decision from the
 // tone correlators, and a five-state machine that finds a burst by its 55 ms
 // of mark, synchronises every byte by scoring candidate bit alignments,
-// slices it and hands it to the message decoder of the variant.
+// slices it and hands it to the message decoder, whose answer names the test
+// that the next byte's alignment is scored with. Burst events go to a sink.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <span>
 #include <vector>
 
 #include "sigcore/correlator.hpp"
+#include "sigcore/decoder.hpp"
+#include "sigcore/events.hpp"
 #include "sigcore/history.hpp"
-#include "sigcore/report.hpp"
 
 namespace sigcore {
 
@@ -22,21 +23,6 @@ enum class DemodMode : int {
     AwaitStart = 2,  // mark confirmed, waiting for the first start bit
     SyncByte = 3,    // scoring the alignment of a byte
     SeekStart = 4,   // looking for the next start bit
-};
-
-// How the alignment scoring judges a candidate's byte.
-enum class ByteTest {
-    TypeCode,  // first byte one of the six message types; characters with bit 7 clear
-    Parity,    // characters with even parity in bit 7
-};
-
-// What tells the detector variants apart, besides their tones.
-struct ScanVariant {
-    ByteTest byteTest = ByteTest::TypeCode;
-    int initialDecoderStatus = 0;  // decoderStatus when a burst's first start bit is found
-    // The message decoder: a byte 0..255, or -1 to reset at the start of a
-    // burst; returns the status that steers the scoring of the next byte.
-    std::function<int(Report&, int)> decode;
 };
 
 struct ToneBank {
@@ -64,13 +50,13 @@ struct DemodState {
     int clipLevel = 0;
     int markRun = 0;
     std::int64_t markStart = 0;  // sample where the current mark run began
-    std::array<char, 256> pendingLine{};
     int burstBase = 0;  // B
     int wakeIndex = 0;  // W
     int syncCount = 0;
     int syncSum = 0;
     int syncFailures = 0;
-    int decoderStatus = 0;
+    NextByte expected = NextByte::AnyByte;  // what the decoder expects the next byte to be
+    NextByte burstFirst = NextByte::AnyByte;  // what it expects first, from its reset
     std::uint8_t byteValue = 0;
 
     // Sampling points of every candidate relative to B: (v div 3) +
@@ -106,8 +92,10 @@ void demodInit(DemodState& state, int sensitivity, int samplingRate, int baud);
 void demodBuildTones(DemodState& state, int markHz, int spaceHz, int baud);
 
 // The state machine's action for the decision d of sample `index`, whose
-// energies and decision are already in the histories.
-void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant, std::uint8_t d, std::uint32_t index);
+// energies and decision are already in the histories. This is the one-sample
+// reference; demodBlock takes the common idle and mark-run steps itself and
+// must agree with it event for event.
+void demodAdvance(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::uint8_t d, std::uint32_t index);
 
 // Processes consecutive filtered samples, the first at sample index
 // `firstIndex`: per sample the limiter (states 2 to 4), the four
@@ -115,24 +103,24 @@ void demodAdvance(DemodState& state, Report& report, const ScanVariant& variant,
 // the state machine's action. The correlations run over runs of samples at
 // once, each with its own sum in the same order as one at a time; a run is
 // cut short where the limiter switches on or off.
-void demodBlock(DemodState& state, Report& report, const ScanVariant& variant, std::span<const std::int16_t> samples,
+void demodBlock(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::span<const std::int16_t> samples,
                 std::uint32_t firstIndex);
 
 // One filtered sample at index U.
-inline void demodStep(DemodState& state, Report& report, const ScanVariant& variant, std::int16_t sample,
+inline void demodStep(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::int16_t sample,
                       std::uint32_t index) {
-    demodBlock(state, report, variant, std::span<const std::int16_t>(&sample, 1), index);
+    demodBlock(state, decoder, sink, std::span<const std::int16_t>(&sample, 1), index);
 }
 
 // End of input after `numberSamples` samples: a burst still under way gets
 // its termination line at that position.
-void demodFinish(DemodState& state, Report& report, std::int64_t numberSamples);
+void demodFinish(DemodState& state, MessageDecoder& decoder, EventSink& sink, std::int64_t numberSamples);
 
 // The byte at the sampling points of candidate v from base B (bit 1 the
 // least significant); undecided votes fall back to the stronger stored energy.
 std::uint8_t demodAssembleByte(DemodState& state, std::uint32_t index, int base, int candidate);
 
-// Score of candidate v from base B, as the byte test of `variant` sees it.
-int demodScoreCandidate(DemodState& state, const ScanVariant& variant, std::uint32_t index, int base, int candidate);
+// Score of candidate v from base B, with the test of the byte the decoder expects.
+int demodScoreCandidate(DemodState& state, const MessageDecoder& decoder, std::uint32_t index, int base, int candidate);
 
 }  // namespace sigcore

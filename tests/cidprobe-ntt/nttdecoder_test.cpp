@@ -1,7 +1,8 @@
 // The NTT frame decoder fed byte by byte: the report text and the result of
 // every call.
 #include "cidprobe-ntt/nttdecoder.hpp"
-#include "cidprobe-ntt/nttlabels.hpp"
+#include "sigcore/nttlabels.hpp"
+#include "sigcore/reportsink.hpp"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -26,14 +27,18 @@ struct Decoded {
     std::vector<int> results;
 };
 
+// 1 while characters with parity are expected, 0 for plain bytes.
+int modeOf(sigcore::NextByte next) { return next == sigcore::NextByte::EvenParityChar ? 1 : 0; }
+
 // Resets the decoder, feeds it the bytes and returns what the report got.
-Decoded decode(NttDecoder& decoder, const std::vector<std::uint8_t>& bytes) {
+Decoded decode(NttDecoder& decoder, const std::vector<std::uint8_t>& bytes, int japaneseCode = 0) {
     testsupport::TempDir dir;
     sigcore::Report report;
     EXPECT_EQ(sigcore::reportOpen(report, dir.file("report.txt")), 0);
+    sigcore::ReportTextSink sink(report, 8000, japaneseCode);
     Decoded decoded;
-    EXPECT_EQ(decodeNttByte(decoder, report, -1), 1);
-    for (std::uint8_t b : bytes) decoded.results.push_back(decodeNttByte(decoder, report, b));
+    EXPECT_EQ(modeOf(decodeNttByte(decoder, sink, -1)), 1);
+    for (std::uint8_t b : bytes) decoded.results.push_back(modeOf(decodeNttByte(decoder, sink, b)));
     EXPECT_EQ(sigcore::reportClose(report), 0);
     decoded.text = testsupport::readFile(dir.file("report.txt"));
     return decoded;
@@ -41,8 +46,7 @@ Decoded decode(NttDecoder& decoder, const std::vector<std::uint8_t>& bytes) {
 
 Decoded decode(const std::vector<std::uint8_t>& bytes, int japaneseCode = 0) {
     NttDecoder decoder;
-    decoder.japaneseCode = japaneseCode;
-    return decode(decoder, bytes);
+    return decode(decoder, bytes, japaneseCode);
 }
 
 const std::vector<std::uint8_t> kTenDigits{0x90, 0x81, 0x87, 0x90, 0x82, 0xC0, 0x0C, 0x82, 0x0A, 0x30, 0xB1, 0xB2,
@@ -215,10 +219,11 @@ TEST(NttDecoder, CrcBufferOverflowIsBoundedAndIncorrect) {
         testsupport::TempDir dir;
         sigcore::Report report;
         EXPECT_EQ(sigcore::reportOpen(report, dir.file("tail.txt")), 0);
+        sigcore::ReportTextSink sink(report, 8000);
         state.messageEnd = state.messagePos + 1;
-        for (int b : {0x30, 0x90, 0x03}) decodeNttByte(state, report, b);
-        decodeNttByte(state, report, sigcore::reverseBits(static_cast<std::uint8_t>(crc >> 8)));
-        decodeNttByte(state, report, sigcore::reverseBits(static_cast<std::uint8_t>(crc & 0xFF)));
+        for (int b : {0x30, 0x90, 0x03}) decodeNttByte(state, sink, b);
+        decodeNttByte(state, sink, sigcore::reverseBits(static_cast<std::uint8_t>(crc >> 8)));
+        decodeNttByte(state, sink, sigcore::reverseBits(static_cast<std::uint8_t>(crc & 0xFF)));
         EXPECT_EQ(sigcore::reportClose(report), 0);
         // What the closing body byte writes depends on where the fill left off.
         const std::string text = testsupport::readFile(dir.file("tail.txt"));
@@ -235,24 +240,24 @@ TEST(NttDecoder, CrcBufferOverflowIsBoundedAndIncorrect) {
 }
 
 TEST(NttLabels, EveryLabelIsItsTextInShiftJis) {
-    const auto labels = cidprobe_ntt::allLabels();
+    const auto labels = sigcore::allLabels();
     EXPECT_EQ(labels.size(), 27u);
-    for (const cidprobe_ntt::Label& label : labels) {
+    for (const sigcore::Label& label : labels) {
         EXPECT_EQ(std::string(label.sjis), testsupport::utf8ToSjis(std::string(label.text))) << label.text;
     }
     // The parameter labels hold a full-width space between their two words.
-    EXPECT_NE(cidprobe_ntt::kNumberParamLine.sjis.find("\x81\x40"), std::string_view::npos);
+    EXPECT_NE(sigcore::kNumberParamLine.sjis.find("\x81\x40"), std::string_view::npos);
 }
 
 TEST(NttNames, JisToShiftJisAndEuc) {
     std::array<std::uint8_t, 2> pair{0x30, 0x21};
-    cidprobe_ntt::jisToSjis(pair);
+    sigcore::jisToSjis(pair);
     EXPECT_EQ(pair, (std::array<std::uint8_t, 2>{0x88, 0x9F}));
     pair = {0x21, 0x21};
-    cidprobe_ntt::jisToSjis(pair);
+    sigcore::jisToSjis(pair);
     EXPECT_EQ(pair, (std::array<std::uint8_t, 2>{0x81, 0x40}));
     pair = {0x30, 0x21};
-    cidprobe_ntt::jisToEuc(pair);
+    sigcore::jisToEuc(pair);
     EXPECT_EQ(pair, (std::array<std::uint8_t, 2>{0xB0, 0xA1}));
 
     // Every character that the C library converts from EUC-JP to Shift-JIS
@@ -271,7 +276,7 @@ TEST(NttNames, JisToShiftJisAndEuc) {
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
             if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1) || outLeft != 6) continue;
             pair = {static_cast<std::uint8_t>(j1), static_cast<std::uint8_t>(j2)};
-            cidprobe_ntt::jisToSjis(pair);
+            sigcore::jisToSjis(pair);
             EXPECT_EQ(pair[0], static_cast<std::uint8_t>(out[0])) << std::hex << j1 << ' ' << j2;
             EXPECT_EQ(pair[1], static_cast<std::uint8_t>(out[1])) << std::hex << j1 << ' ' << j2;
             ++compared;

@@ -17,8 +17,8 @@ constexpr int kLead = 40;   // mark decisions ahead of the start bit
 constexpr int kTail = 60;   // mark decisions after the last data bit
 
 struct Scored {
-    int characters = 0;  // while characters with parity are expected (decoderStatus 1)
-    int crcBytes = 0;    // for the CRC bytes after ETX (decoderStatus 0)
+    int characters = 0;  // while characters with parity are expected
+    int crcBytes = 0;    // for the CRC bytes after ETX
 };
 
 // Lays a clean byte (start bit, eight data bits, then mark) into the
@@ -27,7 +27,7 @@ struct Scored {
 // reference point.
 Scored scoreByte(std::uint8_t byte, int undecided = -1) {
     sigcore::DemodState state;
-    sigcore::demodInit(state, 80, kRate, cidprobe_ntt::kBaud);
+    sigcore::demodInit(state, 80, kRate, sigcore::kV23.baud);
     const double bitLength = state.bitLength;
     const int frameSamples = static_cast<int>(9 * bitLength) + kTail;
     for (int s = 0; s < kLead; ++s) {
@@ -49,13 +49,12 @@ Scored scoreByte(std::uint8_t byte, int undecided = -1) {
     const auto newest = static_cast<std::uint32_t>(kLead + frameSamples - 1);
     const int base = kLead + state.startOffset;
 
-    cidprobe_ntt::NttDecoder decoder;
-    const sigcore::ScanVariant variant = cidprobe_ntt::nttScanVariant(decoder);
+    const cidprobe_ntt::NttReportDecoder decoder;
     Scored scored;
-    state.decoderStatus = 1;
-    scored.characters = sigcore::demodScoreCandidate(state, variant, newest, base, 0);
-    state.decoderStatus = 0;
-    scored.crcBytes = sigcore::demodScoreCandidate(state, variant, newest, base, 0);
+    state.expected = cidprobe_ntt::kParityChars;
+    scored.characters = sigcore::demodScoreCandidate(state, decoder, newest, base, 0);
+    state.expected = cidprobe_ntt::kPlainBytes;
+    scored.crcBytes = sigcore::demodScoreCandidate(state, decoder, newest, base, 0);
     return scored;
 }
 
@@ -88,9 +87,9 @@ TEST(NttParityTest, UndecidedVoteIsNotPenalisedByIt) {
     EXPECT_LT(scored.crcBytes, scoreByte(0x0B).crcBytes - 100);
 }
 
-TEST(NttParityTest, VariantScoresTheFirstByteAsACharacter) {
-    cidprobe_ntt::NttDecoder decoder;
-    const sigcore::ScanVariant variant = cidprobe_ntt::nttScanVariant(decoder);
-    EXPECT_EQ(variant.byteTest, sigcore::ByteTest::Parity);
-    EXPECT_EQ(variant.initialDecoderStatus, 1);
+TEST(NttParityTest, DecoderScoresTheFirstByteAsACharacter) {
+    cidprobe_ntt::NttReportDecoder decoder;
+    sigcore::EventLog events;
+    EXPECT_EQ(decoder.startBurst(events), sigcore::NextByte::EvenParityChar);
+    EXPECT_TRUE(events.events.empty());
 }

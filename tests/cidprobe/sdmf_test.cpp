@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cidprobe/sdmf.hpp"
+#include "sigcore/reportsink.hpp"
 #include "fsksynth.hpp"
 #include "support/testsupport.hpp"
 
@@ -14,16 +15,28 @@ struct Decoded {
     std::vector<int> states;
 };
 
+// The decoder's answer as a stage number: 0 a message type is expected, 1
+// any byte (the checksum), 2 a character.
+int stageOf(sigcore::NextByte next) {
+    switch (next) {
+    case sigcore::NextByte::MessageType: return 0;
+    case sigcore::NextByte::AnyByte: return 1;
+    case sigcore::NextByte::SevenBitChar: return 2;
+    default: return -1;
+    }
+}
+
 // Feeds the bytes after a reset; the report text and every returned state.
 Decoded decode(const std::vector<std::vector<std::uint8_t>>& bursts) {
     testsupport::TempDir dir;
     sigcore::Report report;
     EXPECT_EQ(sigcore::reportOpen(report, dir.file("r.txt")), 0);
+    sigcore::ReportTextSink sink(report, 8000);
     cidprobe::SdmfDecoder decoder;
     Decoded result;
     for (const auto& bytes : bursts) {
-        EXPECT_EQ(cidprobe::decodeMessageByte(decoder, report, -1), 0);
-        for (const auto b : bytes) result.states.push_back(cidprobe::decodeMessageByte(decoder, report, b));
+        EXPECT_EQ(stageOf(cidprobe::decodeMessageByte(decoder, sink, -1)), 0);
+        for (const auto b : bytes) result.states.push_back(stageOf(cidprobe::decodeMessageByte(decoder, sink, b)));
     }
     EXPECT_EQ(sigcore::reportClose(report), 0);
     result.text = testsupport::readFile(dir.file("r.txt"));

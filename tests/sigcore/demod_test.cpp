@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sigcore/demod.hpp"
+#include "sigcore/reportsink.hpp"
 #include "support/testsupport.hpp"
 
 namespace {
@@ -12,32 +14,46 @@ namespace {
 using sigcore::DemodMode;
 using sigcore::DemodState;
 
+// A decoder that records what it is given (-1 for a reset) and expects
+// characters; the US message types are its types.
+struct RecordingDecoder final : sigcore::MessageDecoder {
+    std::vector<int> decoded;
+    sigcore::NextByte startBurst(sigcore::EventSink&) override {
+        decoded.push_back(-1);
+        return sigcore::NextByte::SevenBitChar;
+    }
+    sigcore::NextByte decodeByte(std::uint8_t byte, std::int64_t, std::int64_t, sigcore::EventSink&) override {
+        decoded.push_back(byte);
+        return sigcore::NextByte::SevenBitChar;
+    }
+    bool isMessageType(std::uint8_t byte) const override {
+        return byte == 0x80 || byte == 0x81 || byte == 0x82 || byte == 0x04 || byte == 0x06 || byte == 0x0b;
+    }
+};
+
 // A demodulator at a given rate with a report file and a decoder that
 // records what it is given.
 struct Bench {
     testsupport::TempDir dir;
     sigcore::Report report;
     DemodState state;
-    sigcore::ScanVariant variant;
-    std::vector<int> decoded;
+    RecordingDecoder decoder;
+    std::vector<int>& decoded = decoder.decoded;
+    std::unique_ptr<sigcore::ReportTextSink> sink;
     std::uint32_t next = 0;  // index of the next sample
 
-    explicit Bench(int rate = 8000, int sensitivity = 80, sigcore::ByteTest test = sigcore::ByteTest::TypeCode) {
+    explicit Bench(int rate = 8000, int sensitivity = 80) {
         EXPECT_EQ(sigcore::reportOpen(report, dir.file("report.txt")), 0);
+        sink = std::make_unique<sigcore::ReportTextSink>(report, rate);
         sigcore::demodInit(state, sensitivity, rate, 1200);
         sigcore::demodBuildTones(state, 1200, 2200, 1200);
-        variant.byteTest = test;
-        variant.decode = [this](sigcore::Report&, int value) {
-            decoded.push_back(value);
-            return 2;
-        };
     }
     // One sample's decision and energies straight into the histories, then
     // the state machine.
     void decide(std::uint8_t d, double mark = 0.0, double space = 0.0) {
         sigcore::energyPush(state.energy, mark, space);
         sigcore::decisionPush(state.decisions, d);
-        sigcore::demodAdvance(state, report, variant, d, next++);
+        sigcore::demodAdvance(state, decoder, *sink, d, next++);
     }
     void decideRun(std::uint8_t d, int count, double mark = 0.0, double space = 0.0) {
         for (int i = 0; i < count; ++i) decide(d, mark, space);
@@ -141,7 +157,7 @@ TEST(Demod, LevelEstimateOfASteadyTone) {
         const int samples = b.state.markLimit - 5;
         for (int i = 0; i < samples; ++i) {
             const double x = 10000 * std::sin(2 * M_PI * 1200 * i / rate);
-            sigcore::demodStep(b.state, b.report, b.variant, static_cast<std::int16_t>(std::lround(x)), b.next++);
+            sigcore::demodStep(b.state, b.decoder, *b.sink, static_cast<std::int16_t>(std::lround(x)), b.next++);
         }
         ASSERT_EQ(b.state.state, DemodMode::MarkRun) << rate;
         EXPECT_NEAR(b.state.clipLevel, 10000, 300) << rate;
@@ -161,7 +177,7 @@ TEST(Demod, SyncFailuresClearedWhenABurstIsConfirmed) {
 TEST(Demod, LimiterSaturates) {
     Bench b;
     const auto limited = [&](std::int16_t x) {
-        sigcore::demodStep(b.state, b.report, b.variant, x, b.next++);
+        sigcore::demodStep(b.state, b.decoder, *b.sink, x, b.next++);
         return b.state.inputs[static_cast<std::size_t>(b.state.inputLead)];
     };
     EXPECT_EQ(limited(20000), 20000.0);  // idle: passes unchanged
@@ -179,11 +195,11 @@ TEST(Demod, LimiterSaturates) {
 TEST(Demod, EndOfInputInsideABurst) {
     Bench b;
     b.state.state = DemodMode::SyncByte;
-    sigcore::demodFinish(b.state, b.report, 24000);
+    sigcore::demodFinish(b.state, b.decoder, *b.sink, 24000);
     EXPECT_EQ(b.text(), "terminated [3000 24000]\n");
     Bench idle;
     idle.state.state = DemodMode::MarkRun;
-    sigcore::demodFinish(idle.state, idle.report, 24000);
+    sigcore::demodFinish(idle.state, idle.decoder, *idle.sink, 24000);
     EXPECT_EQ(idle.text(), "");
 }
 
@@ -205,7 +221,7 @@ int layByte(Bench& b, std::uint8_t value) {
 int bestScore(Bench& b, int base) {
     int best = -1000;
     for (int v = 0; v < b.state.candidateCount; ++v) {
-        best = std::max(best, sigcore::demodScoreCandidate(b.state, b.variant, b.next - 1, base, v));
+        best = std::max(best, sigcore::demodScoreCandidate(b.state, b.decoder, b.next - 1, base, v));
     }
     return best;
 }
@@ -214,12 +230,12 @@ TEST(Demod, TypeCodeTestOfTheFirstByte) {
     for (const auto& [value, penalty] : std::vector<std::pair<int, int>>{{0x80, 0}, {0x04, 0}, {0x41, 100}}) {
         Bench b;
         const int base = layByte(b, static_cast<std::uint8_t>(value));
-        b.state.decoderStatus = 1;  // checksum next: no test
+        b.state.expected = sigcore::NextByte::AnyByte;  // checksum next: no test
         const int free = bestScore(b, base);
         EXPECT_GT(free, 0) << value;
-        b.state.decoderStatus = 0;  // type code next
+        b.state.expected = sigcore::NextByte::MessageType;
         EXPECT_EQ(bestScore(b, base), free - penalty) << value;
-        b.state.decoderStatus = 2;  // character next: bit 7 must be 0
+        b.state.expected = sigcore::NextByte::SevenBitChar;  // bit 7 must be 0
         EXPECT_EQ(bestScore(b, base), free - (value & 0x80 ? 100 : 0)) << value;
         EXPECT_EQ(sigcore::demodAssembleByte(b.state, b.next - 1, base, 1), value);
     }
@@ -227,11 +243,11 @@ TEST(Demod, TypeCodeTestOfTheFirstByte) {
 
 TEST(Demod, ParityTestOfTheNttVariant) {
     for (const auto& [value, penalty] : std::vector<std::pair<int, int>>{{0x07, 10}, {0x03, 0}, {0x83, 10}}) {
-        Bench b(8000, 80, sigcore::ByteTest::Parity);
+        Bench b(8000, 80);
         const int base = layByte(b, static_cast<std::uint8_t>(value));
-        b.state.decoderStatus = 0;  // CRC bytes: no test
+        b.state.expected = sigcore::NextByte::AnyByte;  // CRC bytes: no test
         const int free = bestScore(b, base);
-        b.state.decoderStatus = 1;  // characters with even parity
+        b.state.expected = sigcore::NextByte::EvenParityChar;
         EXPECT_EQ(bestScore(b, base), free - penalty) << value;
     }
 }

@@ -1,4 +1,4 @@
-// The Japanese labels of the NTT report. The report carries them as
+// The Japanese labels of the NTT report (written by the report sink). The report carries them as
 // Shift-JIS bytes; each label's bytes stand next to its readable text, and a
 // test converts every text to Shift-JIS and compares, so that no label can
 // carry a wrong byte unnoticed.
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace cidprobe_ntt {
+namespace sigcore {
 
 struct Label {
     std::string_view text;  // UTF-8, for the reader of this file
@@ -124,4 +124,4 @@ const Label* findLabel(std::span<const KeyedLabel> table, int key);
 // Every label above, for checking them all at once.
 std::vector<Label> allLabels();
 
-}  // namespace cidprobe_ntt
+}  // namespace sigcore

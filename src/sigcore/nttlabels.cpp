@@ -1,6 +1,6 @@
-#include "cidprobe-ntt/nttlabels.hpp"
+#include "sigcore/nttlabels.hpp"
 
-namespace cidprobe_ntt {
+namespace sigcore {
 
 const Label* findLabel(std::span<const KeyedLabel> table, int key) {
     for (const KeyedLabel& entry : table) {
@@ -20,4 +20,4 @@ std::vector<Label> allLabels() {
     return labels;
 }
 
-}  // namespace cidprobe_ntt
+}  // namespace sigcore

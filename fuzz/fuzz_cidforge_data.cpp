@@ -19,7 +19,7 @@
 #include "fuzzsupport.hpp"
 #include "sigcore/wave.hpp"
 #ifdef SIGFUZZ_HAVE_NTT
-#include "cidprobe-ntt/nttdecoder.hpp"
+#include "sigcore/nttdecoder.hpp"
 #endif
 
 using fuzzsupport::require;
@@ -69,9 +69,9 @@ void checkNttDecodes(std::span<const std::uint8_t> frame) {
     sigcore::Report report;
     fuzzsupport::MemoryReport memory;
     fuzzsupport::openMemoryReport(report, memory);
-    cidprobe_ntt::NttDecoder decoder;
-    cidprobe_ntt::decodeNttByte(decoder, report, -1);
-    for (const std::uint8_t b : frame) cidprobe_ntt::decodeNttByte(decoder, report, b);
+    sigcore::NttDecoder decoder;
+    sigcore::decodeNttByte(decoder, report, -1);
+    for (const std::uint8_t b : frame) sigcore::decodeNttByte(decoder, report, b);
     const std::string text = fuzzsupport::readMemoryReport(report, memory);
     require(endsWith(text, " correct\n") && text.find(" [CRC] ") != std::string::npos,
             "a built NTT frame has a correct CRC");

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cidprobe-ntt/nttdecoder.hpp"
+#include "sigcore/nttdecoder.hpp"
 #include "fuzzsupport.hpp"
 #include "sigcore/reportsink.hpp"
 
@@ -16,13 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzsupport::MemoryReport memory;
     fuzzsupport::openMemoryReport(report, memory);
     sigcore::ReportTextSink sink(report, 8000, static_cast<std::int8_t>(data[0]));
-    cidprobe_ntt::NttDecoder decoder;
+    sigcore::NttDecoder decoder;
     for (const int value : fuzzsupport::decoderCalls(data + 1, size - 1)) {
-        const sigcore::NextByte mode = cidprobe_ntt::decodeNttByte(decoder, sink, value);
-        require(mode == cidprobe_ntt::kParityChars || mode == cidprobe_ntt::kPlainBytes,
+        const sigcore::NextByte mode = sigcore::decodeNttByte(decoder, sink, value);
+        require(mode == sigcore::kParityChars || mode == sigcore::kPlainBytes,
                 "the decoder asks for characters or plain bytes");
-        if (value < 0) require(mode == cidprobe_ntt::kParityChars, "a reset asks for characters");
-        require(decoder.crcCount <= cidprobe_ntt::kCrcCapacity, "the CRC buffer is never overrun");
+        if (value < 0) require(mode == sigcore::kParityChars, "a reset asks for characters");
+        require(decoder.crcCount <= sigcore::kCrcCapacity, "the CRC buffer is never overrun");
     }
     require(!report.failed, "every report line was written");
     fuzzsupport::readMemoryReport(report, memory);

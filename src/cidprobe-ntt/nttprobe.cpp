@@ -8,13 +8,13 @@
 namespace cidprobe_ntt {
 
 int fskScanNtt(int sensitivity, int japaneseCode, const std::string& inputPath, const std::string& reportPath) {
-    NttReportDecoder decoder;
+    sigcore::NttReportDecoder decoder;
     return sigcore::fskScan(sensitivity, sigcore::kV23, decoder, inputPath, reportPath, japaneseCode);
 }
 
 int runCidprobeNtt(std::span<const char* const> args) {
     int sensitivity = kDefaultSensitivity;
-    int japaneseCode = kShiftJis;
+    int japaneseCode = sigcore::kNamesInShiftJis;
     if (args.size() < 2) {
         std::fputs(">cidprobe fsk.wav fsk.txt (fsk.ini)\n", stderr);
         return 1;

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "cidprobe-ntt/nttdecoder.hpp"
+#include "sigcore/nttdecoder.hpp"
 #include "sigcore/receiver.hpp"
 
 namespace cidprobe_ntt {

@@ -1,6 +1,6 @@
 // The NTT frame decoder fed byte by byte: the report text and the result of
 // every call.
-#include "cidprobe-ntt/nttdecoder.hpp"
+#include "sigcore/nttdecoder.hpp"
 #include "sigcore/nttlabels.hpp"
 #include "sigcore/reportsink.hpp"
 
@@ -16,8 +16,8 @@
 #include "sigcore/nttbits.hpp"
 #include "support/testsupport.hpp"
 
-using cidprobe_ntt::decodeNttByte;
-using cidprobe_ntt::NttDecoder;
+using sigcore::decodeNttByte;
+using sigcore::NttDecoder;
 using nttframe::sjis;
 
 namespace {
@@ -210,7 +210,7 @@ TEST(NttDecoder, CrcBufferOverflowIsBoundedAndIncorrect) {
     NttDecoder decoder;
     const Decoded d = decode(decoder, bytes);
     EXPECT_EQ(d.results, std::vector<int>(bytes.size(), 1));
-    EXPECT_EQ(decoder.crcCount, cidprobe_ntt::kCrcCapacity);
+    EXPECT_EQ(decoder.crcCount, sigcore::kCrcCapacity);
     EXPECT_TRUE(decoder.crcOverflow);
 
     // No 7-bit length makes a body that long; close this one by hand and

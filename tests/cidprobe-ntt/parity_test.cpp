@@ -49,11 +49,11 @@ Scored scoreByte(std::uint8_t byte, int undecided = -1) {
     const auto newest = static_cast<std::uint32_t>(kLead + frameSamples - 1);
     const int base = kLead + state.startOffset;
 
-    const cidprobe_ntt::NttReportDecoder decoder;
+    const sigcore::NttReportDecoder decoder;
     Scored scored;
-    state.expected = cidprobe_ntt::kParityChars;
+    state.expected = sigcore::kParityChars;
     scored.characters = sigcore::demodScoreCandidate(state, decoder, newest, base, 0);
-    state.expected = cidprobe_ntt::kPlainBytes;
+    state.expected = sigcore::kPlainBytes;
     scored.crcBytes = sigcore::demodScoreCandidate(state, decoder, newest, base, 0);
     return scored;
 }
@@ -88,7 +88,7 @@ TEST(NttParityTest, UndecidedVoteIsNotPenalisedByIt) {
 }
 
 TEST(NttParityTest, DecoderScoresTheFirstByteAsACharacter) {
-    cidprobe_ntt::NttReportDecoder decoder;
+    sigcore::NttReportDecoder decoder;
     sigcore::EventLog events;
     EXPECT_EQ(decoder.startBurst(events), sigcore::NextByte::EvenParityChar);
     EXPECT_TRUE(events.events.empty());

@@ -1,11 +1,11 @@
-#include "cidprobe-ntt/nttdecoder.hpp"
+#include "sigcore/nttdecoder.hpp"
 
 #include <span>
 #include <string_view>
 
 #include "sigcore/nttbits.hpp"
 
-namespace cidprobe_ntt {
+namespace sigcore {
 
 namespace {
 
@@ -33,7 +33,7 @@ std::uint8_t asByte(int ch) { return static_cast<std::uint8_t>(ch); }
 
 void collectCovered(NttDecoder& decoder, std::uint8_t b) {
     if (decoder.crcCount < decoder.crcBuffer.size()) {
-        decoder.crcBuffer[decoder.crcCount++] = sigcore::reverseBits(b);
+        decoder.crcBuffer[decoder.crcCount++] = reverseBits(b);
     } else {
         decoder.crcOverflow = true;
     }
@@ -42,7 +42,7 @@ void collectCovered(NttDecoder& decoder, std::uint8_t b) {
 // The five opening characters, once the fifth is in: false when two or more
 // are wrong. A single wrong header, DLE or STX is taken for the right one in
 // the CRC, as if it had arrived correctly.
-bool acceptOpening(NttDecoder& decoder, sigcore::EventSink& sink) {
+bool acceptOpening(NttDecoder& decoder, EventSink& sink) {
     int differences = 0;
     std::size_t wrongAt = 0;
     for (std::size_t i = 0; i < kOpening.size(); ++i) {
@@ -53,42 +53,42 @@ bool acceptOpening(NttDecoder& decoder, sigcore::EventSink& sink) {
     }
     if (differences >= 2) return false;
     if (differences == 1 && wrongAt >= 2 && wrongAt - 2 < decoder.crcCount) {
-        decoder.crcBuffer[wrongAt - 2] = sigcore::reverseBits(sigcore::addParity(kOpening[wrongAt]));
+        decoder.crcBuffer[wrongAt - 2] = reverseBits(addParity(kOpening[wrongAt]));
     }
-    for (const std::uint8_t code : kOpening) sink.onEvent(sigcore::NttControl{code});
+    for (const std::uint8_t code : kOpening) sink.onEvent(NttControl{code});
     return true;
 }
 
 // What a parameter's last data byte `ch` completes.
-void completeParameter(NttDecoder& decoder, sigcore::EventSink& sink, int ch) {
+void completeParameter(NttDecoder& decoder, EventSink& sink, int ch) {
     switch (decoder.paramType) {
     case kNumberParam:
-    case kNameParam: sink.onEvent(sigcore::LineEnd{}); break;
-    case kReasonParam: sink.onEvent(sigcore::NttReason{asByte(ch)}); break;
+    case kNameParam: sink.onEvent(LineEnd{}); break;
+    case kReasonParam: sink.onEvent(NttReason{asByte(ch)}); break;
     case kExtendedParam:
-        sink.onEvent(sigcore::NttNumberInfo{asByte(decoder.charBeforeLast), asByte(decoder.lastChar), asByte(ch)});
+        sink.onEvent(NttNumberInfo{asByte(decoder.charBeforeLast), asByte(decoder.lastChar), asByte(ch)});
         break;
     default: break;
     }
 }
 
-void parameterByte(NttDecoder& decoder, sigcore::EventSink& sink, int ch) {
+void parameterByte(NttDecoder& decoder, EventSink& sink, int ch) {
     if (decoder.paramPos == 0) {
         decoder.paramType = ch;
-        sink.onEvent(sigcore::NttParameter{asByte(ch)});
+        sink.onEvent(NttParameter{asByte(ch)});
     } else if (decoder.paramPos == 1) {
-        sink.onEvent(sigcore::NttParameterLength{asByte(decoder.paramType), asByte(ch)});
+        sink.onEvent(NttParameterLength{asByte(decoder.paramType), asByte(ch)});
         decoder.kanjiPending = false;
         decoder.paramEnd = decoder.paramPos + ch + 1;
     } else if (decoder.paramType != kNameParam) {
-        sink.onEvent(sigcore::TextByte{asByte(ch)});
+        sink.onEvent(TextByte{asByte(ch)});
     } else if (!decoder.kanjiPending) {
         decoder.kanjiPair[0] = static_cast<std::uint8_t>(ch);
         decoder.kanjiPending = true;
     } else {
         decoder.kanjiPair[1] = static_cast<std::uint8_t>(ch);
         decoder.kanjiPending = false;
-        sink.onEvent(sigcore::NttNameCharacter{decoder.kanjiPair});
+        sink.onEvent(NttNameCharacter{decoder.kanjiPair});
     }
     ++decoder.paramPos;
     if (decoder.paramPos == decoder.paramEnd) {
@@ -98,15 +98,15 @@ void parameterByte(NttDecoder& decoder, sigcore::EventSink& sink, int ch) {
 }
 
 // A character of the message body: type, length, parameters.
-void bodyChar(NttDecoder& decoder, sigcore::EventSink& sink, int ch) {
+void bodyChar(NttDecoder& decoder, EventSink& sink, int ch) {
     // The second DLE of a doubled pair is skipped; it still counts as a body position.
     const bool doubledDle = ch == kDle && decoder.lastChar == kDle;
     if (doubledDle) {
         // nothing to write
     } else if (decoder.messagePos == 0 && (ch == kBeforeCall || ch == kDuringCall)) {
-        sink.onEvent(sigcore::NttMessageType{asByte(ch)});
+        sink.onEvent(NttMessageType{asByte(ch)});
     } else if (decoder.messagePos == 1) {
-        sink.onEvent(sigcore::NttMessageLength{asByte(ch)});
+        sink.onEvent(NttMessageLength{asByte(ch)});
         decoder.messageEnd = decoder.messagePos + ch + 1 + (ch == kDle ? 1 : 0);
         decoder.paramPos = 0;
     } else {
@@ -124,7 +124,7 @@ void bodyChar(NttDecoder& decoder, sigcore::EventSink& sink, int ch) {
 }
 
 // A character outside the body: the opening, then DLE ETX after the body.
-sigcore::NextByte frameChar(NttDecoder& decoder, sigcore::EventSink& sink, std::uint8_t ch) {
+NextByte frameChar(NttDecoder& decoder, EventSink& sink, std::uint8_t ch) {
     if (decoder.framePos < static_cast<int>(kOpening.size())) {
         decoder.headerChars[static_cast<std::size_t>(decoder.framePos)] = ch;
     }
@@ -139,10 +139,10 @@ sigcore::NextByte frameChar(NttDecoder& decoder, sigcore::EventSink& sink, std::
         decoder.inMessage = true;
         decoder.messagePos = 0;
     } else if (decoder.framePos == kClosingDlePos) {
-        if (ch == kDle) sink.onEvent(sigcore::NttControl{kDle});
+        if (ch == kDle) sink.onEvent(NttControl{kDle});
     } else if (decoder.framePos == kEtxPos) {
         if (ch == kEtx) {
-            sink.onEvent(sigcore::NttControl{kEtx});
+            sink.onEvent(NttControl{kEtx});
             decoder.parityMode = kPlainBytes;
             decoder.messagePos = 0;
             decoder.crcStage = CrcStage::EtxSeen;
@@ -152,18 +152,18 @@ sigcore::NextByte frameChar(NttDecoder& decoder, sigcore::EventSink& sink, std::
     return decoder.parityMode;
 }
 
-void crcByte(NttDecoder& decoder, sigcore::EventSink& sink, std::uint8_t b) {
+void crcByte(NttDecoder& decoder, EventSink& sink, std::uint8_t b) {
     if (decoder.crcStage == CrcStage::None) return;  // silent after the verdict
-    decoder.crcReceived = ((decoder.crcReceived << 8) | sigcore::reverseBits(b)) & 0xFFFFu;
+    decoder.crcReceived = ((decoder.crcReceived << 8) | reverseBits(b)) & 0xFFFFu;
     if (decoder.crcStage == CrcStage::EtxSeen) {
         decoder.crcStage = CrcStage::FirstByte;
         return;
     }
     const std::uint16_t computed =
-        sigcore::crc16(std::span<const std::uint8_t>(decoder.crcBuffer.data(), decoder.crcCount));
+        crc16(std::span<const std::uint8_t>(decoder.crcBuffer.data(), decoder.crcCount));
     // Covered bytes that did not fit were not part of the computation.
     const bool correct = !decoder.crcOverflow && computed == decoder.crcReceived;
-    sink.onEvent(sigcore::NttCrc{static_cast<std::uint16_t>(decoder.crcReceived), computed, correct});
+    sink.onEvent(NttCrc{static_cast<std::uint16_t>(decoder.crcReceived), computed, correct});
     decoder.crcStage = CrcStage::None;
     decoder.framePos = 0;
     decoder.parityMode = kPlainBytes;
@@ -171,7 +171,7 @@ void crcByte(NttDecoder& decoder, sigcore::EventSink& sink, std::uint8_t b) {
 
 }  // namespace
 
-sigcore::NextByte decodeNttByte(NttDecoder& decoder, sigcore::EventSink& sink, int value) {
+NextByte decodeNttByte(NttDecoder& decoder, EventSink& sink, int value) {
     if (value < 0) {
         decoder.parityMode = kParityChars;
         decoder.framePos = 0;
@@ -199,4 +199,4 @@ sigcore::NextByte decodeNttByte(NttDecoder& decoder, sigcore::EventSink& sink, i
     return decoder.parityMode;
 }
 
-}  // namespace cidprobe_ntt
+}  // namespace sigcore

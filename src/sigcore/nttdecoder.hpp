@@ -10,11 +10,11 @@
 
 #include "sigcore/decoder.hpp"
 
-namespace cidprobe_ntt {
+namespace sigcore {
 
 // Results of decodeNttByte: what the demodulator should expect next.
-inline constexpr sigcore::NextByte kPlainBytes = sigcore::NextByte::AnyByte;  // CRC bytes (and silence after the verdict)
-inline constexpr sigcore::NextByte kParityChars = sigcore::NextByte::EvenParityChar;  // characters, even parity in bit 7
+inline constexpr NextByte kPlainBytes = NextByte::AnyByte;  // CRC bytes (and silence after the verdict)
+inline constexpr NextByte kParityChars = NextByte::EvenParityChar;  // characters, even parity in bit 7
 
 // Covered bytes kept for the CRC. A frame's body holds at most 129 bytes (its
 // length is a 7-bit character), but when the length byte is taken for the
@@ -23,12 +23,6 @@ inline constexpr sigcore::NextByte kParityChars = sigcore::NextByte::EvenParityC
 // can't be judged correct.
 inline constexpr std::size_t kCrcCapacity = 256;
 
-// Character set in which the report writes caller names (the settings
-// file's JapaneseCode): 0 Shift-JIS, 1 EUC-JP, any other value the JIS bytes
-// as received.
-inline constexpr int kShiftJis = 0;
-inline constexpr int kEucJp = 1;
-
 enum class CrcStage {
     None,      // ETX not seen yet, or the verdict has been written
     EtxSeen,   // the next byte is the first CRC byte
@@ -36,7 +30,7 @@ enum class CrcStage {
 };
 
 struct NttDecoder {
-    sigcore::NextByte parityMode = kParityChars;  // also the value returned
+    NextByte parityMode = kParityChars;  // also the value returned
     int framePos = 0;  // 0..4 the opening characters, 5 the DLE after the body, 6 ETX, 7 nothing more
     bool inMessage = false;
     std::array<std::uint8_t, 5> headerChars{};  // the opening characters, parity stripped
@@ -61,13 +55,13 @@ struct NttDecoder {
 // A byte 0..255 as sliced (bit 7 the parity bit of a character), or -1 to
 // reset at the start of a burst (emits nothing). Returns kParityChars or
 // kPlainBytes.
-sigcore::NextByte decodeNttByte(NttDecoder& decoder, sigcore::EventSink& sink, int value);
+NextByte decodeNttByte(NttDecoder& decoder, EventSink& sink, int value);
 
 // The decoder behind the demodulator's contract.
-class NttReportDecoder final : public sigcore::MessageDecoder {
+class NttReportDecoder final : public MessageDecoder {
 public:
-    sigcore::NextByte startBurst(sigcore::EventSink& sink) override { return decodeNttByte(state_, sink, -1); }
-    sigcore::NextByte decodeByte(std::uint8_t byte, std::int64_t, std::int64_t, sigcore::EventSink& sink) override {
+    NextByte startBurst(EventSink& sink) override { return decodeNttByte(state_, sink, -1); }
+    NextByte decodeByte(std::uint8_t byte, std::int64_t, std::int64_t, EventSink& sink) override {
         return decodeNttByte(state_, sink, byte);
     }
     [[nodiscard]] const NttDecoder& state() const { return state_; }
@@ -76,4 +70,4 @@ private:
     NttDecoder state_;
 };
 
-}  // namespace cidprobe_ntt
+}  // namespace sigcore

@@ -51,13 +51,19 @@ struct FskReceiver::Chain {
 bool receiverAcceptsRate(int samplingRate) { return samplingRate >= kLowestRate && samplingRate <= kHighestRate; }
 
 FskReceiver::FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
-                         int sensitivity) {
+                         int sensitivity)
+    : FskReceiver(plan, decoder, samplingRate, sink, ReceiverOptions{.sensitivity = sensitivity}) {}
+
+FskReceiver::FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
+                         const ReceiverOptions& options) {
     if (!receiverAcceptsRate(samplingRate)) throw std::invalid_argument("sampling rate out of range");
-    if (sensitivity < 0 || sensitivity > 100) throw std::invalid_argument("sensitivity out of range");
+    if (options.sensitivity < 0 || options.sensitivity > 100) throw std::invalid_argument("sensitivity out of range");
+    if (!(options.markSeconds >= 0.02 && options.markSeconds <= 1.0)) throw std::invalid_argument("mark duration out of range");
     chain_ = std::make_unique<Chain>(decoder, sink);
     Chain& c = *chain_;
     c.samplingRate = samplingRate;
-    demodInit(c.demod, sensitivity, samplingRate, plan.baud);
+    demodInit(c.demod, options.sensitivity, samplingRate, plan.baud);
+    if (options.markSeconds != 0.055) c.demod.markLimit = static_cast<int>(samplingRate * options.markSeconds);
     demodBuildTones(c.demod, plan.markHz, plan.spaceHz, plan.baud);
     initfft(c.fft, kBandBlock);
     bandSetup(c.filter, samplingRate, 1000, 2800);

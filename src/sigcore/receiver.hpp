@@ -55,12 +55,24 @@ inline constexpr int kDefaultSensitivity = 80;
 
 bool receiverAcceptsRate(int samplingRate);
 
+struct ReceiverOptions {
+    int sensitivity = kDefaultSensitivity;
+    // Uninterrupted mark that confirms a burst. 55 ms finds the bursts sent
+    // before the first ring; call-waiting and off-hook caller ID send only 20
+    // to 70 ms of mark, which a shorter setting (down to 0.02) also finds, at
+    // the price of more false starts in noise for the decoder to reject.
+    double markSeconds = 0.055;
+};
+
 class FskReceiver {
 public:
     // Throws std::invalid_argument when the rate is outside kLowestRate ..
     // kHighestRate or the sensitivity outside 0..100.
     FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
                 int sensitivity = kDefaultSensitivity);
+    // Also throws std::invalid_argument for a mark shorter than 0.02 s or longer than 1 s.
+    FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
+                const ReceiverOptions& options);
     ~FskReceiver();
     FskReceiver(const FskReceiver&) = delete;
     FskReceiver& operator=(const FskReceiver&) = delete;

@@ -155,6 +155,7 @@ struct Message {
     std::int64_t endSample = 0;    // sample after the last byte's stop bit
     bool complete = false;         // every byte the length fields announce arrived
     bool valid = false;            // the checksum or CRC matches
+    bool repaired = false;         // valid only after one uncertain bit was flipped
     std::vector<std::uint8_t> raw;  // the message bytes as received, check included
     std::vector<MessageField> fields;
     bool operator==(const Message&) const = default;

@@ -4,12 +4,18 @@
 // and decoded; a burst counts when the message comes out byte for byte with a
 // passing checksum.
 //
-//   line_conditions [BURSTS] [RATE] [CONDITION...]
+//   line_conditions [--format us|ntt] [--bursts N] [--rate HZ] [--write DIR] [CONDITION...]
 //
 // Prints one line per condition: the condition, then the fraction decoded by
 // the demodulator of the detectors (FskReceiver) and by the line receiver
 // (SoftFskReceiver), 25 dB over a white-noise floor (tone power against the
-// noise power from 0 to half the rate).
+// noise power from 0 to half the rate). US bursts carry SDMF messages over
+// Bell 202, NTT bursts NTT frames over V.23. With --write, each condition's
+// bursts also go to DIR/<condition>.wav (16-bit mono, one after the other),
+// with DIR/<condition>.messages (each message as the peers' receivers deliver
+// it: US without the checksum, NTT frames without parity bits or CRC, in hex
+// with blanks) and DIR/<condition>.frames (every byte as sent, in hex), for
+// bench/line_sweep.sh to run the peers on.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -22,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "sigcore/nttbits.hpp"
+#include "sigcore/nttdecoder.hpp"
 #include "sigcore/receiver.hpp"
 #include "sigcore/softfsk.hpp"
 
@@ -62,6 +70,40 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
+// NTT frames for the count: the frame decoder's CRC verdict makes the message.
+class NttFrameDecoder final : public sigcore::MessageDecoder {
+public:
+    sigcore::NextByte startBurst(sigcore::EventSink& sink) override {
+        bytes_.clear();
+        Verdict verdict(*this, sink);
+        return sigcore::decodeNttByte(state_, verdict, -1);
+    }
+    sigcore::NextByte decodeByte(std::uint8_t byte, std::int64_t, std::int64_t, sigcore::EventSink& sink) override {
+        bytes_.push_back(byte);
+        Verdict verdict(*this, sink);
+        return sigcore::decodeNttByte(state_, verdict, byte);
+    }
+
+private:
+    struct Verdict final : sigcore::EventSink {
+        Verdict(NttFrameDecoder& d, sigcore::EventSink& s) : decoder(d), out(s) {}
+        void onEvent(const sigcore::Event& e) override {
+            if (const auto* crc = std::get_if<sigcore::NttCrc>(&e)) {
+                sigcore::Message m;
+                m.standard = sigcore::Standard::V23Ntt;
+                m.complete = true;
+                m.valid = crc->correct;
+                m.raw = decoder.bytes_;
+                out.onEvent(sigcore::MessageDecoded{m});
+            }
+        }
+        NttFrameDecoder& decoder;
+        sigcore::EventSink& out;
+    };
+    sigcore::NttDecoder state_;
+    std::vector<std::uint8_t> bytes_;
+};
+
 struct Collect final : sigcore::EventSink {
     std::vector<sigcore::Message> messages;
     void onEvent(const sigcore::Event& e) override {
@@ -87,6 +129,62 @@ std::vector<std::uint8_t> randomSdmf(std::mt19937& random) {
     for (const auto b : m) sum += b;
     m.push_back(static_cast<std::uint8_t>((256 - (sum & 0xFFu)) & 0xFFu));
     return m;
+}
+
+std::uint8_t withParity(std::uint8_t c) {
+    const auto ones = static_cast<unsigned>(__builtin_popcount(c & 0x7Fu));
+    return static_cast<std::uint8_t>((c & 0x7Fu) | ((ones % 2u) << 7));
+}
+
+// An NTT frame with a random ten-digit number: the characters with even
+// parity, then the CRC of the header character to ETX (bit-reversed bytes).
+std::vector<std::uint8_t> randomNtt(std::mt19937& random) {
+    std::vector<std::uint8_t> chars{0x10, 0x01, 0x07, 0x10, 0x02, 0x40, 12, 0x02, 10};
+    for (int i = 0; i < 10; ++i) chars.push_back(static_cast<std::uint8_t>('0' + random() % 10));
+    chars.push_back(0x10);
+    chars.push_back(0x03);
+    std::vector<std::uint8_t> frame;
+    for (const auto c : chars) frame.push_back(withParity(c));
+    std::vector<std::uint8_t> covered;
+    for (std::size_t i = 2; i < frame.size(); ++i) covered.push_back(sigcore::reverseBits(frame[i]));
+    const std::uint16_t crc = sigcore::crc16(covered);
+    frame.push_back(sigcore::reverseBits(static_cast<std::uint8_t>(crc >> 8)));
+    frame.push_back(sigcore::reverseBits(static_cast<std::uint8_t>(crc & 0xFF)));
+    return frame;
+}
+
+// What the peers' receivers deliver of a message, in hex with blanks.
+std::string peerKey(bool ntt, const std::vector<std::uint8_t>& message) {
+    std::string key;
+    const std::size_t count = message.size() - (ntt ? 2 : 1);
+    for (std::size_t i = 0; i < count; ++i) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%s%02x", i == 0 ? "" : " ", ntt ? message[i] & 0x7Fu : message[i]);
+        key += hex;
+    }
+    return key;
+}
+
+bool writeWav(const std::string& path, int rate, const std::vector<std::int16_t>& samples) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    const auto bytes = static_cast<std::uint32_t>(samples.size() * 2);
+    auto le32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) std::fputc(static_cast<int>((v >> (8 * i)) & 0xFFu), f); };
+    auto le16 = [&](unsigned v) { std::fputc(static_cast<int>(v & 0xFFu), f); std::fputc(static_cast<int>(v >> 8), f); };
+    std::fputs("RIFF", f);
+    le32(36 + bytes);
+    std::fputs("WAVEfmt ", f);
+    le32(16);
+    le16(1);
+    le16(1);
+    le32(static_cast<std::uint32_t>(rate));
+    le32(static_cast<std::uint32_t>(rate * 2));
+    le16(2);
+    le16(16);
+    std::fputs("data", f);
+    le32(bytes);
+    for (const auto v : samples) le16(static_cast<std::uint16_t>(v));
+    return std::fclose(f) == 0;
 }
 
 // One burst: silence, mark, the bytes (one stop bit, sometimes more), mark,
@@ -236,15 +334,19 @@ std::vector<Condition> conditions() {
     return list;
 }
 
-template <class Receiver, class... Extra>
-bool decodes(const std::vector<std::int16_t>& pcm, const std::vector<std::uint8_t>& sent, int rate, Extra... extra) {
-    UsFrameDecoder decoder;
+template <class Receiver, class Decoder, class... Extra>
+bool decodes(const sigcore::TonePlan& plan, const std::vector<std::int16_t>& pcm, const std::vector<std::uint8_t>& sent,
+             int rate, Extra... extra) {
+    Decoder decoder;
     Collect collect;
-    Receiver receiver(sigcore::kBell202, decoder, rate, collect, extra...);
+    Receiver receiver(plan, decoder, rate, collect, extra...);
     receiver.push(pcm);
     receiver.finish();
     for (const auto& m : collect.messages) {
-        if (m.valid && m.raw == sent) return true;
+        // The frame decoder's bytes may begin with noise taken for bytes.
+        if (m.valid && m.raw.size() >= sent.size() && std::equal(sent.rbegin(), sent.rend(), m.raw.rbegin())) {
+            return true;
+        }
     }
     return false;
 }
@@ -254,33 +356,80 @@ bool decodes(const std::vector<std::int16_t>& pcm, const std::vector<std::uint8_
 int main(int argc, char** argv) {
     int bursts = 50;
     int rate = 8000;
+    bool ntt = false;
+    std::string writeDir;
     std::vector<std::string> only;
     for (int i = 1; i < argc; ++i) {
-        if (i == 1 && std::isdigit(static_cast<unsigned char>(argv[i][0]))) {
-            bursts = std::atoi(argv[i]);
-        } else if (i == 2 && std::isdigit(static_cast<unsigned char>(argv[i][0]))) {
-            rate = std::atoi(argv[i]);
+        const std::string arg = argv[i];
+        if (arg == "--format" && i + 1 < argc) {
+            ntt = std::string(argv[++i]) == "ntt";
+        } else if (arg == "--bursts" && i + 1 < argc) {
+            bursts = std::atoi(argv[++i]);
+        } else if (arg == "--rate" && i + 1 < argc) {
+            rate = std::atoi(argv[++i]);
+        } else if (arg == "--write" && i + 1 < argc) {
+            writeDir = argv[++i];
         } else {
-            only.emplace_back(argv[i]);
+            only.push_back(arg);
         }
     }
-    std::printf("%-24s %8s %8s %8s\n", "condition", "detector", "line", "repaired");
-    for (const Condition& c : conditions()) {
+    if (bursts <= 0 || !sigcore::receiverAcceptsRate(rate)) {
+        std::fprintf(stderr, "line_conditions: bad burst count or rate\n");
+        return 2;
+    }
+    const sigcore::TonePlan& plan = ntt ? sigcore::kV23 : sigcore::kBell202;
+    std::printf("%-24s %8s %8s\n", "condition", "detector", "line");
+    for (Condition c : conditions()) {
         if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) continue;
+        // The same impairment on the other tone plan: tones move with it.
+        c.markHz += plan.markHz - 1200;
+        c.spaceHz += plan.spaceHz - 2200;
         std::mt19937 random(2024);
         int oldOk = 0;
         int softOk = 0;
+        std::vector<std::int16_t> all;
+        std::string messages;
+        std::string frames;
         for (int k = 0; k < bursts; ++k) {
-            const auto message = randomSdmf(random);
+            const auto message = ntt ? randomNtt(random) : randomSdmf(random);
             std::vector<double> x = modulate(c, message, rate, random);
             if (c.impair) c.impair(x, rate);
             addNoise(x, 32767.0 * std::pow(10.0, c.levelDbfs / 20.0), c.snrDb, random);
             const auto pcm = toPcm(x);
-            oldOk += decodes<sigcore::FskReceiver>(pcm, message, rate, sigcore::ReceiverOptions{}) ? 1 : 0;
-            softOk += decodes<sigcore::SoftFskReceiver>(pcm, message, rate) ? 1 : 0;
+            if (ntt) {
+                oldOk += decodes<sigcore::FskReceiver, NttFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 1 : 0;
+                softOk += decodes<sigcore::SoftFskReceiver, NttFrameDecoder>(plan, pcm, message, rate) ? 1 : 0;
+            } else {
+                oldOk += decodes<sigcore::FskReceiver, UsFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 1 : 0;
+                softOk += decodes<sigcore::SoftFskReceiver, UsFrameDecoder>(plan, pcm, message, rate) ? 1 : 0;
+            }
+            if (!writeDir.empty()) {
+                all.insert(all.end(), pcm.begin(), pcm.end());
+                messages += peerKey(ntt, message) + "\n";
+                for (const auto b : message) {
+                    char hex[3];
+                    std::snprintf(hex, sizeof hex, "%02x", b);
+                    frames += hex;
+                }
+                frames += "\n";
+            }
         }
         std::printf("%-24s %8.2f %8.2f\n", c.name.c_str(), static_cast<double>(oldOk) / bursts,
                     static_cast<double>(softOk) / bursts);
+        std::fflush(stdout);
+        if (!writeDir.empty()) {
+            const std::string base = writeDir + "/" + c.name;
+            std::FILE* m = std::fopen((base + ".messages").c_str(), "w");
+            std::FILE* f = std::fopen((base + ".frames").c_str(), "w");
+            const bool ok = writeWav(base + ".wav", rate, all) && m != nullptr && f != nullptr &&
+                            std::fputs(messages.c_str(), m) >= 0 && std::fputs(frames.c_str(), f) >= 0;
+            if (m != nullptr) std::fclose(m);
+            if (f != nullptr) std::fclose(f);
+            if (!ok) {
+                std::fprintf(stderr, "line_conditions: can't write %s\n", base.c_str());
+                return 1;
+            }
+        }
     }
     return 0;
 }

@@ -278,7 +278,7 @@ struct SoftFskReceiver::Impl {
         double bestScore = -1e9;
         double bestLength = bitLength;
         double bestShift = 0.0;
-        for (int l = -5; l <= 5; ++l) {
+        for (int l = -4; l <= 4; ++l) {
             const double length = bitLength * (1.0 + 0.01 * l);
             for (int p = -2; p <= 2; ++p) {
                 const double shift = 0.1 * p * length;
@@ -287,7 +287,7 @@ struct SoftFskReceiver::Impl {
                     const double v = softAt(edge + shift + (k + 0.5) * length);
                     score += k == 0 ? -v : (k == 9 ? v : std::abs(v));
                 }
-                score -= 0.01 * std::abs(l) + 0.02 * std::abs(p);  // prefer the tracked timing
+                score -= 0.02 * std::abs(l) + 0.02 * std::abs(p);  // prefer the tracked timing
                 if (score > bestScore) {
                     bestScore = score;
                     bestLength = length;
@@ -312,7 +312,7 @@ struct SoftFskReceiver::Impl {
         if (!startOk) return;  // a spike, not a start bit
         framingErrors = stopOk ? 0 : framingErrors + 1;
         // The bit rate follows the timing that fitted the good bytes best.
-        if (stopOk) bitLength = std::clamp(0.7 * bitLength + 0.3 * bestLength, bitTime * 0.94, bitTime * 1.06);
+        if (stopOk) bitLength = std::clamp(0.8 * bitLength + 0.2 * bestLength, bitTime * 0.94, bitTime * 1.06);
         if (framingErrors >= 2) {
             endBurst(byte.end);
             return;

@@ -5,6 +5,7 @@
 // passing checksum.
 //
 //   line_conditions [--format us|ntt] [--bursts N] [--rate HZ] [--write DIR] [CONDITION...]
+//   line_conditions --grid [--format us|ntt] [--rate HZ]
 //
 // Prints one line per condition: the condition, then the fraction decoded by
 // the demodulator of the detectors (FskReceiver) and by the line receiver
@@ -15,7 +16,9 @@
 // with DIR/<condition>.messages (each message as the peers' receivers deliver
 // it: US without the checksum, NTT frames without parity bits or CRC, in hex
 // with blanks) and DIR/<condition>.frames (every byte as sent, in hex), for
-// bench/line_sweep.sh to run the peers on.
+// bench/line_sweep.sh to run the peers on. --grid decodes clean bursts (no
+// noise) on a grid of 64 carrier phases by 48 bit timings and prints how many
+// each receiver missed.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -190,7 +193,7 @@ bool writeWav(const std::string& path, int rate, const std::vector<std::int16_t>
 // One burst: silence, mark, the bytes (one stop bit, sometimes more), mark,
 // silence; random carrier phase and bit timing.
 std::vector<double> modulate(const Condition& c, const std::vector<std::uint8_t>& bytes, int rate,
-                             std::mt19937& random) {
+                             std::mt19937& random, double fixedPhase = -1.0, double fixedTiming = -1.0) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::vector<int> bits;
     const int lead = static_cast<int>(c.leadMarkMs / 1000.0 * c.baud);
@@ -208,6 +211,8 @@ std::vector<double> modulate(const Condition& c, const std::vector<std::uint8_t>
     std::vector<double> x(static_cast<std::size_t>(0.2 * rate), 0.0);
     double phase = 2 * kPi * unit(random);
     double t = unit(random);  // sub-sample timing
+    if (fixedPhase >= 0.0) phase = fixedPhase;
+    if (fixedTiming >= 0.0) t = fixedTiming;
     const double samplesPerBit = rate / c.baud;
     for (const int bit : bits) {
         t += samplesPerBit;
@@ -358,6 +363,7 @@ int main(int argc, char** argv) {
     int rate = 8000;
     bool ntt = false;
     std::string writeDir;
+    bool grid = false;
     std::vector<std::string> only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -367,6 +373,8 @@ int main(int argc, char** argv) {
             bursts = std::atoi(argv[++i]);
         } else if (arg == "--rate" && i + 1 < argc) {
             rate = std::atoi(argv[++i]);
+        } else if (arg == "--grid") {
+            grid = true;
         } else if (arg == "--write" && i + 1 < argc) {
             writeDir = argv[++i];
         } else {
@@ -378,6 +386,30 @@ int main(int argc, char** argv) {
         return 2;
     }
     const sigcore::TonePlan& plan = ntt ? sigcore::kV23 : sigcore::kBell202;
+    if (grid) {
+        Condition clean;
+        clean.markHz = plan.markHz;
+        clean.spaceHz = plan.spaceHz;
+        std::mt19937 random(99);
+        int oldMissed = 0;
+        int softMissed = 0;
+        for (int p = 0; p < 64; ++p) {
+            for (int t = 0; t < 48; ++t) {
+                const auto message = ntt ? randomNtt(random) : randomSdmf(random);
+                const auto pcm = toPcm(modulate(clean, message, rate, random, 2 * kPi * p / 64, t / 48.0));
+                if (ntt) {
+                    oldMissed += decodes<sigcore::FskReceiver, NttFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 0 : 1;
+                    softMissed += decodes<sigcore::SoftFskReceiver, NttFrameDecoder>(plan, pcm, message, rate) ? 0 : 1;
+                } else {
+                    oldMissed += decodes<sigcore::FskReceiver, UsFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 0 : 1;
+                    softMissed += decodes<sigcore::SoftFskReceiver, UsFrameDecoder>(plan, pcm, message, rate) ? 0 : 1;
+                }
+            }
+        }
+        std::printf("%s %d Hz, 64 x 48 clean bursts missed: detector %d, line %d\n", ntt ? "ntt" : "us", rate, oldMissed,
+                    softMissed);
+        return 0;
+    }
     std::printf("%-24s %8s %8s\n", "condition", "detector", "line");
     for (Condition c : conditions()) {
         if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) continue;

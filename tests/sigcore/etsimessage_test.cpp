@@ -17,8 +17,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A message with its length and checksum filled in from the parameters.
 Bytes frame(std::uint8_t type, const Bytes& params) {
-    Bytes bytes{type, static_cast<std::uint8_t>(params.size())};
-    bytes.insert(bytes.end(), params.begin(), params.end());
+    Bytes bytes;
+    bytes.reserve(params.size() + 3);
+    bytes.push_back(type);
+    bytes.push_back(static_cast<std::uint8_t>(params.size()));
+    for (const std::uint8_t b : params) bytes.push_back(b);
     unsigned sum = 0;
     for (const std::uint8_t b : bytes) sum += b;
     bytes.push_back(static_cast<std::uint8_t>((0x100U - (sum & 0xFFU)) & 0xFFU));

@@ -137,6 +137,8 @@ struct LineEnd {
 enum class Standard : std::uint8_t {
     Bell202,  // US SDMF and MDMF over Bell 202 tones
     V23Ntt,   // the Japanese NTT frame over V.23 tones
+    V23Etsi,  // the European presentation-layer messages over V.23 tones
+    DtmfCallerId,  // caller ID sent as DTMF digits before the first ring
 };
 
 // One decoded parameter: a key that scripts can rely on ("number", "name",
@@ -166,9 +168,21 @@ struct MessageDecoded {
     bool operator==(const MessageDecoded&) const = default;
 };
 
+// ---- DTMF ------------------------------------------------------------------------
+
+// One accepted DTMF digit ('0'-'9', '*', '#', 'A'-'D'): the tone began at
+// sample `start` and ended before sample `end`.
+struct DtmfTone {
+    char digit = 0;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    bool operator==(const DtmfTone&) const = default;
+};
+
 using Event = std::variant<BurstDetected, MarkConfirmed, BurstEnded, UsMessageType, UsMessageLength, UsField,
                            UsChecksum, NttControl, NttMessageType, NttMessageLength, NttParameter, NttParameterLength,
-                           NttNameCharacter, NttReason, NttNumberInfo, NttCrc, TextByte, LineEnd, MessageDecoded>;
+                           NttNameCharacter, NttReason, NttNumberInfo, NttCrc, TextByte, LineEnd, MessageDecoded,
+                           DtmfTone>;
 
 // Receives the events of one stream as soon as they are known.
 class EventSink {

@@ -163,6 +163,7 @@ void ReportTextSink::onEvent(const Event& event) {
             [&](const LineEnd&) { reportPrint(report, "\n"); },
             // Whole messages belong to other outputs; the report is written as the bytes arrive.
             [&](const MessageDecoded&) {},
+            [&](const DtmfTone&) {},
         },
         event);
 }

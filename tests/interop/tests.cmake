@@ -54,3 +54,8 @@ endforeach()
 # sox reads every WAV file that the generators write.
 interop_test(sox.cidforge sox_reads_generators.sh cidforge)
 interop_test(sox.padtoner sox_reads_generators.sh padtoner)
+
+# multimon-ng's DTMF decoder hears the same digit strings as our DTMF receiver.
+add_executable(dtmfdigits ${interop_dir}/dtmfdigits.cpp)
+target_link_libraries(dtmfdigits PRIVATE sigcore)
+interop_test(multimon.dtmf_digits multimon_agrees_dtmf.sh $<TARGET_FILE:dtmfdigits>)

@@ -1,15 +1,20 @@
 // Throughput of the whole US detector (file reading, band-pass filter,
 // correlators, demodulator, decoder, report) over a ten-minute 8000 Hz
-// recording with a caller-ID burst every 30 seconds.
+// recording with a caller-ID burst every 30 seconds, and of the line
+// receiver running both tone plans over the same samples.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <span>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 #include "cidprobe/cidprobe.hpp"
 #include "fsksynth.hpp"
+#include "sigcore/softfsk.hpp"
+#include "sigcore/wave.hpp"
 
 namespace {
 
@@ -67,6 +72,51 @@ void BM_DetectorUs(benchmark::State& state) {
 }
 
 BENCHMARK(BM_DetectorUs)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// A decoder that takes every byte and reports nothing: the receivers' own cost.
+class NullDecoder final : public sigcore::MessageDecoder {
+public:
+    sigcore::NextByte startBurst(sigcore::EventSink&) override { return sigcore::NextByte::AnyByte; }
+    sigcore::NextByte decodeByte(std::uint8_t, std::int64_t, std::int64_t, sigcore::EventSink&) override {
+        return sigcore::NextByte::AnyByte;
+    }
+};
+
+struct NullSink final : sigcore::EventSink {
+    void onEvent(const sigcore::Event&) override {}
+};
+
+// The same recording's samples pushed through the line receiver, once per
+// tone plan, as a program that listens for both standards does.
+void BM_LineReceiverBothPlans(benchmark::State& state) {
+    const Recording& r = recording();
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(r.samples));
+    {
+        sigcore::WaveReader reader;
+        sigcore::waveOpen(reader, r.wavPath);
+        sigcore::waveReadSamples(reader, samples);
+    }
+    for (auto _ : state) {
+        NullDecoder us;
+        NullDecoder ntt;
+        NullSink sink;
+        sigcore::SoftFskReceiver bell(sigcore::kBell202, us, kRate, sink);
+        sigcore::SoftFskReceiver v23(sigcore::kV23, ntt, kRate, sink);
+        constexpr std::size_t kBlock = 4096;
+        for (std::size_t at = 0; at < samples.size(); at += kBlock) {
+            const auto block = std::span<const std::int16_t>(samples).subspan(at, std::min(kBlock, samples.size() - at));
+            bell.push(block);
+            v23.push(block);
+        }
+        bell.finish();
+        v23.finish();
+    }
+    state.counters["samples"] =
+        benchmark::Counter(static_cast<double>(r.samples) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
+}
+
+BENCHMARK(BM_LineReceiverBothPlans)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace
 

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# installed_tree.sh BUILD SOURCE CMAKE GXX: installs the build into a fresh
+# installed_tree.sh BUILD SOURCE CMAKE GXX [FLAGS...]: installs the build into a fresh
 # prefix, checks what lands there, then compiles and links against the
 # installed tree alone (pkg-config sigtools) the consumer program beside this
-# script and every examples/*.cpp, and runs the consumer.
+# script and every examples/*.cpp, and runs the consumer. FLAGS go to every
+# compile and link (the sanitizers of a sanitized build).
 set -euo pipefail
 build=$1 source=$2 cmake=$3 cxx=$4
+shift 4
+extra=("$@")
 
 command -v pkg-config >/dev/null || { echo "pkg-config is not installed"; exit 77; }
 command -v "$cxx" >/dev/null || { echo "no C++ compiler $cxx"; exit 77; }
@@ -42,7 +45,7 @@ done
 # the include path unless the flags put it there.
 cd "$work"
 compile() {
-    "$cxx" -std=c++20 -Wall -Wextra -Werror -ffp-contract=off "$1" "${flags[@]}" -o "$2" ||
+    "$cxx" -std=c++20 -Wall -Wextra -Werror -ffp-contract=off ${extra[@]+"${extra[@]}"} "$1" "${flags[@]}" -o "$2" ||
         fail "$(basename "$1") does not build against the installed tree"
 }
 compile "$source/tests/install/receiver_consumer.cpp" consumer

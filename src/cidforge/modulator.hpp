@@ -84,8 +84,8 @@ enum class GenerateResult {
 // The writing pass into any sink: restarts the bit clock (the carrier keeps
 // the phase the counting pass left), then delivers the leader, the header
 // bits, the message, the footer bits and the trailer, stopping at the first
-// failed write. After countSignal on this state it delivers exactly the
-// counted samples.
+// failed write. After a countSignal on this state that stayed within its
+// limit it delivers exactly the counted samples.
 void emitSignal(const SignalPlan& plan, std::span<const std::uint8_t> message, ModulatorState& state,
                 SampleSink& sink);
 

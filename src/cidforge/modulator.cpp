@@ -143,16 +143,22 @@ std::int64_t countSignal(const SignalPlan& plan, std::span<const std::uint8_t> m
     return total;
 }
 
-GenerateResult generateSignal(const GeneratorSettings& settings, ModulatorState& state, const std::string& path) {
-    const SignalPlan plan = planSignal(settings, state);
-    const std::vector<std::uint8_t> message = buildMessage(settings);
-    if (message.empty()) return GenerateResult::messageTooLong;
+void emitSignal(const SignalPlan& plan, std::span<const std::uint8_t> message, ModulatorState& state,
+                SampleSink& sink) {
+    // The bit clock restarts; the carrier keeps the phase the count left.
+    toneBit(state, sink, 0, ToneMode::reset);
 
-    const std::int64_t limit = maxWaveSamples(settings.quantizationBitLength);
-    const std::int64_t total = countSignal(plan, message, state, limit);
-    if (total > limit) return GenerateResult::signalTooLong;
-
-    return writeSignal(settings, plan, message, total, state, path);
+    for (std::int64_t i = 0; i < plan.leaderSamples && !sinkFailed(sink); ++i) deliver(sink, 0);
+    for (std::int64_t i = 0; i < plan.headerBits && !sinkFailed(sink); ++i) {
+        toneBit(state, sink, state.markFrequency, ToneMode::write);
+    }
+    for (std::size_t i = 0; i < message.size() && !sinkFailed(sink); ++i) {
+        sendByte(state, sink, message[i], ToneMode::write);
+    }
+    for (std::int64_t i = 0; i < plan.footerBits && !sinkFailed(sink); ++i) {
+        toneBit(state, sink, state.markFrequency, ToneMode::write);
+    }
+    for (std::int64_t i = 0; i < plan.leaderSamples && !sinkFailed(sink); ++i) deliver(sink, 0);
 }
 
 GenerateResult writeSignal(const GeneratorSettings& settings, const SignalPlan& plan,
@@ -167,22 +173,8 @@ GenerateResult writeSignal(const GeneratorSettings& settings, const SignalPlan& 
     info.number_of_channels = 1;
     if (sigcore::waveCreate(writer, path, info) == 0) return GenerateResult::cantCreate;
 
-    // The bit clock restarts; the carrier keeps the phase the count left.
     SampleSink sink{&writer, nullptr};
-    toneBit(state, sink, 0, ToneMode::reset);
-
-    // Writing pass, abandoned at the first failed write.
-    for (std::int64_t i = 0; i < plan.leaderSamples && !sinkFailed(sink); ++i) deliver(sink, 0);
-    for (std::int64_t i = 0; i < plan.headerBits && !sinkFailed(sink); ++i) {
-        toneBit(state, sink, state.markFrequency, ToneMode::write);
-    }
-    for (std::size_t i = 0; i < message.size() && !sinkFailed(sink); ++i) {
-        sendByte(state, sink, message[i], ToneMode::write);
-    }
-    for (std::int64_t i = 0; i < plan.footerBits && !sinkFailed(sink); ++i) {
-        toneBit(state, sink, state.markFrequency, ToneMode::write);
-    }
-    for (std::int64_t i = 0; i < plan.leaderSamples && !sinkFailed(sink); ++i) deliver(sink, 0);
+    emitSignal(plan, message, state, sink);
 
     if (sigcore::waveCloseWrite(writer) != 0) {
         // Leave no truncated file behind; devices and links are not touched.

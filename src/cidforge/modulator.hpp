@@ -75,22 +75,25 @@ std::int64_t countSignal(const SignalPlan& plan, std::span<const std::uint8_t> m
 
 enum class GenerateResult {
     ok,
-    messageTooLong,  // the NTT message content length would exceed 127
+    messageTooLong,  // not returned by writeSignal: checkSettings refuses an NTT content length above 127 first
     signalTooLong,   // more samples than the WAV header can announce
     cantCreate,      // the output file could not be created
     writeFailed,     // a write or the close failed; the file was removed
 };
 
-// The writing pass: creates the WAV file announcing `total` samples (the
-// result of countSignal on this state), restarts the bit clock and writes the
-// signal. After a failed write a regular output file is removed again.
+// The writing pass into any sink: restarts the bit clock (the carrier keeps
+// the phase the counting pass left), then delivers the leader, the header
+// bits, the message, the footer bits and the trailer, stopping at the first
+// failed write. After a countSignal on this state that stayed within its
+// limit it delivers exactly the counted samples.
+void emitSignal(const SignalPlan& plan, std::span<const std::uint8_t> message, ModulatorState& state,
+                SampleSink& sink);
+
+// The writing pass into a file: creates the WAV file announcing `total`
+// samples (the result of countSignal on this state) and emits the signal
+// into it. After a failed write a regular output file is removed again.
 GenerateResult writeSignal(const GeneratorSettings& settings, const SignalPlan& plan,
                            std::span<const std::uint8_t> message, std::int64_t total, ModulatorState& state,
                            const std::string& path);
-
-// Builds the message, counts the samples, creates the WAV file and writes the
-// signal. `state` must be configured and fresh (time, sample and phase 0).
-// After a failed write a regular output file is removed again.
-GenerateResult generateSignal(const GeneratorSettings& settings, ModulatorState& state, const std::string& path);
 
 }  // namespace cidforge

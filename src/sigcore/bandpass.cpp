@@ -11,15 +11,16 @@ namespace sigcore {
 namespace {
 
 // Forward transform, band clearing, conjugate mirror, inverse: `filtered`
-// then holds the real parts of the filtered block. The same values as
-// fft(1), bandLimit, mirrorSpectrum and fft(-1) on one work array: the
-// transforms skip their final reordering and are read through the
-// bit-reversal table instead, and the forward scaling by 1/1024 (a power of
-// two, so exact) is applied only to the bins that are kept; cleared bins are
-// 0 either way.
+// then holds the real parts of the filtered block. The same values as a
+// forward fft divided by n, bandLimit, mirrorSpectrum and an unscaled inverse
+// fft on one work array: the transforms skip their final reordering and are
+// read through the bit-reversal table instead, and the forward scaling by
+// 1/1024 (a power of two, so exact) is applied only to the bins that are
+// kept; cleared bins are 0 either way.
 void filterBlock(BandpassFilter& filter, const FftTables& tables) {
     for (std::size_t k = 0; k < kBandBlock; ++k) filter.workRe[k] = static_cast<double>(filter.input[k]);
-    fftStages(tables, 1, ComplexSpan{filter.workRe, filter.workIm}, kBandBlock, FftShortcuts{true, false, true});
+    fftStages(tables, FftDirection::Forward, ComplexSpan{filter.workRe, filter.workIm}, kBandBlock,
+              FftShortcuts{.skipImaginaryInput = true, .leaveLastStage = true});
 
     // The last stage's butterflies pair entry 2i (bin b < 512) with entry
     // 2i + 1 (bin b + 512); only the sum, for bin b, is kept, and the
@@ -45,8 +46,8 @@ void filterBlock(BandpassFilter& filter, const FftTables& tables) {
     filter.spectrumRe[kBandHop] = (filter.workRe[0] - filter.workRe[1]) * scale;
     filter.spectrumIm[kBandHop] = (filter.workIm[0] - filter.workIm[1]) * scale;
 
-    fftStages(tables, -1, ComplexSpan{filter.spectrumRe, filter.spectrumIm}, kBandBlock,
-              FftShortcuts{false, true, false, filter.filtered.data()});
+    fftStages(tables, FftDirection::Inverse, ComplexSpan{filter.spectrumRe, filter.spectrumIm}, kBandBlock,
+              FftShortcuts{.realPartsOnly = true, .realPartsInNaturalOrder = filter.filtered.data()});
 }
 
 // Truncation toward zero of a filtered value. The values of a band-limited

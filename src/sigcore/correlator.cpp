@@ -9,24 +9,20 @@
 
 namespace sigcore {
 
-void correlatorInit(ToneCorrelator& correlator, int length) {
-    const int n = std::max(length, 1);
-    correlator.coefficients = allocOrExit<double>(static_cast<std::size_t>(n));
-    correlator.delay = allocOrExit<double>(2 * static_cast<std::size_t>(n));
-    correlator.length = n;
-    correlator.position = 0;
-}
+ToneCorrelator::ToneCorrelator() : ToneCorrelator(std::span<const double>{}) {}
 
-void correlatorBuild(ToneCorrelator& correlator, std::span<const double> values) {
+ToneCorrelator::ToneCorrelator(std::span<const double> values) {
     std::size_t last = 0;
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (values[i] != 0.0) last = i;
     }
-    correlatorInit(correlator, static_cast<int>(last + 1));
-    for (std::size_t i = 0; i <= last && i < values.size(); ++i) correlator.coefficients[i] = values[i];
+    const std::size_t n = last + 1;
+    coefficients = allocOrExit<double>(n);
+    delay = allocOrExit<double>(2 * n);
+    length = static_cast<int>(n);
+    position = 0;
+    for (std::size_t i = 0; i <= last && i < values.size(); ++i) coefficients[i] = values[i];
 }
-
-void correlatorFree(ToneCorrelator& correlator) { correlator = ToneCorrelator{}; }
 
 namespace {
 
@@ -110,8 +106,8 @@ void buildToneReferences(int toneHz, int samplingRate, int baud, ToneCorrelator&
         cosValues[i] = static_cast<double>(std::cos(angle) / length);
         sinValues[i] = static_cast<double>(std::sin(angle) / length);
     }
-    correlatorBuild(cosine, cosValues);
-    correlatorBuild(sine, sinValues);
+    cosine = ToneCorrelator(cosValues);
+    sine = ToneCorrelator(sinValues);
 }
 
 }  // namespace sigcore

@@ -8,6 +8,12 @@
 namespace sigcore {
 
 struct ToneCorrelator {
+    // One zero coefficient: a correlator that always gives 0.
+    ToneCorrelator();
+    // The values up to the last non-zero one (at least one value), with a
+    // zeroed delay line; exits with the allocation message when memory runs out.
+    explicit ToneCorrelator(std::span<const double> values);
+
     std::vector<double> coefficients;  // `length` reference values
     // Past input samples, kept twice: slots i and i + length hold the same
     // sample, so the newest `length` samples always lie side by side from
@@ -16,12 +22,6 @@ struct ToneCorrelator {
     int length = 0;    // number of coefficients, at least 1
     int position = 0;  // slot that receives the next sample
 };
-
-// Allocates `length` zero coefficients and a zeroed delay line; position 0.
-void correlatorInit(ToneCorrelator& correlator, int length);
-// Takes values up to the last non-zero one (at least one value).
-void correlatorBuild(ToneCorrelator& correlator, std::span<const double> values);
-void correlatorFree(ToneCorrelator& correlator);
 
 // Sum of coefficient k times the sample of k steps ago, k = 0 upward; the
 // sample just given is that of step 0, samples before the first call are 0.
@@ -57,7 +57,7 @@ int toneReferenceLength(int toneHz, int samplingRate, int baud);
 
 // Fills the cosine and sine references of a tone, each entry
 // cos|sin(i * f * 2pi / fs) / L evaluated in extended precision and stored
-// as a double, and builds the two correlators from them.
+// as a double, and replaces the two correlators by correlators of them.
 void buildToneReferences(int toneHz, int samplingRate, int baud, ToneCorrelator& cosine, ToneCorrelator& sine);
 
 }  // namespace sigcore

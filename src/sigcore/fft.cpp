@@ -151,6 +151,7 @@ inline void unitButterfly(double* re, double* im, int a, int b) {
     im[b] = tIm;
 }
 
+// The message keeps the wording the programs have always printed.
 [[noreturn]] void sizeMismatch() {
     std::fputs("The size is different from the size defined in initfft function\n", stdout);
     std::fflush(stdout);
@@ -159,17 +160,17 @@ inline void unitButterfly(double* re, double* im, int a, int b) {
 
 }  // namespace
 
-void initfft(FftTables& tables, int n) {
+FftTables::FftTables(int n) {
     const auto count = static_cast<std::size_t>(std::max(n, 0));
-    tables.sine = allocOrExit<double>(count);
-    tables.cosine = allocOrExit<double>(count);
-    tables.bitReverse = allocOrExit<int>(count);
-    tables.window = allocOrExit<double>(count);
+    sine = allocOrExit<double>(count);
+    cosine = allocOrExit<double>(count);
+    bitReverse = allocOrExit<int>(count);
+    window = allocOrExit<double>(count);
     for (std::size_t i = 0; i < count; ++i) {
         const double angle = static_cast<double>(i) * kDetectorTwoPi / n;
-        tables.sine[i] = std::sin(angle);
-        tables.cosine[i] = std::cos(angle);
-        tables.window[i] = 0.5 - 0.5 * tables.cosine[i];
+        sine[i] = std::sin(angle);
+        cosine[i] = std::cos(angle);
+        window[i] = 0.5 - 0.5 * cosine[i];
     }
 
     // Incremental bit reversal: j follows i as a counter whose bits run backwards.
@@ -181,18 +182,18 @@ void initfft(FftTables& tables, int n) {
             b /= 2;
         }
         j += b;
-        tables.bitReverse[static_cast<std::size_t>(i)] = j;
+        bitReverse[static_cast<std::size_t>(i)] = j;
     }
     if (n >= 1) {
-        tables.bitReverse[0] = 0;
-        tables.bitReverse[count - 1] = n - 1;
+        bitReverse[0] = 0;
+        bitReverse[count - 1] = n - 1;
     }
-    tables.swapPairs.clear();
+    swapPairs.clear();
     for (int i = 1; i <= n - 2; ++i) {
-        const int r = tables.bitReverse[static_cast<std::size_t>(i)];
+        const int r = bitReverse[static_cast<std::size_t>(i)];
         if (i < r && r < n) {
-            tables.swapPairs.push_back(static_cast<std::size_t>(i));
-            tables.swapPairs.push_back(static_cast<std::size_t>(r));
+            swapPairs.push_back(static_cast<std::size_t>(i));
+            swapPairs.push_back(static_cast<std::size_t>(r));
         }
     }
 
@@ -200,26 +201,24 @@ void initfft(FftTables& tables, int n) {
     const int m = stageCount(n);
     std::size_t total = 0;
     for (int s = 1; s <= m; ++s) total += std::size_t{1} << (m - s);
-    tables.stageCos = allocOrExit<double>(total);
-    tables.stageSin = allocOrExit<double>(total);
-    tables.stageSinNeg = allocOrExit<double>(total);
+    stageCos = allocOrExit<double>(total);
+    stageSin = allocOrExit<double>(total);
+    stageSinNeg = allocOrExit<double>(total);
     std::size_t at = 0;
     for (int s = 1; s <= m; ++s) {
         const long long half = 1LL << (m - s);
         const long long step = 1LL << (s - 1);
         for (long long k = 0; k < half; ++k, ++at) {
             const auto index = static_cast<std::size_t>((k * step) & (n - 1));
-            tables.stageCos[at] = tables.cosine[index];
-            tables.stageSin[at] = tables.sine[index];
-            tables.stageSinNeg[at] = -tables.sine[index];
+            stageCos[at] = cosine[index];
+            stageSin[at] = sine[index];
+            stageSinNeg[at] = -sine[index];
         }
     }
-    tables.size = n;
+    size = n;
 }
 
-void fftFree(FftTables& tables) { tables = FftTables{}; }
-
-SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, ComplexSpan data, int n,
+SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, FftDirection direction, ComplexSpan data, int n,
                                      FftShortcuts shortcuts) {
     if (n != tables.size || data.re.size() < static_cast<std::size_t>(std::max(n, 0)) ||
         data.im.size() < static_cast<std::size_t>(std::max(n, 0))) {
@@ -229,7 +228,7 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
     double* __restrict const im = data.im.data();
     const int m = stageCount(n);
     const double* cosTable = tables.stageCos.data();
-    const double* sinTable = direction > 0 ? tables.stageSinNeg.data() : tables.stageSin.data();
+    const double* sinTable = direction == FftDirection::Forward ? tables.stageSinNeg.data() : tables.stageSin.data();
     const bool powerOfTwo = n > 0 && (n & (n - 1)) == 0;
 
     // Decimation in frequency. Within a stage the butterflies are independent,
@@ -237,11 +236,11 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
     // textbook order. A twiddle of index 0 is (1, 0): multiplying by it
     // leaves every value as it is, so the last stage and the first butterfly
     // of the second-last one skip the multiplications.
-    const int lastStage = shortcuts.lastStageLeft && powerOfTwo && m >= 2 ? m - 1 : m;
+    const int lastStage = shortcuts.leaveLastStage && powerOfTwo && m >= 2 ? m - 1 : m;
     for (int s = 1; s <= lastStage; ++s) {
         const int span = 1 << (m - s + 1);
         const int half = span / 2;
-        if (powerOfTwo && half >= 8 && s == 1 && s + 1 <= lastStage && shortcuts.realInput) {
+        if (powerOfTwo && half >= 8 && s == 1 && s + 1 <= lastStage && shortcuts.skipImaginaryInput) {
             // The real first stage and the second in one pass.
             const int q = half / 2;
             realButterflyPairs(re, im, re + q, im + q, re + 2 * q, im + 2 * q, re + 3 * q, im + 3 * q, q, cosTable,
@@ -251,7 +250,7 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
             ++s;
             continue;
         }
-        if (powerOfTwo && half >= 8 && s + 1 <= lastStage && !(s == 1 && shortcuts.realInput)) {
+        if (powerOfTwo && half >= 8 && s + 1 <= lastStage && !(s == 1 && shortcuts.skipImaginaryInput)) {
             // Wide stages two at a time: half the passes over the arrays.
             if (half == 8) {
                 // Blocks of 16 entries: quarters of 4, a width known when compiling.
@@ -278,7 +277,7 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
                 const int kEnd = std::min(half, n - half - h0);
                 if (kEnd > 0) butterflies(re + h0, im + h0, kEnd, cosTable, sinTable, half);
             }
-        } else if (s == 1 && shortcuts.realInput && half >= 1) {
+        } else if (s == 1 && shortcuts.skipImaginaryInput && half >= 1) {
             realButterflies(re, im, half, cosTable, sinTable);
         } else if (half == 8) {
             for (int h0 = 0; h0 < n; h0 += span) fixedButterflies<8>(re + h0, im + h0, cosTable, sinTable);
@@ -286,15 +285,15 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
             for (int h0 = 0; h0 < n; h0 += span) fixedButterflies<4>(re + h0, im + h0, cosTable, sinTable);
         } else if (half >= 4) {
             for (int h0 = 0; h0 < n; h0 += span) butterflies(re + h0, im + h0, half, cosTable, sinTable, half);
-        } else if (half == 2 && shortcuts.realOutput && lastStage == m) {
+        } else if (half == 2 && shortcuts.realPartsOnly && lastStage == m) {
             // The last two stages at once, real parts only: the last stage
             // reads nothing else, and this one's imaginary outputs feed only it.
             const double wr = cosTable[1];
             const double wi = sinTable[1];
-            if (shortcuts.naturalOut != nullptr) {
+            if (shortcuts.realPartsInNaturalOrder != nullptr) {
                 // Entries h + 1, h + 2 and h + 3 (h a multiple of 4) are bins
                 // bitReverse[h] + n/2, + n/4 and + 3n/4.
-                double* __restrict const out = shortcuts.naturalOut;
+                double* __restrict const out = shortcuts.realPartsInNaturalOrder;
                 const int* const reverse = tables.bitReverse.data();
                 const auto quarter = static_cast<std::size_t>(n / 4);
                 for (int h = 0; h < n; h += 4) {
@@ -337,7 +336,7 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
                 re[h + 3] = tRe * wr - tIm * wi;
                 im[h + 3] = tRe * wi + tIm * wr;
             }
-        } else if (half == 1 && shortcuts.realOutput) {
+        } else if (half == 1 && shortcuts.realPartsOnly) {
             // Only the real parts are wanted from here on.
             for (int i = 0; i < n / 2; ++i) {
                 const double a = re[2 * i];
@@ -353,7 +352,7 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, int direction, Com
     }
 }
 
-void fft(const FftTables& tables, int direction, ComplexSpan data, int n) {
+void fft(const FftTables& tables, FftDirection direction, FftScaling scaling, ComplexSpan data, int n) {
     fftStages(tables, direction, data, n, FftShortcuts{});
     double* const re = data.re.data();
     double* const im = data.im.data();
@@ -363,7 +362,7 @@ void fft(const FftTables& tables, int direction, ComplexSpan data, int n) {
         std::swap(re[i], re[r]);
         std::swap(im[i], im[r]);
     }
-    if (direction == 1 || direction == -2) {
+    if (scaling == FftScaling::DivideByN) {
         const double scale = 1.0 / n;
         for (int i = 0; i < n; ++i) {
             re[i] = re[i] * scale;

@@ -11,11 +11,15 @@ namespace sigcore {
 // 2 pi as the detectors use it throughout (not the full-precision value).
 inline constexpr double kDetectorTwoPi = 6.28318530717958;
 
-// Tables made once by initfft. The per-stage twiddle arrays and the window
-// are copies (or exact functions) of the sine and cosine entries laid out in
-// the order the transform reads them.
+// Tables for transforms of one size, made by the constructor. The per-stage
+// twiddle arrays and the window are copies (or exact functions) of the sine
+// and cosine entries laid out in the order the transform reads them.
 struct FftTables {
-    int size = 0;                   // n given to initfft
+    // Allocates and fills the tables for transforms of n points (n a power
+    // of two); exits with the allocation message when memory runs out.
+    explicit FftTables(int n);
+
+    int size = 0;                   // n given to the constructor
     std::vector<double> sine;       // sin(i * 2pi / n)
     std::vector<double> cosine;     // cos(i * 2pi / n)
     std::vector<int> bitReverse;    // i with its log2(n) low bits reversed
@@ -32,33 +36,43 @@ struct ComplexSpan {
     std::span<double> im;
 };
 
-// Allocates and fills the tables for transforms of n points (n a power of two).
-void initfft(FftTables& tables, int n);
-void fftFree(FftTables& tables);
+enum class FftDirection {
+    Forward,  // kernel e^(-2 pi i kt/n)
+    Inverse,  // kernel e^(+2 pi i kt/n)
+};
 
-// In-place transform of n values. direction > 0: forward (kernel e^(-2 pi i kt/n)),
-// otherwise inverse. Scaled by 1/n when direction is exactly 1 or -2. An n
-// other than the initfft size prints the size message and exits with status 1.
-void fft(const FftTables& tables, int direction, ComplexSpan data, int n);
+enum class FftScaling {
+    None,
+    DivideByN,  // every result multiplied by 1/n
+};
 
-// Shortcuts of fftStages that leave every value it computes as fft would.
+// In-place transform of n values, results in natural order. An n other than
+// the tables' size prints the size message and exits with status 1.
+void fft(const FftTables& tables, FftDirection direction, FftScaling scaling, ComplexSpan data, int n);
+
+// Ways for fftStages to do less work; every value it still computes is the
+// one fft would compute. All off unless named.
 struct FftShortcuts {
-    bool realInput = false;   // the imaginary input is all 0 (its array need not be cleared)
-    bool realOutput = false;  // only the real parts of the result are wanted (the imaginary ones are left stale)
+    // The imaginary input is all 0: it is never read, so its array need not
+    // be cleared.
+    bool skipImaginaryInput = false;
+    // Only the real parts of the result are wanted: the imaginary ones are
+    // left stale.
+    bool realPartsOnly = false;
     // The last stage is left to the caller: entries 2i and 2i + 1 then hold
     // the inputs of its butterfly, whose twiddle is (1, 0) (sum to entry 2i,
     // difference to entry 2i + 1). n a power of two >= 4.
-    bool lastStageLeft = false;
-    // With realOutput and n a power of two >= 8: the real parts go here in
+    bool leaveLastStage = false;
+    // With realPartsOnly and n a power of two >= 8: the real parts go here in
     // natural order (entry bitReverse[i] receives what entry i would hold),
     // and the data arrays are left stale. n values.
-    double* naturalOut = nullptr;
+    double* realPartsInNaturalOrder = nullptr;
 };
 
 // The butterfly stages of fft alone: no reordering and no scaling. Entry i
 // then holds bin bitReverse[i]. The band-pass filter reads its results
 // through the bit-reversal table instead of moving them.
-void fftStages(const FftTables& tables, int direction, ComplexSpan data, int n, FftShortcuts shortcuts);
+void fftStages(const FftTables& tables, FftDirection direction, ComplexSpan data, int n, FftShortcuts shortcuts);
 
 // Multiplies re[i] by 0.5 - 0.5 * cosine[i] for i = 0..n-1 (n at most the table size).
 void hannWindow(const FftTables& tables, std::span<double> re, int n);

@@ -16,7 +16,7 @@ struct FskReceiver::Chain {
     EventSink& sink;
     int samplingRate = 0;
     DemodState demod;
-    FftTables fft;
+    FftTables fft{kBandBlock};
     BandpassFilter filter;
     int filled = 0;                 // raw samples written into the filter's current block
     std::int64_t pushed = 0;        // raw samples pushed
@@ -25,13 +25,6 @@ struct FskReceiver::Chain {
     bool finished = false;
 
     Chain(MessageDecoder& d, EventSink& s) : decoder(d), sink(s) {}
-    ~Chain() {
-        correlatorFree(demod.tones.markCos);
-        correlatorFree(demod.tones.markSin);
-        correlatorFree(demod.tones.spaceCos);
-        correlatorFree(demod.tones.spaceSin);
-        fftFree(fft);
-    }
     Chain(const Chain&) = delete;
     Chain& operator=(const Chain&) = delete;
 
@@ -65,7 +58,6 @@ FskReceiver::FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samp
     demodInit(c.demod, options.sensitivity, samplingRate, plan.baud);
     if (options.markSeconds != 0.055) c.demod.markLimit = static_cast<int>(samplingRate * options.markSeconds);
     demodBuildTones(c.demod, plan.markHz, plan.spaceHz, plan.baud);
-    initfft(c.fft, kBandBlock);
     bandSetup(c.filter, samplingRate, 1000, 2800);
 }
 

@@ -202,7 +202,24 @@ TEST(SignalPlan, SectionsFromDurations) {
     EXPECT_EQ(planSignal(settings, state).leaderSamples, 4800000);
 }
 
-TEST(GenerateSignal, RefusesWhatTheHeaderCannotAnnounce) {
+namespace {
+
+// The counting and writing passes as the program runs them: configure, plan,
+// build the message, count, write.
+GenerateResult countAndWrite(const GeneratorSettings& settings, const std::string& path) {
+    ModulatorState state;
+    configureModulator(settings, state);
+    const SignalPlan plan = planSignal(settings, state);
+    const std::vector<std::uint8_t> message = buildMessage(settings);
+    const std::int64_t limit = maxWaveSamples(settings.quantizationBitLength);
+    const std::int64_t total = countSignal(plan, message, state, limit);
+    if (total > limit) return GenerateResult::signalTooLong;
+    return writeSignal(settings, plan, message, total, state, path);
+}
+
+}  // namespace
+
+TEST(WriteSignal, RefusesWhatTheHeaderCannotAnnounce) {
     EXPECT_EQ(maxWaveSamples(8), 2147483611);
     EXPECT_EQ(maxWaveSamples(16), 1073741805);
 
@@ -210,28 +227,27 @@ TEST(GenerateSignal, RefusesWhatTheHeaderCannotAnnounce) {
     GeneratorSettings settings;
     settings.samplingFrequency = 2000000000;
     settings.headerDuration = 2000;
-    ModulatorState state;
-    configureModulator(settings, state);
-    EXPECT_EQ(generateSignal(settings, state, dir.file("big.wav")), GenerateResult::signalTooLong);
+    EXPECT_EQ(countAndWrite(settings, dir.file("big.wav")), GenerateResult::signalTooLong);
     EXPECT_FALSE(testsupport::fileExists(dir.file("big.wav")));
 
     settings.headerDuration = 0;
     settings.leaderDuration = 600;  // 2 x 1.2e9 samples of silence
-    state = ModulatorState{};
+    EXPECT_EQ(countAndWrite(settings, dir.file("big.wav")), GenerateResult::signalTooLong);
+    EXPECT_FALSE(testsupport::fileExists(dir.file("big.wav")));
+
+    // writeSignal itself refuses a count beyond the header's reach.
+    ModulatorState state;
     configureModulator(settings, state);
-    EXPECT_EQ(generateSignal(settings, state, dir.file("big.wav")), GenerateResult::signalTooLong);
+    EXPECT_EQ(writeSignal(settings, SignalPlan{}, {}, maxWaveSamples(8) + 1, state, dir.file("big.wav")),
+              GenerateResult::signalTooLong);
     EXPECT_FALSE(testsupport::fileExists(dir.file("big.wav")));
 }
 
-TEST(GenerateSignal, FailedWritesAreReportedAndLeaveNoFile) {
+TEST(WriteSignal, FailedWritesAreReportedAndLeaveNoFile) {
     testsupport::TempDir dir;
     GeneratorSettings settings;
     settings.amplitude = 50;
-    ModulatorState state;
-    configureModulator(settings, state);
-    EXPECT_EQ(generateSignal(settings, state, dir.file("no/such/folder.wav")), GenerateResult::cantCreate);
-
-    state = ModulatorState{};
-    EXPECT_EQ(generateSignal(settings, state, "/dev/full"), GenerateResult::writeFailed);
+    EXPECT_EQ(countAndWrite(settings, dir.file("no/such/folder.wav")), GenerateResult::cantCreate);
+    EXPECT_EQ(countAndWrite(settings, "/dev/full"), GenerateResult::writeFailed);
     EXPECT_TRUE(testsupport::fileExists("/dev/full"));
 }

@@ -29,8 +29,7 @@ struct Source {
 
 std::vector<std::int16_t> runFilter(const std::vector<std::int16_t>& samples, int outputs, int rate = 8000) {
     Source source(samples, rate);
-    FftTables tables;
-    sigcore::initfft(tables, 1024);
+    const FftTables tables(1024);
     auto filter = std::make_unique<BandpassFilter>();
     sigcore::bandSetup(*filter, rate, 1000, 2800);
     std::vector<std::int16_t> out;
@@ -38,11 +37,11 @@ std::vector<std::int16_t> runFilter(const std::vector<std::int16_t>& samples, in
     return out;
 }
 
-// The filter the plain way: one work array, fft(1), bandLimit, mirror,
-// fft(-1), window, and the overlap-add formed wide and saturated once.
+// The filter the plain way: one work array, a forward fft divided by n,
+// bandLimit, mirror, an unscaled inverse fft, window, and the overlap-add
+// formed wide and saturated once.
 std::vector<std::int16_t> plainFilter(const std::vector<std::int16_t>& samples, int outputs, int rate = 8000) {
-    FftTables t;
-    sigcore::initfft(t, 1024);
+    const FftTables t(1024);
     const int low = static_cast<int>(1000.0 / rate * 1024);
     const int high = static_cast<int>(2800.0 / rate * 1024);
     auto sample = [&](long i) { return i < static_cast<long>(samples.size()) ? samples[static_cast<std::size_t>(i)] : 0; };
@@ -51,10 +50,10 @@ std::vector<std::int16_t> plainFilter(const std::vector<std::int16_t>& samples, 
         std::vector<double> im(1024);
         for (long k = 0; k < 1024; ++k) re[static_cast<std::size_t>(k)] = sample(start + k);
         const sigcore::ComplexSpan w{re, im};
-        sigcore::fft(t, 1, w, 1024);
+        sigcore::fft(t, sigcore::FftDirection::Forward, sigcore::FftScaling::DivideByN, w, 1024);
         sigcore::bandLimit(w, 512, low, high);
         sigcore::mirrorSpectrum(w, 1024);
-        sigcore::fft(t, -1, w, 1024);
+        sigcore::fft(t, sigcore::FftDirection::Inverse, sigcore::FftScaling::None, w, 1024);
         return re;
     };
     std::vector<std::int16_t> out;

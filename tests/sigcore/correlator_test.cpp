@@ -10,9 +10,8 @@ namespace {
 using sigcore::ToneCorrelator;
 
 TEST(Correlator, ImpulseGivesTheCoefficients) {
-    ToneCorrelator c;
     const std::vector<double> coefficients{1, 2, 3};
-    sigcore::correlatorBuild(c, coefficients);
+    ToneCorrelator c(coefficients);
     ASSERT_EQ(c.length, 3);
     std::vector<double> out;
     for (const double x : {1.0, 0.0, 0.0, 0.0}) out.push_back(sigcore::correlatorStep(c, x));
@@ -20,14 +19,14 @@ TEST(Correlator, ImpulseGivesTheCoefficients) {
 }
 
 TEST(Correlator, TrailingZerosAreDropped) {
-    ToneCorrelator c;
-    sigcore::correlatorBuild(c, std::vector<double>{0.5, 0.25, 0.0, 0.0});
+    ToneCorrelator c(std::vector<double>{0.5, 0.25, 0.0, 0.0});
     EXPECT_EQ(c.length, 2);
-    sigcore::correlatorBuild(c, std::vector<double>{0.0, 0.0, 0.0});
+    c = ToneCorrelator(std::vector<double>{0.0, 0.0, 0.0});
     EXPECT_EQ(c.length, 1);
     EXPECT_EQ(c.coefficients[0], 0.0);
-    sigcore::correlatorBuild(c, std::vector<double>{});
+    c = ToneCorrelator(std::vector<double>{});
     EXPECT_EQ(c.length, 1);
+    EXPECT_EQ(ToneCorrelator().length, 1);
 }
 
 TEST(Correlator, ReferenceLengthsPerRate) {

@@ -12,6 +12,9 @@
 namespace {
 
 using sigcore::ComplexSpan;
+using sigcore::FftDirection;
+using sigcore::FftScaling;
+using sigcore::FftShortcuts;
 using sigcore::FftTables;
 
 struct Work {
@@ -24,7 +27,8 @@ struct Work {
 // The transform written the plain way: complex pairs, stage by stage with the
 // twiddle loop outside and the block loop inside, then the reordering and the
 // scaling. The optimised one must give the very same bits.
-void textbookFft(const FftTables& t, int direction, std::vector<std::complex<double>>& data, int n) {
+void textbookFft(const FftTables& t, FftDirection direction, FftScaling scaling, std::vector<std::complex<double>>& data,
+                 int n) {
     int m = 0;
     while ((1 << m) < n) ++m;
     for (int s = 1; s <= m; ++s) {
@@ -34,7 +38,7 @@ void textbookFft(const FftTables& t, int direction, std::vector<std::complex<dou
         for (int k = 0; k < half; ++k) {
             const auto index = static_cast<std::size_t>((k * step) & (n - 1));
             const double wr = t.cosine[index];
-            const double wi = direction > 0 ? -t.sine[index] : t.sine[index];
+            const double wi = direction == FftDirection::Forward ? -t.sine[index] : t.sine[index];
             for (int h = k; h < n; h += span) {
                 const auto a = data[static_cast<std::size_t>(h)];
                 const auto b = data[static_cast<std::size_t>(h + half)];
@@ -49,15 +53,14 @@ void textbookFft(const FftTables& t, int direction, std::vector<std::complex<dou
         const int r = t.bitReverse[static_cast<std::size_t>(i)];
         if (i < r) std::swap(data[static_cast<std::size_t>(i)], data[static_cast<std::size_t>(r)]);
     }
-    if (direction == 1 || direction == -2) {
+    if (scaling == FftScaling::DivideByN) {
         const double scale = 1.0 / n;
         for (auto& v : data) v = {v.real() * scale, v.imag() * scale};
     }
 }
 
 TEST(Fft, BitReversalTableForEightPoints) {
-    FftTables t;
-    sigcore::initfft(t, 8);
+    const FftTables t(8);
     EXPECT_EQ(t.bitReverse, (std::vector<int>{0, 4, 2, 6, 1, 5, 3, 7}));
     EXPECT_EQ(t.size, 8);
     EXPECT_DOUBLE_EQ(t.cosine[0], 1.0);
@@ -65,36 +68,34 @@ TEST(Fft, BitReversalTableForEightPoints) {
 }
 
 TEST(Fft, ImpulseAndConstant) {
-    FftTables t;
-    sigcore::initfft(t, 8);
+    const FftTables t(8);
     Work w(8);
     w.re[0] = 1.0;
-    sigcore::fft(t, 1, w.span(), 8);
+    sigcore::fft(t, FftDirection::Forward, FftScaling::DivideByN, w.span(), 8);
     for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(w.re[static_cast<std::size_t>(i)], 0.125) << i;
         EXPECT_EQ(w.im[static_cast<std::size_t>(i)], 0.0) << i;
     }
     Work u(8);
     u.re[0] = 1.0;
-    sigcore::fft(t, 2, u.span(), 8);  // forward, not scaled
+    sigcore::fft(t, FftDirection::Forward, FftScaling::None, u.span(), 8);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(u.re[static_cast<std::size_t>(i)], 1.0) << i;
 
     Work c(8);
     for (auto& v : c.re) v = 3.0;
-    sigcore::fft(t, -1, c.span(), 8);  // inverse, not scaled
+    sigcore::fft(t, FftDirection::Inverse, FftScaling::None, c.span(), 8);
     EXPECT_NEAR(c.re[0], 24.0, 1e-12);
     for (int i = 1; i < 8; ++i) EXPECT_NEAR(std::hypot(c.re[static_cast<std::size_t>(i)], c.im[static_cast<std::size_t>(i)]), 0.0, 1e-12);
 }
 
 TEST(Fft, ExponentialLandsInBinOne) {
-    FftTables t;
-    sigcore::initfft(t, 8);
+    const FftTables t(8);
     Work w(8);
     for (int i = 0; i < 8; ++i) {
         w.re[static_cast<std::size_t>(i)] = std::cos(2 * M_PI * i / 8);
         w.im[static_cast<std::size_t>(i)] = std::sin(2 * M_PI * i / 8);
     }
-    sigcore::fft(t, 1, w.span(), 8);
+    sigcore::fft(t, FftDirection::Forward, FftScaling::DivideByN, w.span(), 8);
     for (int i = 0; i < 8; ++i) {
         EXPECT_NEAR(w.re[static_cast<std::size_t>(i)], i == 1 ? 1.0 : 0.0, 1e-12) << i;
         EXPECT_NEAR(w.im[static_cast<std::size_t>(i)], 0.0, 1e-12) << i;
@@ -102,30 +103,38 @@ TEST(Fft, ExponentialLandsInBinOne) {
 }
 
 TEST(Fft, SameBitsAsTheTextbookOrder) {
-    FftTables t;
-    sigcore::initfft(t, 1024);
+    const FftTables t(1024);
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> dist(-32768.0, 32767.0);
-    for (const int direction : {1, -1, 2, -2}) {
+    struct Pass {
+        FftDirection direction;
+        FftScaling scaling;
+        bool realInput;
+    };
+    int pass = 0;
+    for (const Pass p : {Pass{FftDirection::Forward, FftScaling::DivideByN, true},
+                         Pass{FftDirection::Inverse, FftScaling::None, false},
+                         Pass{FftDirection::Forward, FftScaling::None, false},
+                         Pass{FftDirection::Inverse, FftScaling::DivideByN, false}}) {
         Work w(1024);
         std::vector<std::complex<double>> ref(1024);
         for (std::size_t i = 0; i < 1024; ++i) {
             w.re[i] = dist(rng);
-            w.im[i] = direction == 1 ? 0.0 : dist(rng);
+            w.im[i] = p.realInput ? 0.0 : dist(rng);
             ref[i] = {w.re[i], w.im[i]};
         }
-        sigcore::fft(t, direction, w.span(), 1024);
-        textbookFft(t, direction, ref, 1024);
+        sigcore::fft(t, p.direction, p.scaling, w.span(), 1024);
+        textbookFft(t, p.direction, p.scaling, ref, 1024);
         for (std::size_t i = 0; i < 1024; ++i) {
-            ASSERT_EQ(w.re[i], ref[i].real()) << "direction " << direction << " bin " << i;
-            ASSERT_EQ(w.im[i], ref[i].imag()) << "direction " << direction << " bin " << i;
+            ASSERT_EQ(w.re[i], ref[i].real()) << "pass " << pass << " bin " << i;
+            ASSERT_EQ(w.im[i], ref[i].imag()) << "pass " << pass << " bin " << i;
         }
+        ++pass;
     }
 }
 
 TEST(Fft, ShortcutsKeepTheValues) {
-    FftTables t;
-    sigcore::initfft(t, 1024);
+    const FftTables t(1024);
     std::mt19937 rng(11);
     std::uniform_int_distribution<int> dist(-32768, 32767);
     Work full(1024);
@@ -134,21 +143,20 @@ TEST(Fft, ShortcutsKeepTheValues) {
         full.re[i] = quick.re[i] = dist(rng);
         quick.im[i] = 12345.0;  // stale: a real input ignores it
     }
-    sigcore::fftStages(t, 1, full.span(), 1024, sigcore::FftShortcuts{});
-    sigcore::fftStages(t, 1, quick.span(), 1024, sigcore::FftShortcuts{true, false});
+    sigcore::fftStages(t, FftDirection::Forward, full.span(), 1024, FftShortcuts{});
+    sigcore::fftStages(t, FftDirection::Forward, quick.span(), 1024, FftShortcuts{.skipImaginaryInput = true});
     for (std::size_t i = 0; i < 1024; ++i) {
         ASSERT_EQ(quick.re[i], full.re[i]) << i;
         ASSERT_EQ(quick.im[i], full.im[i]) << i;
     }
     Work realOut = full;
-    sigcore::fftStages(t, -1, full.span(), 1024, sigcore::FftShortcuts{});
-    sigcore::fftStages(t, -1, realOut.span(), 1024, sigcore::FftShortcuts{false, true});
+    sigcore::fftStages(t, FftDirection::Inverse, full.span(), 1024, FftShortcuts{});
+    sigcore::fftStages(t, FftDirection::Inverse, realOut.span(), 1024, FftShortcuts{.realPartsOnly = true});
     for (std::size_t i = 0; i < 1024; ++i) ASSERT_EQ(realOut.re[i], full.re[i]) << i;
 }
 
 TEST(FftDeathTest, SizeOtherThanTheTablesExits) {
-    FftTables t;
-    sigcore::initfft(t, 8);
+    const FftTables t(8);
     Work w(16);
     // The message goes to standard output; the child sends that to standard
     // error, where the death test looks.
@@ -156,14 +164,13 @@ TEST(FftDeathTest, SizeOtherThanTheTablesExits) {
         {
             std::fflush(stdout);
             dup2(2, 1);
-            sigcore::fft(t, 1, w.span(), 16);
+            sigcore::fft(t, FftDirection::Forward, FftScaling::DivideByN, w.span(), 16);
         },
         testing::ExitedWithCode(1), "The size is different from the size defined in initfft function");
 }
 
 TEST(Fft, WindowBandLimitAndMirror) {
-    FftTables t;
-    sigcore::initfft(t, 8);
+    const FftTables t(8);
     std::vector<double> re(8, 2.0);
     sigcore::hannWindow(t, re, 8);
     EXPECT_EQ(re[0], 0.0);

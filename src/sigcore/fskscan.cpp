@@ -34,6 +34,9 @@ int fskScan(int sensitivity, int markHz, int spaceHz, int baud, const std::strin
     const WaveInfo info = waveOpen(run->reader, inputPath);
     if (info.numberSamples == 0 || info.sampling_frequency < kLowestRate || info.sampling_frequency > kHighestRate) {
         std::fputs("can't open normal wave file\n", stdout);
+        const WaveRefusal why = info.numberSamples == 0 ? run->reader.refusal
+                                                        : rateRefusal(info.sampling_frequency, kLowestRate, kHighestRate);
+        std::fputs(waveRefusalLine(why).c_str(), stderr);
         return 1;
     }
     if (reportOpen(run->report, reportPath) != 0) return 1;

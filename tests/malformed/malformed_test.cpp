@@ -368,6 +368,58 @@ TEST(MalformedOutput, ReadOnlyDirectory) {
     EXPECT_TRUE(pad.out.ends_with(kCantCreate)) << pad.out;
 }
 
+// An output that names one of the inputs, however spelt (the same name, a
+// "./" path, a hard link, "-" with standard input on the file), is refused
+// before anything is written: one line naming both, status 1, every file
+// as it was.
+TEST(MalformedOutput, OutputThatIsAnInput) {
+    TempDir dir;
+    const std::string wav = dir.file("rec.wav");
+    const std::string ini = dir.file("settings.ini");
+    const std::string data = dir.file("data.txt");
+    const std::string dtmf = dir.file("dtmf.txt");
+    writeBytes(wav, goodWave());
+    writeFile(ini, "Sensitivity 50\n");
+    writeFile(data, "SamplingFrequency 8000\nAmplitude 50\nLeaderDuration 10\nDirectoryNumber 012\n");
+    writeFile(dtmf, readFile(testsupport::sourcePath("examples/dtmf.txt")));
+    ASSERT_EQ(::link(wav.c_str(), dir.file("link.wav").c_str()), 0);
+    const Bytes wavBefore = testsupport::readBytes(wav);
+
+    struct Case {
+        std::string program;
+        std::vector<std::string> args;
+        std::string input;   // the argument named as the input in the message
+        std::string output;  // the argument named as the output
+        std::string stdinFile = "";
+    };
+    const std::string dotWav = dir.path() + "/./rec.wav";
+    std::vector<Case> cases;
+    for (const auto& detector : kDetectors) {
+        cases.push_back({detector, {wav, wav}, wav, wav});
+        cases.push_back({detector, {wav, dotWav}, wav, dotWav});
+        cases.push_back({detector, {wav, dir.file("link.wav")}, wav, dir.file("link.wav")});
+        cases.push_back({detector, {wav, ini, ini}, ini, ini});
+        cases.push_back({detector, {"-", wav}, "-", wav, wav});
+    }
+    cases.push_back({"cidforge", {data, data}, data, data});
+    cases.push_back({"cidforge", {data, dir.path() + "/./data.txt", "-USA"}, data, dir.path() + "/./data.txt"});
+    cases.push_back({"padtoner", {dtmf, dtmf}, dtmf, dtmf});
+    for (const Case& c : cases) {
+        const std::string what = c.program + " " + c.args[0] + " " + c.args[1];
+        // "-" reads the file itself on standard input.
+        const auto r = c.stdinFile.empty()
+                           ? runTool(c.program, c.args)
+                           : testsupport::run("/bin/sh", {"-c", "\"$0\" - \"$1\" < \"$1\"",
+                                                          testsupport::programPath(c.program), c.stdinFile});
+        EXPECT_EQ(r.status, 1) << what;
+        EXPECT_EQ(r.err, "error .... output file[" + c.output + "] is the input file[" + c.input + "]\n") << what;
+        EXPECT_EQ(testsupport::readBytes(wav), wavBefore) << what;
+        EXPECT_EQ(readFile(ini), "Sensitivity 50\n") << what;
+        EXPECT_EQ(readFile(dtmf), readFile(testsupport::sourcePath("examples/dtmf.txt"))) << what;
+        EXPECT_NE(readFile(data).find("DirectoryNumber 012"), std::string::npos) << what;
+    }
+}
+
 TEST(MalformedOutput, GeneratorOutputs) {
     TempDir dir;
     const std::string usData = testsupport::sourcePath("examples/fskusa.txt");

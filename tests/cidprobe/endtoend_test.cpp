@@ -331,3 +331,35 @@ TEST(EndToEnd, ReportThatCannotBeWritten) {
 }
 
 }  // namespace
+
+// "-" reads the recording or the settings from standard input and writes
+// the report to standard output, for both detectors. --help and --version
+// exit 0.
+TEST(EndToEnd, StandardStreamsHelpAndVersion) {
+    fsksynth::Modulator m;
+    burstRecording(m);
+    for (const std::string detector : {"cidprobe", "cidprobe-ntt"}) {
+        ProbeRun file;
+        file.recordAndGo(m);
+        const auto fromFile = runTool(detector, {file.dir.file("in.wav"), file.dir.file("out.txt")});
+        ASSERT_EQ(fromFile.status, 0);
+        const std::string report = testsupport::readFile(file.dir.file("out.txt"));
+        const std::string wav = testsupport::readFile(file.dir.file("in.wav"));
+
+        const auto piped = runTool(detector, {"-", "-"}, wav);
+        EXPECT_EQ(piped.status, 0) << detector;
+        EXPECT_EQ(piped.out, report) << detector;
+        EXPECT_EQ(piped.err, "input  filename=-\noutput filename=-\nSensitivity=80\n") << detector;
+
+        const auto settings = runTool(detector, {file.dir.file("in.wav"), "-", "-"}, "Sensitivity 0\n");
+        EXPECT_EQ(settings.status, 0) << detector;
+        EXPECT_NE(settings.err.find("Sensitivity=0\n"), std::string::npos) << detector << settings.err;
+
+        const auto help = runTool(detector, {"--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("usage: " + detector + " ", 0), 0u);
+        const auto version = runTool(detector, {"--version"});
+        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.out, detector + " (sigtools) " SIGTOOLS_TEST_VERSION "\n");
+    }
+}

@@ -260,3 +260,23 @@ TEST(Wavpeek, WriterFilesOpenInSox) {
         EXPECT_EQ(info("-e"), c.bits == 8 ? "Unsigned Integer PCM" : "Signed Integer PCM");
     }
 }
+
+// "-" reads the file from standard input (without waiting for a key
+// afterwards); --help and --version exit 0.
+TEST(Wavpeek, StandardInputHelpAndVersion) {
+    TempDir dir;
+    writeWithWriter(dir.file("a.wav"), 16, 100);
+    const auto file = runTool("wavpeek", {dir.file("a.wav")});
+    const auto piped = runTool("wavpeek", {"-"}, testsupport::readFile(dir.file("a.wav")));
+    EXPECT_EQ(piped.status, 0);
+    const std::string head = "filename           = " + dir.file("a.wav") + "\n";
+    ASSERT_EQ(file.out.rfind(head, 0), 0u);
+    EXPECT_EQ(piped.out, "filename           = -\n" + file.out.substr(head.size()));
+
+    const auto help = runTool("wavpeek", {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: wavpeek ", 0), 0u);
+    const auto version = runTool("wavpeek", {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "wavpeek (sigtools) " SIGTOOLS_TEST_VERSION "\n");
+}

@@ -217,7 +217,10 @@ WaveInfo waveReadHeader(WaveReader& reader) {
     if (tagDiffers(tag, h.keyword1)) return refuse(WaveRefusalKind::notRiffWave);
     h.filesizeMinus8 = readDword(reader);
     readTag(reader, tag);
-    if (tagDiffers(tag, h.keyword2)) return refuse(WaveRefusalKind::notRiffWave);
+    if (tagDiffers(tag, h.keyword2)) {
+        why.chunk = tag;
+        return refuse(WaveRefusalKind::notRiffWave);
+    }
     readTag(reader, tag);
     if (tagDiffers(tag, h.keyword3)) {
         why.chunk = tag;
@@ -370,7 +373,7 @@ std::string waveRefusalLine(const WaveRefusal& refusal) {
     case WaveRefusalKind::readError:
         return std::string("reason: the file can't be read: ") + std::strerror(refusal.systemError) + "\n";
     case WaveRefusalKind::notRiffWave:
-        return "reason: not a RIFF WAVE file (it starts with " + tagText() + ")" + kRewrite;
+        return "reason: not a RIFF WAVE file (" + tagText() + " where RIFF or WAVE should be)" + kRewrite;
     case WaveRefusalKind::chunkBeforeFormat:
         return "reason: a " + tagText() + " chunk stands where the format chunk must be" + kRewrite;
     case WaveRefusalKind::formatCode: {

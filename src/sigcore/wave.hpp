@@ -63,7 +63,7 @@ enum class WaveRefusalKind {
 
 struct WaveRefusal {
     WaveRefusalKind kind = WaveRefusalKind::none;
-    Tag chunk{};                    // the offending chunk tag
+    Tag chunk{};                    // the offending tag
     std::uint16_t formatCode = 0;   // the offending format code
     std::int64_t size = 0;          // the data size, or the sampling rate
     std::int32_t lowestHz = 0;      // the rates taken, for rateOutOfRange

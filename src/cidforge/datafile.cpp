@@ -1,7 +1,7 @@
 #include "cidforge/datafile.hpp"
 
 #include "sigcore/textscan.hpp"
-#include "sigcore/wave.hpp"
+#include "sigcore/filehandle.hpp"
 
 #include <array>
 #include <cstdio>
@@ -94,7 +94,7 @@ void applyDataLine(std::string_view line, GeneratorSettings& settings) {
 }
 
 bool readDataFile(const std::string& path, GeneratorSettings& settings) {
-    sigcore::FileHandle file(std::fopen(path.c_str(), "r"));
+    sigcore::FileHandle file = sigcore::openFile(path, "r");
     if (!file) return false;
     // Each read takes at most kMaxLineChars characters (up to and including a
     // line end); the rest of a longer line comes with the next read.

@@ -38,6 +38,20 @@ void nameToJis(std::string& name, bool sjis) {
     if (i < name.size() && !sjis) name[i] = static_cast<char>(static_cast<std::uint8_t>(name[i]) & 0x7F);
 }
 
+bool isDoubleByteName(std::string_view name, bool sjis) {
+    if (name.size() % 2 != 0) return false;
+    const auto in = [](std::uint8_t b, unsigned low, unsigned high) { return b >= low && b <= high; };
+    for (std::size_t i = 0; i < name.size(); i += 2) {
+        const auto lead = static_cast<std::uint8_t>(name[i]);
+        const auto trail = static_cast<std::uint8_t>(name[i + 1]);
+        const bool valid = sjis ? (in(lead, 0x81, 0x9F) || in(lead, 0xE0, 0xFC)) &&
+                                      (in(trail, 0x40, 0x7E) || in(trail, 0x80, 0xFC))
+                                : in(lead, 0xA1, 0xFE) && in(trail, 0xA1, 0xFE);
+        if (!valid) return false;
+    }
+    return true;
+}
+
 int stuffDle(std::span<std::uint8_t> buffer, std::size_t index) {
     if (index + 1 >= buffer.size() || buffer[index] != kDle) return 0;
     buffer[index + 1] = kDle;

@@ -53,6 +53,11 @@ void eucPairToJis(CharPair& pair);
 // A final odd byte is masked to 7 bits for EUC-JP and kept for Shift-JIS.
 void nameToJis(std::string& name, bool sjis);
 
+// Whether the name is a sequence of whole double-byte characters of the code:
+// Shift-JIS lead byte 0x81..0x9F or 0xE0..0xFC with trail byte 0x40..0x7E or
+// 0x80..0xFC, or EUC-JP bytes 0xA1..0xFE. ASCII letters and UTF-8 text are not.
+bool isDoubleByteName(std::string_view name, bool sjis);
+
 // If buffer[index] is DLE, places a second DLE behind it and returns 1; else 0.
 // Nothing is placed beyond the buffer's end.
 int stuffDle(std::span<std::uint8_t> buffer, std::size_t index);

@@ -1,6 +1,7 @@
 #include "cidforge/modulator.hpp"
 
 #include "cidforge/messages.hpp"
+#include "sigcore/filehandle.hpp"
 
 #include <cmath>
 #include <filesystem>
@@ -179,7 +180,8 @@ GenerateResult writeSignal(const GeneratorSettings& settings, const SignalPlan& 
     if (sigcore::waveCloseWrite(writer) != 0) {
         // Leave no truncated file behind; devices and links are not touched.
         std::error_code ec;
-        if (std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) {
+        if (!sigcore::isStandardStream(path) &&
+            std::filesystem::is_regular_file(std::filesystem::symlink_status(path, ec))) {
             std::filesystem::remove(path, ec);
         }
         return GenerateResult::writeFailed;

@@ -2,6 +2,8 @@
 
 #include "cidforge/messages.hpp"
 #include "cidforge/modulator.hpp"
+#include "sigcore/cliinfo.hpp"
+#include "sigcore/filehandle.hpp"
 
 #include <array>
 #include <cstdint>
@@ -24,12 +26,24 @@ constexpr std::array<std::string_view, 4> kUsageLines{
 constexpr std::string_view kSignalTooLong =
     "error .... the durations and SamplingFrequency give a signal too long for a WAV file\n";
 
-void print(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+constexpr std::string_view kHelpText =
+    "usage: cidforge data.txt burst.wav [-NTT|-USA] [-SJIS|-EUC]\n"
+    "Writes the caller-ID FSK burst the data file describes as a WAV file:\n"
+    "NTT format (default) or US format (-USA), caller name in Shift-JIS (-SJIS,\n"
+    "default) or EUC-JP (-EUC). \"-\" reads the data file from standard input or\n"
+    "writes the WAV file to standard output (the console lines then go to\n"
+    "standard error).\n"
+    "  --help      this text\n"
+    "  --version   program name and version\n";
+
+// The console: standard output, or standard error while the WAV file goes
+// to standard output.
+void print(std::FILE* console, std::string_view text) { std::fwrite(text.data(), 1, text.size(), console); }
 
 // A value as read, bytes unchanged, on a line of its own.
-void printValueLine(std::string_view value) {
-    print(value);
-    print("\n");
+void printValueLine(std::FILE* console, std::string_view value) {
+    print(console, value);
+    print(console, "\n");
 }
 
 std::string tooLongMessage(std::string_view key) {
@@ -72,20 +86,39 @@ std::string checkSettings(const GeneratorSettings& settings) {
     return "";
 }
 
+std::string nameWarning(const GeneratorSettings& settings) {
+    if (settings.usaFormat || settings.idName.empty() || isDoubleByteName(settings.idName, settings.sjisName)) {
+        return "";
+    }
+    return std::string("warning .... IDName is not ") + (settings.sjisName ? "Shift-JIS" : "EUC-JP") +
+           " double-byte text (ASCII or UTF-8?); its bytes are sent as they are\n";
+}
+
 int runCidforge(std::span<const std::string> args) {
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "--version")) {
+        return sigcore::answerInfoRequest(args[0] == "--help" ? sigcore::InfoRequest::help
+                                                              : sigcore::InfoRequest::version,
+                                          "cidforge", kHelpText);
+    }
     if (args.size() < 2) {
-        for (const std::string_view line : kUsageLines) print(line);
+        for (const std::string_view line : kUsageLines) print(stdout, line);
         return 1;
     }
+    // The WAV file must not overwrite the data file.
+    if (const std::string clash = sigcore::outputClashLine({args[0]}, args[1]); !clash.empty()) {
+        print(stderr, clash);
+        return 1;
+    }
+    std::FILE* const console = sigcore::isStandardStream(args[1]) ? stderr : stdout;
     GeneratorSettings settings;
     scanOptions(args.subspan(2), settings);
 
     if (!readDataFile(args[0], settings)) {
-        print("can't open data text file\n");
+        print(console, "can't open data text file\n");
         return 1;
     }
     if (const std::string refusal = checkSettings(settings); !refusal.empty()) {
-        print(refusal);
+        print(console, refusal);
         return 1;
     }
 
@@ -102,27 +135,29 @@ int runCidforge(std::span<const std::string> args) {
     const std::int64_t limit = maxWaveSamples(converted.quantizationBitLength);
     const std::int64_t total = countSignal(plan, message, modulator, limit);
     if (total > limit) {
-        print(kSignalTooLong);
+        print(console, kSignalTooLong);
         return 1;
     }
 
-    printValueLine(settings.directoryNumber);
-    printValueLine(settings.usaFormat ? settings.dateTime : settings.idName);
+    printValueLine(console, settings.directoryNumber);
+    printValueLine(console, settings.usaFormat ? settings.dateTime : settings.idName);
+    std::fflush(console);
+    print(stderr, nameWarning(settings));
 
     switch (writeSignal(converted, plan, message, total, modulator, args[1])) {
     case GenerateResult::ok:
         return 0;
     case GenerateResult::messageTooLong:
-        print("error .... the message is too long\n");
+        print(console, "error .... the message is too long\n");
         return 1;
     case GenerateResult::signalTooLong:
-        print(kSignalTooLong);
+        print(console, kSignalTooLong);
         return 1;
     case GenerateResult::cantCreate:
-        print("can't open the file to write\n");
+        print(console, "can't open the file to write\n");
         return 1;
     case GenerateResult::writeFailed:
-        print("error .... can't write the wave file\n");
+        print(console, "error .... can't write the wave file\n");
         return 1;
     }
     return 1;

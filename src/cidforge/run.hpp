@@ -18,7 +18,8 @@ void scanOptions(std::span<const std::string> options, GeneratorSettings& settin
 std::string checkSettings(const GeneratorSettings& settings);
 
 // The whole program: args are the command-line arguments after the program
-// name. Console output goes to standard output. Returns the exit status.
+// name. Console output goes to standard output, or to standard error when
+// the WAV file goes to standard output ("-"). Returns the exit status.
 int runCidforge(std::span<const std::string> args);
 
 }  // namespace cidforge

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "sigcore/textscan.hpp"
-#include "sigcore/wave.hpp"
+#include "sigcore/filehandle.hpp"
 
 namespace padtoner {
 
@@ -90,14 +90,14 @@ std::string formatDtmfEcho(const DtmfParameters& params) {
     return echo;
 }
 
-std::optional<DtmfParameters> readDtmfParameters(const std::string& path) {
+std::optional<DtmfParameters> readDtmfParameters(const std::string& path, std::FILE* console) {
     std::optional<DtmfParameters> params;
     {
-        const sigcore::FileHandle file(std::fopen(path.c_str(), "r"));
+        const sigcore::FileHandle file = sigcore::openFile(path, "r");
         if (!file) return std::nullopt;
         params = parseDtmfParameters(file.get());
     }
-    if (params) std::fputs(formatDtmfEcho(*params).c_str(), stdout);
+    if (params) std::fputs(formatDtmfEcho(*params).c_str(), console);
     return params;
 }
 

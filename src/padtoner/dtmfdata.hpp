@@ -50,8 +50,9 @@ std::optional<DtmfParameters> parseDtmfParameters(std::FILE* in);
 // The ten echo lines, each value at the 24th character of its line.
 std::string formatDtmfEcho(const DtmfParameters& params);
 
-// Opens and reads the data file and prints the echo on standard output.
-// Returns nothing, and prints nothing, when the file can't be opened or read.
-std::optional<DtmfParameters> readDtmfParameters(const std::string& path);
+// Opens and reads the data file ("-" is standard input) and prints the echo
+// on `console`. Returns nothing, and prints nothing, when the file can't be
+// opened or read.
+std::optional<DtmfParameters> readDtmfParameters(const std::string& path, std::FILE* console = stdout);
 
 }  // namespace padtoner

@@ -211,7 +211,9 @@ DtmfWriteResult writeDtmfWave(const DtmfParameters& params, const std::string& p
     // Remove what was written of the file, but only a regular file: a device
     // such as /dev/full, or what a symbolic link points to, stays.
     std::error_code ec;
-    if (std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::regular) {
+    // Standard output ("-") is never removed, whatever a file of that name is.
+    if (!sigcore::isStandardStream(path) &&
+        std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::regular) {
         std::filesystem::remove(path, ec);
     }
     return {DtmfWriteStatus::writeFailed, closeResult};

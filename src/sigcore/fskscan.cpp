@@ -19,6 +19,9 @@ int fskScan(int sensitivity, const TonePlan& plan, MessageDecoder& decoder, cons
     const WaveInfo info = waveOpen(reader, inputPath);
     if (info.numberSamples == 0 || !receiverAcceptsRate(info.sampling_frequency)) {
         std::fputs("can't open normal wave file\n", stdout);
+        const WaveRefusal why = info.numberSamples == 0 ? reader.refusal
+                                                        : rateRefusal(info.sampling_frequency, kLowestRate, kHighestRate);
+        std::fputs(waveRefusalLine(why).c_str(), stderr);
         return 1;
     }
     Report report;

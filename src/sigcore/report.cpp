@@ -7,11 +7,14 @@ namespace sigcore {
 int reportOpen(Report& report, const std::string& path) {
     report.failed = false;
     report.path = path;
-    report.file.reset(std::fopen(path.c_str(), "w"));
+    report.file = openFile(path, "w");
     if (!report.file) {
         std::fprintf(stderr, "error .... can't open text file[%s]\n", path.c_str());
         return 1;
     }
+    // Line buffering: a live run's lines reach a pipe or a watched file as
+    // they are completed, not when a buffer fills.
+    std::setvbuf(report.file.get(), nullptr, _IOLBF, BUFSIZ);
     return 0;
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "sigcore/wave.hpp"
+#include "sigcore/filehandle.hpp"
 
 namespace sigcore {
 
@@ -14,7 +14,8 @@ struct Report {
     bool failed = false;  // a write has failed since reportOpen
 };
 
-// Creates or truncates the file (text mode). On failure prints
+// Creates or truncates the file (text mode; "-" is standard output). Each
+// complete line reaches the file when it is written. On failure prints
 // "error .... can't open text file[<path>]\n" on standard error and returns 1.
 int reportOpen(Report& report, const std::string& path);
 // Writes the text unchanged; the callers' texts carry their own line ends.

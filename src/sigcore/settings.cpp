@@ -19,7 +19,7 @@ void scanAt(const SettingsLine& line, std::size_t offset, int& value) {
 }  // namespace
 
 int settingsOpen(SettingsFile& settings, const std::string& path) {
-    settings.file.reset(std::fopen(path.c_str(), "r"));
+    settings.file = openFile(path, "r");
     if (!settings.file) {
         std::fprintf(stderr, "error .... can't open text file[%s]\n", path.c_str());
         return 1;

@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "sigcore/wave.hpp"
+#include "sigcore/filehandle.hpp"
 
 namespace sigcore {
 

@@ -1,9 +1,13 @@
 #include "wavpeek/wavpeek.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <vector>
+#include <string_view>
+
+#include "sigcore/cliinfo.hpp"
 
 namespace wavpeek {
 
@@ -21,6 +25,14 @@ std::string line(const char* format, Value value) {
 bool writeOut(const std::string& text) {
     return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
+
+constexpr std::string_view kHelpText =
+    "usage: wavpeek file.wav\n"
+    "Prints the header fields of a WAV file (\"-\" reads standard input), the number\n"
+    "of samples the header implies and the number the file really holds, then\n"
+    "waits for a key when standard input is a terminal.\n"
+    "  --help      this text\n"
+    "  --version   program name and version\n";
 
 }  // namespace
 
@@ -51,14 +63,12 @@ std::string formatSampleCounts(std::int32_t calculated, std::int64_t counted) {
            line("numberSamples(real)= %10ld\n", static_cast<long>(counted));
 }
 
-std::int64_t countSamples(sigcore::WaveReader& reader) {
-    const std::int64_t before = reader.samplesRead;
-    std::vector<std::int16_t> block(4096);
-    while (sigcore::waveAtEnd(reader) == 0) sigcore::waveReadSamples(reader, block);
-    return reader.samplesRead - before;
-}
+std::int64_t countSamples(sigcore::WaveReader& reader) { return sigcore::waveCountRawSamples(reader); }
 
 int runWavpeek(std::span<const char* const> args) {
+    if (const auto request = sigcore::infoRequest(args); request != sigcore::InfoRequest::none) {
+        return sigcore::answerInfoRequest(request, "wavpeek", kHelpText);
+    }
     if (args.size() != 1 || args[0] == nullptr) {
         writeOut(">wavpeek src.wav\n");
         return 1;
@@ -68,6 +78,8 @@ int runWavpeek(std::span<const char* const> args) {
     const sigcore::WaveInfo info = sigcore::waveOpen(reader, path);
     if (info.numberSamples == 0) {
         writeOut("can't open normal wave file\n");
+        std::fflush(stdout);
+        std::fputs(sigcore::waveRefusalLine(reader.refusal).c_str(), stderr);
         return 1;
     }
     const std::int64_t counted = countSamples(reader);
@@ -78,8 +90,10 @@ int runWavpeek(std::span<const char* const> args) {
     // Output that could not be delivered is a failed run, not a success.
     const bool written = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
 
-    // Hold the console open until a key (or the end of the input) arrives.
-    static_cast<void>(std::getchar());
+    // Hold an interactive console open until a key arrives; a script's
+    // standard input (a list of names, say) is left alone, and so is a
+    // recording read from standard input.
+    if (path != "-" && ::isatty(STDIN_FILENO) == 1) static_cast<void>(std::getchar());
     return written ? 0 : 1;
 }
 

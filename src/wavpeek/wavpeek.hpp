@@ -19,7 +19,8 @@ void printWaveHeader(const sigcore::WaveHeader& header, const std::string& path)
 std::string formatSampleCounts(std::int32_t calculated, std::int64_t counted);
 
 // Counts the whole samples from the reader's position to the end of the file
-// (one byte each at 8 bits, two bytes otherwise); leaves the reader at the end.
+// (one byte each at 8 bits, two bytes otherwise, whatever the channels);
+// leaves the reader at the end.
 std::int64_t countSamples(sigcore::WaveReader& reader);
 
 // The whole run on the program's arguments (without the program name); the

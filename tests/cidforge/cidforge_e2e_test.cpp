@@ -346,3 +346,62 @@ TEST(CidforgeRun, ExampleDataFiles) {
     EXPECT_EQ(us.out, "0123456789\n12251030\n");
     EXPECT_EQ(readWave(dir.file("u.wav")).samples.size(), 7161u);
 }
+
+// "-" reads the data file from standard input and writes the WAV file to
+// standard output, the console lines then on standard error. --help and
+// --version exit 0.
+TEST(CidforgeRun, StandardStreamsHelpAndVersion) {
+    TempDir dir;
+    writeFile(dir.file("d.txt"), kBurst);
+    const auto file = runTool("cidforge", {dir.file("d.txt"), dir.file("a.wav")});
+    ASSERT_EQ(file.status, 0);
+    const auto toStdout = runTool("cidforge", {dir.file("d.txt"), "-"});
+    EXPECT_EQ(toStdout.status, 0);
+    EXPECT_EQ(toStdout.out, testsupport::readFile(dir.file("a.wav")));
+    EXPECT_EQ(toStdout.err, file.out);
+    const auto fromStdin = runTool("cidforge", {"-", dir.file("b.wav"), "-USA"}, kBurst);
+    EXPECT_EQ(fromStdin.status, 0);
+    EXPECT_EQ(fromStdin.out, "0123456789\n12251030\n");
+    ASSERT_EQ(runTool("cidforge", {dir.file("d.txt"), dir.file("c.wav"), "-USA"}).status, 0);
+    EXPECT_EQ(readBytes(dir.file("b.wav")), readBytes(dir.file("c.wav")));
+
+    const auto help = runTool("cidforge", {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: cidforge ", 0), 0u);
+    const auto version = runTool("cidforge", {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "cidforge (sigtools) " SIGTOOLS_TEST_VERSION "\n");
+}
+
+// A caller name that is not double-byte text in the chosen code gets a
+// warning on standard error; the burst is the same as without it.
+TEST(CidforgeRun, IdNameWarning) {
+    TempDir dir;
+    struct Case {
+        std::string name;
+        std::vector<std::string> options;
+        bool warned;
+    };
+    const std::vector<Case> cases{
+        {"\x88\x9f\x8e\x52", {}, false},                       // Shift-JIS
+        {"\xbb\xb3\xc5\xc4", {"-EUC"}, false},                 // EUC-JP
+        {"\x88\x9f\x8e\x52", {"-EUC"}, true},                  // Shift-JIS read as EUC-JP
+        {"TARO", {}, true},                                     // ASCII letters
+        {"\xe5\xb1\xb1\xe7\x94\xb0", {}, true},                // UTF-8
+        {"\x88\x9f\x8e", {}, true},                             // half a character
+        {"TARO", {"-USA"}, false},                              // the US format sends no name
+    };
+    for (const Case& c : cases) {
+        writeFile(dir.file("d.txt"), "Amplitude 50\nDirectoryNumber 0123\nIDName \"" + c.name + "\"\n");
+        std::vector<std::string> args{dir.file("d.txt"), dir.file("a.wav")};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const auto r = runTool("cidforge", args);
+        EXPECT_EQ(r.status, 0) << c.name;
+        const bool warned = r.err.rfind("warning .... IDName is not ", 0) == 0 &&
+                            r.err.find('\n') == r.err.size() - 1;
+        EXPECT_EQ(warned, c.warned) << c.name << ": " << r.err;
+        if (!c.warned) {
+            EXPECT_EQ(r.err, "") << c.name;
+        }
+    }
+}

@@ -143,7 +143,7 @@ TEST(CidprobeNttRun, ConsoleLinesAndUnreadableRecording) {
     const auto r = runTool("cidprobe-ntt", {dir.file("missing.wav"), dir.file("r.txt")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "input  filename=" + dir.file("missing.wav") + "\noutput filename=" + dir.file("r.txt") +
-                         "\nSensitivity=80\n");
+                         "\nSensitivity=80\nreason: the file can't be opened: No such file or directory\n");
     EXPECT_EQ(r.out, "can't open normal wave file\n");
     EXPECT_FALSE(fileExists(dir.file("r.txt")));
 }

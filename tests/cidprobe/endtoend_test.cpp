@@ -6,6 +6,7 @@
 
 #include "fsksynth.hpp"
 #include "support/testsupport.hpp"
+#include "support/wavbytes.hpp"
 
 namespace {
 
@@ -134,6 +135,66 @@ TEST(EndToEnd, PlaceholderDataSizeStopsAtTheRealEnd) {
     const long n = static_cast<long>(m.samples.size());
     EXPECT_EQ(splitLines(run.report).back(),
               "terminated [" + std::to_string(n * 1000 / 8000) + " " + std::to_string(n) + "]");
+}
+
+// A stereo or 24/32-bit recording is analysed as the mix of its channels at
+// 16 bits, over every frame, with frame positions: the same channel twice, or
+// extra low-order bits, give the mono 16-bit report byte for byte; a burst on
+// one channel only is found at half level. wavpeek's counts stay raw.
+TEST(EndToEnd, StereoAndDeepRecordingsGiveTheMonoReport) {
+    fsksynth::Modulator m;
+    burstRecording(m);
+    fsksynth::appendBurst(m, kMessage);
+    fsksynth::appendSilence(m, 4000);
+    ProbeRun mono;
+    mono.recordAndGo(m);
+    ASSERT_EQ(mono.result.status, 0);
+    ASSERT_EQ(splitLines(mono.report).size(), 18u) << mono.report;
+
+    // Each frame: for every channel, `low` filler bytes below the sample's
+    // 16 bits (the second channel silent when `rightSilent`).
+    const auto frames = [&m](std::uint32_t channels, std::uint32_t bits, bool rightSilent) {
+        testsupport::Bytes data;
+        for (const std::int16_t v : m.samples) {
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                const auto u = static_cast<std::uint16_t>(rightSilent && c == 1 ? 0 : v);
+                for (std::uint32_t k = 16; k < bits; k += 8) data.push_back(0xA5);
+                data.push_back(static_cast<std::uint8_t>(u & 0xFF));
+                data.push_back(static_cast<std::uint8_t>(u >> 8));
+            }
+        }
+        return testsupport::waveFile({.channels = channels, .bits = bits}, data);
+    };
+    struct Case {
+        const char* name;
+        std::uint32_t channels;
+        std::uint32_t bits;
+    };
+    for (const Case c : {Case{"stereo 16", 2, 16}, Case{"mono 24", 1, 24}, Case{"stereo 32", 2, 32},
+                         Case{"three channels 24", 3, 24}}) {
+        ProbeRun run;
+        testsupport::writeBytes(run.dir.file("in.wav"), frames(c.channels, c.bits, false));
+        run.go({run.dir.file("in.wav"), run.dir.file("out.txt")});
+        EXPECT_EQ(run.result.status, 0) << c.name;
+        EXPECT_EQ(run.report, mono.report) << c.name;
+
+        // wavpeek counts 16-bit words of the whole data, as it always has.
+        const auto peek = runTool("wavpeek", {run.dir.file("in.wav")});
+        const long words = static_cast<long>(m.samples.size() * c.channels * c.bits / 16);
+        EXPECT_NE(peek.out.find("numberSamples(real)= " + std::string(10 - std::to_string(words).size(), ' ') +
+                                std::to_string(words) + "\n"),
+                  std::string::npos)
+            << c.name << "\n" << peek.out;
+    }
+    // Burst on the left channel, the right one silent (sox remix 1 0).
+    ProbeRun left;
+    testsupport::writeBytes(left.dir.file("in.wav"), frames(2, 16, true));
+    left.go({left.dir.file("in.wav"), left.dir.file("out.txt")});
+    EXPECT_EQ(left.result.status, 0);
+    const auto lines = splitLines(left.report);
+    ASSERT_EQ(lines.size(), 18u) << left.report;
+    expectBurst(lines, 0, kMessage, "left channel, first");
+    expectBurst(lines, 9, kMessage, "left channel, second");
 }
 
 TEST(EndToEnd, IdleMarkBetweenBytesUpToTenBits) {
@@ -270,3 +331,35 @@ TEST(EndToEnd, ReportThatCannotBeWritten) {
 }
 
 }  // namespace
+
+// "-" reads the recording or the settings from standard input and writes
+// the report to standard output, for both detectors. --help and --version
+// exit 0.
+TEST(EndToEnd, StandardStreamsHelpAndVersion) {
+    fsksynth::Modulator m;
+    burstRecording(m);
+    for (const std::string detector : {"cidprobe", "cidprobe-ntt"}) {
+        ProbeRun file;
+        file.recordAndGo(m);
+        const auto fromFile = runTool(detector, {file.dir.file("in.wav"), file.dir.file("out.txt")});
+        ASSERT_EQ(fromFile.status, 0);
+        const std::string report = testsupport::readFile(file.dir.file("out.txt"));
+        const std::string wav = testsupport::readFile(file.dir.file("in.wav"));
+
+        const auto piped = runTool(detector, {"-", "-"}, wav);
+        EXPECT_EQ(piped.status, 0) << detector;
+        EXPECT_EQ(piped.out, report) << detector;
+        EXPECT_EQ(piped.err, "input  filename=-\noutput filename=-\nSensitivity=80\n") << detector;
+
+        const auto settings = runTool(detector, {file.dir.file("in.wav"), "-", "-"}, "Sensitivity 0\n");
+        EXPECT_EQ(settings.status, 0) << detector;
+        EXPECT_NE(settings.err.find("Sensitivity=0\n"), std::string::npos) << detector << settings.err;
+
+        const auto help = runTool(detector, {"--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("usage: " + detector + " ", 0), 0u);
+        const auto version = runTool(detector, {"--version"});
+        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.out, detector + " (sigtools) " SIGTOOLS_TEST_VERSION "\n");
+    }
+}

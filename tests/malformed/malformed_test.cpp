@@ -60,22 +60,29 @@ Bytes burst(const TempDir& dir, const std::string& format, int bits) {
 }
 
 // The run of a detector on a recording it can't use: the message on standard
-// output, status 1 and no report.
-void expectUnusableRecording(const std::string& detector, const std::string& input, const std::string& what) {
+// output, status 1, no report, and after the console lines one line on
+// standard error that tells why (`reason`).
+void expectUnusableRecording(const std::string& detector, const std::string& input, const std::string& what,
+                             const std::string& reason) {
     TempDir out;
     const std::string report = out.file("report.txt");
     const auto r = runTool(detector, {input, report});
     EXPECT_EQ(r.status, 1) << detector << ": " << what;
     EXPECT_EQ(r.out, kCantOpenWave) << detector << ": " << what;
-    EXPECT_EQ(r.err, detectorHead(input, report)) << detector << ": " << what;
+    EXPECT_EQ(r.err, detectorHead(input, report) + reason) << detector << ": " << what;
     EXPECT_FALSE(fileExists(report)) << detector << ": " << what;
 }
 
-void expectUnusableEverywhere(const std::string& input, const std::string& what) {
+// wavpeek and both detectors refuse the file with the same one-line reason,
+// which is returned.
+std::string expectUnusableEverywhere(const std::string& input, const std::string& what) {
     const auto peek = runTool("wavpeek", {input});
     EXPECT_EQ(peek.status, 1) << "wavpeek: " << what;
     EXPECT_EQ(peek.out, kCantOpenWave) << "wavpeek: " << what;
-    for (const auto& detector : kDetectors) expectUnusableRecording(detector, input, what);
+    EXPECT_TRUE(peek.err.starts_with("reason: ") && peek.err.find('\n') == peek.err.size() - 1)
+        << "wavpeek: " << what << ": " << peek.err;
+    for (const auto& detector : kDetectors) expectUnusableRecording(detector, input, what, peek.err);
+    return peek.err;
 }
 
 // wavpeek's line for one header field, as it prints it.
@@ -120,28 +127,29 @@ TEST(MalformedWave, UnusableHeadersAndFiles) {
     struct Case {
         std::string name;
         Bytes bytes;
+        std::string reason;  // what the reason line must say
     };
     std::vector<Case> cases;
-    cases.push_back({"empty", {}});
-    cases.push_back({"one byte", {'R'}});
+    cases.push_back({"empty", {}, "the file ends inside its header"});
+    cases.push_back({"one byte", {'R'}, "the file ends inside its header"});
     testsupport::FmtFields f;
     f.blocksize = 0;
-    cases.push_back({"blocksize 0", testsupport::waveFile(f, data)});
+    cases.push_back({"blocksize 0", testsupport::waveFile(f, data), "0 bytes per frame"});
     f = {};
     f.channels = 0;  // blocksize (16 / 8) * 0 = 0 as well
-    cases.push_back({"0 channels, blocksize 0", testsupport::waveFile(f, data)});
+    cases.push_back({"0 channels, blocksize 0", testsupport::waveFile(f, data), "0 bytes per frame"});
     f = {};
     f.format = 3;
-    cases.push_back({"format 3", testsupport::waveFile(f, data)});
+    cases.push_back({"format 3", testsupport::waveFile(f, data), "format code 3 (0x0003), only 1 (integer PCM) is read; convert it: sox in.wav -e signed-integer -b 16 out.wav"});
     f = {};
     f.bits = 8;
-    cases.push_back({"data size below one frame", testsupport::waveFile(f, {}, 0)});
+    cases.push_back({"data size below one frame", testsupport::waveFile(f, {}, 0), "data size 0 is less than one frame (a recorder that stopped before writing it?); convert it: sox --ignore-length in.wav out.wav"});
     {
         // A format block claiming 2 GiB: the skip runs past the end.
         Bytes b = testsupport::wavePrefix({});
         b[16] = 0xFF, b[17] = 0xFF, b[18] = 0xFF, b[19] = 0x7F;
         testsupport::appendChunk(b, "data", data);
-        cases.push_back({"huge format block", b});
+        cases.push_back({"huge format block", b, "the file ends inside its header"});
     }
     {
         // A fact chunk of 2 GiB: "data" would lie beyond the end of the file.
@@ -150,43 +158,48 @@ TEST(MalformedWave, UnusableHeadersAndFiles) {
         testsupport::appendLe32(b, 0x7FFFFFF0u);
         testsupport::appendLe32(b, 1000);
         testsupport::appendChunk(b, "data", data);
-        cases.push_back({"fact chunk past the end", b});
+        cases.push_back({"fact chunk past the end", b, "the file ends inside its header"});
     }
     {
         Bytes b = testsupport::wavePrefix({});
         testsupport::appendTag(b, "fact");
         testsupport::appendLe32(b, 4);
         testsupport::appendLe16(b, 0);
-        cases.push_back({"fact chunk cut short", b});
+        cases.push_back({"fact chunk cut short", b, "the file ends inside its header"});
     }
     {
         Bytes b = testsupport::wavePrefix({});
         testsupport::appendChunk(b, "LIST", Bytes(8, 'x'));
         testsupport::appendChunk(b, "data", data);
-        cases.push_back({"list chunk before the data", b});
+        cases.push_back({"list chunk before the data", b, "a \"LIST\" chunk stands between the format chunk and the data; convert it: sox in.wav out.wav"});
     }
     {
         Bytes b = goodWave();
         b[8] = 'w';
-        cases.push_back({"wave in lower case", b});
+        cases.push_back({"wave in lower case", b, "not a RIFF WAVE file"});
     }
     for (const Case& c : cases) {
         const std::string path = dir.file("case.wav");
         writeBytes(path, c.bytes);
-        expectUnusableEverywhere(path, c.name);
+        EXPECT_NE(expectUnusableEverywhere(path, c.name).find(c.reason), std::string::npos) << c.name;
     }
 
-    expectUnusableEverywhere(dir.file("missing.wav"), "missing file");
+    EXPECT_EQ(expectUnusableEverywhere(dir.file("missing.wav"), "missing file"),
+              "reason: the file can't be opened: No such file or directory\n");
     const std::string folder = dir.file("folder.wav");
     std::filesystem::create_directory(folder);
-    expectUnusableEverywhere(folder, "a directory");
+    EXPECT_EQ(expectUnusableEverywhere(folder, "a directory"), "reason: the file can't be read: Is a directory\n");
 
     // A sampling rate the detectors can't filter for; wavpeek shows it.
     f = {};
     f.rate = 0;
     const std::string rate0 = dir.file("rate0.wav");
     writeBytes(rate0, testsupport::waveFile(f, data));
-    for (const auto& detector : kDetectors) expectUnusableRecording(detector, rate0, "sampling rate 0");
+    for (const auto& detector : kDetectors) {
+        expectUnusableRecording(detector, rate0, "sampling rate 0",
+                                "reason: sampling frequency 0 Hz is outside 2000 to 384000 Hz; "
+                                "convert it: sox in.wav -r 8000 out.wav\n");
+    }
     EXPECT_EQ(runTool("wavpeek", {rate0}).status, 0);
 }
 
@@ -353,6 +366,58 @@ TEST(MalformedOutput, ReadOnlyDirectory) {
     const auto pad = runTool("padtoner", {testsupport::sourcePath("examples/dtmf.txt"), locked + "/a.wav"});
     EXPECT_EQ(pad.status, 1);
     EXPECT_TRUE(pad.out.ends_with(kCantCreate)) << pad.out;
+}
+
+// An output that names one of the inputs, however spelt (the same name, a
+// "./" path, a hard link, "-" with standard input on the file), is refused
+// before anything is written: one line naming both, status 1, every file
+// as it was.
+TEST(MalformedOutput, OutputThatIsAnInput) {
+    TempDir dir;
+    const std::string wav = dir.file("rec.wav");
+    const std::string ini = dir.file("settings.ini");
+    const std::string data = dir.file("data.txt");
+    const std::string dtmf = dir.file("dtmf.txt");
+    writeBytes(wav, goodWave());
+    writeFile(ini, "Sensitivity 50\n");
+    writeFile(data, "SamplingFrequency 8000\nAmplitude 50\nLeaderDuration 10\nDirectoryNumber 012\n");
+    writeFile(dtmf, readFile(testsupport::sourcePath("examples/dtmf.txt")));
+    ASSERT_EQ(::link(wav.c_str(), dir.file("link.wav").c_str()), 0);
+    const Bytes wavBefore = testsupport::readBytes(wav);
+
+    struct Case {
+        std::string program;
+        std::vector<std::string> args;
+        std::string input;   // the argument named as the input in the message
+        std::string output;  // the argument named as the output
+        std::string stdinFile = "";
+    };
+    const std::string dotWav = dir.path() + "/./rec.wav";
+    std::vector<Case> cases;
+    for (const auto& detector : kDetectors) {
+        cases.push_back({detector, {wav, wav}, wav, wav});
+        cases.push_back({detector, {wav, dotWav}, wav, dotWav});
+        cases.push_back({detector, {wav, dir.file("link.wav")}, wav, dir.file("link.wav")});
+        cases.push_back({detector, {wav, ini, ini}, ini, ini});
+        cases.push_back({detector, {"-", wav}, "-", wav, wav});
+    }
+    cases.push_back({"cidforge", {data, data}, data, data});
+    cases.push_back({"cidforge", {data, dir.path() + "/./data.txt", "-USA"}, data, dir.path() + "/./data.txt"});
+    cases.push_back({"padtoner", {dtmf, dtmf}, dtmf, dtmf});
+    for (const Case& c : cases) {
+        const std::string what = c.program + " " + c.args[0] + " " + c.args[1];
+        // "-" reads the file itself on standard input.
+        const auto r = c.stdinFile.empty()
+                           ? runTool(c.program, c.args)
+                           : testsupport::run("/bin/sh", {"-c", "\"$0\" - \"$1\" < \"$1\"",
+                                                          testsupport::programPath(c.program), c.stdinFile});
+        EXPECT_EQ(r.status, 1) << what;
+        EXPECT_EQ(r.err, "error .... output file[" + c.output + "] is the input file[" + c.input + "]\n") << what;
+        EXPECT_EQ(testsupport::readBytes(wav), wavBefore) << what;
+        EXPECT_EQ(readFile(ini), "Sensitivity 50\n") << what;
+        EXPECT_EQ(readFile(dtmf), readFile(testsupport::sourcePath("examples/dtmf.txt"))) << what;
+        EXPECT_NE(readFile(data).find("DirectoryNumber 012"), std::string::npos) << what;
+    }
 }
 
 TEST(MalformedOutput, GeneratorOutputs) {

@@ -178,3 +178,38 @@ TEST(PadtonerCli, LoudSignalsSaturate) {
 }
 
 }  // namespace
+
+// "-" reads the data file from standard input and writes the WAV file to
+// standard output; while the WAV goes there, the console lines go to standard
+// error so the stream stays a clean WAV file. --help and --version exit 0.
+TEST(PadtonerCli, StandardStreamsHelpAndVersion) {
+    testsupport::TempDir dir;
+    const std::string example = testsupport::sourcePath("examples/dtmf.txt");
+    const auto file = runTool("padtoner", {example, dir.file("a.wav")});
+    ASSERT_EQ(file.status, 0);
+    const std::string wav = testsupport::readFile(dir.file("a.wav"));
+
+    const auto toStdout = runTool("padtoner", {example, "-"});
+    EXPECT_EQ(toStdout.status, 0);
+    EXPECT_EQ(toStdout.out, wav);
+    EXPECT_EQ(toStdout.err, file.out);
+
+    const auto fromStdin = runTool("padtoner", {"-", dir.file("b.wav")}, testsupport::readFile(example));
+    EXPECT_EQ(fromStdin.status, 0);
+    EXPECT_EQ(fromStdin.out, file.out);
+    EXPECT_EQ(testsupport::readFile(dir.file("b.wav")), wav);
+
+    if (std::system("command -v sox >/dev/null 2>&1") == 0) {
+        const auto piped = testsupport::run(
+            "/bin/sh", {"-c", "\"$0\" \"$1\" - 2>/dev/null | sox -t wav - -t raw - | wc -c",
+                        testsupport::programPath("padtoner"), example});
+        EXPECT_EQ(piped.out, "22160\n") << piped.err;
+    }
+
+    const auto help = runTool("padtoner", {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, kBanner + padtoner::helpText());
+    const auto version = runTool("padtoner", {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "padtoner (sigtools) " SIGTOOLS_TEST_VERSION "\n");
+}

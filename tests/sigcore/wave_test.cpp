@@ -337,6 +337,43 @@ TEST(WaveReader, SampleValuesAndReadingPastTheEnd) {
     EXPECT_EQ(waveReadSample(reader), 0x0201);
 }
 
+// Several channels are mixed into one value per frame (their mean, rounded
+// toward zero) and 24- and 32-bit samples give their top 16 bits, so the
+// detectors see every frame of a stereo or deep file at its own position.
+TEST(WaveReader, FramesOfSeveralChannelsAndDeeperSamples) {
+    struct Case {
+        const char* name;
+        std::uint32_t channels;
+        std::uint32_t bits;
+        Bytes data;
+        std::vector<std::int16_t> frames;
+    };
+    const std::vector<Case> cases{
+        {"stereo 16", 2, 16,
+         Bytes{100, 0, 44, 1, 3, 0, 0xFC, 0xFF, 0xFD, 0xFF, 0xFC, 0xFF, 0xFF, 0x7F, 0xFF, 0x7F, 0, 0x80, 0, 0x80},
+         {200, 0, -3, 32767, -32768}},
+        {"stereo 8", 2, 8, Bytes{0x00, 0xFF, 0x81, 0x81}, {-128, 256}},
+        {"mono 24", 1, 24, Bytes{0x11, 0x34, 0x12, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x80}, {0x1234, -1, -32768}},
+        {"stereo 32", 2, 32, Bytes{9, 9, 0x34, 0x12, 9, 9, 0x00, 0x80}, {-14054}},
+        {"three channels 16", 3, 16, Bytes{1, 0, 1, 0, 0xFF, 0xFF, 0x30, 0x75, 0x30, 0x75, 0x30, 0x75}, {0, 30000}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        WaveReader reader;
+        Bytes data = c.data;
+        data.push_back(0x55);  // part of a frame: never delivered
+        const WaveInfo info = openBytes(reader, dir, waveFile({.channels = c.channels, .bits = c.bits}, data));
+        ASSERT_EQ(info.numberSamples, static_cast<std::int32_t>(c.frames.size())) << c.name;
+        std::vector<std::int16_t> got(c.frames.size() + 2, 123);
+        waveReadSamples(reader, got);
+        std::vector<std::int16_t> expected = c.frames;
+        expected.insert(expected.end(), {0, 0});
+        EXPECT_EQ(got, expected) << c.name;
+        EXPECT_EQ(reader.samplesRead, static_cast<std::int64_t>(c.frames.size())) << c.name;
+        EXPECT_EQ(waveAtEnd(reader), -1) << c.name;
+    }
+}
+
 TEST(WaveReader, BlockReadsMatchSingleReadsAcrossBufferBoundaries) {
     // An odd number of data bytes well beyond two read blocks, trailing chunk included.
     Bytes data(150001);
@@ -345,11 +382,16 @@ TEST(WaveReader, BlockReadsMatchSingleReadsAcrossBufferBoundaries) {
         x = x * 1103515245u + 12345u;
         b = static_cast<std::uint8_t>(x >> 23);
     }
-    for (const std::uint32_t bits : {8u, 16u}) {
+    struct Layout {
+        std::uint32_t channels;
+        std::uint32_t bits;
+    };
+    for (const auto [channels, bits] : {Layout{1, 8}, Layout{1, 16}, Layout{2, 8}, Layout{2, 16}, Layout{1, 24},
+                                        Layout{3, 24}, Layout{2, 32}}) {
         TempDir dir;
         WaveReader single;
         WaveReader blocks;
-        const Bytes file = waveFile({.bits = bits}, data, 100000);
+        const Bytes file = waveFile({.channels = channels, .bits = bits}, data, 100000);
         openBytes(single, dir, file);
         ASSERT_NE(waveOpen(blocks, dir.file("in.wav")).numberSamples, 0);
         std::vector<std::int16_t> got;
@@ -358,11 +400,11 @@ TEST(WaveReader, BlockReadsMatchSingleReadsAcrossBufferBoundaries) {
             waveReadSamples(blocks, block);
             got.insert(got.end(), block.begin(), block.end());
         }
-        const std::size_t whole = data.size() / (bits / 8);
+        const std::size_t whole = data.size() / (bits / 8 * channels);
         EXPECT_EQ(blocks.samplesRead, static_cast<std::int64_t>(whole));
         ASSERT_GE(got.size(), whole);
         for (std::size_t i = 0; i < got.size(); ++i) {
-            ASSERT_EQ(got[i], waveReadSample(single)) << bits << " bits, sample " << i;
+            ASSERT_EQ(got[i], waveReadSample(single)) << channels << " x " << bits << " bits, frame " << i;
         }
         EXPECT_EQ(single.samplesRead, static_cast<std::int64_t>(whole));
     }

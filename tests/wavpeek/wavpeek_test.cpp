@@ -172,56 +172,67 @@ TEST(Wavpeek, FailedOutputIsAFailedRun) {
     EXPECT_EQ(r.status, 1);
 }
 
-// After its report the program waits for one character on standard input;
-// the usage line is printed without waiting.
-TEST(Wavpeek, WaitsForOneCharacterAfterTheReport) {
+// After its report the program waits for one key when standard input is a
+// terminal; from a pipe (a script's list of names) it reads nothing, so the
+// next command still gets every byte. The usage line is printed without waiting.
+TEST(Wavpeek, WaitsForAKeyOnlyOnATerminal) {
     TempDir dir;
     writeWithWriter(dir.file("a.wav"), 16, 10);
     const std::string outPath = dir.file("out.txt");
+    const std::string program = testsupport::programPath("wavpeek");
 
-    const auto start = [&](std::vector<std::string> args, int& writeEnd) {
-        int fds[2];
-        EXPECT_EQ(::pipe(fds), 0);
-        const std::string program = testsupport::programPath("wavpeek");
+    // Standard input on a pseudo-terminal whose master end the test holds.
+    const auto start = [&](std::vector<std::string> args, int& master) {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(master, 0);
+        EXPECT_EQ(::grantpt(master), 0);
+        EXPECT_EQ(::unlockpt(master), 0);
+        const std::string slave = ::ptsname(master);
         args.insert(args.begin(), program);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         const pid_t pid = ::fork();
         if (pid == 0) {
+            const int in = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
             const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            ::dup2(fds[0], 0);
+            ::dup2(in, 0);
             ::dup2(out, 1);
-            ::close(fds[1]);
+            ::close(master);
             ::execv(program.c_str(), argv.data());
             ::_exit(127);
         }
-        ::close(fds[0]);
-        writeEnd = fds[1];
         return pid;
     };
 
-    int writeEnd = -1;
+    int master = -1;
     int status = 0;
-    pid_t pid = start({dir.file("a.wav")}, writeEnd);
+    pid_t pid = start({dir.file("a.wav")}, master);
     ASSERT_GT(pid, 0);
-    EXPECT_FALSE(waitExited(pid, status, std::chrono::milliseconds(400))) << "ended without input";
+    EXPECT_FALSE(waitExited(pid, status, std::chrono::milliseconds(400))) << "ended without a key";
     // The report is already out while it waits.
     EXPECT_EQ(testsupport::splitLines(testsupport::readFile(outPath)).size(), 16u);
-    ASSERT_EQ(::write(writeEnd, "\n", 1), 1);
+    ASSERT_EQ(::write(master, "\n", 1), 1);
     const bool ended = waitExited(pid, status, std::chrono::seconds(10));
     if (!ended) stop(pid);
-    ::close(writeEnd);
+    ::close(master);
     ASSERT_TRUE(ended);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
-    pid = start({}, writeEnd);
+    pid = start({}, master);
     ASSERT_GT(pid, 0);
     const bool usageEnded = waitExited(pid, status, std::chrono::seconds(10));
     if (!usageEnded) stop(pid);
-    ::close(writeEnd);
+    ::close(master);
     EXPECT_TRUE(usageEnded) << "the usage line must not wait for input";
     EXPECT_EQ(testsupport::readFile(outPath), ">wavpeek src.wav\n");
+
+    // In a loop over a list of names every name reaches the loop.
+    testsupport::writeFile(dir.file("list"), dir.file("a.wav") + "\n" + dir.file("a.wav") + "\n");
+    const auto loop = testsupport::run(
+        "/bin/sh", {"-c", "while read -r f; do \"$0\" \"$f\" | head -n 1; done < \"$1\"", program, dir.file("list")});
+    EXPECT_EQ(loop.status, 0);
+    EXPECT_EQ(loop.out, "filename           = " + dir.file("a.wav") + "\nfilename           = " + dir.file("a.wav") + "\n");
 }
 
 // An independent reader agrees on what the writer produced.
@@ -248,4 +259,24 @@ TEST(Wavpeek, WriterFilesOpenInSox) {
         EXPECT_EQ(info("-s"), std::to_string(c.samples));
         EXPECT_EQ(info("-e"), c.bits == 8 ? "Unsigned Integer PCM" : "Signed Integer PCM");
     }
+}
+
+// "-" reads the file from standard input (without waiting for a key
+// afterwards); --help and --version exit 0.
+TEST(Wavpeek, StandardInputHelpAndVersion) {
+    TempDir dir;
+    writeWithWriter(dir.file("a.wav"), 16, 100);
+    const auto file = runTool("wavpeek", {dir.file("a.wav")});
+    const auto piped = runTool("wavpeek", {"-"}, testsupport::readFile(dir.file("a.wav")));
+    EXPECT_EQ(piped.status, 0);
+    const std::string head = "filename           = " + dir.file("a.wav") + "\n";
+    ASSERT_EQ(file.out.rfind(head, 0), 0u);
+    EXPECT_EQ(piped.out, "filename           = -\n" + file.out.substr(head.size()));
+
+    const auto help = runTool("wavpeek", {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("usage: wavpeek ", 0), 0u);
+    const auto version = runTool("wavpeek", {"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "wavpeek (sigtools) " SIGTOOLS_TEST_VERSION "\n");
 }

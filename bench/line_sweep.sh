@@ -20,21 +20,13 @@ trap 'rm -rf "$WORK"' EXIT
 [[ -x $BIN/line_conditions ]] || { echo "line_sweep.sh: $BIN/line_conditions is not built" >&2; exit 1; }
 have() { [[ -x $1 ]] || command -v "$1" >/dev/null 2>&1; }
 
+# shellcheck source=tools/bench_lib.sh
+source "$REPO/bench/tools/bench_lib.sh"
+
 # right_messages FOUND EXPECTED: how many lines of EXPECTED appear among the "message"
 # lines that cidpeer printed.
 right_messages() {
     grep '^message ' "$1" | sed 's/^message //' | sort -u | comm -12 - <(sort -u "$2") | wc -l
-}
-
-# right_frames RAWBYTES FRAMES: the frames (hex, one per line) that appear whole in the
-# raw byte stream of a modem.
-right_frames() {
-    local stream right=0 frame
-    stream=$(od -An -v -tx1 "$1" | tr -d ' \n')
-    while read -r frame; do
-        if [[ $stream == *"$frame"* ]]; then right=$((right + 1)); fi
-    done <"$2"
-    echo "$right"
 }
 
 table() {
@@ -61,7 +53,9 @@ table() {
         fi
         if have minimodem; then
             minimodem "${mm[@]}" --quiet --file "$dir/$condition.wav" >"$dir/$condition.raw" 2>/dev/null || true
-            minimodem=$(awk -v r="$(right_frames "$dir/$condition.raw" "$dir/$condition.frames")" \
+            local right
+            read -r right _ < <(score_frames "$dir/$condition.raw" "$dir/$condition.frames")
+            minimodem=$(awk -v r="$right" \
                 -v n="$BURSTS" 'BEGIN { printf "%.2f", r / n }')
         fi
         printf '| %s | %s | %s | %s | %s |\n' "$condition" "$detector" "$line" "$spandsp" "$minimodem"
@@ -80,12 +74,4 @@ table() {
 } >"$WORK/section.md"
 cat "$WORK/section.md"
 
-doc=$REPO/docs/benchmarks.md
-if [[ -f $doc ]] && grep -q '^<!-- begin line_sweep.sh -->$' "$doc"; then
-    awk -v section="$WORK/section.md" '
-        /^<!-- begin line_sweep.sh -->$/ { while ((getline line < section) > 0) print line; skip = 1; next }
-        /^<!-- end line_sweep.sh -->$/ { skip = 0; next }
-        !skip { print }' "$doc" >"$WORK/doc.md"
-    cp "$WORK/doc.md" "$doc"
-    echo "line_sweep.sh: updated $doc" >&2
-fi
+put_section line_sweep.sh "$WORK/section.md" "$REPO/docs/benchmarks.md"

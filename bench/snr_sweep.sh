@@ -179,12 +179,4 @@ sweep ntt
 } >"$WORK/section.md"
 cat "$WORK/section.md"
 
-doc=$DOCS/benchmarks.md
-if [[ -f $doc ]] && grep -q '^<!-- begin snr_sweep.sh -->$' "$doc"; then
-    awk -v section="$WORK/section.md" '
-        /^<!-- begin snr_sweep.sh -->$/ { while ((getline line < section) > 0) print line; skip = 1; next }
-        /^<!-- end snr_sweep.sh -->$/ { skip = 0; next }
-        !skip { print }' "$doc" >"$WORK/doc.md"
-    cp "$WORK/doc.md" "$doc"
-    echo "snr_sweep.sh: updated $doc" >&2
-fi
+put_section snr_sweep.sh "$WORK/section.md" "$DOCS/benchmarks.md"

@@ -119,3 +119,17 @@ score_frames() {
     done <"$2"
     echo "$right -"
 }
+
+# put_section NAME SECTION DOC: replaces the lines between "<!-- begin NAME -->" and
+# "<!-- end NAME -->" of DOC (markers included) by the file SECTION, when DOC holds them.
+put_section() {
+    local name=$1 section=$2 doc=$3
+    if [[ -f $doc ]] && grep -qxF "<!-- begin $name -->" "$doc"; then
+        awk -v section="$section" -v begin="<!-- begin $name -->" -v end="<!-- end $name -->" '
+            $0 == begin { while ((getline line < section) > 0) print line; skip = 1; next }
+            $0 == end { skip = 0; next }
+            !skip { print }' "$doc" >"$doc.new"
+        mv "$doc.new" "$doc"
+        echo "$name: updated $doc" >&2
+    fi
+}

@@ -157,6 +157,10 @@ struct Message {
     bool valid = false;            // the checksum or CRC matches
     std::vector<std::uint8_t> raw;  // the message bytes as received, check included
     std::vector<MessageField> fields;
+    // The checksum (US, 8 bits) or CRC (NTT, 16 bits) as received and as
+    // worked out from the bytes before it; both 0 when it never arrived.
+    std::uint16_t checkReceived = 0;
+    std::uint16_t checkComputed = 0;
     bool operator==(const Message&) const = default;
 };
 

@@ -205,16 +205,22 @@ NextByte UsMessageDecoder::startBurst(EventSink&) {
     count_ = 0;
     total_ = 0;
     emitted_ = false;
+    ignoring_ = false;
     paramStage_ = ParamStage::Type;
     paramLeft_ = 0;
     return NextByte::MessageType;
 }
 
 NextByte UsMessageDecoder::decodeByte(std::uint8_t byte, std::int64_t start, std::int64_t end, EventSink& sink) {
-    // After a whole message the rest of the burst is ignored.
-    if (emitted_) return NextByte::AnyByte;
+    // After a whole message the rest of the burst is ignored, and so is a
+    // burst whose first byte is no message type (a burst of another
+    // standard whose tones come close, as V.23's do).
+    if (emitted_ || ignoring_) return NextByte::AnyByte;
     if (count_ == 0) {
-        if (!isUsMessageTypeCode(byte)) return NextByte::MessageType;
+        if (!isUsMessageTypeCode(byte)) {
+            ignoring_ = true;
+            return NextByte::AnyByte;
+        }
         start_ = start;
     }
     end_ = end;

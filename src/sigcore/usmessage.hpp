@@ -58,6 +58,7 @@ private:
     std::size_t count_ = 0;
     std::size_t total_ = 0;  // bytes the length byte announces, with type, length and checksum
     bool emitted_ = false;
+    bool ignoring_ = false;  // the burst's first byte was no message type
     std::int64_t start_ = 0;
     std::int64_t end_ = 0;
     ParamStage paramStage_ = ParamStage::Type;

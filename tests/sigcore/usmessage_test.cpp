@@ -163,19 +163,18 @@ TEST(UsMessageDecoder, EmitsOnceAtTheChecksumOrAtTheBurstEnd) {
     addParam(body, 0x07, "AB");
     const Bytes whole = withChecksum(0x82, body);
     Drive drive;
-    // A leading byte that is no message type is skipped; trailing noise is ignored.
-    Bytes sent{0x55};
-    sent.insert(sent.end(), whole.begin(), whole.end());
+    // Trailing noise is ignored.
+    Bytes sent = whole;
     sent.push_back(0x04);
     drive.burst(sent, true);
     const auto messages = drive.messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].valid);
     EXPECT_EQ(messages[0].raw, whole);
-    EXPECT_EQ(messages[0].startSample, 1060);
-    EXPECT_EQ(messages[0].endSample, 1060 + 60 * static_cast<std::int64_t>(whole.size()));
+    EXPECT_EQ(messages[0].startSample, 1000);
+    EXPECT_EQ(messages[0].endSample, 1000 + 60 * static_cast<std::int64_t>(whole.size()));
     EXPECT_EQ(drive.expected,
-              (std::vector<NextByte>{NextByte::MessageType, NextByte::MessageType,   // start, noise
+              (std::vector<NextByte>{NextByte::MessageType,                          // start
                                      NextByte::AnyByte,                              // after the type: length
                                      NextByte::AnyByte, NextByte::AnyByte,           // parameter header
                                      NextByte::AnyByte,                              // binary indicator
@@ -193,8 +192,10 @@ TEST(UsMessageDecoder, EmitsOnceAtTheChecksumOrAtTheBurstEnd) {
     EXPECT_FALSE(cutMessages[0].complete);
     EXPECT_EQ(cutMessages[0].fields, (Fields{{"message_waiting", "on"}}));
 
+    // A burst whose first byte is no message type carries none, even if
+    // one follows (an NTT frame's SOH with its parity bit reads as 0x81).
     Drive nothing;
-    nothing.burst(Bytes{0x11, 0x22}, true);
+    nothing.burst(Bytes{0x90, 0x81, 0x87, 0x90, 0x82}, true);
     EXPECT_TRUE(nothing.messages().empty());
 }
 

@@ -54,3 +54,9 @@ endforeach()
 # sox reads every WAV file that the generators write.
 interop_test(sox.cidforge sox_reads_generators.sh cidforge)
 interop_test(sox.padtoner sox_reads_generators.sh padtoner)
+
+# cidscan decodes spandsp's MDMF and JCLIP bursts and every container sox writes.
+foreach(kind IN ITEMS mdmf-seizure mdmf-no-seizure mdmf-absent mdmf-extra ntt-spandsp ntt-cidforge containers)
+  string(REPLACE "-" "_" tag ${kind})
+  interop_test(cidscan.${tag} cidscan_reads_peers.sh ${kind})
+endforeach()

@@ -3,6 +3,8 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <cmath>
+
 #include "sigcore/receiver.hpp"
 
 namespace cidscan {
@@ -19,6 +21,14 @@ int rawSubtype(RawFormat format) {
 }
 
 }  // namespace
+
+std::int16_t fullScaleToPcm16(float value) {
+    if (!(value == value)) return 0;  // NaN
+    const float scaled = value * 32768.0f;
+    if (scaled >= 32767.0f) return 32767;
+    if (scaled <= -32768.0f) return -32768;
+    return static_cast<std::int16_t>(std::lrint(scaled));
+}
 
 AudioInput::AudioInput(const std::string& name, const std::optional<RawInput>& raw) {
     SF_INFO info{};
@@ -48,8 +58,8 @@ AudioInput::AudioInput(const std::string& name, const std::optional<RawInput>& r
     }
     rate_ = info.samplerate;
     channels_ = info.channels;
-    // Floating-point files are scaled to the full 16-bit range, clipped.
-    sf_command(file_, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    floatSamples_ = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
 }
 
 AudioInput::~AudioInput() {
@@ -59,7 +69,17 @@ AudioInput::~AudioInput() {
 std::int64_t AudioInput::read(std::span<std::int16_t> interleaved) {
     if (!ok()) return -1;
     const auto frames = static_cast<sf_count_t>(interleaved.size() / static_cast<std::size_t>(channels_));
-    const sf_count_t got = sf_readf_short(file_, interleaved.data(), frames);
+    sf_count_t got = 0;
+    if (floatSamples_) {
+        // Full scale (+-1.0) becomes +-32768, clipped; libsndfile's own
+        // conversion to short would scale by the file's peak instead.
+        if (floatBuffer_.size() < interleaved.size()) floatBuffer_.resize(interleaved.size());
+        got = sf_readf_float(file_, floatBuffer_.data(), frames);
+        const auto values = static_cast<std::size_t>(got > 0 ? got : 0) * static_cast<std::size_t>(channels_);
+        for (std::size_t i = 0; i < values; ++i) interleaved[i] = fullScaleToPcm16(floatBuffer_[i]);
+    } else {
+        got = sf_readf_short(file_, interleaved.data(), frames);
+    }
     if (got < 0 || (got == 0 && sf_error(file_) != SF_ERR_NO_ERROR)) {
         error_ = sf_strerror(file_);
         return -1;

@@ -7,12 +7,17 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "cidscan/options.hpp"
 
 struct sf_private_tag;
 
 namespace cidscan {
+
+// A floating-point sample (full scale +-1.0) as a 16-bit one, rounded and
+// clipped; NaN becomes 0.
+[[nodiscard]] std::int16_t fullScaleToPcm16(float value);
 
 class AudioInput {
 public:
@@ -34,6 +39,8 @@ public:
 
 private:
     sf_private_tag* file_ = nullptr;
+    bool floatSamples_ = false;        // read as float and converted here
+    std::vector<float> floatBuffer_;   // sized on the first read
     std::string error_;
     int rate_ = 0;
     int channels_ = 0;

@@ -97,6 +97,8 @@ containers)
         sox "$src" -e a-law "$WORK/$original-alaw.wav"
         sox "$src" -e floating-point -b 32 "$WORK/$original-float.wav"
         sox "$src" -e floating-point -b 64 "$WORK/$original-double.wav"
+        # Quiet float: samples are scaled by full scale, not by the file's own peak.
+        sox "$src" -e floating-point -b 32 "$WORK/$original-float-quiet.wav" vol 0.1
         sox "$src" -b 24 "$WORK/$original-24bit.wav"
         sox "$src" -b 8 "$WORK/$original-8bit.wav"
         sox "$src" -e ima-adpcm "$WORK/$original-ima.wav"

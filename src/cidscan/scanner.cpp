@@ -33,16 +33,24 @@ private:
     bool& stop_;
 };
 
-// One channel through one tone plan.
+// One channel through every selected tone plan: one receiver, whose
+// band-pass filter runs once for all of them.
 struct Lane {
-    Lane(const sigcore::TonePlan& plan, std::unique_ptr<sigcore::MessageDecoder> d, int channelIndex,
-         const std::string& file, int rate, int sensitivity, const MessageHandler& handler, bool& stop)
-        : decoder(std::move(d)),
-          catcher(file, channelIndex + 1, rate, handler, stop),
-          receiver(plan, *decoder, rate, catcher, sensitivity),
+    Lane(bool us, bool ntt, int channelIndex, const std::string& file, int rate, int sensitivity,
+         const MessageHandler& handler, bool& stop)
+        : catcher(file, channelIndex + 1, rate, handler, stop),
+          receiver(plans(us, ntt), rate, sensitivity),
           channel(static_cast<std::size_t>(channelIndex)) {}
 
-    std::unique_ptr<sigcore::MessageDecoder> decoder;
+    std::vector<sigcore::ReceiverPlan> plans(bool us, bool ntt) {
+        std::vector<sigcore::ReceiverPlan> out;
+        if (us) out.push_back({sigcore::kBell202, usDecoder, catcher});
+        if (ntt) out.push_back({sigcore::kV23, nttDecoder, catcher});
+        return out;
+    }
+
+    sigcore::UsMessageDecoder usDecoder;
+    sigcore::NttMessageDecoder nttDecoder;
     MessageCatcher catcher;
     sigcore::FskReceiver receiver;
     std::size_t channel;
@@ -63,14 +71,7 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
     const bool ntt = options.standards != StandardChoice::Us;
     for (int c = 0; c < channels; ++c) {
         if (options.channel && *options.channel != c + 1) continue;
-        if (us) {
-            lanes.push_back(std::make_unique<Lane>(sigcore::kBell202, std::make_unique<sigcore::UsMessageDecoder>(),
-                                                   c, name, input.rate(), options.sensitivity, handler, stop));
-        }
-        if (ntt) {
-            lanes.push_back(std::make_unique<Lane>(sigcore::kV23, std::make_unique<sigcore::NttMessageDecoder>(), c,
-                                                   name, input.rate(), options.sensitivity, handler, stop));
-        }
+        lanes.push_back(std::make_unique<Lane>(us, ntt, c, name, input.rate(), options.sensitivity, handler, stop));
     }
     const auto width = static_cast<std::size_t>(channels);
     std::vector<std::int16_t> interleaved(kBlockFrames * width);

@@ -1,6 +1,7 @@
 #include "sigcore/receiver.hpp"
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 
 #include "sigcore/bandpass.hpp"
@@ -11,11 +12,27 @@ namespace sigcore {
 
 // Everything one stream works on; the filter and the histories are large,
 // so the receiver keeps them on the heap.
-struct FskReceiver::Chain {
-    MessageDecoder& decoder;
-    EventSink& sink;
-    int samplingRate = 0;
+// One tone plan's demodulator and where its bytes and events go.
+struct FskReceiver::Lane {
+    MessageDecoder* decoder = nullptr;
+    EventSink* sink = nullptr;
     DemodState demod;
+
+    Lane() = default;
+    ~Lane() {
+        correlatorFree(demod.tones.markCos);
+        correlatorFree(demod.tones.markSin);
+        correlatorFree(demod.tones.spaceCos);
+        correlatorFree(demod.tones.spaceSin);
+    }
+    Lane(const Lane&) = delete;
+    Lane& operator=(const Lane&) = delete;
+};
+
+struct FskReceiver::Chain {
+    std::unique_ptr<Lane[]> lanes;  // each tone plan over the same filtered samples
+    std::size_t laneCount = 0;
+    int samplingRate = 0;
     FftTables fft;
     BandpassFilter filter;
     int filled = 0;                 // raw samples written into the filter's current block
@@ -24,14 +41,8 @@ struct FskReceiver::Chain {
     std::int64_t limit = std::numeric_limits<std::int64_t>::max();
     bool finished = false;
 
-    Chain(MessageDecoder& d, EventSink& s) : decoder(d), sink(s) {}
-    ~Chain() {
-        correlatorFree(demod.tones.markCos);
-        correlatorFree(demod.tones.markSin);
-        correlatorFree(demod.tones.spaceCos);
-        correlatorFree(demod.tones.spaceSin);
-        fftFree(fft);
-    }
+    Chain() = default;
+    ~Chain() { fftFree(fft); }
     Chain(const Chain&) = delete;
     Chain& operator=(const Chain&) = delete;
 
@@ -42,8 +53,11 @@ struct FskReceiver::Chain {
         filled = kBandBlock - kBandHop;
         const std::int64_t take = std::min<std::int64_t>(kBandHop, end - demodulated);
         if (take <= 0) return;
-        demodBlock(demod, decoder, sink, std::span<const std::int16_t>(filter.output.data(), static_cast<std::size_t>(take)),
-                   static_cast<std::uint32_t>(demodulated));
+        const std::span<const std::int16_t> filtered(filter.output.data(), static_cast<std::size_t>(take));
+        for (std::size_t i = 0; i < laneCount; ++i) {
+            Lane& lane = lanes[i];
+            demodBlock(lane.demod, *lane.decoder, *lane.sink, filtered, static_cast<std::uint32_t>(demodulated));
+        }
         demodulated += take;
     }
 };
@@ -51,14 +65,27 @@ struct FskReceiver::Chain {
 bool receiverAcceptsRate(int samplingRate) { return samplingRate >= kLowestRate && samplingRate <= kHighestRate; }
 
 FskReceiver::FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
-                         int sensitivity) {
+                         int sensitivity)
+    : FskReceiver(std::span<const ReceiverPlan>(std::array<ReceiverPlan, 1>{ReceiverPlan{plan, decoder, sink}}),
+                  samplingRate, sensitivity) {}
+
+FskReceiver::FskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, int sensitivity) {
     if (!receiverAcceptsRate(samplingRate)) throw std::invalid_argument("sampling rate out of range");
     if (sensitivity < 0 || sensitivity > 100) throw std::invalid_argument("sensitivity out of range");
-    chain_ = std::make_unique<Chain>(decoder, sink);
+    if (plans.empty()) throw std::invalid_argument("no tone plan");
+    chain_ = std::make_unique<Chain>();
     Chain& c = *chain_;
     c.samplingRate = samplingRate;
-    demodInit(c.demod, sensitivity, samplingRate, plan.baud);
-    demodBuildTones(c.demod, plan.markHz, plan.spaceHz, plan.baud);
+    c.lanes = std::make_unique<Lane[]>(plans.size());
+    c.laneCount = plans.size();
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        Lane& lane = c.lanes[i];
+        const TonePlan& plan = plans[i].plan;
+        lane.decoder = &plans[i].decoder;
+        lane.sink = &plans[i].sink;
+        demodInit(lane.demod, sensitivity, samplingRate, plan.baud);
+        demodBuildTones(lane.demod, plan.markHz, plan.spaceHz, plan.baud);
+    }
     initfft(c.fft, kBandBlock);
     bandSetup(c.filter, samplingRate, 1000, 2800);
 }
@@ -92,7 +119,10 @@ void FskReceiver::finish() {
         c.filled = kBandBlock;
         c.runBlock(end);
     }
-    demodFinish(c.demod, c.decoder, c.sink, end);
+    for (std::size_t i = 0; i < c.laneCount; ++i) {
+        Lane& lane = c.lanes[i];
+        demodFinish(lane.demod, *lane.decoder, *lane.sink, end);
+    }
 }
 
 std::int64_t FskReceiver::samplesPushed() const { return chain_->pushed; }

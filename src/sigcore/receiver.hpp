@@ -55,12 +55,25 @@ inline constexpr int kDefaultSensitivity = 80;
 
 bool receiverAcceptsRate(int samplingRate);
 
+// One tone plan of a receiver that runs several over the same samples, with
+// its decoder and its sink.
+struct ReceiverPlan {
+    const TonePlan& plan;
+    MessageDecoder& decoder;
+    EventSink& sink;
+};
+
 class FskReceiver {
 public:
     // Throws std::invalid_argument when the rate is outside kLowestRate ..
     // kHighestRate or the sensitivity outside 0..100.
     FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
                 int sensitivity = kDefaultSensitivity);
+    // Several tone plans over the same stream: the band-pass filter runs
+    // once, each plan's demodulator and decoder on its output, exactly as a
+    // receiver of that plan alone would (the plans' events of one filter
+    // block come plan after plan). Also throws for an empty list.
+    FskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, int sensitivity = kDefaultSensitivity);
     ~FskReceiver();
     FskReceiver(const FskReceiver&) = delete;
     FskReceiver& operator=(const FskReceiver&) = delete;
@@ -81,6 +94,7 @@ public:
     [[nodiscard]] int samplingRate() const;
 
 private:
+    struct Lane;
     struct Chain;
     std::unique_ptr<Chain> chain_;
 };

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the suite and runs its main job on the bundled example data: writes an
 # NTT and a US caller-ID burst and a DTMF sequence, shows their WAV headers,
-# decodes both bursts and prints the reports. Everything lands in out/.
+# decodes both bursts and prints the reports, then lets cidscan read a US MDMF
+# burst with a name (examples/mdmf-name.wav, mu-law, written once by spandsp's
+# transmitter through tests/interop/cidpeer) and a WAV file with a LIST chunk
+# as ffmpeg writes it. Everything lands in out/.
 # Each step runs only when its program has been built.
 set -euo pipefail
 
@@ -11,7 +14,7 @@ cd "$root"
 # Only the programs: the tests are the job of `cmake --workflow --preset default`.
 cmake --preset default >/dev/null
 targets=()
-for prog in wavpeek cidprobe cidprobe-ntt cidforge padtoner; do
+for prog in wavpeek cidprobe cidprobe-ntt cidforge padtoner cidscan; do
     [[ -f "src/$prog/CMakeLists.txt" ]] && targets+=("$prog")
 done
 cmake --build --preset default --target "${targets[@]}"
@@ -31,7 +34,7 @@ data() {
 step() { printf '\n==== %s\n' "$*"; }
 
 # Results of an earlier run must not pass for this run's.
-rm -f "$out"/ntt.wav "$out"/usa.wav "$out"/dtmf.wav "$out"/ntt.txt "$out"/usa.txt
+rm -f "$out"/ntt.wav "$out"/usa.wav "$out"/dtmf.wav "$out"/ntt.txt "$out"/usa.txt "$out"/usa-list.wav
 
 if have cidforge && data fskntt.txt; then
     step "cidforge: NTT caller-ID burst -> out/ntt.wav"
@@ -71,6 +74,52 @@ if have cidprobe-ntt && [[ -f "$out/ntt.wav" ]]; then
         printf '%s\n' "$text"
     else
         cat "$out/ntt.txt"
+    fi
+fi
+
+# le32 N: four little-endian bytes.
+le32() {
+    local n=$1
+    printf "\\x$(printf %02x $((n & 255)))\\x$(printf %02x $((n >> 8 & 255)))"
+    printf "\\x$(printf %02x $((n >> 16 & 255)))\\x$(printf %02x $((n >> 24 & 255)))"
+}
+
+# with_list_chunk IN OUT: IN (a 44-byte-header WAV as cidforge writes it) with a LIST
+# chunk between the format and the data chunks, as ffmpeg writes its files.
+with_list_chunk() {
+    local in=$1 out=$2 size
+    size=$(($(wc -c <"$in") - 8 + 34))
+    {
+        printf 'RIFF'
+        le32 "$size"
+        head -c 36 "$in" | tail -c +9
+        printf 'LIST'
+        le32 26
+        printf 'INFOISFT'
+        le32 14
+        printf 'Lavf59.27.100\0'
+        tail -c +37 "$in"
+    } >"$out"
+}
+
+if have cidscan && [[ -f "$ex/mdmf-name.wav" ]]; then
+    step "cidscan: US MDMF burst with a name (mu-law WAV)"
+    "$bin/cidscan" "$ex/mdmf-name.wav"
+    step "cidscan --json, the fields picked out with jq"
+    if command -v jq >/dev/null 2>&1; then
+        "$bin/cidscan" --json "$ex/mdmf-name.wav" | jq -r '.fields | "\(.date) \(.time)  \(.number)  \(.name)"'
+    else
+        "$bin/cidscan" --json "$ex/mdmf-name.wav"
+    fi
+fi
+
+if have cidscan && [[ -f "$out/usa.wav" ]]; then
+    with_list_chunk "$out/usa.wav" "$out/usa-list.wav"
+    step "cidscan --json: out/usa-list.wav (LIST chunk before the data, which cidprobe refuses)"
+    "$bin/cidscan" --json "$out/usa-list.wav"
+    if [[ -f "$out/ntt.wav" ]]; then
+        step "cidscan: both bursts in one run, each with its standard"
+        "$bin/cidscan" "$out/usa-list.wav" "$out/ntt.wav"
     fi
 fi
 

@@ -17,6 +17,7 @@
 #include "cidforge/run.hpp"
 #include "cidprobe/sdmf.hpp"
 #include "fuzzsupport.hpp"
+#include "sigcore/reportsink.hpp"
 #include "sigcore/wave.hpp"
 #ifdef SIGFUZZ_HAVE_NTT
 #include "sigcore/nttdecoder.hpp"
@@ -40,9 +41,10 @@ void checkSdmfDecodes(std::span<const std::uint8_t> message) {
     sigcore::Report report;
     fuzzsupport::MemoryReport memory;
     fuzzsupport::openMemoryReport(report, memory);
+    sigcore::ReportTextSink sink(report, 8000);
     cidprobe::SdmfDecoder decoder;
-    cidprobe::decodeMessageByte(decoder, report, -1);
-    for (const std::uint8_t b : message) cidprobe::decodeMessageByte(decoder, report, b);
+    cidprobe::decodeMessageByte(decoder, sink, -1);
+    for (const std::uint8_t b : message) cidprobe::decodeMessageByte(decoder, sink, b);
     std::string text = fuzzsupport::readMemoryReport(report, memory);
     // A message of 3 or 7 data bytes has its checksum at position 5 or 9,
     // where the decoder always ends a line: an empty line follows the verdict.
@@ -69,9 +71,10 @@ void checkNttDecodes(std::span<const std::uint8_t> frame) {
     sigcore::Report report;
     fuzzsupport::MemoryReport memory;
     fuzzsupport::openMemoryReport(report, memory);
+    sigcore::ReportTextSink sink(report, 8000);
     sigcore::NttDecoder decoder;
-    sigcore::decodeNttByte(decoder, report, -1);
-    for (const std::uint8_t b : frame) sigcore::decodeNttByte(decoder, report, b);
+    sigcore::decodeNttByte(decoder, sink, -1);
+    for (const std::uint8_t b : frame) sigcore::decodeNttByte(decoder, sink, b);
     const std::string text = fuzzsupport::readMemoryReport(report, memory);
     require(endsWith(text, " correct\n") && text.find(" [CRC] ") != std::string::npos,
             "a built NTT frame has a correct CRC");

@@ -32,7 +32,8 @@ if ((seconds == 0)); then
     echo "usage: fuzz/run.sh [--smoke] [SECONDS] [TARGET...]" >&2
     exit 2
 fi
-all_targets=(wave_reader scan_us scan_ntt sdmf_decoder ntt_decoder settings cidforge_data padtoner_data)
+all_targets=(wave_reader scan_us scan_ntt sdmf_decoder ntt_decoder settings cidforge_data padtoner_data
+    message_decoders cidscan_input)
 wanted=("$@")
 ((${#wanted[@]} > 0)) || wanted=("${all_targets[@]}")
 
@@ -55,7 +56,7 @@ done
 # gets files beyond its 64 KiB read block.
 max_len() {
     case $1 in
-    scan_us | scan_ntt) echo 40000 ;;
+    scan_us | scan_ntt | cidscan_input) echo 40000 ;;
     wave_reader) echo 140000 ;;
     *) echo 4096 ;;
     esac

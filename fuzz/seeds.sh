@@ -11,7 +11,8 @@ corpus="$root/fuzz/corpus"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
-for t in wave_reader scan_us scan_ntt sdmf_decoder ntt_decoder settings cidforge_data padtoner_data; do
+for t in wave_reader scan_us scan_ntt sdmf_decoder ntt_decoder settings cidforge_data padtoner_data \
+    message_decoders cidscan_input; do
     rm -rf "${corpus:?}/$t"
     mkdir -p "$corpus/$t"
 done
@@ -121,6 +122,30 @@ hex 02 $ntt_name >"$corpus/ntt_decoder/name-jis"
 hex 00 90 81 06 90 82 c0 0c 82 0a 30 b1 b2 33 b4 35 36 b7 b8 39 90 03 00 b1 >"$corpus/ntt_decoder/wrong-header"
 hex 00 90 81 87 90 82 c0 06 84 01 50 a1 03 b1 30 b1 90 03 12 34 >"$corpus/ntt_decoder/reason-extended"
 { hex 00 $ntt_number; hex 5c 00; hex 90 81 87 90 82 c0 0c; } >"$corpus/ntt_decoder/reset-mid-frame"
+
+# ---- whole-message decoders and cidscan's input ---------------------------
+
+# US messages (SDMF, MDMF with name and absence codes), an NTT frame, and
+# both in one input with a reset between them.
+mdmf="80 1c 01 08 31 32 32 35 31 30 33 30 02 0a 32 31 32 35 35 35 31 32 33 34 04 01 50 08 01 4f 16"
+hex $sdmf_example >"$corpus/message_decoders/sdmf"
+hex $mdmf >"$corpus/message_decoders/mdmf-absent"
+hex $ntt_name >"$corpus/message_decoders/ntt-name"
+{ hex $mdmf; hex 5c 00; hex $ntt_number; } >"$corpus/message_decoders/us-then-ntt"
+
+# First byte: 0 a file, 1 a stream on standard input, 2-4 headerless s16le,
+# mu-law, A-law (second byte: rate and channels). Short bursts keep runs fast.
+for kind in usa ntt; do
+    flag=()
+    [[ $kind == usa ]] && flag=(-USA)
+    sed -e 's/^QuantizationBitLength.*/QuantizationBitLength 8/' -e 's/^LeaderDuration.*/LeaderDuration 20/' \
+        -e 's/^FooterDuration.*/FooterDuration 10/' -e 's/^HeaderDuration.*/HeaderDuration 80/' \
+        "$root/examples/fsk$kind.txt" >"$work/short-$kind.txt"
+    "$bin/cidforge" "$work/short-$kind.txt" "$work/short-$kind.wav" "${flag[@]}" >/dev/null
+    { hex 00 00; cat "$work/short-$kind.wav"; } >"$corpus/cidscan_input/file-$kind.wav"
+    { hex 01 00; cat "$work/short-$kind.wav"; } >"$corpus/cidscan_input/stream-$kind.wav"
+    { hex 03 00; tail -c +45 "$work/short-$kind.wav"; } >"$corpus/cidscan_input/raw-$kind.bin"
+done
 
 # ---- settings files -------------------------------------------------------
 

@@ -139,6 +139,15 @@ enum class Standard : std::uint8_t {
     V23Ntt,   // the Japanese NTT frame over V.23 tones
     V23Etsi,  // the European presentation-layer messages over V.23 tones
     DtmfCallerId,  // caller ID sent as DTMF digits before the first ring
+    Dtmf,          // plain DTMF digits, one message per run of digits
+};
+
+// One DTMF digit of a plain digit message, with where its tone lay.
+struct MessageTone {
+    char digit = 0;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    bool operator==(const MessageTone&) const = default;
 };
 
 // One decoded parameter: a key that scripts can rely on ("number", "name",
@@ -160,6 +169,11 @@ struct Message {
     bool repaired = false;         // valid only after one uncertain bit was flipped
     std::vector<std::uint8_t> raw;  // the message bytes as received, check included
     std::vector<MessageField> fields;
+    // The checksum (US, 8 bits) or CRC (NTT, 16 bits) as received and as
+    // worked out from the bytes before it; both 0 when it never arrived.
+    std::uint16_t checkReceived = 0;
+    std::uint16_t checkComputed = 0;
+    std::vector<MessageTone> tones;  // plain DTMF digits only
     bool operator==(const Message&) const = default;
 };
 

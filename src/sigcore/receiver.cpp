@@ -1,6 +1,7 @@
 #include "sigcore/receiver.hpp"
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 
 #include "sigcore/bandpass.hpp"
@@ -9,22 +10,28 @@
 
 namespace sigcore {
 
+// One tone plan's demodulator and where its bytes and events go.
+struct FskReceiver::Lane {
+    MessageDecoder* decoder = nullptr;
+    EventSink* sink = nullptr;
+    DemodState demod;
+};
+
 // Everything one stream works on; the filter and the histories are large,
 // so the receiver keeps them on the heap.
 struct FskReceiver::Chain {
-    MessageDecoder& decoder;
-    EventSink& sink;
+    std::unique_ptr<Lane[]> lanes;  // each tone plan over the same filtered samples
+    std::size_t laneCount = 0;
     int samplingRate = 0;
-    DemodState demod;
     FftTables fft{kBandBlock};
     BandpassFilter filter;
     int filled = 0;                 // raw samples written into the filter's current block
     std::int64_t pushed = 0;        // raw samples pushed
-    std::int64_t demodulated = 0;   // filtered samples given to the demodulator
+    std::int64_t demodulated = 0;   // filtered samples given to the demodulators
     std::int64_t limit = std::numeric_limits<std::int64_t>::max();
     bool finished = false;
 
-    Chain(MessageDecoder& d, EventSink& s) : decoder(d), sink(s) {}
+    Chain() = default;
     Chain(const Chain&) = delete;
     Chain& operator=(const Chain&) = delete;
 
@@ -35,8 +42,11 @@ struct FskReceiver::Chain {
         filled = kBandBlock - kBandHop;
         const std::int64_t take = std::min<std::int64_t>(kBandHop, end - demodulated);
         if (take <= 0) return;
-        demodBlock(demod, decoder, sink, std::span<const std::int16_t>(filter.output.data(), static_cast<std::size_t>(take)),
-                   static_cast<std::uint32_t>(demodulated));
+        const std::span<const std::int16_t> filtered(filter.output.data(), static_cast<std::size_t>(take));
+        for (std::size_t i = 0; i < laneCount; ++i) {
+            Lane& lane = lanes[i];
+            demodBlock(lane.demod, *lane.decoder, *lane.sink, filtered, static_cast<std::uint32_t>(demodulated));
+        }
         demodulated += take;
     }
 };
@@ -48,16 +58,34 @@ FskReceiver::FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samp
     : FskReceiver(plan, decoder, samplingRate, sink, ReceiverOptions{.sensitivity = sensitivity}) {}
 
 FskReceiver::FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
-                         const ReceiverOptions& options) {
+                         const ReceiverOptions& options)
+    : FskReceiver(std::span<const ReceiverPlan>(std::array<ReceiverPlan, 1>{ReceiverPlan{plan, decoder, sink}}),
+                  samplingRate, options) {}
+
+FskReceiver::FskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, int sensitivity)
+    : FskReceiver(plans, samplingRate, ReceiverOptions{.sensitivity = sensitivity}) {}
+
+FskReceiver::FskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, const ReceiverOptions& options) {
     if (!receiverAcceptsRate(samplingRate)) throw std::invalid_argument("sampling rate out of range");
     if (options.sensitivity < 0 || options.sensitivity > 100) throw std::invalid_argument("sensitivity out of range");
-    if (!(options.markSeconds >= 0.02 && options.markSeconds <= 1.0)) throw std::invalid_argument("mark duration out of range");
-    chain_ = std::make_unique<Chain>(decoder, sink);
+    if (!(options.markSeconds >= 0.02 && options.markSeconds <= 1.0)) {
+        throw std::invalid_argument("mark duration out of range");
+    }
+    if (plans.empty()) throw std::invalid_argument("no tone plan");
+    chain_ = std::make_unique<Chain>();
     Chain& c = *chain_;
     c.samplingRate = samplingRate;
-    demodInit(c.demod, options.sensitivity, samplingRate, plan.baud);
-    if (options.markSeconds != 0.055) c.demod.markLimit = static_cast<int>(samplingRate * options.markSeconds);
-    demodBuildTones(c.demod, plan.markHz, plan.spaceHz, plan.baud);
+    c.lanes = std::make_unique<Lane[]>(plans.size());
+    c.laneCount = plans.size();
+    for (std::size_t i = 0; i < plans.size(); ++i) {
+        Lane& lane = c.lanes[i];
+        const TonePlan& plan = plans[i].plan;
+        lane.decoder = &plans[i].decoder;
+        lane.sink = &plans[i].sink;
+        demodInit(lane.demod, options.sensitivity, samplingRate, plan.baud);
+        if (options.markSeconds != 0.055) lane.demod.markLimit = static_cast<int>(samplingRate * options.markSeconds);
+        demodBuildTones(lane.demod, plan.markHz, plan.spaceHz, plan.baud);
+    }
     bandSetup(c.filter, samplingRate, 1000, 2800);
 }
 
@@ -90,7 +118,10 @@ void FskReceiver::finish() {
         c.filled = kBandBlock;
         c.runBlock(end);
     }
-    demodFinish(c.demod, c.decoder, c.sink, end);
+    for (std::size_t i = 0; i < c.laneCount; ++i) {
+        Lane& lane = c.lanes[i];
+        demodFinish(lane.demod, *lane.decoder, *lane.sink, end);
+    }
 }
 
 std::int64_t FskReceiver::samplesPushed() const { return chain_->pushed; }

@@ -64,6 +64,14 @@ struct ReceiverOptions {
     double markSeconds = 0.055;
 };
 
+// One tone plan of a receiver that runs several over the same samples, with
+// its decoder and its sink.
+struct ReceiverPlan {
+    const TonePlan& plan;
+    MessageDecoder& decoder;
+    EventSink& sink;
+};
+
 class FskReceiver {
 public:
     // Throws std::invalid_argument when the rate is outside kLowestRate ..
@@ -73,6 +81,12 @@ public:
     // Also throws std::invalid_argument for a mark shorter than 0.02 s or longer than 1 s.
     FskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
                 const ReceiverOptions& options);
+    // Several tone plans over the same stream: the band-pass filter runs
+    // once, each plan's demodulator and decoder on its output, exactly as a
+    // receiver of that plan alone would (the plans' events of one filter
+    // block come plan after plan). Also throws for an empty list.
+    FskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, int sensitivity = kDefaultSensitivity);
+    FskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, const ReceiverOptions& options);
     ~FskReceiver();
     FskReceiver(const FskReceiver&) = delete;
     FskReceiver& operator=(const FskReceiver&) = delete;
@@ -93,6 +107,7 @@ public:
     [[nodiscard]] int samplingRate() const;
 
 private:
+    struct Lane;
     struct Chain;
     std::unique_ptr<Chain> chain_;
 };

@@ -19,6 +19,9 @@ template <class... Handlers>
 struct Overloaded : Handlers... {
     using Handlers::operator()...;
 };
+// Spelled out for compilers without aggregate deduction (clang before 17, the fuzz preset's).
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
 
 // One byte as it came; a zero byte leaves no trace in the text.
 void printByte(Report& report, std::uint8_t c) {

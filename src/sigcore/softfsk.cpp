@@ -66,11 +66,16 @@ public:
     double step(double x) {
         const std::complex<double> product = x * phasor_[phase_];
         phase_ = phase_ + 1 == phasor_.size() ? 0 : phase_ + 1;
+        previous_ = sum_;
         sum_ += product - ring_[slot_];
         ring_[slot_] = product;
         slot_ = slot_ + 1 == ring_.size() ? 0 : slot_ + 1;
         return std::norm(sum_) * scale_ * scale_;
     }
+
+    // How the window's sum turned since the previous sample: for a steady
+    // tone, its angle is the tone's offset from this one, in radians per sample.
+    [[nodiscard]] std::complex<double> turn() const { return sum_ * std::conj(previous_); }
 
 private:
     std::vector<std::complex<double>> phasor_;
@@ -78,8 +83,12 @@ private:
     std::size_t phase_ = 0;
     std::size_t slot_ = 0;
     std::complex<double> sum_{};
+    std::complex<double> previous_{};
     double scale_;
 };
+
+// The largest offset of the mark tone from the plan's taken for this plan.
+constexpr double kLargestOffsetHz = 75.0;
 
 // The soft value above which the line counts as clearly mark.
 constexpr double kArm = 0.5;
@@ -145,6 +154,7 @@ struct SoftFskReceiver::Impl {
     SlidingTone space;
     double floorEnergy;
     int markSamples;
+    double samplingRate;
 
     // The soft values of the last samples, for deciding a byte once all of
     // it is in: a power of two of them, more than a byte at the slowest rate.
@@ -158,6 +168,7 @@ struct SoftFskReceiver::Impl {
     // Idle: the current run of clear mark.
     int run = 0;
     double runEnergy = 0.0;
+    std::complex<double> runTurn{};  // the mark filter's turns over the run
 
     // Inside a burst.
     double markRef = 1.0;    // mean mark energy of the opening mark run
@@ -184,7 +195,8 @@ struct SoftFskReceiver::Impl {
           mark(plan.markHz, rate, window),
           space(plan.spaceHz, rate, window),
           floorEnergy(o.floorAmplitude * o.floorAmplitude * 0.25),
-          markSamples(static_cast<int>(o.markSeconds * rate)) {
+          markSamples(static_cast<int>(o.markSeconds * rate)),
+          samplingRate(rate) {
         std::size_t size = 64;
         while (static_cast<double>(size) < 16 * bitTime + 16) size *= 2;
         softRing.assign(size, 0.0);
@@ -342,11 +354,24 @@ struct SoftFskReceiver::Impl {
         if (!clearMark) {
             run = 0;
             runEnergy = 0.0;
+            runTurn = 0.0;
             return;
         }
         ++run;
         runEnergy += em;
-        if (run >= markSamples) startBurst(n - run + 1 - window / 2);
+        runTurn += mark.turn();
+        if (run < markSamples) return;
+        // The mark must be this plan's: a tone further off than the largest
+        // offset a line gives belongs to another standard's plan (Bell 202's
+        // 1200 Hz mark lies 100 Hz from V.23's 1300 Hz).
+        const double offsetHz = std::arg(runTurn) * samplingRate / (2 * kPi);
+        if (std::abs(offsetHz) > kLargestOffsetHz) {
+            run = 0;
+            runEnergy = 0.0;
+            runTurn = 0.0;
+            return;
+        }
+        startBurst(n - run + 1 - window / 2);
     }
 
     void burstStep(double em, double es, double soft) {

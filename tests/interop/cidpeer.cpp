@@ -2,6 +2,10 @@
 // oracle for our caller-ID generator and detectors and as a benchmark peer.
 //
 //   cidpeer send-us OUT.wav DATETIME NUMBER [LEADMS]   US SDMF burst (CLASS transmitter)
+//   cidpeer send-mdmf OUT.wav SEIZURE PARAM...         US MDMF burst (CLASS transmitter), type 0x80;
+//                                                      SEIZURE "seizure" (the transmitter's
+//                                                      alternating-bit preamble) or "no-seizure";
+//                                                      each PARAM is TYPEHEX=TEXT, e.g. 07=JOHN DOE
 //   cidpeer send-jp OUT.wav NUMBER [NAMEHEX] [LEADMS]  Japanese burst (JCLIP transmitter);
 //                                                      NAMEHEX is the 7-bit JIS name, in hex
 //   cidpeer recv-us IN.wav                             decode with the CLASS receiver
@@ -235,6 +239,40 @@ int sendUs(int argc, char **argv)
     return 0;
 }
 
+int sendMdmf(int argc, char **argv)
+{
+    if (argc < 4) {
+        fail("usage: send-mdmf OUT.wav seizure|no-seizure TYPEHEX=TEXT...", nullptr);
+    }
+    const std::string seizure = argv[2];
+    if (seizure != "seizure" && seizure != "no-seizure") {
+        fail("the second argument is seizure or no-seizure", argv[2]);
+    }
+    adsi_tx_state_t *tx = adsi_tx_init(nullptr, ADSI_STANDARD_CLASS);
+    if (seizure == "no-seizure") {
+        // No alternating bits: straight into the steady mark before the message.
+        adsi_tx_set_preamble(tx, 0, 180, 10, 1);
+    }
+    uint8_t msg[256];
+    int len = adsi_add_field(tx, msg, -1, CLASS_MDMF_CALLERID, nullptr, 0);
+    for (int i = 3; i < argc; i++) {
+        const char *eq = std::strchr(argv[i], '=');
+        if (eq == nullptr || eq - argv[i] != 2) {
+            fail("a parameter is TYPEHEX=TEXT", argv[i]);
+        }
+        const std::string typeHex(argv[i], 2);
+        const uint8_t type = fromHex(typeHex.c_str())[0];
+        const int fieldLen = static_cast<int>(std::strlen(eq + 1));
+        if (len + fieldLen + 3 > static_cast<int>(sizeof msg)) {
+            fail("the message is too long", argv[i]);
+        }
+        len = adsi_add_field(tx, msg, len, type, reinterpret_cast<const uint8_t *>(eq + 1), fieldLen);
+    }
+    transmit(tx, msg, len, 200, argv[1]);
+    adsi_tx_free(tx);
+    return 0;
+}
+
 int sendJp(int argc, char **argv)
 {
     if (argc < 3) {
@@ -342,6 +380,7 @@ int main(int argc, char **argv)
     if (argc < 2) {
         std::fprintf(stderr,
                      "usage: cidpeer send-us OUT.wav DATETIME NUMBER [LEADMS]\n"
+                     "       cidpeer send-mdmf OUT.wav seizure|no-seizure TYPEHEX=TEXT...\n"
                      "       cidpeer send-jp OUT.wav NUMBER [NAMEHEX] [LEADMS]\n"
                      "       cidpeer recv-us|recv-jp|bench-us|bench-jp IN.wav\n");
         return 2;
@@ -349,6 +388,9 @@ int main(int argc, char **argv)
     std::string mode = argv[1];
     if (mode == "send-us") {
         return sendUs(argc - 1, argv + 1);
+    }
+    if (mode == "send-mdmf") {
+        return sendMdmf(argc - 1, argv + 1);
     }
     if (mode == "send-jp") {
         return sendJp(argc - 1, argv + 1);

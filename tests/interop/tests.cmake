@@ -59,3 +59,9 @@ interop_test(sox.padtoner sox_reads_generators.sh padtoner)
 add_executable(dtmfdigits ${interop_dir}/dtmfdigits.cpp)
 target_link_libraries(dtmfdigits PRIVATE sigcore)
 interop_test(multimon.dtmf_digits multimon_agrees_dtmf.sh $<TARGET_FILE:dtmfdigits>)
+
+# cidscan decodes spandsp's MDMF and JCLIP bursts and every container sox writes.
+foreach(kind IN ITEMS mdmf-seizure mdmf-no-seizure mdmf-absent mdmf-extra ntt-spandsp ntt-cidforge containers)
+  string(REPLACE "-" "_" tag ${kind})
+  interop_test(cidscan.${tag} cidscan_reads_peers.sh ${kind})
+endforeach()

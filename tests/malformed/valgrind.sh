@@ -22,7 +22,7 @@ trap 'rm -rf "$work"' EXIT
 
 # A distinct status for valgrind's findings: the programs' own failures are 1.
 vg_status=99
-vg=(valgrind -q --error-exitcode=$vg_status --leak-check=full --show-leak-kinds=definite,indirect,possible
+vg=(valgrind -q --error-exitcode=$vg_status --suppressions="$here/valgrind.supp" --leak-check=full --show-leak-kinds=definite,indirect,possible
     --errors-for-leak-kinds=definite,indirect,possible --track-fds=no)
 
 runs=0
@@ -124,6 +124,17 @@ check 0 cidprobe-ntt "$work/ntt-open.wav" "$work/r.txt"
 check 1 cidprobe-ntt "$work/empty.wav" "$work/r.txt"
 check 1 cidprobe-ntt "$work/ntt.wav" /dev/full
 check 1 cidprobe-ntt "$work/ntt.wav" "$work/folder"
+
+if [[ -x "$bin/cidscan" ]]; then
+    check 0 cidscan --json "$work/us.wav" "$work/ntt.wav" "$work/d.wav"
+    check 0 cidscan -j 2 "$work/us-open.wav" "$work/ntt-open.wav" "$work/us.wav"
+    check 0 cidscan --once "$work/ntt.wav" "$work/us.wav"
+    check 0 cidscan --raw mulaw --rate 8000 "$work/us.wav"
+    check 1 cidscan "$work/cut-header.wav" "$work/us.wav"
+    check 1 cidscan "$work/empty.wav" "$work/folder" "$work/missing.wav"
+    check 1 cidscan --channel 2 "$work/us.wav"
+    check 2 cidscan --standard eu "$work/us.wav"
+fi
 
 echo "$runs runs under valgrind, $failures failed"
 [[ $failures -eq 0 ]]

@@ -1,0 +1,17 @@
+// A message as cidscan reports it: the message and where it was found.
+#pragma once
+
+#include <string>
+
+#include "sigcore/events.hpp"
+
+namespace cidscan {
+
+struct FoundMessage {
+    std::string file;  // as given on the command line, "-" for standard input
+    int channel = 1;   // from 1
+    int rate = 8000;   // the input's sampling rate, for times in seconds
+    sigcore::Message message;
+};
+
+}  // namespace cidscan

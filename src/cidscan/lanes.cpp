@@ -1,0 +1,198 @@
+#include "cidscan/lanes.hpp"
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sigcore/dtmf.hpp"
+#include "sigcore/dtmfcid.hpp"
+#include "sigcore/etsimessage.hpp"
+#include "sigcore/nttmessage.hpp"
+#include "sigcore/softfsk.hpp"
+#include "sigcore/usmessage.hpp"
+
+namespace cidscan {
+
+namespace {
+
+// Lets through only the whole messages of the decoder it stands for while
+// that decoder is the one chosen for the burst.
+class ChosenOnly final : public sigcore::EventSink {
+public:
+    ChosenOnly(sigcore::EventSink& out, const bool& chosen) : out_(out), chosen_(chosen) {}
+    void onEvent(const sigcore::Event& event) override {
+        if (chosen_ && std::holds_alternative<sigcore::MessageDecoded>(event)) out_.onEvent(event);
+    }
+
+private:
+    sigcore::EventSink& out_;
+    const bool& chosen_;
+};
+
+// NTT frames and ETSI messages share the V.23 tones. Both decoders read every
+// byte; the burst's first byte says whose messages count: an NTT frame opens
+// with DLE (0x10, with its parity bit 0x90), an ETSI message with its type.
+class V23Decoder final : public sigcore::MessageDecoder {
+public:
+    V23Decoder(bool ntt, bool etsi) : nttWanted_(ntt), etsiWanted_(etsi) {}
+
+    sigcore::NextByte startBurst(sigcore::EventSink& sink) override {
+        first_ = true;
+        nttChosen_ = false;
+        etsiChosen_ = false;
+        ChosenOnly toNtt(sink, nttChosen_);
+        ChosenOnly toEtsi(sink, etsiChosen_);
+        ntt_.startBurst(toNtt);
+        etsi_.startBurst(toEtsi);
+        return sigcore::NextByte::AnyByte;
+    }
+
+    sigcore::NextByte decodeByte(std::uint8_t byte, std::int64_t start, std::int64_t end,
+                                 sigcore::EventSink& sink) override {
+        if (first_) {
+            first_ = false;
+            const bool dle = (byte & 0x7Fu) == 0x10;
+            nttChosen_ = nttWanted_ && dle;
+            etsiChosen_ = etsiWanted_ && !dle;
+        }
+        ChosenOnly toNtt(sink, nttChosen_);
+        ChosenOnly toEtsi(sink, etsiChosen_);
+        const sigcore::NextByte nttNext = ntt_.decodeByte(byte, start, end, toNtt);
+        const sigcore::NextByte etsiNext = etsi_.decodeByte(byte, start, end, toEtsi);
+        return nttChosen_ ? nttNext : etsiNext;
+    }
+
+    void endBurst(std::int64_t position, sigcore::EventSink& sink) override {
+        ChosenOnly toNtt(sink, nttChosen_);
+        ChosenOnly toEtsi(sink, etsiChosen_);
+        ntt_.endBurst(position, toNtt);
+        etsi_.endBurst(position, toEtsi);
+    }
+
+private:
+    bool nttWanted_;
+    bool etsiWanted_;
+    bool first_ = true;
+    bool nttChosen_ = false;
+    bool etsiChosen_ = false;
+    sigcore::NttMessageDecoder ntt_;
+    sigcore::EtsiMessageDecoder etsi_;
+};
+
+// One FSK standard family through the line receiver.
+class FskLane final : public Lane {
+public:
+    FskLane(const sigcore::TonePlan& plan, std::unique_ptr<sigcore::MessageDecoder> decoder, int rate,
+            int sensitivity, sigcore::EventSink& catcher)
+        : decoder_(std::move(decoder)), receiver_(plan, *decoder_, rate, catcher, optionsFor(sensitivity)) {}
+    void push(std::span<const std::int16_t> samples) override { receiver_.push(samples); }
+    void finish() override { receiver_.finish(); }
+
+private:
+    // Sensitivity 0..100 moves the weakest tone peak taken for a signal
+    // from -12 dBFS to -60 dBFS; 80 gives about -50 dBFS.
+    static sigcore::SoftFskOptions optionsFor(int sensitivity) {
+        sigcore::SoftFskOptions options;
+        options.floorAmplitude = 32768.0 * 0.5 * std::pow(2.0, -0.08 * sensitivity) / 2.0;
+        return options;
+    }
+    std::unique_ptr<sigcore::MessageDecoder> decoder_;
+    sigcore::SoftFskReceiver receiver_;
+};
+
+// DTMF caller ID: digits to framed messages.
+class DtmfCallerIdLane final : public Lane {
+public:
+    DtmfCallerIdLane(int rate, sigcore::EventSink& catcher) : messages_(rate, catcher), digits_(rate, messages_) {}
+    void push(std::span<const std::int16_t> samples) override {
+        digits_.push(samples);
+        messages_.advanceTo(digits_.samplesPushed());
+    }
+    void finish() override {
+        digits_.finish();
+        messages_.finish();
+    }
+
+private:
+    sigcore::DtmfCallerIdDecoder messages_;
+    sigcore::DtmfReceiver digits_;
+};
+
+// Plain DTMF digits: a message per run of digits, closed by a second without
+// a digit or by the end of the input.
+class DigitRuns final : public sigcore::EventSink {
+public:
+    DigitRuns(int rate, sigcore::EventSink& out) : gap_(rate), out_(out) {}
+    void onEvent(const sigcore::Event& event) override {
+        const auto* tone = std::get_if<sigcore::DtmfTone>(&event);
+        if (tone == nullptr) return;
+        if (!run_.tones.empty() && tone->start - run_.endSample > gap_) close();
+        if (run_.tones.empty()) run_.startSample = tone->start;
+        run_.endSample = tone->end;
+        run_.tones.push_back({tone->digit, tone->start, tone->end});
+        run_.raw.push_back(static_cast<std::uint8_t>(tone->digit));
+    }
+    void advanceTo(std::int64_t position) {
+        if (!run_.tones.empty() && position - run_.endSample > gap_) close();
+    }
+    void close() {
+        if (run_.tones.empty()) return;
+        sigcore::Message m = std::move(run_);
+        run_ = sigcore::Message{};
+        m.standard = sigcore::Standard::Dtmf;
+        m.complete = true;
+        m.valid = true;
+        m.fields.push_back({"digits", std::string(m.raw.begin(), m.raw.end())});
+        out_.onEvent(sigcore::MessageDecoded{std::move(m)});
+    }
+
+private:
+    std::int64_t gap_;
+    sigcore::EventSink& out_;
+    sigcore::Message run_;
+};
+
+class DtmfLane final : public Lane {
+public:
+    DtmfLane(int rate, sigcore::EventSink& catcher) : runs_(rate, catcher), digits_(rate, runs_) {}
+    void push(std::span<const std::int16_t> samples) override {
+        digits_.push(samples);
+        runs_.advanceTo(digits_.samplesPushed());
+    }
+    void finish() override {
+        digits_.finish();
+        runs_.close();
+    }
+
+private:
+    DigitRuns runs_;
+    sigcore::DtmfReceiver digits_;
+};
+
+}  // namespace
+
+std::vector<std::unique_ptr<Lane>> makeLanes(StandardChoice standards, int samplingRate, int sensitivity,
+                                             sigcore::EventSink& catcher) {
+    const bool all = standards == StandardChoice::All;
+    const bool us = all || standards == StandardChoice::Us;
+    const bool ntt = all || standards == StandardChoice::Ntt || standards == StandardChoice::V23;
+    const bool etsi = all || standards == StandardChoice::Etsi || standards == StandardChoice::V23;
+    // The DTMF receivers need the rates a DTMF receiver can tell the tones at.
+    const bool dtmfRate = samplingRate >= sigcore::kDtmfLowestRate && samplingRate <= sigcore::kDtmfHighestRate;
+    const bool dtmfCid = dtmfRate && (all || standards == StandardChoice::DtmfCid);
+    std::vector<std::unique_ptr<Lane>> lanes;
+    if (us) {
+        lanes.push_back(std::make_unique<FskLane>(sigcore::kBell202, std::make_unique<sigcore::UsMessageDecoder>(),
+                                                  samplingRate, sensitivity, catcher));
+    }
+    if (ntt || etsi) {
+        lanes.push_back(std::make_unique<FskLane>(sigcore::kV23, std::make_unique<V23Decoder>(ntt, etsi), samplingRate,
+                                                  sensitivity, catcher));
+    }
+    if (dtmfCid) lanes.push_back(std::make_unique<DtmfCallerIdLane>(samplingRate, catcher));
+    if (dtmfRate && standards == StandardChoice::Dtmf) lanes.push_back(std::make_unique<DtmfLane>(samplingRate, catcher));
+    return lanes;
+}
+
+}  // namespace cidscan

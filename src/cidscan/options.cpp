@@ -1,0 +1,166 @@
+#include "cidscan/options.hpp"
+
+#include <charconv>
+#include <string_view>
+
+#include "sigcore/receiver.hpp"
+
+namespace cidscan {
+
+namespace {
+
+// A whole decimal number within [low, high].
+std::optional<int> parseNumber(std::string_view text, int low, int high) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc{} || ptr != end || value < low || value > high) return std::nullopt;
+    return value;
+}
+
+std::optional<RawFormat> parseRawFormat(std::string_view text) {
+    if (text == "s16le") return RawFormat::S16le;
+    if (text == "mulaw" || text == "ulaw") return RawFormat::Mulaw;
+    if (text == "alaw") return RawFormat::Alaw;
+    return std::nullopt;
+}
+
+std::optional<StandardChoice> parseStandard(std::string_view text) {
+    if (text == "us") return StandardChoice::Us;
+    if (text == "ntt") return StandardChoice::Ntt;
+    if (text == "etsi") return StandardChoice::Etsi;
+    if (text == "v23") return StandardChoice::V23;
+    if (text == "dtmf-cid") return StandardChoice::DtmfCid;
+    if (text == "dtmf") return StandardChoice::Dtmf;
+    if (text == "all") return StandardChoice::All;
+    return std::nullopt;
+}
+
+constexpr int kMostJobs = 256;
+constexpr int kMostChannels = 1024;
+
+}  // namespace
+
+const char* usageText() {
+    return "usage: cidscan [OPTIONS] [FILE...]\n"
+           "Finds and decodes caller-ID messages (US Bell 202 SDMF/MDMF, NTT and ETSI\n"
+           "V.23, DTMF caller ID) in recordings; FILE '-' or no FILE reads standard input.\n"
+           "\n"
+           "  --json                 one JSON object per message (JSON Lines)\n"
+           "  --standard S           us, ntt, etsi, v23 (ntt and etsi), dtmf-cid, dtmf (plain\n"
+           "                         digits) or all (every caller-ID standard, the default)\n"
+           "  --channel N            decode channel N only (from 1; default every channel)\n"
+           "  --raw s16le|mulaw|alaw headerless input in this sample format\n"
+           "  --rate HZ              sampling rate of headerless input (needed with --raw)\n"
+           "  --channels N           channels of headerless input (default 1)\n"
+           "  --sensitivity N        detection threshold 0..100 (default 80)\n"
+           "  --once                 exit after the first message\n"
+           "  -j N, --jobs N         decode up to N files at once\n"
+           "  --help                 this text\n"
+           "  --version              the program's version\n"
+           "\n"
+           "Exit status: 0 every input was read, 1 an input could not be read, 2 usage error.\n";
+}
+
+ParseResult parseOptions(std::span<const char* const> args) {
+    ParseResult result;
+    Options& o = result.options;
+    std::optional<int> rate;
+    std::optional<int> channels;
+    std::optional<RawFormat> rawFormat;
+    bool onlyFiles = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (onlyFiles || arg == "-" || arg.empty() || arg[0] != '-') {
+            o.files.emplace_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            onlyFiles = true;
+            continue;
+        }
+        // Options with a value take it from the next argument or after '='.
+        std::string_view name = arg;
+        std::optional<std::string_view> inlineValue;
+        if (const auto eq = arg.find('='); eq != std::string_view::npos && arg.starts_with("--")) {
+            name = arg.substr(0, eq);
+            inlineValue = arg.substr(eq + 1);
+        }
+        const auto value = [&]() -> std::optional<std::string_view> {
+            if (inlineValue) return inlineValue;
+            if (i + 1 < args.size()) return std::string_view(args[++i]);
+            return std::nullopt;
+        };
+        const auto fail = [&](std::string message) {
+            result.error = std::move(message);
+            return result;
+        };
+        if (name == "--json" && !inlineValue) {
+            o.output = OutputFormat::Json;
+        } else if (name == "--once" && !inlineValue) {
+            o.once = true;
+        } else if ((name == "--help" || name == "-h") && !inlineValue) {
+            o.help = true;
+        } else if (name == "--version" && !inlineValue) {
+            o.version = true;
+        } else if (name == "--standard") {
+            const auto v = value();
+            const auto choice = v ? parseStandard(*v) : std::nullopt;
+            if (!choice) return fail("--standard takes us, ntt, etsi, v23, dtmf-cid, dtmf or all");
+            o.standards = *choice;
+        } else if (name == "--channel") {
+            const auto v = value();
+            const auto n = v ? parseNumber(*v, 1, kMostChannels) : std::nullopt;
+            if (!n) return fail("--channel takes a channel number from 1");
+            o.channel = n;
+        } else if (name == "--raw") {
+            const auto v = value();
+            rawFormat = v ? parseRawFormat(*v) : std::nullopt;
+            if (!rawFormat) return fail("--raw takes s16le, mulaw or alaw");
+        } else if (name == "--rate") {
+            const auto v = value();
+            rate = v ? parseNumber(*v, sigcore::kLowestRate, sigcore::kHighestRate) : std::nullopt;
+            if (!rate) {
+                return fail("--rate takes a sampling rate from " + std::to_string(sigcore::kLowestRate) + " to " +
+                            std::to_string(sigcore::kHighestRate) + " Hz");
+            }
+        } else if (name == "--channels") {
+            const auto v = value();
+            channels = v ? parseNumber(*v, 1, kMostChannels) : std::nullopt;
+            if (!channels) return fail("--channels takes a number of channels from 1");
+        } else if (name == "--sensitivity") {
+            const auto v = value();
+            const auto n = v ? parseNumber(*v, 0, 100) : std::nullopt;
+            if (!n) return fail("--sensitivity takes a number from 0 to 100");
+            o.sensitivity = *n;
+        } else if (name == "-j" || name == "--jobs") {
+            const auto v = value();
+            const auto n = v ? parseNumber(*v, 1, kMostJobs) : std::nullopt;
+            if (!n) return fail("-j takes a number of jobs from 1 to " + std::to_string(kMostJobs));
+            o.jobs = *n;
+        } else if (name.starts_with("-j") && name.size() > 2 && !name.starts_with("--")) {
+            const auto n = parseNumber(name.substr(2), 1, kMostJobs);
+            if (!n) return fail("-j takes a number of jobs from 1 to " + std::to_string(kMostJobs));
+            o.jobs = *n;
+        } else {
+            return fail("unknown option " + std::string(arg));
+        }
+    }
+    if (rawFormat) {
+        if (!rate) {
+            result.error = "--raw needs --rate HZ";
+            return result;
+        }
+        o.raw = RawInput{*rawFormat, *rate, channels.value_or(1)};
+    } else if (rate || channels) {
+        result.error = "--rate and --channels describe headerless input and need --raw";
+        return result;
+    }
+    if (o.files.empty()) o.files.emplace_back("-");
+    int stdinCount = 0;
+    for (const std::string& f : o.files) stdinCount += f == "-" ? 1 : 0;
+    if (stdinCount > 1) result.error = "standard input ('-') can be read only once";
+    return result;
+}
+
+}  // namespace cidscan

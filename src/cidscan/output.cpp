@@ -1,0 +1,158 @@
+#include "cidscan/output.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cinttypes>
+
+#include "sigcore/messagetext.hpp"
+#include "sigcore/usmessage.hpp"
+
+namespace cidscan {
+
+namespace {
+
+double seconds(std::int64_t sample, int rate) { return static_cast<double>(sample) / static_cast<double>(rate); }
+
+std::string typeName(const sigcore::Message& m) {
+    if (m.standard == sigcore::Standard::Bell202) {
+        const std::string_view name = sigcore::usMessageTypeName(m.type);
+        return name.empty() ? std::string("unknown type") : std::string(name);
+    }
+    if (m.standard == sigcore::Standard::V23Etsi) {
+        switch (m.type) {
+        case 0x80: return "call set-up";
+        case 0x82: return "message waiting indicator";
+        case 0x86: return "advice of charge";
+        case 0x89: return "short message service";
+        default: return "unknown type";
+        }
+    }
+    if (m.standard == sigcore::Standard::DtmfCallerId) return std::string("opened by ") + static_cast<char>(m.type);
+    if (m.standard == sigcore::Standard::Dtmf) return "digits";
+    switch (m.type) {
+    case 0x40: return "before the call";
+    case 0x41: return "during the call";
+    default: return "unknown type";
+    }
+}
+
+std::string checkVerdict(const sigcore::Message& m) {
+    if (m.standard == sigcore::Standard::DtmfCallerId || m.standard == sigcore::Standard::Dtmf) {
+        return m.valid ? "framing complete" : "framing incomplete";
+    }
+    // US and ETSI messages end in an 8-bit checksum, NTT frames in a CRC.
+    const bool us = m.standard != sigcore::Standard::V23Ntt;
+    const char* what = us ? "checksum" : "CRC";
+    if (!m.complete) return std::string(what) + " not received: the message is cut off";
+    char line[96];
+    if (us) {
+        std::snprintf(line, sizeof line, "checksum %02x %s", m.checkReceived,
+                      m.valid ? (m.repaired ? "correct after repairing one bit" : "correct") : "wrong");
+    } else {
+        std::snprintf(line, sizeof line, "CRC %04x %s", m.checkReceived,
+                      m.valid ? (m.repaired ? "correct after repairing one bit" : "correct") : "wrong");
+    }
+    std::string out = line;
+    if (!m.valid) {
+        std::snprintf(line, sizeof line, us ? " (computed %02x)" : " (computed %04x)", m.checkComputed);
+        out += line;
+    }
+    return out;
+}
+
+}  // namespace
+
+const char* standardName(sigcore::Standard standard) {
+    switch (standard) {
+    case sigcore::Standard::Bell202: return "bell202";
+    case sigcore::Standard::V23Ntt: return "v23-ntt";
+    case sigcore::Standard::V23Etsi: return "v23-etsi";
+    case sigcore::Standard::DtmfCallerId: return "dtmf-cid";
+    case sigcore::Standard::Dtmf: return "dtmf";
+    }
+    return "unknown";
+}
+
+std::string formatText(const FoundMessage& found) {
+    const sigcore::Message& m = found.message;
+    char heading[256];
+    std::snprintf(heading, sizeof heading,
+                  " channel %d: %s message %02x (%s), %.3f s - %.3f s (samples %" PRId64 "-%" PRId64 ")\n",
+                  found.channel, standardName(m.standard), m.type, typeName(m).c_str(),
+                  seconds(m.startSample, found.rate), seconds(m.endSample, found.rate), m.startSample,
+                  m.endSample);
+    std::string out = found.file + heading;
+    for (const sigcore::MessageField& field : m.fields) {
+        out += "  ";
+        out += field.key;
+        out += ": ";
+        out += field.value;
+        out += '\n';
+    }
+    out += "  ";
+    out += checkVerdict(m);
+    out += "\n  raw: ";
+    out += sigcore::hexBytes(m.raw);
+    out += "\n\n";
+    return out;
+}
+
+std::string formatJson(const FoundMessage& found) {
+    const sigcore::Message& m = found.message;
+    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+    for (const sigcore::MessageField& field : m.fields) fields[field.key] = field.value;
+    nlohmann::ordered_json object;
+    object["file"] = found.file;
+    object["channel"] = found.channel;
+    object["standard"] = standardName(m.standard);
+    object["type"] = m.type;
+    object["start_sample"] = m.startSample;
+    object["end_sample"] = m.endSample;
+    object["start_s"] = seconds(m.startSample, found.rate);
+    object["end_s"] = seconds(m.endSample, found.rate);
+    object["valid"] = m.valid;
+    object["complete"] = m.complete;
+    // A message that passed its check only after its least certain bit was
+    // flipped: "raw" holds the bytes as repaired.
+    object["repaired"] = m.repaired;
+    object["raw"] = sigcore::hexBytes(m.raw);
+    object["fields"] = std::move(fields);
+    if (m.standard == sigcore::Standard::Dtmf) {
+        nlohmann::ordered_json tones = nlohmann::ordered_json::array();
+        for (const sigcore::MessageTone& tone : m.tones) {
+            tones.push_back({{"digit", std::string(1, tone.digit)},
+                             {"start_sample", tone.start},
+                             {"end_sample", tone.end},
+                             {"start_s", seconds(tone.start, found.rate)},
+                             {"end_s", seconds(tone.end, found.rate)}});
+        }
+        object["tones"] = std::move(tones);
+    }
+    // File names need not be UTF-8: their stray bytes become U+FFFD.
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+bool MessageWriter::write(const FoundMessage& found) {
+    const std::string text = format_ == OutputFormat::Json ? formatJson(found) : formatText(found);
+    const std::lock_guard lock(mutex_);
+    if (failed_ || (once_ && written_ > 0)) return false;
+    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fflush(out_) != 0) {
+        failed_ = true;
+        return false;
+    }
+    ++written_;
+    return !once_;
+}
+
+void MessageWriter::error(const std::string& line) {
+    const std::lock_guard lock(mutex_);
+    std::fprintf(stderr, "cidscan: %s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+bool MessageWriter::failed() const {
+    const std::lock_guard lock(mutex_);
+    return failed_;
+}
+
+}  // namespace cidscan

@@ -1,0 +1,98 @@
+#include "cidscan/run.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "cidscan/input.hpp"
+#include "cidscan/options.hpp"
+#include "cidscan/output.hpp"
+#include "cidscan/scanner.hpp"
+
+#ifndef SIGTOOLS_VERSION
+#define SIGTOOLS_VERSION "unknown"
+#endif
+
+namespace cidscan {
+
+namespace {
+
+// Shared by the workers: which input is next, whether any failed, whether
+// --once has its message.
+struct RunState {
+    const Options& options;
+    MessageWriter& writer;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> anyFailed{false};
+    std::atomic<bool> stop{false};
+};
+
+void scanOne(RunState& state, const std::string& name) {
+    const std::string shown = name == "-" ? std::string("standard input") : name;
+    AudioInput input(name, state.options.raw);
+    if (!input.ok()) {
+        state.writer.error(shown + ": can't read: " + input.error());
+        state.anyFailed = true;
+        return;
+    }
+    const MessageHandler handler = [&state](const FoundMessage& found) {
+        if (state.stop) return false;
+        if (!state.writer.write(found)) {
+            state.stop = true;
+            return false;
+        }
+        return true;
+    };
+    const ScanResult result = scanInput(input, name, state.options, handler);
+    if (!result.ok) {
+        state.writer.error(shown + ": " + result.error);
+        state.anyFailed = true;
+    }
+}
+
+void worker(RunState& state) {
+    const std::vector<std::string>& files = state.options.files;
+    while (!state.stop) {
+        const std::size_t i = state.next++;
+        if (i >= files.size()) return;
+        scanOne(state, files[i]);
+    }
+}
+
+}  // namespace
+
+int runCidscan(std::span<const char* const> args) {
+    const ParseResult parsed = parseOptions(args);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "cidscan: %s\n(cidscan --help lists the options)\n", parsed.error.c_str());
+        return kExitUsage;
+    }
+    const Options& options = parsed.options;
+    if (options.help) {
+        std::fputs(usageText(), stdout);
+        return kExitOk;
+    }
+    if (options.version) {
+        std::printf("cidscan %s\n", SIGTOOLS_VERSION);
+        return kExitOk;
+    }
+    MessageWriter writer(stdout, options.output, options.once);
+    RunState state{options, writer};
+    const auto threads = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), options.files.size());
+    if (threads <= 1) {
+        worker(state);
+    } else {
+        std::vector<std::jthread> pool;
+        pool.reserve(threads);
+        for (std::size_t t = 0; t < threads; ++t) pool.emplace_back([&state] { worker(state); });
+    }
+    if (writer.failed()) {
+        std::fputs("cidscan: can't write to standard output\n", stderr);
+        return kExitInputFailed;
+    }
+    return state.anyFailed ? kExitInputFailed : kExitOk;
+}
+
+}  // namespace cidscan

@@ -1,0 +1,99 @@
+#include "cidscan/scanner.hpp"
+
+#include <memory>
+#include <vector>
+
+#include "cidscan/lanes.hpp"
+
+namespace cidscan {
+
+namespace {
+
+// Passes on the whole messages of one channel and tone plan; every other
+// event is for the report format and is dropped.
+class MessageCatcher final : public sigcore::EventSink {
+public:
+    MessageCatcher(const std::string& file, int channel, int rate, const MessageHandler& handler, bool& stop)
+        : file_(file), channel_(channel), rate_(rate), handler_(handler), stop_(stop) {}
+
+    void onEvent(const sigcore::Event& event) override {
+        const auto* decoded = std::get_if<sigcore::MessageDecoded>(&event);
+        if (decoded == nullptr || stop_) return;
+        FoundMessage found{file_, channel_, rate_, decoded->message};
+        if (!handler_(found)) stop_ = true;
+    }
+
+private:
+    const std::string& file_;
+    int channel_;
+    int rate_;
+    const MessageHandler& handler_;
+    bool& stop_;
+};
+
+// One channel with the receivers of every selected standard.
+struct Channel {
+    Channel(StandardChoice standards, int channelIndex, const std::string& file, int rate, int sensitivity,
+            const MessageHandler& handler, bool& stop)
+        : catcher(file, channelIndex + 1, rate, handler, stop),
+          lanes(makeLanes(standards, rate, sensitivity, catcher)),
+          index(static_cast<std::size_t>(channelIndex)) {}
+
+    MessageCatcher catcher;
+    std::vector<std::unique_ptr<Lane>> lanes;
+    std::size_t index;
+};
+
+}  // namespace
+
+ScanResult scanInput(AudioInput& input, const std::string& name, const Options& options,
+                     const MessageHandler& handler) {
+    const int channels = input.channels();
+    if (options.channel && *options.channel > channels) {
+        return {false, "has " + std::to_string(channels) + " channel" + (channels == 1 ? "" : "s") + ", not " +
+                           std::to_string(*options.channel)};
+    }
+    bool stop = false;
+    std::vector<std::unique_ptr<Channel>> selected;
+    for (int c = 0; c < channels; ++c) {
+        if (options.channel && *options.channel != c + 1) continue;
+        selected.push_back(
+            std::make_unique<Channel>(options.standards, c, name, input.rate(), options.sensitivity, handler, stop));
+    }
+    const auto width = static_cast<std::size_t>(channels);
+    std::vector<std::int16_t> interleaved(kBlockFrames * width);
+    std::vector<std::vector<std::int16_t>> perChannel(width, std::vector<std::int16_t>(kBlockFrames));
+    ScanResult result;
+    while (!stop) {
+        const std::int64_t frames = input.read(interleaved);
+        if (frames < 0) {
+            result = {false, input.error()};
+            break;
+        }
+        if (frames == 0) break;
+        const auto n = static_cast<std::size_t>(frames);
+        for (std::size_t c = 0; c < width; ++c) {
+            std::vector<std::int16_t>& out = perChannel[c];
+            for (std::size_t i = 0; i < n; ++i) out[i] = interleaved[i * width + c];
+        }
+        for (const auto& channel : selected) {
+            for (const auto& lane : channel->lanes) {
+                lane->push(std::span<const std::int16_t>(perChannel[channel->index].data(), n));
+                if (stop) break;
+            }
+            if (stop) break;
+        }
+    }
+    if (!stop) {
+        for (const auto& channel : selected) {
+            for (const auto& lane : channel->lanes) {
+                lane->finish();
+                if (stop) break;
+            }
+            if (stop) break;
+        }
+    }
+    return result;
+}
+
+}  // namespace cidscan

@@ -1,0 +1,33 @@
+// Scanning one input: every selected channel through every selected tone
+// plan, each pair with its own receiver and message decoder, all fed the
+// same samples block by block.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "cidscan/found.hpp"
+#include "cidscan/input.hpp"
+#include "cidscan/options.hpp"
+
+namespace cidscan {
+
+// Receives each message as soon as it is decoded; returns false to stop
+// the scan (--once).
+using MessageHandler = std::function<bool(const FoundMessage&)>;
+
+// Frames read at a time: small enough that a live stream's messages come
+// out promptly, large enough to cost nothing.
+inline constexpr std::size_t kBlockFrames = 256;
+
+struct ScanResult {
+    bool ok = true;
+    std::string error;  // when !ok: why the input could not be read (fully)
+};
+
+// Scans `input` (named `name` in the messages) to its end or until the
+// handler says stop.
+ScanResult scanInput(AudioInput& input, const std::string& name, const Options& options,
+                     const MessageHandler& handler);
+
+}  // namespace cidscan

@@ -1,0 +1,6 @@
+# cidscan on a live pipe: each message within half a second of its burst's end.
+foreach(kind IN ITEMS us ntt)
+  add_test(NAME cidscan.live_pipe_${kind}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/live_pipe.sh ${CMAKE_BINARY_DIR}/bin ${kind})
+  set_tests_properties(cidscan.live_pipe_${kind} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60 RUN_SERIAL TRUE)
+endforeach()

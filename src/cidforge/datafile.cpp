@@ -22,6 +22,8 @@ enum class Field {
     directoryNumber,
     idName,
     dateTime,
+    numberAbsence,
+    nameAbsence,
 };
 
 struct KeyEntry {
@@ -30,7 +32,9 @@ struct KeyEntry {
 };
 
 // Search order matters: "NoiseAmplitude" must be tried before "Amplitude".
-constexpr std::array<KeyEntry, 10> kKeys{{
+// The absence keys come last, so that a line holding an older key as well
+// keeps the meaning it always had.
+constexpr std::array<KeyEntry, 12> kKeys{{
     {"SamplingFrequency", Field::samplingFrequency},
     {"QuantizationBitLength", Field::quantizationBitLength},
     {"NoiseAmplitude", Field::noiseAmplitude},
@@ -41,6 +45,8 @@ constexpr std::array<KeyEntry, 10> kKeys{{
     {"DirectoryNumber", Field::directoryNumber},
     {"IDName", Field::idName},
     {"DateTime", Field::dateTime},
+    {"NumberAbsence", Field::numberAbsence},
+    {"NameAbsence", Field::nameAbsence},
 }};
 
 std::int32_t* numericField(Field field, GeneratorSettings& s) {
@@ -61,6 +67,8 @@ std::string* stringField(Field field, GeneratorSettings& s) {
     case Field::directoryNumber: return &s.directoryNumber;
     case Field::idName: return &s.idName;
     case Field::dateTime: return &s.dateTime;
+    case Field::numberAbsence: return &s.numberAbsence;
+    case Field::nameAbsence: return &s.nameAbsence;
     default: return nullptr;
     }
 }

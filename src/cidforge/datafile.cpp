@@ -82,6 +82,17 @@ std::string unquoteValue(std::string_view token) {
     return std::string(close == std::string_view::npos ? rest : rest.substr(0, close));
 }
 
+std::string quotedText(std::string_view value) {
+    std::size_t begin = 0;
+    while (begin < value.size() && sigcore::isScanSpace(value[begin])) ++begin;
+    const std::string_view rest = value.substr(begin);
+    if (rest.empty() || rest.front() != '"') return unquoteValue(sigcore::scanWord(value).value_or(std::string_view{}));
+    std::string_view text = rest.substr(1);
+    if (const std::size_t close = text.find('"'); close != std::string_view::npos) return std::string(text.substr(0, close));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    return std::string(text);
+}
+
 void applyDataLine(std::string_view line, GeneratorSettings& settings) {
     // The line ends at its first NUL byte, as a C string would.
     if (const std::size_t nul = line.find('\0'); nul != std::string_view::npos) line = line.substr(0, nul);
@@ -96,6 +107,7 @@ void applyDataLine(std::string_view line, GeneratorSettings& settings) {
             if (const auto scanned = sigcore::scanInt(value)) *number = *scanned;
         } else if (std::string* text = stringField(entry.field, settings)) {
             *text = unquoteValue(sigcore::scanWord(value).value_or(std::string_view{}));
+            if (entry.field == Field::idName) settings.idNameText = quotedText(value);
         }
         return;
     }

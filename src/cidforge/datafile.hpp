@@ -20,6 +20,7 @@ struct GeneratorSettings {
     std::int32_t footerDuration = 0;        // ms of mark tone after the message
     std::string directoryNumber;            // calling number, bytes as written
     std::string idName;                     // caller name (Shift-JIS or EUC-JP), NTT only
+    std::string idNameText;                 // IDName with the spaces of a quoted value, MDMF and ETSI
     std::string dateTime;                   // MMDDhhmm characters, US, MDMF and ETSI only
     std::string numberAbsence;              // NumberAbsence: "O" or "P", MDMF and ETSI only
     std::string nameAbsence;                // NameAbsence: "O" or "P", MDMF and ETSI only
@@ -63,5 +64,10 @@ void applyDataLine(std::string_view line, GeneratorSettings& settings);
 // A string token as its value: the bytes between a leading double quote and
 // the next one (or the token's end); a token without a leading quote as it is.
 std::string unquoteValue(std::string_view token);
+
+// A value that may hold spaces: after leading white space, the bytes between
+// a double quote and the next one (or the line's end, without its line end);
+// an unquoted value is its first word, as unquoteValue gives it.
+std::string quotedText(std::string_view value);
 
 }  // namespace cidforge

@@ -179,7 +179,7 @@ std::size_t buildMultipleDataMessage(const GeneratorSettings& settings, MdmfMess
     };
     const std::string_view dateTime = fieldBytes(settings.dateTime);
     const std::string_view number = fieldBytes(settings.directoryNumber);
-    const std::string_view name = fieldBytes(settings.idName);
+    const std::string_view name = fieldBytes(settings.idNameText);
 
     out.put(kCallSetupMessage);
     out.put(0);  // length, set below

@@ -110,7 +110,7 @@ bool isAbsenceCode(std::string_view value);
 // time when DateTime is set; the reason for absence of the number when
 // NumberAbsence is set, else the number when DirectoryNumber is set; the
 // reason for absence of the name when NameAbsence is set, else the name
-// (bytes as they are) when IDName is set; then the checksum. An absence value
+// (IDName's text with its spaces, bytes as they are) when it is set; then the checksum. An absence value
 // goes in as its first byte (run refuses any but O and P). Returns its length.
 std::size_t buildMultipleDataMessage(const GeneratorSettings& settings, MdmfMessage& message);
 

@@ -85,6 +85,7 @@ std::string checkSettings(const GeneratorSettings& settings) {
         return "error .... -ETSI can't be combined with -USA or -MDMF\n";
     }
     if (format == MessageFormat::mdmf || format == MessageFormat::etsi) {
+        if (settings.idNameText.size() > kMaxFieldBytes) return tooLongMessage("IDName");
         if (!settings.numberAbsence.empty() && !isAbsenceCode(settings.numberAbsence)) {
             return "error .... NumberAbsence must be O (unavailable) or P (private)\n";
         }
@@ -166,7 +167,7 @@ int runCidforge(std::span<const std::string> args) {
     case MessageFormat::etsi:
         // Every field the message can carry, as read.
         printValueLine(console, settings.dateTime);
-        printValueLine(console, settings.idName);
+        printValueLine(console, settings.idNameText);
         break;
     }
     std::fflush(console);

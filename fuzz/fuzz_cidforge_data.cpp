@@ -1,5 +1,6 @@
 // cidforge from its data file on: any bytes as the data file, read in each
-// of the three formats (NTT with a Shift-JIS or an EUC-JP name, US), then
+// of the formats (NTT with a Shift-JIS or an EUC-JP name, US, and the
+// multiple data message of -MDMF and -ETSI with the seizure pattern), then
 // the refusal checks, the name conversion, the message builders, the counting
 // pass and, for short signals, the writing pass. A built message must decode
 // with a correct checksum or CRC, and a written file must hold exactly the
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "cidforge/datafile.hpp"
@@ -17,7 +19,7 @@
 #include "cidforge/run.hpp"
 #include "cidprobe/sdmf.hpp"
 #include "fuzzsupport.hpp"
-#include "sigcore/reportsink.hpp"
+#include "sigcore/etsimessage.hpp"
 #include "sigcore/wave.hpp"
 #ifdef SIGFUZZ_HAVE_NTT
 #include "sigcore/nttdecoder.hpp"
@@ -33,23 +35,16 @@ constexpr std::int64_t kMaxWrittenSamples = 20000;
 // takes seconds to count, so such inputs stop after the message checks.
 constexpr std::int64_t kMaxCountedBits = 100000;
 
-bool endsWith(const std::string& text, std::string_view tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 void checkSdmfDecodes(std::span<const std::uint8_t> message) {
-    sigcore::Report report;
-    fuzzsupport::MemoryReport memory;
-    fuzzsupport::openMemoryReport(report, memory);
-    sigcore::ReportTextSink sink(report, 8000);
+    sigcore::EventLog log;
     cidprobe::SdmfDecoder decoder;
-    cidprobe::decodeMessageByte(decoder, sink, -1);
-    for (const std::uint8_t b : message) cidprobe::decodeMessageByte(decoder, sink, b);
-    std::string text = fuzzsupport::readMemoryReport(report, memory);
-    // A message of 3 or 7 data bytes has its checksum at position 5 or 9,
-    // where the decoder always ends a line: an empty line follows the verdict.
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    require(endsWith(text, " [SDMF packet checksum] 00 correct"), "a built SDMF message has a correct checksum");
+    cidprobe::decodeMessageByte(decoder, log, -1);
+    for (const std::uint8_t b : message) cidprobe::decodeMessageByte(decoder, log, b);
+    bool correct = false;
+    for (const sigcore::Event& event : log.events) {
+        if (const auto* checksum = std::get_if<sigcore::UsChecksum>(&event)) correct = checksum->correct;
+    }
+    require(correct, "a built SDMF message has a correct checksum");
 }
 
 #ifdef SIGFUZZ_HAVE_NTT
@@ -68,34 +63,41 @@ bool decodableAsBuilt(const cidforge::GeneratorSettings& converted) {
 }
 
 void checkNttDecodes(std::span<const std::uint8_t> frame) {
-    sigcore::Report report;
-    fuzzsupport::MemoryReport memory;
-    fuzzsupport::openMemoryReport(report, memory);
-    sigcore::ReportTextSink sink(report, 8000);
+    sigcore::EventLog log;
     sigcore::NttDecoder decoder;
-    sigcore::decodeNttByte(decoder, sink, -1);
-    for (const std::uint8_t b : frame) sigcore::decodeNttByte(decoder, sink, b);
-    const std::string text = fuzzsupport::readMemoryReport(report, memory);
-    require(endsWith(text, " correct\n") && text.find(" [CRC] ") != std::string::npos,
-            "a built NTT frame has a correct CRC");
+    sigcore::decodeNttByte(decoder, log, -1);
+    for (const std::uint8_t b : frame) sigcore::decodeNttByte(decoder, log, b);
+    bool correct = false;
+    for (const sigcore::Event& event : log.events) {
+        if (const auto* crc = std::get_if<sigcore::NttCrc>(&event)) correct = crc->correct;
+    }
+    require(correct, "a built NTT frame has a correct CRC");
 }
 #endif
 
-void runFormat(const std::string& path, bool usaFormat, bool sjisName) {
-    cidforge::GeneratorSettings settings;
-    settings.usaFormat = usaFormat;
-    settings.sjisName = sjisName;
+void checkMultipleDecodes(std::span<const std::uint8_t> message) {
+    const sigcore::Message parsed = sigcore::parseEtsiMessage(message);
+    require(parsed.complete && parsed.valid, "a built multiple data message is complete with a correct checksum");
+    require(parsed.raw.size() == message.size(), "the whole multiple data message is parsed");
+}
+
+void runFormat(const std::string& path, cidforge::GeneratorSettings settings) {
+    const cidforge::MessageFormat format = cidforge::messageFormat(settings);
+    const bool usaFormat = format == cidforge::MessageFormat::sdmf;
+    const bool sjisName = settings.sjisName;
     require(cidforge::readDataFile(path, settings), "a regular data file is read");
     if (!cidforge::checkSettings(settings).empty()) return;
 
     cidforge::GeneratorSettings converted = settings;
-    if (!usaFormat) cidforge::nameToJis(converted.idName, sjisName);
+    if (format == cidforge::MessageFormat::ntt) cidforge::nameToJis(converted.idName, sjisName);
     require(converted.idName.size() == settings.idName.size(), "the name keeps its length");
 
     const std::vector<std::uint8_t> message = cidforge::buildMessage(converted);
     require(!message.empty(), "accepted settings give a message");
     if (usaFormat) {
         checkSdmfDecodes(message);
+    } else if (format != cidforge::MessageFormat::ntt) {
+        checkMultipleDecodes(message);
     } else {
 #ifdef SIGFUZZ_HAVE_NTT
         if (decodableAsBuilt(converted)) checkNttDecodes(message);
@@ -105,7 +107,7 @@ void runFormat(const std::string& path, bool usaFormat, bool sjisName) {
     cidforge::ModulatorState modulator;
     cidforge::configureModulator(converted, modulator);
     const cidforge::SignalPlan plan = cidforge::planSignal(converted, modulator);
-    if (plan.headerBits + plan.footerBits > kMaxCountedBits) return;
+    if (plan.seizureBits + plan.headerBits + plan.footerBits > kMaxCountedBits) return;
     const std::int64_t limit = cidforge::maxWaveSamples(converted.quantizationBitLength);
     const std::int64_t total = cidforge::countSignal(plan, message, modulator, limit);
     require(total >= 0, "the sample count is not negative");
@@ -129,8 +131,21 @@ void runFormat(const std::string& path, bool usaFormat, bool sjisName) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = fuzzsupport::writeScratch("data.txt", data, size);
-    runFormat(path, false, true);
-    runFormat(path, false, false);
-    runFormat(path, true, true);
+    cidforge::GeneratorSettings ntt;
+    runFormat(path, ntt);
+    cidforge::GeneratorSettings euc;
+    euc.sjisName = false;
+    runFormat(path, euc);
+    cidforge::GeneratorSettings usa;
+    usa.usaFormat = true;
+    runFormat(path, usa);
+    cidforge::GeneratorSettings mdmf;
+    mdmf.mdmfFormat = true;
+    mdmf.channelSeizure = true;
+    runFormat(path, mdmf);
+    cidforge::GeneratorSettings etsi;
+    etsi.etsiFormat = true;
+    etsi.channelSeizure = true;
+    runFormat(path, etsi);
     return 0;
 }

@@ -22,6 +22,8 @@ enum class Field {
     directoryNumber,
     idName,
     dateTime,
+    numberAbsence,
+    nameAbsence,
 };
 
 struct KeyEntry {
@@ -30,7 +32,9 @@ struct KeyEntry {
 };
 
 // Search order matters: "NoiseAmplitude" must be tried before "Amplitude".
-constexpr std::array<KeyEntry, 10> kKeys{{
+// The absence keys come last, so that a line holding an older key as well
+// keeps the meaning it always had.
+constexpr std::array<KeyEntry, 12> kKeys{{
     {"SamplingFrequency", Field::samplingFrequency},
     {"QuantizationBitLength", Field::quantizationBitLength},
     {"NoiseAmplitude", Field::noiseAmplitude},
@@ -41,6 +45,8 @@ constexpr std::array<KeyEntry, 10> kKeys{{
     {"DirectoryNumber", Field::directoryNumber},
     {"IDName", Field::idName},
     {"DateTime", Field::dateTime},
+    {"NumberAbsence", Field::numberAbsence},
+    {"NameAbsence", Field::nameAbsence},
 }};
 
 std::int32_t* numericField(Field field, GeneratorSettings& s) {
@@ -61,6 +67,8 @@ std::string* stringField(Field field, GeneratorSettings& s) {
     case Field::directoryNumber: return &s.directoryNumber;
     case Field::idName: return &s.idName;
     case Field::dateTime: return &s.dateTime;
+    case Field::numberAbsence: return &s.numberAbsence;
+    case Field::nameAbsence: return &s.nameAbsence;
     default: return nullptr;
     }
 }
@@ -72,6 +80,17 @@ std::string unquoteValue(std::string_view token) {
     const std::string_view rest = token.substr(1);
     const std::size_t close = rest.find('"');
     return std::string(close == std::string_view::npos ? rest : rest.substr(0, close));
+}
+
+std::string quotedText(std::string_view value) {
+    std::size_t begin = 0;
+    while (begin < value.size() && sigcore::isScanSpace(value[begin])) ++begin;
+    const std::string_view rest = value.substr(begin);
+    if (rest.empty() || rest.front() != '"') return unquoteValue(sigcore::scanWord(value).value_or(std::string_view{}));
+    std::string_view text = rest.substr(1);
+    if (const std::size_t close = text.find('"'); close != std::string_view::npos) return std::string(text.substr(0, close));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    return std::string(text);
 }
 
 void applyDataLine(std::string_view line, GeneratorSettings& settings) {
@@ -88,6 +107,7 @@ void applyDataLine(std::string_view line, GeneratorSettings& settings) {
             if (const auto scanned = sigcore::scanInt(value)) *number = *scanned;
         } else if (std::string* text = stringField(entry.field, settings)) {
             *text = unquoteValue(sigcore::scanWord(value).value_or(std::string_view{}));
+            if (entry.field == Field::idName) settings.idNameText = quotedText(value);
         }
         return;
     }

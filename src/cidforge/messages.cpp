@@ -164,3 +164,42 @@ std::size_t buildSdmfMessage(const GeneratorSettings& settings, SdmfMessage& mes
 }
 
 }  // namespace cidforge
+
+namespace cidforge {
+
+bool isAbsenceCode(std::string_view value) { return value == "O" || value == "P"; }
+
+std::size_t buildMultipleDataMessage(const GeneratorSettings& settings, MdmfMessage& message) {
+    message = MdmfMessage{};
+    FrameBuilder out{message.bytes};
+    const auto putParameter = [&out](std::uint8_t type, std::string_view data) {
+        out.put(type);
+        out.put(static_cast<std::uint8_t>(data.size()));
+        out.putBytes(data);
+    };
+    const std::string_view dateTime = fieldBytes(settings.dateTime);
+    const std::string_view number = fieldBytes(settings.directoryNumber);
+    const std::string_view name = fieldBytes(settings.idNameText);
+
+    out.put(kCallSetupMessage);
+    out.put(0);  // length, set below
+    if (!dateTime.empty()) putParameter(kDateTimeParameter, dateTime);
+    if (!settings.numberAbsence.empty()) {
+        putParameter(kNumberAbsenceParameter, std::string_view(settings.numberAbsence).substr(0, 1));
+    } else if (!number.empty()) {
+        putParameter(kNumberParameter, number);
+    }
+    if (!settings.nameAbsence.empty()) {
+        putParameter(kNameAbsenceParameter, std::string_view(settings.nameAbsence).substr(0, 1));
+    } else if (!name.empty()) {
+        putParameter(kNameParameter, name);
+    }
+    message.bytes[1] = static_cast<std::uint8_t>(out.pos - 2);
+    const std::uint8_t sum = byteSum(std::span<const std::uint8_t>(message.bytes).first(out.pos));
+    out.put(static_cast<std::uint8_t>((256u - sum) & 0xFFu));
+
+    message.length = std::min(out.pos, message.bytes.size());
+    return message.length;
+}
+
+}  // namespace cidforge

@@ -1,6 +1,7 @@
-// The caller-ID message bytes of both line formats: the NTT frame (parity,
-// DLE doubling, CRC) and the US single data message (checksum), and the
-// conversion of the caller name to JIS code.
+// The caller-ID message bytes of the line formats: the NTT frame (parity,
+// DLE doubling, CRC), the US single data message (checksum), the multiple
+// data message of the US and ETSI formats (checksum), and the conversion of
+// the caller name to JIS code.
 #pragma once
 
 #include "cidforge/datafile.hpp"
@@ -25,6 +26,20 @@ inline constexpr std::size_t kNttFrameCapacity = kMaxNttContentLength + 11;
 // Type, length, date-time and number, checksum.
 inline constexpr std::size_t kSdmfCapacity = 2 + 2 * kMaxFieldBytes + 1;
 
+// Type, length, three parameters (date and time, number or its reason for
+// absence, name or its reason for absence) of at most kMaxFieldBytes data
+// bytes each, checksum.
+inline constexpr std::size_t kMdmfCapacity = 2 + 3 * (2 + kMaxFieldBytes) + 1;
+
+// Message type and parameter types of the multiple data message; the US and
+// ETSI formats use the same codes for these fields.
+inline constexpr std::uint8_t kCallSetupMessage = 0x80;
+inline constexpr std::uint8_t kDateTimeParameter = 0x01;
+inline constexpr std::uint8_t kNumberParameter = 0x02;
+inline constexpr std::uint8_t kNumberAbsenceParameter = 0x04;
+inline constexpr std::uint8_t kNameParameter = 0x07;
+inline constexpr std::uint8_t kNameAbsenceParameter = 0x08;
+
 inline constexpr std::uint8_t kDle = 0x10;
 inline constexpr std::uint8_t kSoh = 0x01;
 inline constexpr std::uint8_t kStx = 0x02;
@@ -38,6 +53,12 @@ struct NttFrame {
 
 struct SdmfMessage {
     std::array<std::uint8_t, kSdmfCapacity> bytes{};
+    std::size_t length = 0;
+    std::span<const std::uint8_t> view() const { return std::span(bytes).first(length); }
+};
+
+struct MdmfMessage {
+    std::array<std::uint8_t, kMdmfCapacity> bytes{};
     std::size_t length = 0;
     std::span<const std::uint8_t> view() const { return std::span(bytes).first(length); }
 };
@@ -80,5 +101,17 @@ std::size_t buildNttMessage(const GeneratorSettings& settings, NttFrame& frame);
 
 // Fills the SDMF message from DateTime and DirectoryNumber; returns its length.
 std::size_t buildSdmfMessage(const GeneratorSettings& settings, SdmfMessage& message);
+
+// Whether an absence value is one the message can carry: "O" (unavailable)
+// or "P" (private).
+bool isAbsenceCode(std::string_view value);
+
+// Fills the multiple data message (type 0x80) from the settings: date and
+// time when DateTime is set; the reason for absence of the number when
+// NumberAbsence is set, else the number when DirectoryNumber is set; the
+// reason for absence of the name when NameAbsence is set, else the name
+// (IDName's text with its spaces, bytes as they are) when it is set; then the checksum. An absence value
+// goes in as its first byte (run refuses any but O and P). Returns its length.
+std::size_t buildMultipleDataMessage(const GeneratorSettings& settings, MdmfMessage& message);
 
 }  // namespace cidforge

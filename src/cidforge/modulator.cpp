@@ -37,8 +37,10 @@ std::int64_t sectionLength(std::int64_t rate, std::int32_t durationMs) {
 
 void configureModulator(const GeneratorSettings& settings, ModulatorState& state) {
     state.baudRate = 1200;
-    state.markFrequency = settings.usaFormat ? 1200 : 1300;
-    state.spaceFrequency = settings.usaFormat ? 2200 : 2100;
+    const MessageFormat format = messageFormat(settings);
+    const bool bell202 = format == MessageFormat::sdmf || format == MessageFormat::mdmf;
+    state.markFrequency = bell202 ? 1200 : 1300;
+    state.spaceFrequency = bell202 ? 2200 : 2100;
     state.samplingFrequency = static_cast<std::uint32_t>(settings.samplingFrequency);
     state.amplitude = settings.amplitude;
     state.noiseAmplitude = settings.noiseAmplitude;
@@ -105,23 +107,46 @@ std::int64_t sendMessage(ModulatorState& state, SampleSink& sink, std::span<cons
 SignalPlan planSignal(const GeneratorSettings& settings, const ModulatorState& state) {
     SignalPlan plan;
     plan.leaderSamples = sectionLength(state.samplingFrequency, settings.leaderDuration);
+    if (settings.channelSeizure) {
+        plan.seizureBits = messageFormat(settings) == MessageFormat::etsi ? kEtsiSeizureBits : kSeizureBits;
+    }
     plan.headerBits = sectionLength(state.baudRate, settings.headerDuration);
     plan.footerBits = sectionLength(state.baudRate, settings.footerDuration);
     return plan;
 }
 
 std::vector<std::uint8_t> buildMessage(const GeneratorSettings& settings) {
-    if (settings.usaFormat) {
+    switch (messageFormat(settings)) {
+    case MessageFormat::sdmf: {
         SdmfMessage message;
         buildSdmfMessage(settings, message);
         const auto bytes = message.view();
         return {bytes.begin(), bytes.end()};
+    }
+    case MessageFormat::mdmf:
+    case MessageFormat::etsi: {
+        MdmfMessage message;
+        buildMultipleDataMessage(settings, message);
+        const auto bytes = message.view();
+        return {bytes.begin(), bytes.end()};
+    }
+    case MessageFormat::ntt:
+        break;
     }
     NttFrame frame;
     buildNttMessage(settings, frame);
     const auto bytes = frame.view();
     return {bytes.begin(), bytes.end()};
 }
+
+namespace {
+
+// Seizure bit i: space for even i, mark for odd i.
+std::int32_t seizureFrequency(const ModulatorState& state, std::int64_t bit) {
+    return bit % 2 == 0 ? state.spaceFrequency : state.markFrequency;
+}
+
+}  // namespace
 
 std::int64_t maxWaveSamples(std::int32_t bitsPerSample) {
     const std::int64_t blockSize = bitsPerSample / 8 > 0 ? bitsPerSample / 8 : 1;
@@ -132,6 +157,9 @@ std::int64_t countSignal(const SignalPlan& plan, std::span<const std::uint8_t> m
                          std::int64_t limit) {
     SampleSink none;
     std::int64_t total = 2 * plan.leaderSamples;
+    for (std::int64_t i = 0; i < plan.seizureBits && total <= limit; ++i) {
+        total += toneBit(state, none, seizureFrequency(state, i), ToneMode::count);
+    }
     for (std::int64_t i = 0; i < plan.headerBits && total <= limit; ++i) {
         total += toneBit(state, none, state.markFrequency, ToneMode::count);
     }
@@ -150,6 +178,9 @@ void emitSignal(const SignalPlan& plan, std::span<const std::uint8_t> message, M
     toneBit(state, sink, 0, ToneMode::reset);
 
     for (std::int64_t i = 0; i < plan.leaderSamples && !sinkFailed(sink); ++i) deliver(sink, 0);
+    for (std::int64_t i = 0; i < plan.seizureBits && !sinkFailed(sink); ++i) {
+        toneBit(state, sink, seizureFrequency(state, i), ToneMode::write);
+    }
     for (std::int64_t i = 0; i < plan.headerBits && !sinkFailed(sink); ++i) {
         toneBit(state, sink, state.markFrequency, ToneMode::write);
     }

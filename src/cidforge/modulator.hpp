@@ -55,10 +55,16 @@ std::int64_t sendMessage(ModulatorState& state, SampleSink& sink, std::span<cons
 // gives an empty section.
 struct SignalPlan {
     std::int64_t leaderSamples = 0;  // silence before, and again after
+    std::int64_t seizureBits = 0;    // alternating bits, space first, before the mark
     std::int64_t headerBits = 0;     // mark bits before the message
     std::int64_t footerBits = 0;     // mark bits after the message
 };
 SignalPlan planSignal(const GeneratorSettings& settings, const ModulatorState& state);
+
+// Channel-seizure bits that -SEIZURE puts before the mark: 96 for ETSI, 300
+// for the US formats and for NTT.
+inline constexpr std::int64_t kEtsiSeizureBits = 96;
+inline constexpr std::int64_t kSeizureBits = 300;
 
 // The message bytes of the selected format; empty when they can't be built.
 std::vector<std::uint8_t> buildMessage(const GeneratorSettings& settings);
@@ -82,8 +88,8 @@ enum class GenerateResult {
 };
 
 // The writing pass into any sink: restarts the bit clock (the carrier keeps
-// the phase the counting pass left), then delivers the leader, the header
-// bits, the message, the footer bits and the trailer, stopping at the first
+// the phase the counting pass left), then delivers the leader, the seizure
+// bits, the header bits, the message, the footer bits and the trailer, stopping at the first
 // failed write. After a countSignal on this state that stayed within its
 // limit it delivers exactly the counted samples.
 void emitSignal(const SignalPlan& plan, std::span<const std::uint8_t> message, ModulatorState& state,

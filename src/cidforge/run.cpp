@@ -27,12 +27,15 @@ constexpr std::string_view kSignalTooLong =
     "error .... the durations and SamplingFrequency give a signal too long for a WAV file\n";
 
 constexpr std::string_view kHelpText =
-    "usage: cidforge data.txt burst.wav [-NTT|-USA] [-SJIS|-EUC]\n"
+    "usage: cidforge data.txt burst.wav [-NTT|-USA|-MDMF|-ETSI] [-SJIS|-EUC] [-SEIZURE]\n"
     "Writes the caller-ID FSK burst the data file describes as a WAV file:\n"
-    "NTT format (default) or US format (-USA), caller name in Shift-JIS (-SJIS,\n"
-    "default) or EUC-JP (-EUC). \"-\" reads the data file from standard input or\n"
-    "writes the WAV file to standard output (the console lines then go to\n"
-    "standard error).\n"
+    "NTT format (default), US single data message (-USA), US multiple data\n"
+    "message with date and time, number and name (-MDMF) or ETSI call set-up\n"
+    "message over V.23 tones (-ETSI); NTT caller name in Shift-JIS (-SJIS,\n"
+    "default) or EUC-JP (-EUC). -SEIZURE sends a channel-seizure pattern before\n"
+    "the mark (96 bits with -ETSI, 300 otherwise). \"-\" reads the data file\n"
+    "from standard input or writes the WAV file to standard output (the console\n"
+    "lines then go to standard error).\n"
     "  --help      this text\n"
     "  --version   program name and version\n";
 
@@ -56,6 +59,9 @@ void scanOptions(std::span<const std::string> options, GeneratorSettings& settin
     for (const std::string& option : options) {
         if (option.find("-USA") != std::string::npos) settings.usaFormat = true;
         if (option.find("-EUC") != std::string::npos) settings.sjisName = false;
+        if (option == "-MDMF") settings.mdmfFormat = true;
+        if (option == "-ETSI") settings.etsiFormat = true;
+        if (option == "-SEIZURE") settings.channelSeizure = true;
     }
 }
 
@@ -74,7 +80,20 @@ std::string checkSettings(const GeneratorSettings& settings) {
     if (settings.directoryNumber.size() > kMaxFieldBytes) return tooLongMessage("DirectoryNumber");
     if (settings.idName.size() > kMaxFieldBytes) return tooLongMessage("IDName");
     if (settings.dateTime.size() > kMaxFieldBytes) return tooLongMessage("DateTime");
-    if (!settings.usaFormat) {
+    const MessageFormat format = messageFormat(settings);
+    if (settings.etsiFormat && (settings.usaFormat || settings.mdmfFormat)) {
+        return "error .... -ETSI can't be combined with -USA or -MDMF\n";
+    }
+    if (format == MessageFormat::mdmf || format == MessageFormat::etsi) {
+        if (settings.idNameText.size() > kMaxFieldBytes) return tooLongMessage("IDName");
+        if (!settings.numberAbsence.empty() && !isAbsenceCode(settings.numberAbsence)) {
+            return "error .... NumberAbsence must be O (unavailable) or P (private)\n";
+        }
+        if (!settings.nameAbsence.empty() && !isAbsenceCode(settings.nameAbsence)) {
+            return "error .... NameAbsence must be O (unavailable) or P (private)\n";
+        }
+    }
+    if (format == MessageFormat::ntt) {
         std::string jisName = settings.idName;
         nameToJis(jisName, settings.sjisName);
         const int contentLength = nttContentLength(settings.directoryNumber, jisName);
@@ -87,7 +106,7 @@ std::string checkSettings(const GeneratorSettings& settings) {
 }
 
 std::string nameWarning(const GeneratorSettings& settings) {
-    if (settings.usaFormat || settings.idName.empty() || isDoubleByteName(settings.idName, settings.sjisName)) {
+    if (messageFormat(settings) != MessageFormat::ntt || settings.idName.empty() || isDoubleByteName(settings.idName, settings.sjisName)) {
         return "";
     }
     return std::string("warning .... IDName is not ") + (settings.sjisName ? "Shift-JIS" : "EUC-JP") +
@@ -123,8 +142,9 @@ int runCidforge(std::span<const std::string> args) {
     }
 
     // The name goes into the frame in JIS code; the console shows it as read.
+    const MessageFormat format = messageFormat(settings);
     GeneratorSettings converted = settings;
-    if (!settings.usaFormat) nameToJis(converted.idName, settings.sjisName);
+    if (format == MessageFormat::ntt) nameToJis(converted.idName, settings.sjisName);
 
     // Counting pass first: a signal the WAV header can't announce is refused
     // before anything is printed or created.
@@ -140,7 +160,16 @@ int runCidforge(std::span<const std::string> args) {
     }
 
     printValueLine(console, settings.directoryNumber);
-    printValueLine(console, settings.usaFormat ? settings.dateTime : settings.idName);
+    switch (format) {
+    case MessageFormat::ntt: printValueLine(console, settings.idName); break;
+    case MessageFormat::sdmf: printValueLine(console, settings.dateTime); break;
+    case MessageFormat::mdmf:
+    case MessageFormat::etsi:
+        // Every field the message can carry, as read.
+        printValueLine(console, settings.dateTime);
+        printValueLine(console, settings.idNameText);
+        break;
+    }
     std::fflush(console);
     print(stderr, nameWarning(settings));
 

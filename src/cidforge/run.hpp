@@ -9,12 +9,15 @@
 namespace cidforge {
 
 // Every option is searched for "-USA" (US format) and "-EUC" (EUC-JP name);
-// anything else is accepted and ignored.
+// "-MDMF", "-ETSI" and "-SEIZURE" count only as whole arguments, so that no
+// command line that worked before them changes its meaning; anything else is
+// accepted and ignored.
 void scanOptions(std::span<const std::string> options, GeneratorSettings& settings);
 
 // The refusal line for settings that can't make a sound WAV file, or "" when
-// they can: sampling frequency, sample depth, field lengths and the NTT
-// message content length. Checked before anything is printed or created.
+// they can: sampling frequency, sample depth, field lengths, the NTT
+// message content length, the combination of format options and, for the
+// MDMF and ETSI formats, the absence values. Checked before anything is printed or created.
 std::string checkSettings(const GeneratorSettings& settings);
 
 // The whole program: args are the command-line arguments after the program

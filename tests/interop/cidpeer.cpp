@@ -8,8 +8,20 @@
 //                                                      each PARAM is TYPEHEX=TEXT, e.g. 07=JOHN DOE
 //   cidpeer send-jp OUT.wav NUMBER [NAMEHEX] [LEADMS]  Japanese burst (JCLIP transmitter);
 //                                                      NAMEHEX is the 7-bit JIS name, in hex
+//   cidpeer send-clip OUT.wav DATETIME NUMBER NAME [LEADMS]
+//                                                      ETSI V.23 call set-up (CLIP transmitter)
+//   cidpeer send-aclip OUT.wav DATETIME NUMBER NAME [LEADMS]
+//                                                      ACLIP call set-up (ACLIP transmitter)
+//                                                      for these two: NUMBER or NAME "-O" or
+//                                                      "-P" sends that reason for absence
+//                                                      instead, "" leaves the field out
+//   cidpeer send-dtmf OUT.wav DIGITS [LEADMS]          DTMF caller ID (CLIP_DTMF transmitter):
+//                                                      DIGITS as sent, e.g. A0123456789C, B10C,
+//                                                      D0123456789#
 //   cidpeer recv-us IN.wav                             decode with the CLASS receiver
 //   cidpeer recv-jp IN.wav                             decode with the JCLIP receiver
+//   cidpeer recv-clip IN.wav                           decode with the ETSI CLIP receiver
+//   cidpeer recv-dtmf IN.wav                           decode with the CLIP_DTMF receiver
 //   cidpeer bench-us IN.wav | bench-jp IN.wav          as recv-*, and report the receiver's
 //                                                      own processing rate on stderr
 //
@@ -20,9 +32,13 @@
 // Every message that the receiver delivers (it checks the checksum or CRC itself and drops
 // messages that fail) is printed as a block:
 //   message <hex bytes as delivered>
-//   date MMDDhhmm           (SDMF only)
+//   date MMDDhhmm           (SDMF, and the date parameter of a multiple data message)
 //   number <digits>
 //   name <hex bytes>        (Japanese, when the name parameter is present)
+//   name <text>             (US and ETSI multiple data messages)
+//   number-absence <code>   (US and ETSI: reason for absence of the number)
+//   name-absence <code>     (US and ETSI: reason for absence of the name)
+//   digits <text>           (DTMF caller ID: the digit string as delivered)
 //   field <type hex> <hex>  (any other parameter)
 //   end
 
@@ -273,6 +289,56 @@ int sendMdmf(int argc, char **argv)
     return 0;
 }
 
+// A multiple data message (type 0x80) with date and time, number or its reason for
+// absence, name or its reason for absence; parameter codes shared by CLASS, CLIP and ACLIP.
+int sendMultiple(int argc, char **argv, int standard)
+{
+    if (argc < 5) {
+        fail("usage: send-clip|send-aclip OUT.wav DATETIME NUMBER NAME [LEADMS]", nullptr);
+    }
+    const std::string dateTime = argv[2];
+    const std::string number = argv[3];
+    const std::string name = argv[4];
+    int leadMs = argc > 5 ? std::atoi(argv[5]) : 100;
+    adsi_tx_state_t *tx = adsi_tx_init(nullptr, standard);
+    uint8_t msg[256];
+    auto add = [&](int len, uint8_t type, const std::string &body) {
+        return adsi_add_field(tx, msg, len, type, reinterpret_cast<const uint8_t *>(body.data()),
+                              static_cast<int>(body.size()));
+    };
+    int len = adsi_add_field(tx, msg, -1, 0x80, nullptr, 0);
+    if (!dateTime.empty()) {
+        len = add(len, 0x01, dateTime);
+    }
+    if (number == "-O" || number == "-P") {
+        len = add(len, 0x04, number.substr(1));
+    } else if (!number.empty()) {
+        len = add(len, 0x02, number);
+    }
+    if (name == "-O" || name == "-P") {
+        len = add(len, 0x08, name.substr(1));
+    } else if (!name.empty()) {
+        len = add(len, 0x07, name);
+    }
+    transmit(tx, msg, len, leadMs, argv[1]);
+    adsi_tx_free(tx);
+    return 0;
+}
+
+int sendDtmf(int argc, char **argv)
+{
+    if (argc < 3) {
+        fail("usage: send-dtmf OUT.wav DIGITS [LEADMS]", nullptr);
+    }
+    const char *digits = argv[2];
+    int leadMs = argc > 3 ? std::atoi(argv[3]) : 100;
+    adsi_tx_state_t *tx = adsi_tx_init(nullptr, ADSI_STANDARD_CLIP_DTMF);
+    transmit(tx, reinterpret_cast<const uint8_t *>(digits), static_cast<int>(std::strlen(digits)), leadMs,
+             argv[1]);
+    adsi_tx_free(tx);
+    return 0;
+}
+
 int sendJp(int argc, char **argv)
 {
     if (argc < 3) {
@@ -306,7 +372,12 @@ void printMessage(void *user, const uint8_t *msg, int len)
     auto *r = static_cast<Receiver *>(user);
     r->messages++;
     std::printf("message %s\n", toHex(msg, len, " ").c_str());
-    if (r->standard == ADSI_STANDARD_CLASS && len >= 2 && msg[0] == CLASS_SDMF_CALLERID) {
+    const bool multiple = (r->standard == ADSI_STANDARD_CLASS || r->standard == ADSI_STANDARD_CLIP ||
+                           r->standard == ADSI_STANDARD_ACLIP) &&
+                          len >= 2 && msg[0] == 0x80;
+    if (r->standard == ADSI_STANDARD_CLIP_DTMF) {
+        std::printf("digits %.*s\n", len, reinterpret_cast<const char *>(msg));
+    } else if (r->standard == ADSI_STANDARD_CLASS && len >= 2 && msg[0] == CLASS_SDMF_CALLERID) {
         // SDMF: type, length, then eight date-and-time digits and the number.
         const int body = len - 2;
         if (body >= 8) {
@@ -329,14 +400,21 @@ void printMessage(void *user, const uint8_t *msg, int len)
             if (field == nullptr) {
                 continue;
             }
-            if (r->standard == ADSI_STANDARD_JCLIP && type == JCLIP_CALLER_NUMBER) {
+            const std::string text(reinterpret_cast<const char *>(field), static_cast<size_t>(fieldLen));
+            if (multiple && type == 0x01) {
+                std::printf("date %s\n", text.c_str());
+            } else if (multiple && type == 0x02) {
+                std::printf("number %s\n", text.c_str());
+            } else if (multiple && type == 0x04) {
+                std::printf("number-absence %s\n", text.c_str());
+            } else if (multiple && type == 0x07) {
+                std::printf("name %s\n", text.c_str());
+            } else if (multiple && type == 0x08) {
+                std::printf("name-absence %s\n", text.c_str());
+            } else if (r->standard == ADSI_STANDARD_JCLIP && type == JCLIP_CALLER_NUMBER) {
                 std::printf("number %.*s\n", fieldLen, reinterpret_cast<const char *>(field));
             } else if (r->standard == ADSI_STANDARD_JCLIP && type == 0x07) {
                 std::printf("name %s\n", toHex(field, fieldLen, "").c_str());
-            } else if (r->standard == ADSI_STANDARD_CLASS && type == MCLASS_DATETIME) {
-                std::printf("date %.*s\n", fieldLen, reinterpret_cast<const char *>(field));
-            } else if (r->standard == ADSI_STANDARD_CLASS && type == MCLASS_CALLER_NUMBER) {
-                std::printf("number %.*s\n", fieldLen, reinterpret_cast<const char *>(field));
             } else {
                 std::printf("field %02x %s\n", type, toHex(field, fieldLen, "").c_str());
             }
@@ -348,7 +426,7 @@ void printMessage(void *user, const uint8_t *msg, int len)
 int receive(int argc, char **argv, int standard, bool timed)
 {
     if (argc < 2) {
-        fail("usage: recv-us|recv-jp|bench-us|bench-jp IN.wav", nullptr);
+        fail("usage: recv-us|recv-jp|recv-clip|recv-dtmf|bench-us|bench-jp IN.wav", nullptr);
     }
     std::vector<int16_t> samples = readWav(argv[1]);
     Receiver r;
@@ -382,7 +460,9 @@ int main(int argc, char **argv)
                      "usage: cidpeer send-us OUT.wav DATETIME NUMBER [LEADMS]\n"
                      "       cidpeer send-mdmf OUT.wav seizure|no-seizure TYPEHEX=TEXT...\n"
                      "       cidpeer send-jp OUT.wav NUMBER [NAMEHEX] [LEADMS]\n"
-                     "       cidpeer recv-us|recv-jp|bench-us|bench-jp IN.wav\n");
+                     "       cidpeer send-clip|send-aclip OUT.wav DATETIME NUMBER NAME [LEADMS]\n"
+                     "       cidpeer send-dtmf OUT.wav DIGITS [LEADMS]\n"
+                     "       cidpeer recv-us|recv-jp|recv-clip|recv-dtmf|bench-us|bench-jp IN.wav\n");
         return 2;
     }
     std::string mode = argv[1];
@@ -394,6 +474,21 @@ int main(int argc, char **argv)
     }
     if (mode == "send-jp") {
         return sendJp(argc - 1, argv + 1);
+    }
+    if (mode == "send-clip") {
+        return sendMultiple(argc - 1, argv + 1, ADSI_STANDARD_CLIP);
+    }
+    if (mode == "send-aclip") {
+        return sendMultiple(argc - 1, argv + 1, ADSI_STANDARD_ACLIP);
+    }
+    if (mode == "send-dtmf") {
+        return sendDtmf(argc - 1, argv + 1);
+    }
+    if (mode == "recv-clip") {
+        return receive(argc - 1, argv + 1, ADSI_STANDARD_CLIP, false);
+    }
+    if (mode == "recv-dtmf") {
+        return receive(argc - 1, argv + 1, ADSI_STANDARD_CLIP_DTMF, false);
     }
     if (mode == "recv-us" || mode == "bench-us") {
         return receive(argc - 1, argv + 1, ADSI_STANDARD_CLASS, mode == "bench-us");

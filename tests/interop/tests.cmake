@@ -39,6 +39,21 @@ foreach(kind IN ITEMS number long-number sjis-name euc-name)
   interop_test(spandsp_rx.cidforge_ntt_${tag} spandsp_reads_cidforge.sh ntt ${kind})
 endforeach()
 
+# spandsp's CLASS receiver decodes cidforge -MDMF, its CLIP receiver cidforge -ETSI and its
+# CLIP_DTMF receiver padtoner's DTMF caller ID.
+foreach(format IN ITEMS mdmf etsi)
+  interop_test(spandsp_rx.cidforge_${format}_8000_8bit spandsp_reads_multiple.sh ${format} 8000 8)
+  interop_test(spandsp_rx.cidforge_${format}_absent spandsp_reads_multiple.sh ${format} 8000 16 absent)
+  interop_test(spandsp_rx.cidforge_${format}_seizure spandsp_reads_multiple.sh ${format} 8000 16 present seizure)
+  foreach(rate IN ITEMS 11025 16000 48000)
+    interop_test(spandsp_rx.cidforge_${format}_${rate} spandsp_reads_multiple.sh ${format} ${rate} 16)
+  endforeach()
+endforeach()
+foreach(digits IN ITEMS A0123456789C "D0123456789#" B10C A0123456789D0198765432C)
+  string(REPLACE "#" "hash" tag ${digits})
+  interop_test(spandsp_rx.padtoner_dtmf_${tag} spandsp_reads_multiple.sh dtmf ${digits})
+endforeach()
+
 # Our detectors decode spandsp's bursts.
 interop_test(cidprobe.spandsp_us detectors_read_spandsp.sh us)
 interop_test(cidprobe_ntt.spandsp_number detectors_read_spandsp.sh ntt-number)

@@ -80,3 +80,15 @@ foreach(kind IN ITEMS mdmf-seizure mdmf-no-seizure mdmf-absent mdmf-extra ntt-sp
   string(REPLACE "-" "_" tag ${kind})
   interop_test(cidscan.${tag} cidscan_reads_peers.sh ${kind})
 endforeach()
+
+# cidscan decodes spandsp's ETSI, ACLIP and DTMF caller ID, and what cidforge and padtoner
+# make in every format at four rates and both depths.
+foreach(kind IN ITEMS etsi-spandsp aclip-spandsp dtmf-spandsp)
+  string(REPLACE "-" "_" tag ${kind})
+  interop_test(cidscan.${tag} cidscan_reads_world.sh ${kind})
+endforeach()
+foreach(rate IN ITEMS 8000 11025 16000 48000)
+  foreach(bits IN ITEMS 8 16)
+    interop_test(cidscan.round_trip_${rate}_${bits} cidscan_reads_world.sh round-trip ${rate} ${bits})
+  endforeach()
+endforeach()

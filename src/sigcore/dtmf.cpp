@@ -51,8 +51,8 @@ DtmfReceiver::DtmfReceiver(int samplingRate, EventSink& sink) : sink_(sink), rat
         frequency_[k] = kFrequencies[k % 8] * (k < 8 ? 1.0 : 2.0);
         const double w = 2.0 * std::numbers::pi * frequency_[k] / samplingRate;
         for (std::size_t m = 0; m < h; ++m) {
-            cosTable_[k * h + m] = std::cos(w * static_cast<double>(m));
-            sinTable_[k * h + m] = std::sin(w * static_cast<double>(m));
+            cosTable_[m * kTones + k] = std::cos(w * static_cast<double>(m));
+            sinTable_[m * kTones + k] = std::sin(w * static_cast<double>(m));
         }
         halfRotation_[k] = std::polar(1.0, -w * half_);
     }
@@ -60,17 +60,31 @@ DtmfReceiver::DtmfReceiver(int samplingRate, EventSink& sink) : sink_(sink), rat
 
 void DtmfReceiver::push(std::span<const std::int16_t> samples) {
     if (finished_) return;
-    const auto h = static_cast<std::size_t>(half_);
-    for (const std::int16_t raw : samples) {
-        const double x = raw;
-        const auto m = static_cast<std::size_t>(filled_);
-        for (std::size_t k = 0; k < kTones; ++k) {
-            re_[k] += x * cosTable_[k * h + m];
-            im_[k] += x * sinTable_[k * h + m];
+    while (!samples.empty()) {
+        // Up to the end of the half-block, with the sums in locals: the
+        // tables' loads cannot alias them, and the tones' sums, side by side
+        // in one table row per sample, go two at a time.
+        const auto take = std::min(samples.size(), static_cast<std::size_t>(half_ - filled_));
+        std::array<double, kTones> re = re_;
+        std::array<double, kTones> im = im_;
+        double energy = energy_;
+        const double* cosRow = cosTable_.data() + static_cast<std::size_t>(filled_) * kTones;
+        const double* sinRow = sinTable_.data() + static_cast<std::size_t>(filled_) * kTones;
+        for (std::size_t i = 0; i < take; ++i, cosRow += kTones, sinRow += kTones) {
+            const double x = samples[i];
+            for (std::size_t k = 0; k < kTones; ++k) {
+                re[k] += x * cosRow[k];
+                im[k] += x * sinRow[k];
+            }
+            energy += x * x;
         }
-        energy_ += x * x;
-        ++pushed_;
-        if (++filled_ == half_) endHalfBlock();
+        re_ = re;
+        im_ = im;
+        energy_ = energy;
+        pushed_ += static_cast<std::int64_t>(take);
+        filled_ += static_cast<int>(take);
+        samples = samples.subspan(take);
+        if (filled_ == half_) endHalfBlock();
     }
 }
 

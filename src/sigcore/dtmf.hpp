@@ -90,7 +90,7 @@ private:
     EventSink& sink_;
     int rate_ = 0;
     int half_ = 0;  // samples per half-block; a window is two of them
-    std::vector<double> cosTable_;  // kTones rows of half_ values
+    std::vector<double> cosTable_;  // half_ rows of kTones values
     std::vector<double> sinTable_;
     std::array<std::complex<double>, kTones> halfRotation_{};  // e^{-j w half}
     std::array<double, kTones> frequency_{};

@@ -19,14 +19,31 @@ constexpr double kPi = 3.14159265358979323846;
 struct Biquad {
     double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
     double z1 = 0.0, z2 = 0.0;
-
-    double step(double x) {
-        const double y = b0 * x + z1;
-        z1 = b1 * x - a1 * y + z2;
-        z2 = b2 * x - a2 * y;
-        return y;
-    }
 };
+
+// Two sections in cascade over a block, in place. The second section works
+// on one sample while the first works on the next, and the state and
+// coefficients stay in registers: stores to the block could otherwise alias
+// them and force a reload on every sample.
+void runCascade(Biquad& first, Biquad& second, double* x, std::size_t count) {
+    const Biquad f = first;
+    const Biquad g = second;
+    double f1 = f.z1, f2 = f.z2, g1 = g.z1, g2 = g.z2;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double in = x[i];
+        const double u = f.b0 * in + f1;
+        f1 = f.b1 * in - f.a1 * u + f2;
+        f2 = f.b2 * in - f.a2 * u;
+        const double y = g.b0 * u + g1;
+        g1 = g.b1 * u - g.a1 * y + g2;
+        g2 = g.b2 * u - g.a2 * y;
+        x[i] = y;
+    }
+    first.z1 = f1;
+    first.z2 = f2;
+    second.z1 = g1;
+    second.z2 = g2;
+}
 
 // Butterworth high-pass or low-pass of order two at `cornerHz`.
 Biquad butterworth(bool highPass, double cornerHz, double rate) {
@@ -63,19 +80,31 @@ public:
         }
     }
 
-    double step(double x) {
-        const std::complex<double> product = x * phasor_[phase_];
-        phase_ = phase_ + 1 == phasor_.size() ? 0 : phase_ + 1;
-        previous_ = sum_;
-        sum_ += product - ring_[slot_];
-        ring_[slot_] = product;
-        slot_ = slot_ + 1 == ring_.size() ? 0 : slot_ + 1;
-        return std::norm(sum_) * scale_ * scale_;
+    // The energies of a block of samples, and the window's sum after each.
+    // The state lives in locals for the loop: stores to the output arrays
+    // could otherwise alias it and force a reload on every sample.
+    void run(const double* x, std::size_t count, double* energy, std::complex<double>* sums) {
+        const std::complex<double>* phasor = phasor_.data();
+        std::complex<double>* ring = ring_.data();
+        const std::size_t period = phasor_.size();
+        const std::size_t length = ring_.size();
+        std::size_t phase = phase_;
+        std::size_t slot = slot_;
+        std::complex<double> sum = sum_;
+        const double scale = scale_;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::complex<double> product = x[i] * phasor[phase];
+            phase = phase + 1 == period ? 0 : phase + 1;
+            sum += product - ring[slot];
+            ring[slot] = product;
+            slot = slot + 1 == length ? 0 : slot + 1;
+            energy[i] = std::norm(sum) * scale * scale;
+            if (sums != nullptr) sums[i] = sum;
+        }
+        phase_ = phase;
+        slot_ = slot;
+        sum_ = sum;
     }
-
-    // How the window's sum turned since the previous sample: for a steady
-    // tone, its angle is the tone's offset from this one, in radians per sample.
-    [[nodiscard]] std::complex<double> turn() const { return sum_ * std::conj(previous_); }
 
 private:
     std::vector<std::complex<double>> phasor_;
@@ -83,7 +112,6 @@ private:
     std::size_t phase_ = 0;
     std::size_t slot_ = 0;
     std::complex<double> sum_{};
-    std::complex<double> previous_{};
     double scale_;
 };
 
@@ -160,6 +188,14 @@ struct SoftFskReceiver::Impl {
     // it is in: a power of two of them, more than a byte at the slowest rate.
     std::vector<double> softRing;
     std::size_t ringMask;
+
+    // One block of samples on its way through the filters.
+    static constexpr std::size_t kBlock = 256;
+    std::array<double, kBlock> filtered{};
+    std::array<double, kBlock> markEnergy{};
+    std::array<double, kBlock> spaceEnergy{};
+    std::array<double, kBlock> softBlock{};
+    std::array<std::complex<double>, kBlock + 1> markSums{};  // [0]: the previous block's last
 
     std::int64_t n = -1;  // index of the newest sample
     double previousSoft = 0.0;
@@ -349,7 +385,8 @@ struct SoftFskReceiver::Impl {
         }
     }
 
-    void idleStep(double em, double es) {
+    // `i`: the sample's place in the block.
+    void idleStep(double em, double es, std::size_t i) {
         const bool clearMark = em > floorEnergy && em > 3.0 * es;
         if (!clearMark) {
             run = 0;
@@ -359,7 +396,10 @@ struct SoftFskReceiver::Impl {
         }
         ++run;
         runEnergy += em;
-        runTurn += mark.turn();
+        // How the mark filter's sum turned since the previous sample: for a
+        // steady tone, its angle is the tone's offset from the plan's mark, in
+        // radians per sample.
+        runTurn += markSums[i + 1] * std::conj(markSums[i]);
         if (run < markSamples) return;
         // The mark must be this plan's: a tone further off than the largest
         // offset a line gives belongs to another standard's plan (Bell 202's
@@ -390,20 +430,36 @@ struct SoftFskReceiver::Impl {
         if (static_cast<double>(n) >= decideAt) decideByte();
     }
 
-    void step(std::int16_t raw) {
-        ++n;
-        double x = highPass.step(raw);
-        if (useLowPass) x = lowPass.step(x);
-        const double em = mark.step(x);
-        const double es = space.step(x);
-        const double soft = (em - es) / (em + es + 1e-9);
-        softRing[static_cast<std::size_t>(n) & ringMask] = soft;
-        if (phase == Phase::Idle) {
-            idleStep(em, es);
+    // Filters a block of samples, then runs the state machine over it.
+    void pushBlock(std::span<const std::int16_t> samples) {
+        const std::size_t count = samples.size();
+        for (std::size_t i = 0; i < count; ++i) filtered[i] = samples[i];
+        if (useLowPass) {
+            runCascade(highPass, lowPass, filtered.data(), count);
         } else {
-            burstStep(em, es, soft);
+            Biquad pass;  // passes samples on unchanged: b0 = 1, no state
+            runCascade(highPass, pass, filtered.data(), count);
         }
-        previousSoft = soft;
+        mark.run(filtered.data(), count, markEnergy.data(), markSums.data() + 1);
+        space.run(filtered.data(), count, spaceEnergy.data(), nullptr);
+        // A loop of its own, so the divisions go two at a time.
+        for (std::size_t i = 0; i < count; ++i) {
+            softBlock[i] = (markEnergy[i] - spaceEnergy[i]) / (markEnergy[i] + spaceEnergy[i] + 1e-9);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            ++n;
+            const double em = markEnergy[i];
+            const double es = spaceEnergy[i];
+            const double soft = softBlock[i];
+            softRing[static_cast<std::size_t>(n) & ringMask] = soft;
+            if (phase == Phase::Idle) {
+                idleStep(em, es, i);
+            } else {
+                burstStep(em, es, soft);
+            }
+            previousSoft = soft;
+        }
+        markSums[0] = markSums[count];
     }
 };
 
@@ -420,7 +476,11 @@ SoftFskReceiver::~SoftFskReceiver() = default;
 
 void SoftFskReceiver::push(std::span<const std::int16_t> samples) {
     Impl& r = *impl_;
-    for (const std::int16_t x : samples) r.step(x);
+    while (!samples.empty()) {
+        const std::size_t count = std::min(samples.size(), Impl::kBlock);
+        r.pushBlock(samples.first(count));
+        samples = samples.subspan(count);
+    }
 }
 
 void SoftFskReceiver::finish() {

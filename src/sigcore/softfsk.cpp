@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <complex>
+#include <cstring>
 #include <numeric>
 #include <optional>
 #include <stdexcept>
@@ -66,53 +67,102 @@ Biquad butterworth(bool highPass, double cornerHz, double rate) {
     return q;
 }
 
-// The energy of one tone over the last `window` samples: a sliding sum of
-// the samples turned by the tone's phasor, kept exact by subtracting the very
-// product that was added.
-class SlidingTone {
+// The largest block of samples the receiver filters at once.
+constexpr std::size_t kBlock = 256;
+
+// What the tone filters give for each sample of a block.
+struct ToneBlock {
+    std::array<double, kBlock> markEnergy{};
+    std::array<double, kBlock> spaceEnergy{};
+    // 1 where the mark is clear: strong enough, and well over the space tone.
+    std::array<std::uint8_t, kBlock> clearMark{};
+    // The mark filter's window sum after each sample; [0] holds the one
+    // before the block.
+    std::array<std::complex<double>, kBlock + 1> markSums{};
+};
+
+// The energies of the mark and space tones over the last `window` samples:
+// sliding sums of the samples turned by each tone's phasor, kept exact by
+// subtracting the very product that was added.
+//
+// The two tones go side by side in pairs of doubles (mark, space), so each
+// operation serves both. A block's loop carries no wrapping counters: the
+// phasor tables run on for a block past their common period, and the products
+// are kept in a history that holds the window before the block followed by
+// the block itself.
+class TonePair {
 public:
-    SlidingTone(int toneHz, int rate, int window) : ring_(static_cast<std::size_t>(window)), scale_(1.0 / window) {
-        const int period = rate / std::gcd(toneHz, rate);
-        phasor_.resize(static_cast<std::size_t>(period));
-        for (int i = 0; i < period; ++i) {
-            const double angle = -2 * kPi * static_cast<double>(toneHz) * i / rate;
-            phasor_[static_cast<std::size_t>(i)] = {std::cos(angle), std::sin(angle)};
+    using Pair = double __attribute__((vector_size(16)));  // mark, space
+
+    TonePair(int markHz, int spaceHz, int rate, int window)
+        : period_(std::lcm(static_cast<std::size_t>(rate / std::gcd(markHz, rate)),
+                           static_cast<std::size_t>(rate / std::gcd(spaceHz, rate)))),  // divides the rate
+          cosine_(period_ + kBlock),
+          sine_(period_ + kBlock),
+          historyRe_(static_cast<std::size_t>(window) + kBlock),
+          historyIm_(static_cast<std::size_t>(window) + kBlock),
+          window_(static_cast<std::size_t>(window)),
+          scale_(1.0 / window) {
+        // Each phasor at its place in its own period.
+        const auto markPeriod = static_cast<std::size_t>(rate / std::gcd(markHz, rate));
+        const auto spacePeriod = static_cast<std::size_t>(rate / std::gcd(spaceHz, rate));
+        for (std::size_t i = 0; i < cosine_.size(); ++i) {
+            const auto markAt = static_cast<double>(i % markPeriod);
+            const auto spaceAt = static_cast<double>(i % spacePeriod);
+            const double markAngle = -2 * kPi * static_cast<double>(markHz) * markAt / rate;
+            const double spaceAngle = -2 * kPi * static_cast<double>(spaceHz) * spaceAt / rate;
+            cosine_[i] = Pair{std::cos(markAngle), std::cos(spaceAngle)};
+            sine_[i] = Pair{std::sin(markAngle), std::sin(spaceAngle)};
         }
     }
 
-    // The energies of a block of samples, and the window's sum after each.
-    // The state lives in locals for the loop: stores to the output arrays
-    // could otherwise alias it and force a reload on every sample.
-    void run(const double* x, std::size_t count, double* energy, std::complex<double>* sums) {
-        const std::complex<double>* phasor = phasor_.data();
-        std::complex<double>* ring = ring_.data();
-        const std::size_t period = phasor_.size();
-        const std::size_t length = ring_.size();
-        std::size_t phase = phase_;
-        std::size_t slot = slot_;
-        std::complex<double> sum = sum_;
-        const double scale = scale_;
+    // Fills the block's energies, clear-mark flags and mark sums; the soft
+    // values are left for the samples that need them.
+    void run(const double* x, std::size_t count, double floorEnergy, ToneBlock& out) {
+        const Pair* cosine = cosine_.data() + phase_;
+        const Pair* sine = sine_.data() + phase_;
+        Pair* historyRe = historyRe_.data();
+        Pair* historyIm = historyIm_.data();
+        Pair sumRe = sumRe_;
+        Pair sumIm = sumIm_;
+        const std::size_t w = window_;
+        const Pair scale = Pair{scale_, scale_};
+        out.markSums[0] = {sumRe[0], sumIm[0]};
         for (std::size_t i = 0; i < count; ++i) {
-            const std::complex<double> product = x[i] * phasor[phase];
-            phase = phase + 1 == period ? 0 : phase + 1;
-            sum += product - ring[slot];
-            ring[slot] = product;
-            slot = slot + 1 == length ? 0 : slot + 1;
-            energy[i] = std::norm(sum) * scale * scale;
-            if (sums != nullptr) sums[i] = sum;
+            const Pair sample = Pair{x[i], x[i]};
+            const Pair productRe = sample * cosine[i];
+            const Pair productIm = sample * sine[i];
+            sumRe += productRe - historyRe[i];
+            sumIm += productIm - historyIm[i];
+            historyRe[w + i] = productRe;
+            historyIm[w + i] = productIm;
+            const Pair energy = (sumRe * sumRe + sumIm * sumIm) * scale * scale;
+            out.markEnergy[i] = energy[0];
+            out.spaceEnergy[i] = energy[1];
+            out.clearMark[i] = static_cast<std::uint8_t>((energy[0] > floorEnergy) & (energy[0] > 3.0 * energy[1]));
+            out.markSums[i + 1] = {sumRe[0], sumIm[0]};
         }
-        phase_ = phase;
-        slot_ = slot;
-        sum_ = sum;
+        sumRe_ = sumRe;
+        sumIm_ = sumIm;
+        phase_ = (phase_ + count) % period_;
+        // The history's last window of products moves to its front.
+        const auto from = static_cast<std::ptrdiff_t>(count);
+        const auto to = static_cast<std::ptrdiff_t>(count + w);
+        std::copy(historyRe_.begin() + from, historyRe_.begin() + to, historyRe_.begin());
+        std::copy(historyIm_.begin() + from, historyIm_.begin() + to, historyIm_.begin());
     }
 
 private:
-    std::vector<std::complex<double>> phasor_;
-    std::vector<std::complex<double>> ring_;
-    std::size_t phase_ = 0;
-    std::size_t slot_ = 0;
-    std::complex<double> sum_{};
+    std::size_t period_;        // samples after which both phasors repeat
+    std::vector<Pair> cosine_;  // over one period, then a block more
+    std::vector<Pair> sine_;
+    std::vector<Pair> historyRe_;  // products: the window before the block, then the block
+    std::vector<Pair> historyIm_;
+    std::size_t window_;
     double scale_;
+    std::size_t phase_ = 0;
+    Pair sumRe_ = Pair{0.0, 0.0};
+    Pair sumIm_ = Pair{0.0, 0.0};
 };
 
 // The largest offset of the mark tone from the plan's taken for this plan.
@@ -178,24 +228,23 @@ struct SoftFskReceiver::Impl {
     Biquad highPass;
     Biquad lowPass;
     bool useLowPass;
-    SlidingTone mark;
-    SlidingTone space;
+    TonePair tones;
     double floorEnergy;
     int markSamples;
     double samplingRate;
 
     // The soft values of the last samples, for deciding a byte once all of
-    // it is in: a power of two of them, more than a byte at the slowest rate.
+    // it is in: a power of two of them, more than a byte at the slowest rate
+    // and a block of samples, which goes in before the block is stepped through.
     std::vector<double> softRing;
     std::size_t ringMask;
 
     // One block of samples on its way through the filters.
-    static constexpr std::size_t kBlock = 256;
     std::array<double, kBlock> filtered{};
-    std::array<double, kBlock> markEnergy{};
-    std::array<double, kBlock> spaceEnergy{};
-    std::array<double, kBlock> softBlock{};
-    std::array<std::complex<double>, kBlock + 1> markSums{};  // [0]: the previous block's last
+    ToneBlock block;
+    std::int64_t first = 0;       // the block's first sample
+    std::size_t blockLength = 0;  // samples in the block
+    bool softDone = false;        // its soft values are in the ring
 
     std::int64_t n = -1;  // index of the newest sample
     double previousSoft = 0.0;
@@ -228,13 +277,12 @@ struct SoftFskReceiver::Impl {
           highPass(butterworth(true, 500.0, rate)),
           lowPass(butterworth(false, 2900.0, rate)),
           useLowPass(2900.0 < 0.45 * rate),
-          mark(plan.markHz, rate, window),
-          space(plan.spaceHz, rate, window),
+          tones(plan.markHz, plan.spaceHz, rate, window),
           floorEnergy(o.floorAmplitude * o.floorAmplitude * 0.25),
           markSamples(static_cast<int>(o.markSeconds * rate)),
           samplingRate(rate) {
         std::size_t size = 64;
-        while (static_cast<double>(size) < 16 * bitTime + 16) size *= 2;
+        while (static_cast<double>(size) < 16 * bitTime + 16 + kBlock) size *= 2;
         softRing.assign(size, 0.0);
         ringMask = size - 1;
         sink.holdFailed = o.repair;
@@ -266,8 +314,7 @@ struct SoftFskReceiver::Impl {
         decoder.endBurst(position, sink);
         sink.onEvent(BurstEnded{position});
         phase = Phase::Idle;
-        run = 0;
-        runEnergy = 0.0;
+        clearRun();
     }
 
     // Replays the burst's bytes into the decoder with bit `flip` of byte
@@ -385,32 +432,31 @@ struct SoftFskReceiver::Impl {
         }
     }
 
-    // `i`: the sample's place in the block.
-    void idleStep(double em, double es, std::size_t i) {
-        const bool clearMark = em > floorEnergy && em > 3.0 * es;
-        if (!clearMark) {
-            run = 0;
-            runEnergy = 0.0;
-            runTurn = 0.0;
-            return;
-        }
+    void clearRun() {
+        run = 0;
+        runEnergy = 0.0;
+        runTurn = 0.0;
+    }
+
+    // A sample of clear mark while idle; `i` is its place in the block.
+    void idleStep(double em, std::size_t i) {
         ++run;
         runEnergy += em;
         // How the mark filter's sum turned since the previous sample: for a
         // steady tone, its angle is the tone's offset from the plan's mark, in
         // radians per sample.
-        runTurn += markSums[i + 1] * std::conj(markSums[i]);
+        runTurn += block.markSums[i + 1] * std::conj(block.markSums[i]);
         if (run < markSamples) return;
         // The mark must be this plan's: a tone further off than the largest
         // offset a line gives belongs to another standard's plan (Bell 202's
         // 1200 Hz mark lies 100 Hz from V.23's 1300 Hz).
         const double offsetHz = std::arg(runTurn) * samplingRate / (2 * kPi);
         if (std::abs(offsetHz) > kLargestOffsetHz) {
-            run = 0;
-            runEnergy = 0.0;
-            runTurn = 0.0;
+            clearRun();
             return;
         }
+        computeSoft();
+        previousSoft = softAt(n);
         startBurst(n - run + 1 - window / 2);
     }
 
@@ -440,26 +486,51 @@ struct SoftFskReceiver::Impl {
             Biquad pass;  // passes samples on unchanged: b0 = 1, no state
             runCascade(highPass, pass, filtered.data(), count);
         }
-        mark.run(filtered.data(), count, markEnergy.data(), markSums.data() + 1);
-        space.run(filtered.data(), count, spaceEnergy.data(), nullptr);
-        // A loop of its own, so the divisions go two at a time.
+        tones.run(filtered.data(), count, floorEnergy, block);
+        first = n + 1;
+        blockLength = count;
+        // The soft values are needed inside a burst only: an idle block gets
+        // them when a burst starts in it.
+        softDone = false;
+        if (phase != Phase::Idle) computeSoft();
         for (std::size_t i = 0; i < count; ++i) {
-            softBlock[i] = (markEnergy[i] - spaceEnergy[i]) / (markEnergy[i] + spaceEnergy[i] + 1e-9);
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            ++n;
-            const double em = markEnergy[i];
-            const double es = spaceEnergy[i];
-            const double soft = softBlock[i];
-            softRing[static_cast<std::size_t>(n) & ringMask] = soft;
             if (phase == Phase::Idle) {
-                idleStep(em, es, i);
+                // Most of a stream is idle without a clear mark: skip to the
+                // next sample of clear mark in a loop of its own.
+                const std::size_t clear = nextClearMark(i, count);
+                if (clear != i && run != 0) clearRun();
+                i = clear;
+                if (i == count) break;
+                n = first + static_cast<std::int64_t>(i);
+                idleStep(block.markEnergy[i], i);
             } else {
-                burstStep(em, es, soft);
+                n = first + static_cast<std::int64_t>(i);
+                const double soft = softAt(n);
+                burstStep(block.markEnergy[i], block.spaceEnergy[i], soft);
+                previousSoft = soft;
             }
-            previousSoft = soft;
         }
-        markSums[0] = markSums[count];
+        n = first + static_cast<std::int64_t>(count) - 1;
+    }
+
+    // The first sample from `from` on whose mark is clear: strong enough and
+    // well over the space tone; `count` when there is none.
+    std::size_t nextClearMark(std::size_t from, std::size_t count) const {
+        const void* found = std::memchr(block.clearMark.data() + from, 1, count - from);
+        return found == nullptr ? count : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - block.clearMark.data());
+    }
+
+    // The block's soft values, (mark - space) / (mark + space) from -1 to 1,
+    // into the ring.
+    void computeSoft() {
+        if (softDone) return;
+        softDone = true;
+        for (std::size_t i = 0; i < blockLength; ++i) {
+            const double em = block.markEnergy[i];
+            const double es = block.spaceEnergy[i];
+            softRing[static_cast<std::size_t>(first + static_cast<std::int64_t>(i)) & ringMask] =
+                (em - es) / (em + es + 1e-9);
+        }
     }
 };
 
@@ -477,7 +548,7 @@ SoftFskReceiver::~SoftFskReceiver() = default;
 void SoftFskReceiver::push(std::span<const std::int16_t> samples) {
     Impl& r = *impl_;
     while (!samples.empty()) {
-        const std::size_t count = std::min(samples.size(), Impl::kBlock);
+        const std::size_t count = std::min(samples.size(), kBlock);
         r.pushBlock(samples.first(count));
         samples = samples.subspan(count);
     }

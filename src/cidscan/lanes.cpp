@@ -80,16 +80,26 @@ private:
     sigcore::EtsiMessageDecoder etsi_;
 };
 
-// One FSK standard family through the line receiver.
+// The FSK standard families, each a tone plan with its decoder, through one
+// line receiver: its line filter runs once for all of them.
 class FskLane final : public Lane {
 public:
-    FskLane(const sigcore::TonePlan& plan, std::unique_ptr<sigcore::MessageDecoder> decoder, int rate,
-            int sensitivity, sigcore::EventSink& catcher)
-        : decoder_(std::move(decoder)), receiver_(plan, *decoder_, rate, catcher, optionsFor(sensitivity)) {}
+    struct Family {
+        const sigcore::TonePlan& plan;
+        std::unique_ptr<sigcore::MessageDecoder> decoder;
+    };
+
+    FskLane(std::vector<Family> families, int rate, int sensitivity, sigcore::EventSink& catcher)
+        : families_(std::move(families)), receiver_(plansOf(families_, catcher), rate, optionsFor(sensitivity)) {}
     void push(std::span<const std::int16_t> samples) override { receiver_.push(samples); }
     void finish() override { receiver_.finish(); }
 
 private:
+    static std::vector<sigcore::ReceiverPlan> plansOf(const std::vector<Family>& families, sigcore::EventSink& catcher) {
+        std::vector<sigcore::ReceiverPlan> plans;
+        for (const Family& f : families) plans.push_back({f.plan, *f.decoder, catcher});
+        return plans;
+    }
     // Sensitivity 0..100 moves the weakest tone peak taken for a signal
     // from -12 dBFS to -60 dBFS; 80 gives about -50 dBFS.
     static sigcore::SoftFskOptions optionsFor(int sensitivity) {
@@ -97,7 +107,7 @@ private:
         options.floorAmplitude = 32768.0 * 0.5 * std::pow(2.0, -0.08 * sensitivity) / 2.0;
         return options;
     }
-    std::unique_ptr<sigcore::MessageDecoder> decoder_;
+    std::vector<Family> families_;
     sigcore::SoftFskReceiver receiver_;
 };
 
@@ -182,14 +192,10 @@ std::vector<std::unique_ptr<Lane>> makeLanes(StandardChoice standards, int sampl
     const bool dtmfRate = samplingRate >= sigcore::kDtmfLowestRate && samplingRate <= sigcore::kDtmfHighestRate;
     const bool dtmfCid = dtmfRate && (all || standards == StandardChoice::DtmfCid);
     std::vector<std::unique_ptr<Lane>> lanes;
-    if (us) {
-        lanes.push_back(std::make_unique<FskLane>(sigcore::kBell202, std::make_unique<sigcore::UsMessageDecoder>(),
-                                                  samplingRate, sensitivity, catcher));
-    }
-    if (ntt || etsi) {
-        lanes.push_back(std::make_unique<FskLane>(sigcore::kV23, std::make_unique<V23Decoder>(ntt, etsi), samplingRate,
-                                                  sensitivity, catcher));
-    }
+    std::vector<FskLane::Family> families;
+    if (us) families.push_back({sigcore::kBell202, std::make_unique<sigcore::UsMessageDecoder>()});
+    if (ntt || etsi) families.push_back({sigcore::kV23, std::make_unique<V23Decoder>(ntt, etsi)});
+    if (!families.empty()) lanes.push_back(std::make_unique<FskLane>(std::move(families), samplingRate, sensitivity, catcher));
     if (dtmfCid) lanes.push_back(std::make_unique<DtmfCallerIdLane>(samplingRate, catcher));
     if (dtmfRate && standards == StandardChoice::Dtmf) lanes.push_back(std::make_unique<DtmfLane>(samplingRate, catcher));
     return lanes;

@@ -218,16 +218,15 @@ public:
 
 }  // namespace
 
-struct SoftFskReceiver::Impl {
+// One tone plan's part of the receiver: its tone filters, bit decisions and
+// decoder, fed with the line filter's output.
+struct PlanReceiver {
     MessageDecoder& decoder;
     EventSink& out;
     HoldingSink sink;
     SoftFskOptions options;
     double bitTime;  // nominal samples per bit
     int window;      // matched filter length, one bit
-    Biquad highPass;
-    Biquad lowPass;
-    bool useLowPass;
     TonePair tones;
     double floorEnergy;
     int markSamples;
@@ -239,8 +238,7 @@ struct SoftFskReceiver::Impl {
     std::vector<double> softRing;
     std::size_t ringMask;
 
-    // One block of samples on its way through the filters.
-    std::array<double, kBlock> filtered{};
+    // The tone filters' output for the block under way.
     ToneBlock block;
     std::int64_t first = 0;       // the block's first sample
     std::size_t blockLength = 0;  // samples in the block
@@ -267,16 +265,13 @@ struct SoftFskReceiver::Impl {
     int framingErrors = 0;
     std::vector<ReceivedByte> bytes;
 
-    Impl(const TonePlan& plan, MessageDecoder& d, int rate, EventSink& s, const SoftFskOptions& o)
+    PlanReceiver(const TonePlan& plan, MessageDecoder& d, int rate, EventSink& s, const SoftFskOptions& o)
         : decoder(d),
           out(s),
           sink(s),
           options(o),
           bitTime(static_cast<double>(rate) / plan.baud),
           window(std::max(2, static_cast<int>(std::lround(bitTime)))),
-          highPass(butterworth(true, 500.0, rate)),
-          lowPass(butterworth(false, 2900.0, rate)),
-          useLowPass(2900.0 < 0.45 * rate),
           tones(plan.markHz, plan.spaceHz, rate, window),
           floorEnergy(o.floorAmplitude * o.floorAmplitude * 0.25),
           markSamples(static_cast<int>(o.markSeconds * rate)),
@@ -476,17 +471,10 @@ struct SoftFskReceiver::Impl {
         if (static_cast<double>(n) >= decideAt) decideByte();
     }
 
-    // Filters a block of samples, then runs the state machine over it.
-    void pushBlock(std::span<const std::int16_t> samples) {
-        const std::size_t count = samples.size();
-        for (std::size_t i = 0; i < count; ++i) filtered[i] = samples[i];
-        if (useLowPass) {
-            runCascade(highPass, lowPass, filtered.data(), count);
-        } else {
-            Biquad pass;  // passes samples on unchanged: b0 = 1, no state
-            runCascade(highPass, pass, filtered.data(), count);
-        }
-        tones.run(filtered.data(), count, floorEnergy, block);
+    // Runs the tone filters, then the state machine, over a block of the line
+    // filter's output.
+    void pushBlock(const double* filtered, std::size_t count) {
+        tones.run(filtered, count, floorEnergy, block);
         first = n + 1;
         blockLength = count;
         // The soft values are needed inside a burst only: an idle block gets
@@ -513,6 +501,11 @@ struct SoftFskReceiver::Impl {
         n = first + static_cast<std::int64_t>(count) - 1;
     }
 
+    // The end of the stream: a burst under way ends at the last sample.
+    void finish() {
+        if (phase != Phase::Idle) endBurst(n + 1);
+    }
+
     // The first sample from `from` on whose mark is clear: strong enough and
     // well over the space tone; `count` when there is none.
     std::size_t nextClearMark(std::size_t from, std::size_t count) const {
@@ -534,13 +527,49 @@ struct SoftFskReceiver::Impl {
     }
 };
 
+// The line filter, a high-pass at 500 Hz against hum and a low-pass at
+// 2900 Hz against the noise above the tones, run once for every plan.
+struct SoftFskReceiver::Impl {
+    Biquad highPass;
+    Biquad lowPass;
+    bool useLowPass;
+    std::array<double, kBlock> filtered{};
+    std::vector<std::unique_ptr<PlanReceiver>> plans;
+
+    Impl(std::span<const ReceiverPlan> list, int rate, const SoftFskOptions& options)
+        : highPass(butterworth(true, 500.0, rate)),
+          lowPass(butterworth(false, 2900.0, rate)),
+          useLowPass(2900.0 < 0.45 * rate) {
+        for (const ReceiverPlan& p : list) {
+            plans.push_back(std::make_unique<PlanReceiver>(p.plan, p.decoder, rate, p.sink, options));
+        }
+    }
+
+    void pushBlock(std::span<const std::int16_t> samples) {
+        const std::size_t count = samples.size();
+        for (std::size_t i = 0; i < count; ++i) filtered[i] = samples[i];
+        if (useLowPass) {
+            runCascade(highPass, lowPass, filtered.data(), count);
+        } else {
+            Biquad pass;  // passes samples on unchanged: b0 = 1, no state
+            runCascade(highPass, pass, filtered.data(), count);
+        }
+        for (const auto& plan : plans) plan->pushBlock(filtered.data(), count);
+    }
+};
+
 SoftFskReceiver::SoftFskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
-                                 const SoftFskOptions& options) {
+                                 const SoftFskOptions& options)
+    : SoftFskReceiver(std::span<const ReceiverPlan>(std::array{ReceiverPlan{plan, decoder, sink}}), samplingRate,
+                      options) {}
+
+SoftFskReceiver::SoftFskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, const SoftFskOptions& options) {
     if (!receiverAcceptsRate(samplingRate)) throw std::invalid_argument("sampling rate out of range");
     if (!(options.markSeconds >= 0.01 && options.markSeconds <= 1.0)) {
         throw std::invalid_argument("mark duration out of range");
     }
-    impl_ = std::make_unique<Impl>(plan, decoder, samplingRate, sink, options);
+    if (plans.empty()) throw std::invalid_argument("no tone plan");
+    impl_ = std::make_unique<Impl>(plans, samplingRate, options);
 }
 
 SoftFskReceiver::~SoftFskReceiver() = default;
@@ -555,10 +584,9 @@ void SoftFskReceiver::push(std::span<const std::int16_t> samples) {
 }
 
 void SoftFskReceiver::finish() {
-    Impl& r = *impl_;
-    if (r.phase != Phase::Idle) r.endBurst(r.n + 1);
+    for (const auto& plan : impl_->plans) plan->finish();
 }
 
-std::int64_t SoftFskReceiver::samplesPushed() const { return impl_->n + 1; }
+std::int64_t SoftFskReceiver::samplesPushed() const { return impl_->plans.front()->n + 1; }
 
 }  // namespace sigcore

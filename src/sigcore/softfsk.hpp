@@ -34,6 +34,11 @@ public:
     // kHighestRate or a mark outside 0.01 .. 1 s.
     SoftFskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
                     const SoftFskOptions& options = {});
+    // Several tone plans over the same stream: the line filter runs once,
+    // each plan's tone filters, bit decisions and decoder on its output,
+    // exactly as a receiver of that plan alone would (the plans' events of
+    // one block of samples come plan after plan). Also throws for an empty list.
+    SoftFskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, const SoftFskOptions& options = {});
     ~SoftFskReceiver();
     SoftFskReceiver(const SoftFskReceiver&) = delete;
     SoftFskReceiver& operator=(const SoftFskReceiver&) = delete;

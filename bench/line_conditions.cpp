@@ -4,14 +4,14 @@
 // and decoded; a burst counts when the message comes out byte for byte with a
 // passing checksum.
 //
-//   line_conditions [--format us|ntt] [--bursts N] [--rate HZ] [--write DIR] [CONDITION...]
+//   line_conditions [--format us|ntt] [--bursts N] [--rate HZ] [--snr DB] [--write DIR] [CONDITION...]
 //   line_conditions --grid [--format us|ntt] [--rate HZ]
 //   line_conditions --random N [--format us|ntt] [--rate HZ]
 //
 // Prints one line per condition: the condition, then the fraction decoded by
 // the demodulator of the detectors (FskReceiver) and by the line receiver
 // (SoftFskReceiver), 25 dB over a white-noise floor (tone power against the
-// noise power from 0 to half the rate). US bursts carry SDMF messages over
+// noise power from 0 to half the rate; --snr sets another floor). US bursts carry SDMF messages over
 // Bell 202, NTT bursts NTT frames over V.23. With --write, each condition's
 // bursts also go to DIR/<condition>.wav (16-bit mono, one after the other),
 // with DIR/<condition>.messages (each message as the peers' receivers deliver
@@ -367,6 +367,7 @@ int main(int argc, char** argv) {
     std::string writeDir;
     bool grid = false;
     int randomBursts = 0;
+    double snrDb = 25;
     std::vector<std::string> only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -376,6 +377,8 @@ int main(int argc, char** argv) {
             bursts = std::atoi(argv[++i]);
         } else if (arg == "--rate" && i + 1 < argc) {
             rate = std::atoi(argv[++i]);
+        } else if (arg == "--snr" && i + 1 < argc) {
+            snrDb = std::atof(argv[++i]);
         } else if (arg == "--grid") {
             grid = true;
         } else if (arg == "--random" && i + 1 < argc) {
@@ -434,6 +437,7 @@ int main(int argc, char** argv) {
         // The same impairment on the other tone plan: tones move with it.
         c.markHz += plan.markHz - 1200;
         c.spaceHz += plan.spaceHz - 2200;
+        c.snrDb = snrDb;
         std::mt19937 random(2024);
         int oldOk = 0;
         int softOk = 0;

@@ -11,7 +11,8 @@
 # scale), SNR = 10 log10((A^2 / 2) / s^2).
 #
 # Usage: bench/snr_sweep.sh [BUILD_DIR]        (default: build; programs in BUILD_DIR/bin)
-# Environment: BURSTS (default 100), SNR_FROM, SNR_TO, SNR_STEP (default 0, 18, 1 dB).
+# Environment: BURSTS (default 100), SNR_FROM, SNR_TO, SNR_STEP (default 0, 18, 1 dB),
+# DOCS (default docs/ of the checkout).
 # Writes docs/snr_us.dat, docs/snr_ntt.dat, docs/snr_us.png, docs/snr_ntt.png and, when
 # docs/benchmarks.md holds the markers, the table between them.
 set -euo pipefail
@@ -25,7 +26,7 @@ SNR_TO=${SNR_TO:-18}
 SNR_STEP=${SNR_STEP:-1}
 AMPLITUDE=20 # percent of full scale: tone peak A = 20 x 327.68 = 6553.6
 SPACING=1    # seconds from one burst's start to the next
-DOCS=$REPO/docs
+DOCS=${DOCS:-$REPO/docs} # another folder for a trial run that leaves docs/ alone
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/snr_sweep.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 

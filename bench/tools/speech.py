@@ -9,8 +9,8 @@
 # formant resonators gliding between vowel targets and differentiated as the lips radiate,
 # and now and then an unvoiced consonant (noise through a high resonator). Each syllable has a raised-cosine envelope.
 # Every phrase is scaled so that its active level (RMS over the phrase) is LEVEL_DBFS
-# (default -22 dBFS, RMS against a full-scale square wave; a loud talker) give or take 4 dB; peaks are
-# clipped at full scale, which at these levels hardly ever happens.
+# (default -22 dBFS, RMS against a full-scale square wave; a loud talker) give or take 4 dB;
+# peaks are clipped at full scale, which the loudest phrases reach a few times a minute.
 import array
 import math
 import random

@@ -4,13 +4,14 @@
 // and decoded; a burst counts when the message comes out byte for byte with a
 // passing checksum.
 //
-//   line_conditions [--format us|ntt] [--bursts N] [--rate HZ] [--write DIR] [CONDITION...]
+//   line_conditions [--format us|ntt] [--bursts N] [--rate HZ] [--snr DB] [--write DIR] [CONDITION...]
 //   line_conditions --grid [--format us|ntt] [--rate HZ]
+//   line_conditions --random N [--format us|ntt] [--rate HZ]
 //
 // Prints one line per condition: the condition, then the fraction decoded by
 // the demodulator of the detectors (FskReceiver) and by the line receiver
 // (SoftFskReceiver), 25 dB over a white-noise floor (tone power against the
-// noise power from 0 to half the rate). US bursts carry SDMF messages over
+// noise power from 0 to half the rate; --snr sets another floor). US bursts carry SDMF messages over
 // Bell 202, NTT bursts NTT frames over V.23. With --write, each condition's
 // bursts also go to DIR/<condition>.wav (16-bit mono, one after the other),
 // with DIR/<condition>.messages (each message as the peers' receivers deliver
@@ -18,7 +19,8 @@
 // with blanks) and DIR/<condition>.frames (every byte as sent, in hex), for
 // bench/line_sweep.sh to run the peers on. --grid decodes clean bursts (no
 // noise) on a grid of 64 carrier phases by 48 bit timings and prints how many
-// each receiver missed.
+// each receiver missed. --random N decodes N clean bursts of random content,
+// each with its own random carrier phase and bit timing, and prints the same.
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -364,6 +366,8 @@ int main(int argc, char** argv) {
     bool ntt = false;
     std::string writeDir;
     bool grid = false;
+    int randomBursts = 0;
+    double snrDb = 25;
     std::vector<std::string> only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -373,8 +377,16 @@ int main(int argc, char** argv) {
             bursts = std::atoi(argv[++i]);
         } else if (arg == "--rate" && i + 1 < argc) {
             rate = std::atoi(argv[++i]);
+        } else if (arg == "--snr" && i + 1 < argc) {
+            snrDb = std::atof(argv[++i]);
         } else if (arg == "--grid") {
             grid = true;
+        } else if (arg == "--random" && i + 1 < argc) {
+            randomBursts = std::atoi(argv[++i]);
+            if (randomBursts <= 0) {
+                std::fprintf(stderr, "line_conditions: --random takes a positive burst count\n");
+                return 2;
+            }
         } else if (arg == "--write" && i + 1 < argc) {
             writeDir = argv[++i];
         } else {
@@ -386,28 +398,37 @@ int main(int argc, char** argv) {
         return 2;
     }
     const sigcore::TonePlan& plan = ntt ? sigcore::kV23 : sigcore::kBell202;
-    if (grid) {
+    if (grid || randomBursts > 0) {
         Condition clean;
         clean.markHz = plan.markHz;
         clean.spaceHz = plan.spaceHz;
-        std::mt19937 random(99);
+        std::mt19937 random(grid ? 99 : 31);
         int oldMissed = 0;
         int softMissed = 0;
-        for (int p = 0; p < 64; ++p) {
-            for (int t = 0; t < 48; ++t) {
-                const auto message = ntt ? randomNtt(random) : randomSdmf(random);
-                const auto pcm = toPcm(modulate(clean, message, rate, random, 2 * kPi * p / 64, t / 48.0));
-                if (ntt) {
-                    oldMissed += decodes<sigcore::FskReceiver, NttFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 0 : 1;
-                    softMissed += decodes<sigcore::SoftFskReceiver, NttFrameDecoder>(plan, pcm, message, rate) ? 0 : 1;
-                } else {
-                    oldMissed += decodes<sigcore::FskReceiver, UsFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 0 : 1;
-                    softMissed += decodes<sigcore::SoftFskReceiver, UsFrameDecoder>(plan, pcm, message, rate) ? 0 : 1;
-                }
+        // A clean burst: no noise, no impairment; on the grid its carrier phase
+        // and bit timing are fixed, otherwise drawn at random.
+        auto count = [&](double phase, double timing) {
+            const auto message = ntt ? randomNtt(random) : randomSdmf(random);
+            const auto pcm = toPcm(modulate(clean, message, rate, random, phase, timing));
+            if (ntt) {
+                oldMissed += decodes<sigcore::FskReceiver, NttFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 0 : 1;
+                softMissed += decodes<sigcore::SoftFskReceiver, NttFrameDecoder>(plan, pcm, message, rate) ? 0 : 1;
+            } else {
+                oldMissed += decodes<sigcore::FskReceiver, UsFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 0 : 1;
+                softMissed += decodes<sigcore::SoftFskReceiver, UsFrameDecoder>(plan, pcm, message, rate) ? 0 : 1;
             }
+        };
+        if (grid) {
+            for (int p = 0; p < 64; ++p) {
+                for (int t = 0; t < 48; ++t) count(2 * kPi * p / 64, t / 48.0);
+            }
+            std::printf("%s %d Hz, 64 x 48 clean bursts missed: detector %d, line %d\n", ntt ? "ntt" : "us", rate, oldMissed,
+                        softMissed);
+        } else {
+            for (int k = 0; k < randomBursts; ++k) count(-1.0, -1.0);
+            std::printf("%s %d Hz, %d random clean bursts missed: detector %d, line %d\n", ntt ? "ntt" : "us", rate,
+                        randomBursts, oldMissed, softMissed);
         }
-        std::printf("%s %d Hz, 64 x 48 clean bursts missed: detector %d, line %d\n", ntt ? "ntt" : "us", rate, oldMissed,
-                    softMissed);
         return 0;
     }
     std::printf("%-24s %8s %8s\n", "condition", "detector", "line");
@@ -416,6 +437,7 @@ int main(int argc, char** argv) {
         // The same impairment on the other tone plan: tones move with it.
         c.markHz += plan.markHz - 1200;
         c.spaceHz += plan.spaceHz - 2200;
+        c.snrDb = snrDb;
         std::mt19937 random(2024);
         int oldOk = 0;
         int softOk = 0;

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Noise tolerance of our caller-ID detectors next to independent peers: for every SNR
-# step, BURSTS bursts of known content in white Gaussian noise, and for every receiver the
-# fraction of bursts decoded with every byte right. The detectors are not tuned here; the
-# sweep shows where their fixed algorithm stands.
+# Noise tolerance of our caller-ID detectors and of cidscan next to independent peers: for
+# every SNR step, BURSTS bursts of known content in white Gaussian noise, and for every
+# receiver the fraction of bursts decoded with every byte right, and the receiver's 90%
+# point (the lowest SNR from which on at least 90% of bursts are right, interpolated
+# linearly between steps). The receivers are not tuned here; the sweep shows where their
+# fixed algorithms stand.
 #
 # SNR is the tone's power over the noise's power in the whole band 0..fs/2 (fs = 8000 Hz):
 # for a tone of peak amplitude A and noise of standard deviation s (both on the 16-bit
 # scale), SNR = 10 log10((A^2 / 2) / s^2).
 #
 # Usage: bench/snr_sweep.sh [BUILD_DIR]        (default: build; programs in BUILD_DIR/bin)
-# Environment: BURSTS (default 100), SNR_FROM, SNR_TO, SNR_STEP (default 0, 18, 1 dB).
+# Environment: BURSTS (default 100), SNR_FROM, SNR_TO, SNR_STEP (default 0, 18, 1 dB),
+# DOCS (default docs/ of the checkout).
 # Writes docs/snr_us.dat, docs/snr_ntt.dat, docs/snr_us.png, docs/snr_ntt.png and, when
 # docs/benchmarks.md holds the markers, the table between them.
 set -euo pipefail
@@ -23,7 +26,7 @@ SNR_TO=${SNR_TO:-18}
 SNR_STEP=${SNR_STEP:-1}
 AMPLITUDE=20 # percent of full scale: tone peak A = 20 x 327.68 = 6553.6
 SPACING=1    # seconds from one burst's start to the next
-DOCS=$REPO/docs
+DOCS=${DOCS:-$REPO/docs} # another folder for a trial run that leaves docs/ alone
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/snr_sweep.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 
@@ -32,6 +35,7 @@ source "$REPO/bench/tools/bench_lib.sh"
 
 [[ -x $BIN/cidforge ]] || { echo "snr_sweep.sh: $BIN/cidforge is not built" >&2; exit 1; }
 command -v gnuplot >/dev/null || { echo "snr_sweep.sh: gnuplot is needed for the plots" >&2; exit 1; }
+command -v jq >/dev/null || { echo "snr_sweep.sh: jq is needed to score cidscan's JSON" >&2; exit 1; }
 
 have() { [[ -x $1 ]] || command -v "$1" >/dev/null 2>&1; }
 
@@ -39,12 +43,14 @@ have() { [[ -x $1 ]] || command -v "$1" >/dev/null 2>&1; }
 # shellcheck disable=SC2034  # read through a name reference
 receivers_us=(
     "ours|cidprobe|$BIN/cidprobe"
+    "cidscan|cidscan|$BIN/cidscan"
     "spandsp|spandsp (CLASS)|$BIN/cidpeer"
     "minimodem|minimodem (raw bytes)|minimodem"
 )
 # shellcheck disable=SC2034  # read through a name reference
 receivers_ntt=(
     "ours|cidprobe-ntt|$BIN/cidprobe-ntt"
+    "cidscan|cidscan|$BIN/cidscan"
     "spandsp|spandsp (JCLIP)|$BIN/cidpeer"
     "minimodem|minimodem (raw bytes)|minimodem"
 )
@@ -64,6 +70,12 @@ decode() {
         report_keys "$out" SHIFT_JIS >"$out.keys"
         read -r right _ < <(score "$out.keys" "$dir/cidprobe.keys")
         ;;
+    us:cidscan | ntt:cidscan)
+        # A burst is right when a message with a passing check carries its bytes.
+        "$BIN/cidscan" --json --standard "$format" "$in" >"$out" 2>/dev/null || true
+        jq -r 'select(.valid) | .raw' "$out" >"$out.keys"
+        read -r right _ < <(score "$out.keys" "$dir/frames.hex")
+        ;;
     us:spandsp | ntt:spandsp)
         local mode=recv-us
         if [[ $format == ntt ]]; then mode=recv-jp; fi
@@ -81,6 +93,29 @@ decode() {
         ;;
     esac
     echo "$right"
+}
+
+# ninety_points DAT: the table row of every receiver's 90% point: the lowest SNR from
+# which on every step has at least 0.90 of the bursts right, interpolated linearly with
+# the step below it; "≤ FIRST" when every step is at 0.90 or over, "> LAST" when the
+# last step is under 0.90.
+ninety_points() {
+    grep -v '^#' "$1" | awk '
+        { snr[NR] = $1; for (i = 2; i <= NF; i++) f[NR, i] = $i; cols = NF; rows = NR }
+        END {
+            printf "| **90%% point (dB)** |"
+            for (i = 2; i <= cols; i++) {
+                k = rows + 1
+                while (k > 1 && f[k - 1, i] >= 0.9) k--
+                if (k > rows) printf " > %s |", snr[rows]
+                else if (k == 1) printf " ≤ %s |", snr[1]
+                else {
+                    a = f[k - 1, i]; b = f[k, i]
+                    printf " **%.1f** |", snr[k - 1] + (0.9 - a) / (b - a) * (snr[k] - snr[k - 1])
+                }
+            }
+            printf "\n"
+        }'
 }
 
 # sweep FORMAT: writes docs/snr_FORMAT.dat and .png and the table rows.
@@ -159,6 +194,7 @@ sweep() {
         for id in "${ids[@]}"; do printf -- '---:|'; done
         printf '\n'
         grep -v '^#' "$dat" | awk '{ printf "| %s |", $1; for (i = 2; i <= NF; i++) printf " %s |", $i; printf "\n" }'
+        ninety_points "$dat"
     } >>"$WORK/table.md"
 }
 
@@ -171,9 +207,9 @@ sweep ntt
 {
     printf '<!-- begin snr_sweep.sh -->\n'
     # shellcheck disable=SC2016  # the backquotes are Markdown
-    printf 'Made by `bench/snr_sweep.sh` on %s; commit %s; %s bursts per step, tone peak %s%% of full scale.\n' \
+    printf 'Made by `bench/snr_sweep.sh` on %s; commit %s; %s bursts per step, SNR %s to %s dB in steps of %s dB, tone peak %s%% of full scale.\n' \
         "$(date -u +%Y-%m-%d)" "$(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo unknown)" \
-        "$BURSTS" "$AMPLITUDE"
+        "$BURSTS" "$SNR_FROM" "$SNR_TO" "$SNR_STEP" "$AMPLITUDE"
     cat "$WORK/table.md"
     printf '<!-- end snr_sweep.sh -->\n'
 } >"$WORK/section.md"

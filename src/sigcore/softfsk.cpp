@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -74,8 +75,8 @@ constexpr std::size_t kBlock = 256;
 struct ToneBlock {
     std::array<double, kBlock> markEnergy{};
     std::array<double, kBlock> spaceEnergy{};
-    // 1 where the mark is clear: strong enough, and well over the space tone.
-    std::array<std::uint8_t, kBlock> clearMark{};
+    // 1 where the mark is strong enough and over the space tone.
+    std::array<std::uint8_t, kBlock> markLeads{};
     // The mark filter's window sum after each sample; [0] holds the one
     // before the block.
     std::array<std::complex<double>, kBlock + 1> markSums{};
@@ -139,7 +140,7 @@ public:
             const Pair energy = (sumRe * sumRe + sumIm * sumIm) * scale * scale;
             out.markEnergy[i] = energy[0];
             out.spaceEnergy[i] = energy[1];
-            out.clearMark[i] = static_cast<std::uint8_t>((energy[0] > floorEnergy) & (energy[0] > 3.0 * energy[1]));
+            out.markLeads[i] = static_cast<std::uint8_t>((energy[0] > floorEnergy) & (energy[0] > energy[1]));
             out.markSums[i + 1] = {sumRe[0], sumIm[0]};
         }
         sumRe_ = sumRe;
@@ -168,6 +169,22 @@ private:
 // The largest offset of the mark tone from the plan's taken for this plan.
 constexpr double kLargestOffsetHz = 75.0;
 
+// How much less certain a byte's timing may be than the best when its byte
+// is what the decoder expects and the best's is not (sum of ten soft values).
+constexpr double kExpectationMargin = 1.0;
+
+// A byte's timing: its score (the certainty of its ten sampling points), bit
+// length and shift from the start edge.
+struct Candidate {
+    double score = -1e9;
+    double length = 0.0;
+    double shift = 0.0;
+};
+
+// How far the mark's energy must stand over the space tone's across the mark
+// run that opens a burst.
+constexpr double kRunContrast = 3.0;
+
 // The soft value above which the line counts as clearly mark.
 constexpr double kArm = 0.5;
 
@@ -190,18 +207,18 @@ class HoldingSink final : public EventSink {
 public:
     explicit HoldingSink(EventSink& out) : out_(out) {}
     void onEvent(const Event& event) override {
-        if (holdFailed) {
-            if (const auto* decoded = std::get_if<MessageDecoded>(&event)) {
-                if (!decoded->message.valid && decoded->message.complete) {
-                    held = decoded->message;
-                    return;
-                }
+        if (const auto* decoded = std::get_if<MessageDecoded>(&event)) {
+            if (holdFailed && !decoded->message.valid && decoded->message.complete) {
+                held = decoded->message;
+                return;
             }
+            if (decoded->message.valid) validPassed = true;
         }
         out_.onEvent(event);
     }
     bool holdFailed = false;
     std::optional<Message> held;
+    bool validPassed = false;  // a message whose check passed went out
 
 private:
     EventSink& out_;
@@ -248,9 +265,10 @@ struct PlanReceiver {
     double previousSoft = 0.0;
     Phase phase = Phase::Idle;
 
-    // Idle: the current run of clear mark.
+    // Idle: the current run of mark.
     int run = 0;
     double runEnergy = 0.0;
+    double runSpaceEnergy = 0.0;
     std::complex<double> runTurn{};  // the mark filter's turns over the run
 
     // Inside a burst.
@@ -263,6 +281,7 @@ struct PlanReceiver {
     bool armed = false;
     int lowCarrier = 0;
     int framingErrors = 0;
+    NextByte expected = NextByte::AnyByte;  // what the decoder takes next
     std::vector<ReceivedByte> bytes;
 
     PlanReceiver(const TonePlan& plan, MessageDecoder& d, int rate, EventSink& s, const SoftFskOptions& o)
@@ -297,7 +316,8 @@ struct PlanReceiver {
         markRef = runEnergy / run;
         sink.onEvent(BurstDetected{runStart});
         sink.onEvent(MarkConfirmed{n});
-        decoder.startBurst(sink);
+        expected = decoder.startBurst(sink);
+        sink.validPassed = false;
         bytes.clear();
         bitLength = bitTime;
         framingErrors = 0;
@@ -347,6 +367,7 @@ struct PlanReceiver {
             if (fixed && fixed->valid) {
                 fixed->repaired = true;
                 out.onEvent(MessageDecoded{std::move(*fixed)});
+                sink.validPassed = true;
                 return;
             }
             replay(0, -1);  // back to the state of the bytes as received
@@ -365,32 +386,39 @@ struct PlanReceiver {
     // near the tracked ones, the one whose ten sampling points are the most
     // certain, with a space start bit and a mark stop bit.
     void decideByte() {
-        double bestScore = -1e9;
-        double bestLength = bitLength;
-        double bestShift = 0.0;
+        // The best timing, and the best whose byte is what the decoder
+        // expects (even parity, a seven-bit character, a message type).
+        Candidate best;
+        Candidate bestExpected;
         for (int l = -4; l <= 4; ++l) {
             const double length = bitLength * (1.0 + 0.01 * l);
             for (int p = -2; p <= 2; ++p) {
                 const double shift = 0.1 * p * length;
                 double score = 0.0;
+                std::uint8_t value = 0;
                 for (int k = 0; k < 10; ++k) {
                     const double v = softAt(edge + shift + (k + 0.5) * length);
                     score += k == 0 ? -v : (k == 9 ? v : std::abs(v));
+                    if (k >= 1 && k <= 8 && v > 0.0) value = static_cast<std::uint8_t>(value | (1u << (k - 1)));
                 }
                 score -= 0.02 * std::abs(l) + 0.02 * std::abs(p);  // prefer the tracked timing
-                if (score > bestScore) {
-                    bestScore = score;
-                    bestLength = length;
-                    bestShift = shift;
-                }
+                const Candidate c{score, length, shift};
+                if (score > best.score) best = c;
+                if (score > bestExpected.score && isExpected(value)) bestExpected = c;
             }
         }
+        // A timing a little less certain whose byte fits beats one that cannot
+        // be right.
+        const Candidate chosen = bestExpected.score >= best.score - kExpectationMargin ? bestExpected : best;
+        const double bestLength = chosen.length;
+        const double bestShift = chosen.shift;
         ReceivedByte byte;
         for (int k = 1; k <= 8; ++k) {
             const double v = softAt(edge + bestShift + (k + 0.5) * bestLength);
             if (v > 0.0) byte.value = static_cast<std::uint8_t>(byte.value | (1u << (k - 1)));
             byte.confidence[static_cast<std::size_t>(k - 1)] = std::abs(v);
         }
+        fitExpectation(byte);
         const double stopCenter = edge + bestShift + 9.5 * bestLength;
         const bool stopOk = softAt(stopCenter) > 0.0;
         const bool startOk = softAt(edge + bestShift + 0.5 * bestLength) < 0.0;
@@ -408,9 +436,15 @@ struct PlanReceiver {
             return;
         }
         bytes.push_back(byte);
-        decoder.decodeByte(byte.value, byte.start, byte.end, sink);
+        expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
         if (sink.held) repairHeld();
         if (phase != Phase::AwaitStart) return;
+        // A burst carries one message: once it has passed its check, what
+        // follows is the line's noise until the next mark.
+        if (sink.validPassed) {
+            endBurst(byte.end);
+            return;
+        }
         // The next start bit may already be in: look for its edge from the
         // middle of the stop bit on. A single stop bit between two spaces may
         // never look clearly mark; it has been read as mark, which arms the
@@ -430,18 +464,28 @@ struct PlanReceiver {
     void clearRun() {
         run = 0;
         runEnergy = 0.0;
+        runSpaceEnergy = 0.0;
         runTurn = 0.0;
     }
 
-    // A sample of clear mark while idle; `i` is its place in the block.
-    void idleStep(double em, std::size_t i) {
+    // A sample of mark while idle; `i` is its place in the block.
+    void idleStep(double em, double es, std::size_t i) {
         ++run;
         runEnergy += em;
+        runSpaceEnergy += es;
         // How the mark filter's sum turned since the previous sample: for a
         // steady tone, its angle is the tone's offset from the plan's mark, in
         // radians per sample.
         runTurn += block.markSums[i + 1] * std::conj(block.markSums[i]);
         if (run < markSamples) return;
+        // Over the whole run the mark must stand well over the space tone.
+        // Sample by sample it need only lead: noise on a weak line (and, for
+        // V.23, the space filter's response to the mark, 800 Hz away) would
+        // break a stricter run every few bits.
+        if (runEnergy < kRunContrast * runSpaceEnergy) {
+            clearRun();
+            return;
+        }
         // The mark must be this plan's: a tone further off than the largest
         // offset a line gives belongs to another standard's plan (Bell 202's
         // 1200 Hz mark lies 100 Hz from V.23's 1300 Hz).
@@ -483,14 +527,14 @@ struct PlanReceiver {
         if (phase != Phase::Idle) computeSoft();
         for (std::size_t i = 0; i < count; ++i) {
             if (phase == Phase::Idle) {
-                // Most of a stream is idle without a clear mark: skip to the
-                // next sample of clear mark in a loop of its own.
-                const std::size_t clear = nextClearMark(i, count);
-                if (clear != i && run != 0) clearRun();
-                i = clear;
+                // Most of a stream is idle without a mark: skip to the next
+                // sample of mark in a loop of its own.
+                const std::size_t mark = nextMark(i, count);
+                if (mark != i && run != 0) clearRun();
+                i = mark;
                 if (i == count) break;
                 n = first + static_cast<std::int64_t>(i);
-                idleStep(block.markEnergy[i], i);
+                idleStep(block.markEnergy[i], block.spaceEnergy[i], i);
             } else {
                 n = first + static_cast<std::int64_t>(i);
                 const double soft = softAt(n);
@@ -501,16 +545,39 @@ struct PlanReceiver {
         n = first + static_cast<std::int64_t>(count) - 1;
     }
 
+    // Whether a byte is of the kind the decoder expects next.
+    [[nodiscard]] bool isExpected(std::uint8_t value) const {
+        switch (expected) {
+        case NextByte::MessageType: return decoder.isMessageType(value);
+        case NextByte::SevenBitChar: return (value & 0x80u) == 0;
+        case NextByte::EvenParityChar: return std::popcount(value) % 2 == 0;
+        case NextByte::AnyByte: break;
+        }
+        return true;
+    }
+
+    // A byte that cannot be what the decoder expects, when one bit decides:
+    // a seven-bit character's top bit is a space, and a character with odd
+    // parity has its least certain bit wrong more often than any other.
+    void fitExpectation(ReceivedByte& byte) const {
+        if (expected == NextByte::SevenBitChar) {
+            byte.value = static_cast<std::uint8_t>(byte.value & 0x7Fu);
+        } else if (expected == NextByte::EvenParityChar && std::popcount(byte.value) % 2 != 0) {
+            const auto weakest = std::min_element(byte.confidence.begin(), byte.confidence.end());
+            byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << (weakest - byte.confidence.begin())));
+        }
+    }
+
     // The end of the stream: a burst under way ends at the last sample.
     void finish() {
         if (phase != Phase::Idle) endBurst(n + 1);
     }
 
-    // The first sample from `from` on whose mark is clear: strong enough and
-    // well over the space tone; `count` when there is none.
-    std::size_t nextClearMark(std::size_t from, std::size_t count) const {
-        const void* found = std::memchr(block.clearMark.data() + from, 1, count - from);
-        return found == nullptr ? count : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - block.clearMark.data());
+    // The first sample from `from` on whose mark is strong enough and over
+    // the space tone; `count` when there is none.
+    std::size_t nextMark(std::size_t from, std::size_t count) const {
+        const void* found = std::memchr(block.markLeads.data() + from, 1, count - from);
+        return found == nullptr ? count : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - block.markLeads.data());
     }
 
     // The block's soft values, (mark - space) / (mark + space) from -1 to 1,

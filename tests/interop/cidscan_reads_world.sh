@@ -51,6 +51,13 @@ dtmf-spandsp)
     need_spandsp
     "$CIDPEER" send-dtmf "$WORK/dtmf.wav" A0123456789C
     expect "$WORK/dtmf.wav" dtmf-cid '{"number":"0123456789"}'
+    # Absence codes, and a redirected call whose calling number is withheld.
+    "$CIDPEER" send-dtmf "$WORK/b10c.wav" B10C
+    expect "$WORK/b10c.wav" dtmf-cid '{"number_absent":"private"}'
+    "$CIDPEER" send-dtmf "$WORK/d1.wav" "D1#"
+    expect "$WORK/d1.wav" dtmf-cid '{"number_absent":"private"}'
+    "$CIDPEER" send-dtmf "$WORK/redirected.wav" D0198765432B10C
+    expect "$WORK/redirected.wav" dtmf-cid '{"redirecting_number":"0198765432","number_absent":"private"}'
     ;;
 round-trip)
     rate=${ARGS[1]} bits=${ARGS[2]}

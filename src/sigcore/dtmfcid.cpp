@@ -44,11 +44,21 @@ Message parseDtmfCallerId(std::string_view digits) {
     bool ended = false;
     for (; used < digits.size() && !ended; ++used) {
         const char d = digits[used];
-        Part& current = parts.back();
+        const Part& current = parts.back();
         const bool holdsNumber = (current.code == 'A' || current.code == 'D') && !current.digits.empty();
-        if (isInformationDigit(d)) {
-            current.digits += d;
-        } else if (isEndDigit(d) || (d == 'B' && holdsNumber)) {
+        if (d == 'B' && holdsNumber) {
+            // B after a number either ends the message (A<number>B) or opens
+            // its information code (D<redirecting>B10C): the next digit says
+            // which, and with no next digit it is the end.
+            const bool codeFollows = used + 1 < digits.size() && isInformationDigit(digits[used + 1]);
+            if (codeFollows) {
+                parts.push_back(Part{d, {}});
+            } else {
+                ended = true;
+            }
+        } else if (isInformationDigit(d)) {
+            parts.back().digits += d;
+        } else if (isEndDigit(d)) {
             ended = true;
         } else if (isStartDigit(d)) {
             parts.push_back(Part{d, {}});
@@ -58,11 +68,18 @@ Message parseDtmfCallerId(std::string_view digits) {
     message.complete = ended;
     message.valid = ended;
 
+    // An information code after the numbers says the calling number is
+    // absent: a D number before it is then the redirecting number, not the
+    // calling number that a message opened by D otherwise carries.
+    bool numberAbsent = false;
+    for (const Part& part : parts) numberAbsent = numberAbsent || (part.code == 'B' && !part.digits.empty());
     bool haveNumber = false;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const Part& part = parts[i];
         if (part.digits.empty()) continue;
-        if (part.code == 'B' || (part.code == 'D' && i == 0 && part.digits.size() <= 2)) {
+        if (part.code == 'D' && numberAbsent) {
+            message.fields.push_back({"redirecting_number", part.digits});
+        } else if (part.code == 'B' || (part.code == 'D' && i == 0 && part.digits.size() <= 2)) {
             message.fields.push_back({"number_absent", absenceText(part.code, part.digits)});
         } else if (part.code == 'D' && haveNumber) {
             message.fields.push_back({"redirecting_number", part.digits});
@@ -83,13 +100,23 @@ void DtmfCallerIdDecoder::onEvent(const Event& event) {
     const auto* tone = std::get_if<DtmfTone>(&event);
     if (tone == nullptr) return;
     if (!digits_.empty() && tone->start - lastEnd_ > silence_) emit();
+    // A message held at a B that ends it unless a code follows: any digit
+    // but a code digit closes it, and that digit is taken on its own.
+    if (!digits_.empty() && digits_.back() == 'B' && !isInformationDigit(tone->digit) &&
+        parseDtmfCallerId(digits_).complete) {
+        emit();
+    }
     if (digits_.empty()) {
         if (!isStartDigit(tone->digit)) return;
         start_ = tone->start;
     }
     digits_ += tone->digit;
     lastEnd_ = tone->end;
-    if (digits_.size() > 1 && (parseDtmfCallerId(digits_).complete || digits_.size() >= kMaxDigits)) emit();
+    if (digits_.size() >= kMaxDigits) {
+        emit();
+    } else if (digits_.size() > 1 && tone->digit != 'B' && parseDtmfCallerId(digits_).complete) {
+        emit();
+    }
 }
 
 void DtmfCallerIdDecoder::advanceTo(std::int64_t position) {

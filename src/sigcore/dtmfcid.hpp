@@ -5,12 +5,14 @@
 //   D<number>C   D<number>#                the calling number, where D is the start digit
 //   A<number>D<number>C                    calling number, then the redirecting number
 //   B00C  B10C                             no number: unavailable, private
+//   D<number>B00C  D<number>B10C           no calling number, the redirecting number
 //   D1#  D2#  D3#                          no number: private, unavailable (international),
 //                                          unavailable (technical reasons)
 //
 // A message ends at its end digit, or after a second without digits; only
-// a message closed by its end digit is valid. Digits outside a message are
-// ignored.
+// a message closed by its end digit is valid. A B after a number ends the
+// message unless code digits follow it, so such a message is held until the
+// next digit or the second of silence. Digits outside a message are ignored.
 //
 //     sigcore::DtmfCallerIdDecoder cid(rate, sink);    // emits MessageDecoded
 //     sigcore::DtmfReceiver receiver(rate, cid);       // feeds it DtmfTone events

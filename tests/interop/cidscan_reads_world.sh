@@ -36,15 +36,28 @@ etsi-spandsp)
     ;;
 aclip-spandsp)
     need_spandsp
+    # ACLIP sends the call set-up message of ETSI CLIP over the same V.23 tones: every
+    # parameter that the transmitter sends comes back, and nothing else.
     "$CIDPEER" send-aclip "$WORK/aclip.wav" 12251030 0123456789 "JOHN DOE"
-    json=$("$BIN_DIR/cidscan" --json "$WORK/aclip.wav")
-    jq -e -s 'length == 1 and .[0].valid and .[0].fields.number == "0123456789"' <<<"$json" >/dev/null ||
-        fail "ACLIP: $json"
+    expect "$WORK/aclip.wav" v23-etsi '{"date":"12-25","time":"10:30","number":"0123456789","name":"JOHN DOE"}'
+    "$CIDPEER" send-aclip "$WORK/absent.wav" 07040915 -O -P
+    expect "$WORK/absent.wav" v23-etsi '{"date":"07-04","time":"09:15","number_absent":"unavailable","name_absent":"private"}'
+    "$CIDPEER" send-aclip "$WORK/withheld.wav" 01010000 0987654321 -P
+    expect "$WORK/withheld.wav" v23-etsi '{"date":"01-01","time":"00:00","number":"0987654321","name_absent":"private"}'
+    "$CIDPEER" send-aclip "$WORK/number.wav" "" 0123456789 ""
+    expect "$WORK/number.wav" v23-etsi '{"number":"0123456789"}'
     ;;
 dtmf-spandsp)
     need_spandsp
     "$CIDPEER" send-dtmf "$WORK/dtmf.wav" A0123456789C
     expect "$WORK/dtmf.wav" dtmf-cid '{"number":"0123456789"}'
+    # Absence codes, and a redirected call whose calling number is withheld.
+    "$CIDPEER" send-dtmf "$WORK/b10c.wav" B10C
+    expect "$WORK/b10c.wav" dtmf-cid '{"number_absent":"private"}'
+    "$CIDPEER" send-dtmf "$WORK/d1.wav" "D1#"
+    expect "$WORK/d1.wav" dtmf-cid '{"number_absent":"private"}'
+    "$CIDPEER" send-dtmf "$WORK/redirected.wav" D0198765432B10C
+    expect "$WORK/redirected.wav" dtmf-cid '{"redirecting_number":"0198765432","number_absent":"private"}'
     ;;
 round-trip)
     rate=${ARGS[1]} bits=${ARGS[2]}

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # multimon-ng's DTMF decoder, a program of its own, hears the same digit strings as
-# sigcore's DTMF receiver in padtoner's sequences, at several rates, depths, tone and
-# gap lengths and noise levels. multimon-ng reads signed 16-bit samples at 22050 Hz,
-# made with sox.
-#   ARGS: the dtmfdigits bridge
+# cidscan (--standard dtmf, the "digits" field of each message, in order) in padtoner's
+# sequences, at several rates, depths, tone and gap lengths and noise levels.
+# multimon-ng reads signed 16-bit samples at 22050 Hz, made with sox; cidscan's JSON is
+# read with jq.
 set -euo pipefail
 # shellcheck source=common.sh
 source "$(dirname "$0")/common.sh"
 
 need_command sox
 need_command multimon-ng
+need_command jq
 need_program padtoner
-DIGITS_TOOL=${ARGS[0]:?dtmfdigits path}
-[[ -x "$DIGITS_TOOL" ]] || skip "dtmfdigits is not built"
+need_program cidscan
 
 checked=0
 # check RATE BITS TONEMS GAPMS NOISE DIGITS
@@ -23,7 +23,8 @@ check() {
         NoiseAmplitude "$noise" PNoiseAmplitude 0 LeaderDuration 300 ToneDuration "$tone" \
         SilenceDuration "$gap" RampDuration 3 DTMFData "\"$digits\""
     "$BIN_DIR/padtoner" "$WORK/data.txt" "$WORK/dtmf.wav" >/dev/null || fail "padtoner: $what"
-    ours=$("$DIGITS_TOOL" "$WORK/dtmf.wav") || fail "dtmfdigits: $what"
+    "$BIN_DIR/cidscan" --json --standard dtmf "$WORK/dtmf.wav" >"$WORK/dtmf.json" || fail "cidscan: $what"
+    ours=$(jq -r -s 'map(.fields.digits) | join("")' "$WORK/dtmf.json") || fail "cidscan's JSON: $what"
     sox -q "$WORK/dtmf.wav" -t raw -e signed-integer -b 16 -r 22050 -c 1 "$WORK/dtmf.raw"
     theirs=$(multimon-ng -q -a DTMF -t raw "$WORK/dtmf.raw" 2>/dev/null | sed -n 's/^DTMF: //p' | tr -d '\n')
     [[ "$ours" == "$digits" ]] || fail "$what: we hear '$ours', sent '$digits'"

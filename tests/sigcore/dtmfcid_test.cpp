@@ -22,6 +22,12 @@ TEST(DtmfCallerId, FramingsInUse) {
         {"D0201234567C", true, {{"number", "0201234567"}}},
         {"D0201234567#", true, {{"number", "0201234567"}}},
         {"A0123D4567C", true, {{"number", "0123"}, {"redirecting_number", "4567"}}},
+        // A redirected call whose calling number is absent: D carries the
+        // redirecting number, B the reason.
+        {"D0198765432B10C", true, {{"redirecting_number", "0198765432"}, {"number_absent", "private"}}},
+        {"D0198765432B00C", true, {{"redirecting_number", "0198765432"}, {"number_absent", "unavailable"}}},
+        {"A0123D4567B00C", true,
+         {{"number", "0123"}, {"redirecting_number", "4567"}, {"number_absent", "unavailable"}}},
         {"B00C", true, {{"number_absent", "unavailable"}}},
         {"B10C", true, {{"number_absent", "private"}}},
         {"B20C", true, {{"number_absent", "20"}}},
@@ -41,6 +47,11 @@ TEST(DtmfCallerId, FramingsInUse) {
         EXPECT_EQ(m.fields, c.fields) << digits;
         EXPECT_EQ(std::string(m.raw.begin(), m.raw.end()), digits);
     }
+    // B after a number ends the message when no code digit follows it.
+    const sigcore::Message ended = sigcore::parseDtmfCallerId("A0123BA4567C");
+    EXPECT_TRUE(ended.valid);
+    EXPECT_EQ(std::string(ended.raw.begin(), ended.raw.end()), "A0123B");
+    EXPECT_EQ(ended.fields, (Fields{{"number", "0123"}}));
     // Not a message: no start digit.
     EXPECT_FALSE(sigcore::parseDtmfCallerId("0123C").valid);
     EXPECT_TRUE(sigcore::parseDtmfCallerId("0123C").fields.empty());
@@ -102,6 +113,36 @@ TEST(DtmfCallerIdDecoder, EndDigitSilenceAndStrayDigits) {
     decoder.onEvent(sigcore::BurstDetected{5});
     decoder.finish();
     EXPECT_EQ(out.messages.size(), 6U);
+}
+
+// A B after a number is held: it ends the message at the next digit that is
+// not a code digit, or after the second of silence, and opens the reason
+// for absence when code digits follow.
+TEST(DtmfCallerIdDecoder, BAfterNumberWaitsForWhatFollows) {
+    Collect out;
+    sigcore::DtmfCallerIdDecoder decoder(8000, out);
+    std::int64_t at = feed(decoder, "A0123456789B", 1000);
+    EXPECT_TRUE(out.messages.empty());
+    decoder.advanceTo(at + 9000);
+    ASSERT_EQ(out.messages.size(), 1U);
+    EXPECT_TRUE(out.messages[0].valid);
+    EXPECT_EQ(out.messages[0].endSample, at - 800 + 400);
+    EXPECT_EQ(out.messages[0].fields, (Fields{{"number", "0123456789"}}));
+
+    at = feed(decoder, "D0198765432B10C", at + 20000);
+    ASSERT_EQ(out.messages.size(), 2U);
+    EXPECT_TRUE(out.messages[1].valid);
+    EXPECT_EQ(out.messages[1].fields, (Fields{{"redirecting_number", "0198765432"}, {"number_absent", "private"}}));
+
+    // The next message straight after a B-ended one is a message of its own.
+    const std::int64_t second = feed(decoder, "A0123B", at + 20000);
+    feed(decoder, "A4567C", second);
+    ASSERT_EQ(out.messages.size(), 4U);
+    EXPECT_EQ(std::string(out.messages[2].raw.begin(), out.messages[2].raw.end()), "A0123B");
+    EXPECT_TRUE(out.messages[2].valid);
+    EXPECT_EQ(out.messages[2].endSample, second - 800 + 400);
+    EXPECT_EQ(out.messages[3].startSample, second);
+    EXPECT_EQ(out.messages[3].fields, (Fields{{"number", "4567"}}));
 }
 
 }  // namespace

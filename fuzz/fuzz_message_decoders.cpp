@@ -14,7 +14,8 @@ namespace {
 
 bool isExpectation(sigcore::NextByte next) {
     return next == sigcore::NextByte::MessageType || next == sigcore::NextByte::AnyByte ||
-           next == sigcore::NextByte::SevenBitChar || next == sigcore::NextByte::EvenParityChar;
+           next == sigcore::NextByte::SevenBitChar || next == sigcore::NextByte::EvenParityChar ||
+           next == sigcore::NextByte::DigitChar;
 }
 
 }  // namespace

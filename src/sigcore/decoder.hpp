@@ -18,6 +18,7 @@ enum class NextByte : std::uint8_t {
     SevenBitChar,    // a character: the eighth data bit is 0
     AnyByte,         // eight data bits, no test
     EvenParityChar,  // seven bits and an eighth that makes the parity even
+    DigitChar,       // a decimal digit, '0' to '9'
 };
 
 class MessageDecoder {

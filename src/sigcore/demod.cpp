@@ -206,6 +206,7 @@ int demodScoreCandidate(DemodState& state, const MessageDecoder& decoder, std::u
         if (!decoder.isMessageType(demodAssembleByte(state, index, base, candidate))) score -= kBigPenalty;
         break;
     case NextByte::SevenBitChar:
+    case NextByte::DigitChar:
         if (vote[8] != kSpace) score -= kBigPenalty;
         break;
     case NextByte::AnyByte: break;

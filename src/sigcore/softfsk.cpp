@@ -173,6 +173,10 @@ constexpr double kLargestOffsetHz = 75.0;
 // is what the decoder expects and the best's is not (sum of ten soft values).
 constexpr double kExpectationMargin = 1.0;
 
+// The certainty given to a bit that the decoder's expectation fixes; soft
+// values lie within -1 .. 1.
+constexpr double kCertain = 2.0;
+
 // A byte's timing: its score (the certainty of its ten sampling points), bit
 // length and shift from the start edge.
 struct Candidate {
@@ -269,7 +273,8 @@ struct PlanReceiver {
     int run = 0;
     double runEnergy = 0.0;
     double runSpaceEnergy = 0.0;
-    std::complex<double> runTurn{};  // the mark filter's turns over the run
+    double runTurnRe = 0.0;  // the mark filter's turns over the run
+    double runTurnIm = 0.0;
 
     // Inside a burst.
     double markRef = 1.0;    // mean mark energy of the opening mark run
@@ -427,7 +432,13 @@ struct PlanReceiver {
         byte.start = static_cast<std::int64_t>(edge) - window / 2;
         byte.end = static_cast<std::int64_t>(edge + 10 * bestLength) - window / 2;
         phase = Phase::AwaitStart;
-        if (!startOk) return;  // a spike, not a start bit
+        if (!startOk) {
+            // A dip of noise, not a start bit: the real one may be among the
+            // samples already in.
+            armed = false;
+            searchStart(edge + 0.5 * bitLength);
+            return;
+        }
         framingErrors = stopOk ? 0 : framingErrors + 1;
         // The bit rate follows the timing that fitted the good bytes best.
         if (stopOk) bitLength = std::clamp(0.8 * bitLength + 0.2 * bestLength, bitTime * 0.94, bitTime * 1.06);
@@ -435,22 +446,32 @@ struct PlanReceiver {
             endBurst(byte.end);
             return;
         }
-        bytes.push_back(byte);
-        expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
-        if (sink.held) repairHeld();
-        if (phase != Phase::AwaitStart) return;
-        // A burst carries one message: once it has passed its check, what
-        // follows is the line's noise until the next mark.
-        if (sink.validPassed) {
-            endBurst(byte.end);
-            return;
+        // Before a message's type, eight marks are a dip of noise in the
+        // mark, not a byte: no message type is 0xFF.
+        if (!(expected == NextByte::MessageType && byte.value == 0xFF)) {
+            bytes.push_back(byte);
+            expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
+            if (sink.held) repairHeld();
+            if (phase != Phase::AwaitStart) return;
+            // A burst carries one message: once it has passed its check, what
+            // follows is the line's noise until the next mark.
+            if (sink.validPassed) {
+                endBurst(byte.end);
+                return;
+            }
         }
         // The next start bit may already be in: look for its edge from the
         // middle of the stop bit on. A single stop bit between two spaces may
         // never look clearly mark; it has been read as mark, which arms the
         // search.
         armed = stopOk;
-        for (auto i = static_cast<std::int64_t>(std::ceil(stopCenter)); i <= n; ++i) {
+        searchStart(stopCenter);
+    }
+
+    // Looks for a start bit's edge among the samples from `from` to the
+    // newest; `armed` says whether the line has been clear mark just before.
+    void searchStart(double from) {
+        for (auto i = static_cast<std::int64_t>(std::ceil(from)); i <= n; ++i) {
             const double before = softAt(i - 1);
             const double after = softAt(i);
             if (before > kArm) armed = true;
@@ -465,7 +486,8 @@ struct PlanReceiver {
         run = 0;
         runEnergy = 0.0;
         runSpaceEnergy = 0.0;
-        runTurn = 0.0;
+        runTurnRe = 0.0;
+        runTurnIm = 0.0;
     }
 
     // A sample of mark while idle; `i` is its place in the block.
@@ -476,7 +498,10 @@ struct PlanReceiver {
         // How the mark filter's sum turned since the previous sample: for a
         // steady tone, its angle is the tone's offset from the plan's mark, in
         // radians per sample.
-        runTurn += block.markSums[i + 1] * std::conj(block.markSums[i]);
+        const std::complex<double> now = block.markSums[i + 1];
+        const std::complex<double> before = block.markSums[i];
+        runTurnRe += now.real() * before.real() + now.imag() * before.imag();
+        runTurnIm += now.imag() * before.real() - now.real() * before.imag();
         if (run < markSamples) return;
         // Over the whole run the mark must stand well over the space tone.
         // Sample by sample it need only lead: noise on a weak line (and, for
@@ -489,7 +514,7 @@ struct PlanReceiver {
         // The mark must be this plan's: a tone further off than the largest
         // offset a line gives belongs to another standard's plan (Bell 202's
         // 1200 Hz mark lies 100 Hz from V.23's 1300 Hz).
-        const double offsetHz = std::arg(runTurn) * samplingRate / (2 * kPi);
+        const double offsetHz = std::atan2(runTurnIm, runTurnRe) * samplingRate / (2 * kPi);
         if (std::abs(offsetHz) > kLargestOffsetHz) {
             clearRun();
             return;
@@ -551,20 +576,46 @@ struct PlanReceiver {
         case NextByte::MessageType: return decoder.isMessageType(value);
         case NextByte::SevenBitChar: return (value & 0x80u) == 0;
         case NextByte::EvenParityChar: return std::popcount(value) % 2 == 0;
+        case NextByte::DigitChar: return value >= 0x30 && value <= 0x39;
         case NextByte::AnyByte: break;
         }
         return true;
     }
 
-    // A byte that cannot be what the decoder expects, when one bit decides:
-    // a seven-bit character's top bit is a space, and a character with odd
-    // parity has its least certain bit wrong more often than any other.
+    // A byte that cannot be what the decoder expects, where the expectation
+    // decides bits: a character's top bit is a space, a digit's top four bits
+    // are 0011 and its value at most nine, and a character with odd parity
+    // has its least certain bit wrong more often than any other. Bits the
+    // expectation fixes count as certain, so that a repair looks elsewhere.
     void fitExpectation(ReceivedByte& byte) const {
-        if (expected == NextByte::SevenBitChar) {
+        auto flip = [&byte](int bit) { byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << bit)); };
+        auto& certainty = byte.confidence;
+        switch (expected) {
+        case NextByte::SevenBitChar:
             byte.value = static_cast<std::uint8_t>(byte.value & 0x7Fu);
-        } else if (expected == NextByte::EvenParityChar && std::popcount(byte.value) % 2 != 0) {
-            const auto weakest = std::min_element(byte.confidence.begin(), byte.confidence.end());
-            byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << (weakest - byte.confidence.begin())));
+            certainty[7] = kCertain;
+            break;
+        case NextByte::DigitChar: {
+            byte.value = static_cast<std::uint8_t>(0x30u | (byte.value & 0x0Fu));
+            for (std::size_t b = 4; b < 8; ++b) certainty[b] = kCertain;
+            if ((byte.value & 0x0Fu) <= 9) break;
+            // 1010 to 1111: clearing bit 3 always gives a digit; clearing bit
+            // 1 or 2 does when it is the only one set besides bit 3.
+            int weakest = 3;
+            const bool one = (byte.value & 0x02u) != 0;
+            const bool two = (byte.value & 0x04u) != 0;
+            if (one && !two && certainty[1] < certainty[3]) weakest = 1;
+            if (two && !one && certainty[2] < certainty[3]) weakest = 2;
+            flip(weakest);
+            break;
+        }
+        case NextByte::EvenParityChar:
+            if (std::popcount(byte.value) % 2 != 0) {
+                flip(static_cast<int>(std::min_element(certainty.begin(), certainty.end()) - certainty.begin()));
+            }
+            break;
+        case NextByte::MessageType:
+        case NextByte::AnyByte: break;
         }
     }
 

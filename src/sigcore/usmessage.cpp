@@ -255,10 +255,15 @@ NextByte UsMessageDecoder::expectation() const {
     if (count_ == 1 || count_ + 1 == total_) return NextByte::AnyByte;  // length, checksum
     switch (bytes_[0]) {
     case kSdmfCallerId:
+        // Eight digits of date and time, then the number: digits, or one
+        // letter for its absence.
+        if (count_ < 10 || total_ > 12) return NextByte::DigitChar;
+        return NextByte::SevenBitChar;
     case kSdmfMessageWaiting: return NextByte::SevenBitChar;
     case 0x80:
     case 0x81:
     case 0x82:
+        if (paramStage_ == ParamStage::Data && paramType_ == kDateTime) return NextByte::DigitChar;
         return paramStage_ == ParamStage::Data && isTextParameter(paramType_) ? NextByte::SevenBitChar
                                                                               : NextByte::AnyByte;
     default: return NextByte::AnyByte;

@@ -56,6 +56,7 @@ DtmfReceiver::DtmfReceiver(int samplingRate, EventSink& sink) : sink_(sink), rat
         }
         halfRotation_[k] = std::polar(1.0, -w * half_);
     }
+    halfSamples_.assign(2 * h, 0.0);
 }
 
 void DtmfReceiver::push(std::span<const std::int16_t> samples) {
@@ -70,13 +71,15 @@ void DtmfReceiver::push(std::span<const std::int16_t> samples) {
         double energy = energy_;
         const double* cosRow = cosTable_.data() + static_cast<std::size_t>(filled_) * kTones;
         const double* sinRow = sinTable_.data() + static_cast<std::size_t>(filled_) * kTones;
+        double* kept = halfSamples_.data() + half_ + filled_;
         for (std::size_t i = 0; i < take; ++i, cosRow += kTones, sinRow += kTones) {
             const double x = samples[i];
-            for (std::size_t k = 0; k < kTones; ++k) {
+            for (std::size_t k = 0; k < kFundamentals; ++k) {
                 re[k] += x * cosRow[k];
                 im[k] += x * sinRow[k];
             }
             energy += x * x;
+            kept[i] = x;
         }
         re_ = re;
         im_ = im;
@@ -88,12 +91,24 @@ void DtmfReceiver::push(std::span<const std::int16_t> samples) {
     }
 }
 
+std::complex<double> DtmfReceiver::halfCorrelation(std::size_t k, const double* samples) const {
+    // The same sums, in the same order, as the fundamentals' in push().
+    double re = 0.0;
+    double im = 0.0;
+    for (std::size_t m = 0; m < static_cast<std::size_t>(half_); ++m) {
+        re += samples[m] * cosTable_[m * kTones + k];
+        im += samples[m] * sinTable_[m * kTones + k];
+    }
+    return {re, -im};
+}
+
 void DtmfReceiver::finish() {
     if (finished_) return;
     // Silence completes the half-block under way and one more, so that the
     // last samples are seen in a whole window.
     const int pad = filled_ > 0 ? 2 * half_ - filled_ : half_;
     for (int i = 0; i < pad; ++i) {
+        halfSamples_[static_cast<std::size_t>(half_ + filled_)] = 0.0;
         if (++filled_ == half_) endHalfBlock();
     }
     closeSegment();
@@ -103,7 +118,7 @@ void DtmfReceiver::finish() {
 void DtmfReceiver::endHalfBlock() {
     // The half-block's correlations, sum of x[m] e^{-j w m}.
     std::array<std::complex<double>, kTones> current{};
-    for (std::size_t k = 0; k < kTones; ++k) current[k] = {re_[k], -im_[k]};
+    for (std::size_t k = 0; k < kFundamentals; ++k) current[k] = {re_[k], -im_[k]};
     const double currentEnergy = energy_;
     re_.fill(0.0);
     im_.fill(0.0);
@@ -113,14 +128,14 @@ void DtmfReceiver::endHalfBlock() {
     if (havePreviousHalf_) {
         // The window of the previous half-block and this one, referred to the window's first sample.
         std::array<std::complex<double>, kTones> window{};
-        for (std::size_t k = 0; k < kTones; ++k) window[k] = previousHalf_[k] + halfRotation_[k] * current[k];
+        for (std::size_t k = 0; k < kFundamentals; ++k) window[k] = previousHalf_[k] + halfRotation_[k] * current[k];
         const std::int64_t start = (halfBlocks_ - 2) * half_;
         const double windowEnergy = previousEnergy_ + currentEnergy;
 
         // Amplitudes: a steady tone of amplitude A on its frequency gives |W| = A N / 2.
         const double n = 2.0 * half_;
         std::array<double, kTones> p{};
-        for (std::size_t k = 0; k < kTones; ++k) p[k] = power(window[k]);
+        for (std::size_t k = 0; k < kFundamentals; ++k) p[k] = power(window[k]);
         const auto best = [&](std::size_t from) {
             std::size_t top = from;
             for (std::size_t k = from; k < from + 4; ++k) {
@@ -144,6 +159,13 @@ void DtmfReceiver::endHalfBlock() {
         // Second harmonics, against the pair's power: a row's harmonic that
         // falls within 1.5 window bins of the column tone can't be told from
         // that tone and is not judged.
+        if (candidate) {
+            for (const std::size_t k : {row + 8, column + 8}) {
+                const std::complex<double> previous = halfCorrelation(k, halfSamples_.data());
+                const std::complex<double> now = halfCorrelation(k, halfSamples_.data() + half_);
+                p[k] = power(previous + halfRotation_[k] * now);
+            }
+        }
         const double pairPower = p[row] + p[column];
         if (p[column + 8] > kMaxHarmonicShare * pairPower) candidate = false;
         const double binWidth = rate_ / n;
@@ -191,6 +213,7 @@ void DtmfReceiver::endHalfBlock() {
     }
     previousHalf_ = current;
     previousEnergy_ = currentEnergy;
+    std::copy_n(halfSamples_.begin() + half_, half_, halfSamples_.begin());
     havePreviousHalf_ = true;
 }
 

@@ -65,6 +65,9 @@ public:
 
 private:
     static constexpr int kTones = 16;  // eight frequencies, then their second harmonics
+    // The eight frequencies are correlated as the samples come; their
+    // harmonics only for a window that passes every other test.
+    static constexpr std::size_t kFundamentals = 8;
 
     // A tone under way: the candidate windows of one digit.
     struct Segment {
@@ -84,6 +87,8 @@ private:
     };
 
     void endHalfBlock();
+    // Tone k's correlation over the half-block of samples at `samples`.
+    [[nodiscard]] std::complex<double> halfCorrelation(std::size_t k, const double* samples) const;
     void analyseWindow(std::int64_t start);
     void closeSegment();
 
@@ -99,6 +104,7 @@ private:
     std::array<double, kTones> im_{};
     double energy_ = 0.0;
     int filled_ = 0;
+    std::vector<double> halfSamples_;  // the previous half-block's samples, then this one's
 
     bool havePreviousHalf_ = false;
     std::array<std::complex<double>, kTones> previousHalf_{};

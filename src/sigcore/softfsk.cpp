@@ -79,7 +79,8 @@ struct ToneBlock {
     std::array<std::uint8_t, kBlock> markLeads{};
     // The mark filter's window sum after each sample; [0] holds the one
     // before the block.
-    std::array<std::complex<double>, kBlock + 1> markSums{};
+    std::array<double, kBlock + 1> markSumRe{};
+    std::array<double, kBlock + 1> markSumIm{};
 };
 
 // The energies of the mark and space tones over the last `window` samples:
@@ -128,7 +129,8 @@ public:
         Pair sumIm = sumIm_;
         const std::size_t w = window_;
         const Pair scale = Pair{scale_, scale_};
-        out.markSums[0] = {sumRe[0], sumIm[0]};
+        out.markSumRe[0] = sumRe[0];
+        out.markSumIm[0] = sumIm[0];
         for (std::size_t i = 0; i < count; ++i) {
             const Pair sample = Pair{x[i], x[i]};
             const Pair productRe = sample * cosine[i];
@@ -141,7 +143,8 @@ public:
             out.markEnergy[i] = energy[0];
             out.spaceEnergy[i] = energy[1];
             out.markLeads[i] = static_cast<std::uint8_t>((energy[0] > floorEnergy) & (energy[0] > energy[1]));
-            out.markSums[i + 1] = {sumRe[0], sumIm[0]};
+            out.markSumRe[i + 1] = sumRe[0];
+            out.markSumIm[i + 1] = sumIm[0];
         }
         sumRe_ = sumRe;
         sumIm_ = sumIm;
@@ -498,10 +501,12 @@ struct PlanReceiver {
         // How the mark filter's sum turned since the previous sample: for a
         // steady tone, its angle is the tone's offset from the plan's mark, in
         // radians per sample.
-        const std::complex<double> now = block.markSums[i + 1];
-        const std::complex<double> before = block.markSums[i];
-        runTurnRe += now.real() * before.real() + now.imag() * before.imag();
-        runTurnIm += now.imag() * before.real() - now.real() * before.imag();
+        const double nowRe = block.markSumRe[i + 1];
+        const double nowIm = block.markSumIm[i + 1];
+        const double beforeRe = block.markSumRe[i];
+        const double beforeIm = block.markSumIm[i];
+        runTurnRe += nowRe * beforeRe + nowIm * beforeIm;
+        runTurnIm += nowIm * beforeRe - nowRe * beforeIm;
         if (run < markSamples) return;
         // Over the whole run the mark must stand well over the space tone.
         // Sample by sample it need only lead: noise on a weak line (and, for

@@ -390,6 +390,44 @@ struct PlanReceiver {
         phase = Phase::InByte;
     }
 
+    // The bit length that the transitions of the byte that began at `edge`
+    // show: where the soft value crosses zero at each change of bit, nearest
+    // to where the decision's timing puts it, fitted by least squares against
+    // the number of bits from the start edge. Zero where there is no
+    // crossing to fit or the fit lies more than 10% off nominal.
+    double transitionLength(std::uint8_t value, double shift, double length) const {
+        // The start edge is the first point: zero bits, at `edge`.
+        int count = 1;
+        double sumBits = 0.0, sumOffsets = 0.0, sumBitsSquared = 0.0, sumProducts = 0.0;
+        int previous = 0;  // the start bit
+        for (int k = 1; k <= 9; ++k) {
+            const int bit = k == 9 ? 1 : (value >> (k - 1)) & 1;
+            if (bit == previous) continue;
+            previous = bit;
+            const double direction = bit == 1 ? 1.0 : -1.0;
+            const double predicted = edge + shift + k * length;
+            double nearest = -1.0;
+            const auto last = static_cast<std::int64_t>(std::ceil(predicted + 0.5 * length));
+            for (auto i = static_cast<std::int64_t>(std::floor(predicted - 0.5 * length)); i < last; ++i) {
+                const double before = softAt(i) * direction;
+                const double after = softAt(i + 1) * direction;
+                if (before > 0.0 || after <= 0.0) continue;
+                const double at = static_cast<double>(i) + before / (before - after);
+                if (nearest < 0.0 || std::abs(at - predicted) < std::abs(nearest - predicted)) nearest = at;
+            }
+            if (nearest < 0.0) continue;
+            ++count;
+            sumBits += k;
+            sumOffsets += nearest - edge;
+            sumBitsSquared += static_cast<double>(k) * k;
+            sumProducts += k * (nearest - edge);
+        }
+        const double spread = count * sumBitsSquared - sumBits * sumBits;
+        if (count < 2 || spread <= 0.0) return 0.0;
+        const double slope = (count * sumProducts - sumBits * sumOffsets) / spread;
+        return std::abs(slope / bitTime - 1.0) < 0.1 ? slope : 0.0;
+    }
+
     // Decides the byte that began at `edge`: of the bit lengths and phases
     // near the tracked ones, the one whose ten sampling points are the most
     // certain, with a space start bit and a mark stop bit.
@@ -409,7 +447,11 @@ struct PlanReceiver {
                     score += k == 0 ? -v : (k == 9 ? v : std::abs(v));
                     if (k >= 1 && k <= 8 && v > 0.0) value = static_cast<std::uint8_t>(value | (1u << (k - 1)));
                 }
-                score -= 0.02 * std::abs(l) + 0.02 * std::abs(p);  // prefer the tracked timing
+                // Prefer the tracked timing, the length most: an echo slows
+                // the line's rise after a run of space, and a length fitted
+                // freely to the ten points shortens there and misreads the
+                // bit before the stop bit.
+                score -= 0.15 * std::abs(l) + 0.1 * std::abs(p);
                 const Candidate c{score, length, shift};
                 if (score > best.score) best = c;
                 if (score > bestExpected.score && isExpected(value)) bestExpected = c;
@@ -443,8 +485,14 @@ struct PlanReceiver {
             return;
         }
         framingErrors = stopOk ? 0 : framingErrors + 1;
-        // The bit rate follows the timing that fitted the good bytes best.
-        if (stopOk) bitLength = std::clamp(0.8 * bitLength + 0.2 * bestLength, bitTime * 0.94, bitTime * 1.06);
+        // The bit rate follows the length that the good bytes' transitions
+        // show (the fit above is held near the tracked length and would
+        // follow an off-nominal rate too slowly).
+        if (stopOk) {
+            const double measured = transitionLength(byte.value, bestShift, bestLength);
+            bitLength = std::clamp(0.8 * bitLength + 0.2 * (measured > 0.0 ? measured : bestLength), bitTime * 0.94,
+                                   bitTime * 1.06);
+        }
         if (framingErrors >= 2) {
             endBurst(byte.end);
             return;

@@ -192,6 +192,22 @@ TEST(UsMessageDecoder, EmitsOnceAtTheChecksumOrAtTheBurstEnd) {
     EXPECT_FALSE(cutMessages[0].complete);
     EXPECT_EQ(cutMessages[0].fields, (Fields{{"message_waiting", "on"}}));
 
+    // Digits where only digits can come: SDMF date, time and number (one
+    // letter when the number is absent), the MDMF date parameter.
+    Drive sdmf;
+    sdmf.burst(withChecksum(0x04, Bytes{'0', '1', '0', '2', '1', '2', '3', '0', '5', '5', '5'}), true);
+    EXPECT_EQ(std::vector<NextByte>(sdmf.expected.begin() + 2, sdmf.expected.begin() + 13),
+              std::vector<NextByte>(11, NextByte::DigitChar));
+    Drive absent;
+    absent.burst(withChecksum(0x04, Bytes{'0', '1', '0', '2', '1', '2', '3', '0', 'P'}), true);
+    EXPECT_EQ(absent.expected[10], NextByte::SevenBitChar);
+    Bytes dated;
+    addParam(dated, 0x01, "01021230");
+    Drive mdmf;
+    mdmf.burst(withChecksum(0x80, dated), true);
+    EXPECT_EQ(std::vector<NextByte>(mdmf.expected.begin() + 4, mdmf.expected.begin() + 12),
+              std::vector<NextByte>(8, NextByte::DigitChar));
+
     // A burst whose first byte is no message type carries none, even if
     // one follows (an NTT frame's SOH with its parity bit reads as 0x81).
     Drive nothing;

@@ -3,8 +3,9 @@
 // for twist, bit timing recovered from each start bit's edge with sub-sample
 // resolution and tracked across the byte, and repair of the one least certain
 // bit of a message whose check fails. Same interface and decoder contract as
-// FskReceiver; the decoder's expectation is not needed here (every bit is
-// decided on its own), but its check decides what a message is.
+// FskReceiver: the decoder's expectation (a message type, a character, a
+// digit, even parity) picks among nearly as certain timings of a byte and
+// fixes the bits it decides, and its check decides what a message is.
 #pragma once
 
 #include <cstdint>

@@ -5,7 +5,6 @@
 #include <bit>
 #include <cmath>
 #include <complex>
-#include <cstring>
 #include <numeric>
 #include <optional>
 #include <stdexcept>
@@ -542,20 +541,36 @@ struct PlanReceiver {
     }
 
     // A sample of mark while idle; `i` is its place in the block.
-    void idleStep(double em, double es, std::size_t i) {
-        ++run;
-        runEnergy += em;
-        runSpaceEnergy += es;
-        // How the mark filter's sum turned since the previous sample: for a
-        // steady tone, its angle is the tone's offset from the plan's mark, in
-        // radians per sample.
-        const double nowRe = block.markSumRe[i + 1];
-        const double nowIm = block.markSumIm[i + 1];
-        const double beforeRe = block.markSumRe[i];
-        const double beforeIm = block.markSumIm[i];
-        runTurnRe += nowRe * beforeRe + nowIm * beforeIm;
-        runTurnIm += nowIm * beforeRe - nowRe * beforeIm;
-        if (run < markSamples) return;
+    // Adds the block's samples [from, to), whose mark leads, to the run.
+    void growRun(std::size_t from, std::size_t to) {
+        double energy = runEnergy;
+        double spaceEnergy = runSpaceEnergy;
+        double turnRe = runTurnRe;
+        double turnIm = runTurnIm;
+        for (std::size_t j = from; j < to; ++j) {
+            energy += block.markEnergy[j];
+            spaceEnergy += block.spaceEnergy[j];
+            // How the mark filter's sum turned since the previous sample: for
+            // a steady tone, its angle is the tone's offset from the plan's
+            // mark, in radians per sample.
+            const double nowRe = block.markSumRe[j + 1];
+            const double nowIm = block.markSumIm[j + 1];
+            const double beforeRe = block.markSumRe[j];
+            const double beforeIm = block.markSumIm[j];
+            turnRe += nowRe * beforeRe + nowIm * beforeIm;
+            turnIm += nowIm * beforeRe - nowRe * beforeIm;
+        }
+        run += static_cast<int>(to - from);
+        runEnergy = energy;
+        runSpaceEnergy = spaceEnergy;
+        runTurnRe = turnRe;
+        runTurnIm = turnIm;
+    }
+
+    // The sample of the block, `i`, whose mark leads and completes a run
+    // long enough to open a burst, if the run holds up.
+    void idleStep(std::size_t i) {
+        growRun(i, i + 1);
         // Over the whole run the mark must stand well over the space tone.
         // Sample by sample it need only lead: noise on a weak line (and, for
         // V.23, the space filter's response to the mark, 800 Hz away) would
@@ -605,14 +620,25 @@ struct PlanReceiver {
         if (phase != Phase::Idle) computeSoft();
         for (std::size_t i = 0; i < count; ++i) {
             if (phase == Phase::Idle) {
-                // Most of a stream is idle without a mark: skip to the next
-                // sample of mark in a loop of its own.
-                const std::size_t mark = nextMark(i, count);
+                // Most of a stream is idle: skip to the next sample whose
+                // mark leads, then grow the run over the samples that
+                // cannot complete it, each in a loop of its own.
+                const std::uint8_t* leads = block.markLeads.data();
+                std::size_t mark = i;
+                while (mark < count && leads[mark] == 0) ++mark;
                 if (mark != i && run != 0) clearRun();
-                i = mark;
-                if (i == count) break;
+                if (mark == count) break;
+                std::size_t gap = mark;
+                while (gap < count && leads[gap] != 0) ++gap;
+                const std::size_t growTo = std::min(gap, mark + static_cast<std::size_t>(markSamples - 1 - run));
+                growRun(mark, growTo);
+                if (growTo == gap) {
+                    i = gap - 1;  // the run breaks at `gap`, or goes on into the next block
+                    continue;
+                }
+                i = growTo;
                 n = first + static_cast<std::int64_t>(i);
-                idleStep(block.markEnergy[i], block.spaceEnergy[i], i);
+                idleStep(i);
             } else {
                 n = first + static_cast<std::int64_t>(i);
                 const double soft = softAt(n);
@@ -675,13 +701,6 @@ struct PlanReceiver {
     // The end of the stream: a burst under way ends at the last sample.
     void finish() {
         if (phase != Phase::Idle) endBurst(n + 1);
-    }
-
-    // The first sample from `from` on whose mark is strong enough and over
-    // the space tone; `count` when there is none.
-    std::size_t nextMark(std::size_t from, std::size_t count) const {
-        const void* found = std::memchr(block.markLeads.data() + from, 1, count - from);
-        return found == nullptr ? count : static_cast<std::size_t>(static_cast<const std::uint8_t*>(found) - block.markLeads.data());
     }
 
     // The block's soft values, (mark - space) / (mark + space) from -1 to 1,

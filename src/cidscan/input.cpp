@@ -58,6 +58,7 @@ AudioInput::AudioInput(const std::string& name, const std::optional<RawInput>& r
     }
     rate_ = info.samplerate;
     channels_ = info.channels;
+    seekable_ = info.seekable != 0;
     const int subtype = info.format & SF_FORMAT_SUBMASK;
     floatSamples_ = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
 }

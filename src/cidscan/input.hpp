@@ -32,6 +32,8 @@ public:
     [[nodiscard]] const std::string& error() const { return error_; }
     [[nodiscard]] int rate() const { return rate_; }
     [[nodiscard]] int channels() const { return channels_; }
+    // A file that is all there (not a pipe or a terminal).
+    [[nodiscard]] bool seekable() const { return seekable_; }
 
     // Reads up to interleaved.size() / channels() frames; returns how many
     // were read, 0 at the end, -1 on a read error (error() says which).
@@ -44,6 +46,7 @@ private:
     std::string error_;
     int rate_ = 0;
     int channels_ = 0;
+    bool seekable_ = false;
 };
 
 }  // namespace cidscan

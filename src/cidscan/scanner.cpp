@@ -61,8 +61,10 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
             std::make_unique<Channel>(options.standards, c, name, input.rate(), options.sensitivity, handler, stop));
     }
     const auto width = static_cast<std::size_t>(channels);
-    std::vector<std::int16_t> interleaved(kBlockFrames * width);
-    std::vector<std::vector<std::int16_t>> perChannel(width, std::vector<std::int16_t>(kBlockFrames));
+    const std::size_t blockFrames = input.seekable() ? kFileBlockFrames : kBlockFrames;
+    std::vector<std::int16_t> interleaved(blockFrames * width);
+    // A mono input's samples go to its receivers as they were read.
+    std::vector<std::vector<std::int16_t>> perChannel(width == 1 ? 0 : width, std::vector<std::int16_t>(blockFrames));
     ScanResult result;
     while (!stop) {
         const std::int64_t frames = input.read(interleaved);
@@ -72,13 +74,14 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
         }
         if (frames == 0) break;
         const auto n = static_cast<std::size_t>(frames);
-        for (std::size_t c = 0; c < width; ++c) {
+        for (std::size_t c = 0; c < perChannel.size(); ++c) {
             std::vector<std::int16_t>& out = perChannel[c];
             for (std::size_t i = 0; i < n; ++i) out[i] = interleaved[i * width + c];
         }
         for (const auto& channel : selected) {
+            const std::int16_t* samples = width == 1 ? interleaved.data() : perChannel[channel->index].data();
             for (const auto& lane : channel->lanes) {
-                lane->push(std::span<const std::int16_t>(perChannel[channel->index].data(), n));
+                lane->push(std::span<const std::int16_t>(samples, n));
                 if (stop) break;
             }
             if (stop) break;

@@ -150,9 +150,15 @@ void DtmfReceiver::endHalfBlock() {
             const std::size_t top = k < 4 ? row : column;
             if (k != top && p[k] * kGroupDominance > p[top]) candidate = false;
         }
-        const double rowAmplitude = 2.0 * std::sqrt(p[row]) / n;
-        const double columnAmplitude = 2.0 * std::sqrt(p[column]) / n;
-        if (rowAmplitude < kMinAmplitude || columnAmplitude < kMinAmplitude) candidate = false;
+        // Most windows of a stream fail here already; the rest of the tests
+        // only ever clear `candidate`.
+        double rowAmplitude = 0.0;
+        double columnAmplitude = 0.0;
+        if (candidate) {
+            rowAmplitude = 2.0 * std::sqrt(p[row]) / n;
+            columnAmplitude = 2.0 * std::sqrt(p[column]) / n;
+            if (rowAmplitude < kMinAmplitude || columnAmplitude < kMinAmplitude) candidate = false;
+        }
         // A tone of amplitude A holds A^2 N / 2 of the window's energy, that is 2 |W|^2 / N.
         if ((p[row] + p[column]) * 2.0 / n < kMinEnergyShare * windowEnergy) candidate = false;
         if (p[row] > kMaxWindowTwist * p[column] || p[column] > kMaxWindowTwist * p[row]) candidate = false;

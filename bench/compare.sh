@@ -38,7 +38,8 @@ have() { [[ -x $1 ]] || command -v "$1" >/dev/null 2>&1; }
 # that rate only; the others read the 8000 Hz WAV file).
 run_cidprobe() { "$BIN/cidprobe" "$1" "$2" 2>/dev/null; }
 run_cidprobe_ntt() { "$BIN/cidprobe-ntt" "$1" "$2" 2>/dev/null; }
-# cidscan runs both tone plans over every sample, as it does by default.
+# cidscan runs every standard (both tone plans and DTMF caller ID) over every sample, as it
+# does by default.
 run_cidscan() { "$BIN/cidscan" --json "$1" >"$2" 2>/dev/null; }
 run_spandsp_us() { "$BIN/cidpeer" bench-us "$1" >"$2" 2>>"$2.rate"; }
 run_spandsp_jp() { "$BIN/cidpeer" bench-jp "$1" >"$2" 2>>"$2.rate"; }
@@ -53,7 +54,7 @@ run_multimon_ntt() { multimon-ng -q -c -a CLIPFSK -t raw "$1" >"$2" 2>/dev/null;
 # shellcheck disable=SC2034  # read through a name reference in measure
 rows_us=(
     "cidprobe|cidprobe|our US detector|run_cidprobe|$BIN/cidprobe|wav|report"
-    "cidscan|cidscan|both tone plans at once, JSON Lines (--json)|run_cidscan|$BIN/cidscan|wav|cidscan"
+    "cidscan|cidscan|every standard at once: both tone plans and DTMF caller ID, JSON Lines (--json)|run_cidscan|$BIN/cidscan|wav|cidscan"
     "spandsp|spandsp $(dpkg-query -W -f '${Version}' libspandsp2 2>/dev/null || echo '?')|ADSI receiver, CLASS standard (tests/interop/cidpeer)|run_spandsp_us|$BIN/cidpeer|wav|spandsp"
     "minimodem|minimodem $(dpkg-query -W -f '${Version}' minimodem 2>/dev/null || echo '?')|--rx callerid|run_minimodem_us|minimodem|wav|minimodem"
     "multimon|multimon-ng $(dpkg-query -W -f '${Version}' multimon-ng 2>/dev/null || echo '?')|AFSK1200 demodulator (Bell 202 tones; demodulation only)|run_multimon_us|multimon-ng|raw22|none"
@@ -61,7 +62,7 @@ rows_us=(
 # shellcheck disable=SC2034  # read through a name reference in measure
 rows_ntt=(
     "cidprobe|cidprobe-ntt|our NTT detector|run_cidprobe_ntt|$BIN/cidprobe-ntt|wav|report"
-    "cidscan|cidscan|both tone plans at once, JSON Lines (--json)|run_cidscan|$BIN/cidscan|wav|cidscan"
+    "cidscan|cidscan|every standard at once: both tone plans and DTMF caller ID, JSON Lines (--json)|run_cidscan|$BIN/cidscan|wav|cidscan"
     "spandsp|spandsp $(dpkg-query -W -f '${Version}' libspandsp2 2>/dev/null || echo '?')|ADSI receiver, JCLIP standard (tests/interop/cidpeer)|run_spandsp_jp|$BIN/cidpeer|wav|spandsp"
     "minimodem|minimodem $(dpkg-query -W -f '${Version}' minimodem 2>/dev/null || echo '?')|--rx 1200 --mark 1300 --space 2100 --stopbits 5 (raw bytes)|run_minimodem_ntt|minimodem|wav|frames"
     "multimon|multimon-ng $(dpkg-query -W -f '${Version}' multimon-ng 2>/dev/null || echo '?')|CLIPFSK demodulator (V.23 tones; demodulation only)|run_multimon_ntt|multimon-ng|raw22|none"

@@ -65,7 +65,9 @@ EOF
 
 # A burst cut in the middle, with the 0xFFFFFFFF size of a streaming recorder.
 cut_open() {
-    { head -c 40 "$1"; printf '\xff\xff\xff\xff'; tail -c +45 "$1" | head -c 5600; } >"$2"
+    # head ends the pipe, not its reader: tail cut short by head's exit would
+    # die of SIGPIPE now and then, and pipefail would end the script.
+    { head -c 40 "$1"; printf '\xff\xff\xff\xff'; head -c 5644 "$1" | tail -c +45; } >"$2"
 }
 cut_open "$work/us.wav" "$work/us-open.wav"
 cut_open "$work/ntt.wav" "$work/ntt-open.wav"

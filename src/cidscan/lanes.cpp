@@ -111,24 +111,6 @@ private:
     sigcore::SoftFskReceiver receiver_;
 };
 
-// DTMF caller ID: digits to framed messages.
-class DtmfCallerIdLane final : public Lane {
-public:
-    DtmfCallerIdLane(int rate, sigcore::EventSink& catcher) : messages_(rate, catcher), digits_(rate, messages_) {}
-    void push(std::span<const std::int16_t> samples) override {
-        digits_.push(samples);
-        messages_.advanceTo(digits_.samplesPushed());
-    }
-    void finish() override {
-        digits_.finish();
-        messages_.finish();
-    }
-
-private:
-    sigcore::DtmfCallerIdDecoder messages_;
-    sigcore::DtmfReceiver digits_;
-};
-
 // Plain DTMF digits: a message per run of digits, closed by a second without
 // a digit or by the end of the input.
 class DigitRuns final : public sigcore::EventSink {
@@ -137,16 +119,16 @@ public:
     void onEvent(const sigcore::Event& event) override {
         const auto* tone = std::get_if<sigcore::DtmfTone>(&event);
         if (tone == nullptr) return;
-        if (!run_.tones.empty() && tone->start - run_.endSample > gap_) close();
+        if (!run_.tones.empty() && tone->start - run_.endSample > gap_) finish();
         if (run_.tones.empty()) run_.startSample = tone->start;
         run_.endSample = tone->end;
         run_.tones.push_back({tone->digit, tone->start, tone->end});
         run_.raw.push_back(static_cast<std::uint8_t>(tone->digit));
     }
     void advanceTo(std::int64_t position) {
-        if (!run_.tones.empty() && position - run_.endSample > gap_) close();
+        if (!run_.tones.empty() && position - run_.endSample > gap_) finish();
     }
-    void close() {
+    void finish() {
         if (run_.tones.empty()) return;
         sigcore::Message m = std::move(run_);
         run_ = sigcore::Message{};
@@ -163,20 +145,24 @@ private:
     sigcore::Message run_;
 };
 
+// DTMF digits into messages: DTMF caller ID's framing (DtmfCallerIdDecoder)
+// or plain digit runs (DigitRuns). `Messages` takes the receiver's tones and
+// hears how far the stream has gone and when it ends.
+template <typename Messages>
 class DtmfLane final : public Lane {
 public:
-    DtmfLane(int rate, sigcore::EventSink& catcher) : runs_(rate, catcher), digits_(rate, runs_) {}
+    DtmfLane(int rate, sigcore::EventSink& catcher) : messages_(rate, catcher), digits_(rate, messages_) {}
     void push(std::span<const std::int16_t> samples) override {
         digits_.push(samples);
-        runs_.advanceTo(digits_.samplesPushed());
+        messages_.advanceTo(digits_.samplesPushed());
     }
     void finish() override {
         digits_.finish();
-        runs_.close();
+        messages_.finish();
     }
 
 private:
-    DigitRuns runs_;
+    Messages messages_;
     sigcore::DtmfReceiver digits_;
 };
 
@@ -196,8 +182,8 @@ std::vector<std::unique_ptr<Lane>> makeLanes(StandardChoice standards, int sampl
     if (us) families.push_back({sigcore::kBell202, std::make_unique<sigcore::UsMessageDecoder>()});
     if (ntt || etsi) families.push_back({sigcore::kV23, std::make_unique<V23Decoder>(ntt, etsi)});
     if (!families.empty()) lanes.push_back(std::make_unique<FskLane>(std::move(families), samplingRate, sensitivity, catcher));
-    if (dtmfCid) lanes.push_back(std::make_unique<DtmfCallerIdLane>(samplingRate, catcher));
-    if (dtmfRate && standards == StandardChoice::Dtmf) lanes.push_back(std::make_unique<DtmfLane>(samplingRate, catcher));
+    if (dtmfCid) lanes.push_back(std::make_unique<DtmfLane<sigcore::DtmfCallerIdDecoder>>(samplingRate, catcher));
+    if (dtmfRate && standards == StandardChoice::Dtmf) lanes.push_back(std::make_unique<DtmfLane<DigitRuns>>(samplingRate, catcher));
     return lanes;
 }
 

@@ -10,19 +10,10 @@ namespace sigcore {
 namespace {
 
 constexpr std::uint8_t kDle = 0x10;
-constexpr std::uint8_t kSoh = 0x01;
-constexpr std::uint8_t kHeader = 0x07;
-constexpr std::uint8_t kStx = 0x02;
 constexpr std::uint8_t kEtx = 0x03;
-constexpr std::array<std::uint8_t, 5> kOpening{kDle, kSoh, kHeader, kDle, kStx};
 
 constexpr int kBeforeCall = 0x40;
 constexpr int kDuringCall = 0x41;
-
-constexpr int kNumberParam = 0x02;
-constexpr int kReasonParam = 0x04;
-constexpr int kNameParam = 0x07;
-constexpr int kExtendedParam = 0x21;
 
 // framePos values outside the opening.
 constexpr int kClosingDlePos = 5;
@@ -45,27 +36,27 @@ void collectCovered(NttDecoder& decoder, std::uint8_t b) {
 bool acceptOpening(NttDecoder& decoder, EventSink& sink) {
     int differences = 0;
     std::size_t wrongAt = 0;
-    for (std::size_t i = 0; i < kOpening.size(); ++i) {
-        if (decoder.headerChars[i] != kOpening[i]) {
+    for (std::size_t i = 0; i < kNttOpening.size(); ++i) {
+        if (decoder.headerChars[i] != kNttOpening[i]) {
             ++differences;
             wrongAt = i;
         }
     }
     if (differences >= 2) return false;
     if (differences == 1 && wrongAt >= 2 && wrongAt - 2 < decoder.crcCount) {
-        decoder.crcBuffer[wrongAt - 2] = reverseBits(addParity(kOpening[wrongAt]));
+        decoder.crcBuffer[wrongAt - 2] = reverseBits(addParity(kNttOpening[wrongAt]));
     }
-    for (const std::uint8_t code : kOpening) sink.onEvent(NttControl{code});
+    for (const std::uint8_t code : kNttOpening) sink.onEvent(NttControl{code});
     return true;
 }
 
 // What a parameter's last data byte `ch` completes.
 void completeParameter(NttDecoder& decoder, EventSink& sink, int ch) {
     switch (decoder.paramType) {
-    case kNumberParam:
-    case kNameParam: sink.onEvent(LineEnd{}); break;
-    case kReasonParam: sink.onEvent(NttReason{asByte(ch)}); break;
-    case kExtendedParam:
+    case kNttNumberParam:
+    case kNttNameParam: sink.onEvent(LineEnd{}); break;
+    case kNttReasonParam: sink.onEvent(NttReason{asByte(ch)}); break;
+    case kNttExtendedParam:
         sink.onEvent(NttNumberInfo{asByte(decoder.charBeforeLast), asByte(decoder.lastChar), asByte(ch)});
         break;
     default: break;
@@ -80,7 +71,7 @@ void parameterByte(NttDecoder& decoder, EventSink& sink, int ch) {
         sink.onEvent(NttParameterLength{asByte(decoder.paramType), asByte(ch)});
         decoder.kanjiPending = false;
         decoder.paramEnd = decoder.paramPos + ch + 1;
-    } else if (decoder.paramType != kNameParam) {
+    } else if (decoder.paramType != kNttNameParam) {
         sink.onEvent(TextByte{asByte(ch)});
     } else if (!decoder.kanjiPending) {
         decoder.kanjiPair[0] = static_cast<std::uint8_t>(ch);
@@ -125,7 +116,7 @@ void bodyChar(NttDecoder& decoder, EventSink& sink, int ch) {
 
 // A character outside the body: the opening, then DLE ETX after the body.
 NextByte frameChar(NttDecoder& decoder, EventSink& sink, std::uint8_t ch) {
-    if (decoder.framePos < static_cast<int>(kOpening.size())) {
+    if (decoder.framePos < static_cast<int>(kNttOpening.size())) {
         decoder.headerChars[static_cast<std::size_t>(decoder.framePos)] = ch;
     }
     if (decoder.framePos == 4) {

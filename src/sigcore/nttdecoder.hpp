@@ -12,6 +12,14 @@
 
 namespace sigcore {
 
+// The frame's fixed opening (DLE SOH header DLE STX) and the parameter types
+// that both NTT decoders, the report's and the whole message's, tell apart.
+inline constexpr std::array<std::uint8_t, 5> kNttOpening{0x10, 0x01, 0x07, 0x10, 0x02};
+inline constexpr std::uint8_t kNttNumberParam = 0x02;
+inline constexpr std::uint8_t kNttReasonParam = 0x04;
+inline constexpr std::uint8_t kNttNameParam = 0x07;
+inline constexpr std::uint8_t kNttExtendedParam = 0x21;
+
 // Results of decodeNttByte: what the demodulator should expect next.
 inline constexpr NextByte kPlainBytes = NextByte::AnyByte;  // CRC bytes (and silence after the verdict)
 inline constexpr NextByte kParityChars = NextByte::EvenParityChar;  // characters, even parity in bit 7

@@ -10,14 +10,8 @@ namespace sigcore {
 
 namespace {
 
-constexpr std::uint8_t kNumberParam = 0x02;
-constexpr std::uint8_t kReasonParam = 0x04;
-constexpr std::uint8_t kNameParam = 0x07;
 constexpr std::uint8_t kNameReasonParam = 0x08;
 constexpr std::uint8_t kCalledNumberParam = 0x09;
-constexpr std::uint8_t kExtendedParam = 0x21;
-
-constexpr std::size_t kOpeningLength = 5;
 
 std::string numberType(std::uint8_t code) {
     switch (code) {
@@ -103,9 +97,9 @@ struct NttMessageDecoder::Gatherer final : EventSink {
         } else if (const auto* kanji = std::get_if<NttNameCharacter>(&event)) {
             name.push_back(kanji->jis);
         } else if (std::holds_alternative<LineEnd>(event)) {
-            if (paramType == kNameParam) {
+            if (paramType == kNttNameParam) {
                 add("name", jisToUtf8(name));
-            } else if (paramType == kNumberParam) {
+            } else if (paramType == kNttNumberParam) {
                 add("number", printableText(text));
             }
         } else if (const auto* reason = std::get_if<NttReason>(&event)) {
@@ -124,8 +118,8 @@ struct NttMessageDecoder::Gatherer final : EventSink {
 
     // Parameters that the frame decoder ends with no event of their own.
     [[nodiscard]] bool isOther() const {
-        return paramType != kNumberParam && paramType != kReasonParam && paramType != kNameParam &&
-               paramType != kExtendedParam;
+        return paramType != kNttNumberParam && paramType != kNttReasonParam && paramType != kNttNameParam &&
+               paramType != kNttExtendedParam;
     }
 
     // Such a parameter ends after as many characters as its length says.
@@ -159,7 +153,7 @@ NextByte NttMessageDecoder::decodeByte(std::uint8_t byte, std::int64_t start, st
     if (g.raw.empty()) g.start = start;
     if (g.raw.size() < kNttRawCapacity) g.raw.push_back(byte);
     g.end = end;
-    const bool openingDone = frame_.framePos == static_cast<int>(kOpeningLength) - 1 && !frame_.inMessage;
+    const bool openingDone = frame_.framePos == static_cast<int>(kNttOpening.size()) - 1 && !frame_.inMessage;
     const NextByte next = decodeNttByte(frame_, g, byte);
     if (openingDone && !frame_.inMessage && frame_.framePos == 0) {
         // The opening was refused: the next byte starts a new one.
@@ -180,8 +174,8 @@ void NttMessageDecoder::emit(EventSink& sink) {
     message.standard = Standard::V23Ntt;
     if (g.type >= 0) {
         message.type = static_cast<std::uint8_t>(g.type);
-    } else if (g.raw.size() > kOpeningLength) {
-        message.type = static_cast<std::uint8_t>(g.raw[kOpeningLength] & 0x7F);
+    } else if (g.raw.size() > kNttOpening.size()) {
+        message.type = static_cast<std::uint8_t>(g.raw[kNttOpening.size()] & 0x7F);
     }
     message.startSample = g.start;
     message.endSample = g.end;

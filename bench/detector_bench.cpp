@@ -14,8 +14,8 @@
 
 #include "cidprobe/cidprobe.hpp"
 #include "fsksynth.hpp"
-#include "sigcore/softfsk.hpp"
-#include "sigcore/wave.hpp"
+#include "sigcore/receivers/softfsk.hpp"
+#include "sigcore/io/wave.hpp"
 
 namespace {
 

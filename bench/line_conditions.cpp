@@ -33,10 +33,10 @@
 #include <string>
 #include <vector>
 
-#include "sigcore/nttbits.hpp"
-#include "sigcore/nttdecoder.hpp"
-#include "sigcore/receiver.hpp"
-#include "sigcore/softfsk.hpp"
+#include "sigcore/messages/nttbits.hpp"
+#include "sigcore/messages/nttdecoder.hpp"
+#include "sigcore/receivers/receiver.hpp"
+#include "sigcore/receivers/softfsk.hpp"
 
 namespace {
 

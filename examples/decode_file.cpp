@@ -1,8 +1,8 @@
 // Decodes the caller ID of a 16-bit mono recording through the library:
 //   decode_file RECORDING RATE   (raw samples, or a canonical 44-byte-header WAV)
 // Build: g++ -std=c++20 decode_file.cpp $(pkg-config --cflags --libs sigtools)
-#include <sigcore/softfsk.hpp>
-#include <sigcore/usmessage.hpp>
+#include <sigcore/receivers/softfsk.hpp>
+#include <sigcore/messages/usmessage.hpp>
 
 #include <cstdio>
 #include <cstdlib>

@@ -19,10 +19,10 @@
 #include "cidforge/run.hpp"
 #include "cidprobe/sdmf.hpp"
 #include "fuzzsupport.hpp"
-#include "sigcore/etsimessage.hpp"
-#include "sigcore/wave.hpp"
+#include "sigcore/messages/etsimessage.hpp"
+#include "sigcore/io/wave.hpp"
 #ifdef SIGFUZZ_HAVE_NTT
-#include "sigcore/nttdecoder.hpp"
+#include "sigcore/messages/nttdecoder.hpp"
 #endif
 
 using fuzzsupport::require;

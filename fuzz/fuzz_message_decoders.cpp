@@ -7,8 +7,8 @@
 
 #include "fuzzsupport.hpp"
 #include "messagecheck.hpp"
-#include "sigcore/nttmessage.hpp"
-#include "sigcore/usmessage.hpp"
+#include "sigcore/messages/nttmessage.hpp"
+#include "sigcore/messages/usmessage.hpp"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sigcore/nttdecoder.hpp"
+#include "sigcore/messages/nttdecoder.hpp"
 #include "fuzzsupport.hpp"
-#include "sigcore/reportsink.hpp"
+#include "sigcore/report/reportsink.hpp"
 
 using fuzzsupport::require;
 

@@ -9,8 +9,8 @@
 #include "fuzzsupport.hpp"
 #include "padtoner/dtmfdata.hpp"
 #include "padtoner/dtmfwave.hpp"
-#include "sigcore/noise.hpp"
-#include "sigcore/wave.hpp"
+#include "sigcore/dsp/noise.hpp"
+#include "sigcore/io/wave.hpp"
 
 using fuzzsupport::require;
 

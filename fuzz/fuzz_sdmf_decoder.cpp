@@ -5,7 +5,7 @@
 
 #include "cidprobe/sdmf.hpp"
 #include "fuzzsupport.hpp"
-#include "sigcore/reportsink.hpp"
+#include "sigcore/report/reportsink.hpp"
 
 using fuzzsupport::require;
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "fuzzsupport.hpp"
-#include "sigcore/settings.hpp"
+#include "sigcore/report/settings.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = fuzzsupport::writeScratch("settings.ini", data, size);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzzsupport.hpp"
-#include "sigcore/wave.hpp"
+#include "sigcore/io/wave.hpp"
 #include "wavpeek/wavpeek.hpp"
 
 using fuzzsupport::require;

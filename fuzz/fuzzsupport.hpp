@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sigcore/report.hpp"
+#include "sigcore/report/report.hpp"
 
 namespace fuzzsupport {
 

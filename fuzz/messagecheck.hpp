@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "sigcore/events.hpp"
+#include "sigcore/messages/events.hpp"
 
 namespace fuzzsupport {
 

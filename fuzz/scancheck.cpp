@@ -1,8 +1,8 @@
 #include "scancheck.hpp"
 
 #include "fuzzsupport.hpp"
-#include "sigcore/fskscan.hpp"
-#include "sigcore/wave.hpp"
+#include "sigcore/report/fskscan.hpp"
+#include "sigcore/io/wave.hpp"
 
 namespace fuzzsupport {
 

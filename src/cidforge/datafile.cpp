@@ -1,7 +1,7 @@
 #include "cidforge/datafile.hpp"
 
-#include "sigcore/textscan.hpp"
-#include "sigcore/filehandle.hpp"
+#include "sigcore/io/textscan.hpp"
+#include "sigcore/io/filehandle.hpp"
 
 #include <array>
 #include <cstdio>

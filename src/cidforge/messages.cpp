@@ -1,6 +1,6 @@
 #include "cidforge/messages.hpp"
 
-#include "sigcore/nttbits.hpp"
+#include "sigcore/messages/nttbits.hpp"
 
 #include <algorithm>
 

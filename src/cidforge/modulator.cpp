@@ -1,7 +1,7 @@
 #include "cidforge/modulator.hpp"
 
 #include "cidforge/messages.hpp"
-#include "sigcore/filehandle.hpp"
+#include "sigcore/io/filehandle.hpp"
 
 #include <cmath>
 #include <filesystem>

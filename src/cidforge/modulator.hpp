@@ -4,8 +4,8 @@
 #pragma once
 
 #include "cidforge/datafile.hpp"
-#include "sigcore/noise.hpp"
-#include "sigcore/wave.hpp"
+#include "sigcore/dsp/noise.hpp"
+#include "sigcore/io/wave.hpp"
 
 #include <cstdint>
 #include <span>

@@ -2,8 +2,8 @@
 
 #include "cidforge/messages.hpp"
 #include "cidforge/modulator.hpp"
-#include "sigcore/cliinfo.hpp"
-#include "sigcore/filehandle.hpp"
+#include "sigcore/io/cliinfo.hpp"
+#include "sigcore/io/filehandle.hpp"
 
 #include <array>
 #include <cstdint>

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string_view>
 
-#include "sigcore/cliinfo.hpp"
-#include "sigcore/filehandle.hpp"
-#include "sigcore/fskscan.hpp"
-#include "sigcore/settings.hpp"
+#include "sigcore/io/cliinfo.hpp"
+#include "sigcore/io/filehandle.hpp"
+#include "sigcore/report/fskscan.hpp"
+#include "sigcore/report/settings.hpp"
 
 namespace cidprobe_ntt {
 

@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-#include "sigcore/nttdecoder.hpp"
-#include "sigcore/receiver.hpp"
+#include "sigcore/messages/nttdecoder.hpp"
+#include "sigcore/receivers/receiver.hpp"
 
 namespace cidprobe_ntt {
 

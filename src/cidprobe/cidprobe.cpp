@@ -4,10 +4,10 @@
 #include <string_view>
 
 #include "cidprobe/sdmf.hpp"
-#include "sigcore/cliinfo.hpp"
-#include "sigcore/filehandle.hpp"
-#include "sigcore/fskscan.hpp"
-#include "sigcore/settings.hpp"
+#include "sigcore/io/cliinfo.hpp"
+#include "sigcore/io/filehandle.hpp"
+#include "sigcore/report/fskscan.hpp"
+#include "sigcore/report/settings.hpp"
 
 namespace cidprobe {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "sigcore/decoder.hpp"
+#include "sigcore/messages/decoder.hpp"
 
 namespace cidprobe {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "sigcore/events.hpp"
+#include "sigcore/messages/events.hpp"
 
 namespace cidscan {
 

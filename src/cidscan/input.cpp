@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "sigcore/receiver.hpp"
+#include "sigcore/receivers/receiver.hpp"
 
 namespace cidscan {
 

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "sigcore/dtmf.hpp"
-#include "sigcore/dtmfcid.hpp"
-#include "sigcore/etsimessage.hpp"
-#include "sigcore/nttmessage.hpp"
-#include "sigcore/softfsk.hpp"
-#include "sigcore/usmessage.hpp"
+#include "sigcore/receivers/dtmf.hpp"
+#include "sigcore/messages/dtmfcid.hpp"
+#include "sigcore/messages/etsimessage.hpp"
+#include "sigcore/messages/nttmessage.hpp"
+#include "sigcore/receivers/softfsk.hpp"
+#include "sigcore/messages/usmessage.hpp"
 
 namespace cidscan {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <span>
 
-#include "sigcore/events.hpp"
+#include "sigcore/messages/events.hpp"
 #include "cidscan/options.hpp"
 
 namespace cidscan {

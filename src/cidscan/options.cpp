@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string_view>
 
-#include "sigcore/receiver.hpp"
+#include "sigcore/receivers/receiver.hpp"
 
 namespace cidscan {
 

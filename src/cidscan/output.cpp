@@ -4,8 +4,8 @@
 
 #include <cinttypes>
 
-#include "sigcore/messagetext.hpp"
-#include "sigcore/usmessage.hpp"
+#include "sigcore/messages/messagetext.hpp"
+#include "sigcore/messages/usmessage.hpp"
 
 namespace cidscan {
 

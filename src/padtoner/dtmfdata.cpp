@@ -3,8 +3,8 @@
 #include <array>
 #include <cstring>
 
-#include "sigcore/textscan.hpp"
-#include "sigcore/filehandle.hpp"
+#include "sigcore/io/textscan.hpp"
+#include "sigcore/io/filehandle.hpp"
 
 namespace padtoner {
 

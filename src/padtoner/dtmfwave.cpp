@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "sigcore/wave.hpp"
+#include "sigcore/io/wave.hpp"
 
 namespace padtoner {
 

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "padtoner/dtmfdata.hpp"
-#include "sigcore/noise.hpp"
+#include "sigcore/dsp/noise.hpp"
 
 namespace padtoner {
 

@@ -6,9 +6,9 @@
 #include "padtoner/dtmfdata.hpp"
 #include "padtoner/dtmfwave.hpp"
 #include "padtoner/helptext.hpp"
-#include "sigcore/cliinfo.hpp"
-#include "sigcore/filehandle.hpp"
-#include "sigcore/noise.hpp"
+#include "sigcore/io/cliinfo.hpp"
+#include "sigcore/io/filehandle.hpp"
+#include "sigcore/dsp/noise.hpp"
 
 namespace padtoner {
 

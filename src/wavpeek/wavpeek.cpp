@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "sigcore/cliinfo.hpp"
+#include "sigcore/io/cliinfo.hpp"
 
 namespace wavpeek {
 

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "sigcore/wave.hpp"
+#include "sigcore/io/wave.hpp"
 
 namespace wavpeek {
 

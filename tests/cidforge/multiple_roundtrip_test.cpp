@@ -4,9 +4,9 @@
 // message carrying exactly the bytes the builder made.
 #include "cidforge/datafile.hpp"
 #include "cidforge/modulator.hpp"
-#include "sigcore/etsimessage.hpp"
-#include "sigcore/receiver.hpp"
-#include "sigcore/wave.hpp"
+#include "sigcore/messages/etsimessage.hpp"
+#include "sigcore/receivers/receiver.hpp"
+#include "sigcore/io/wave.hpp"
 #include "support/testsupport.hpp"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The NTT frame decoder fed byte by byte: the report text and the result of
 // every call.
-#include "sigcore/nttdecoder.hpp"
-#include "sigcore/nttlabels.hpp"
-#include "sigcore/reportsink.hpp"
+#include "sigcore/messages/nttdecoder.hpp"
+#include "sigcore/report/nttlabels.hpp"
+#include "sigcore/report/reportsink.hpp"
 
 #include <gtest/gtest.h>
 #include <iconv.h>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "nttframe.hpp"
-#include "sigcore/nttbits.hpp"
+#include "sigcore/messages/nttbits.hpp"
 #include "support/testsupport.hpp"
 
 using sigcore::decodeNttByte;

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "sigcore/demod.hpp"
-#include "sigcore/history.hpp"
+#include "sigcore/receivers/demod.hpp"
+#include "sigcore/dsp/history.hpp"
 
 namespace {
 

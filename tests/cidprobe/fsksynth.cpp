@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <numbers>
 
-#include "sigcore/wave.hpp"
+#include "sigcore/io/wave.hpp"
 
 namespace fsksynth {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cidprobe/sdmf.hpp"
-#include "sigcore/reportsink.hpp"
+#include "sigcore/report/reportsink.hpp"
 #include "fsksynth.hpp"
 #include "support/testsupport.hpp"
 

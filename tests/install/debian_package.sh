@@ -24,7 +24,7 @@ for prog in cidforge padtoner cidprobe cidprobe-ntt wavpeek; do
 done
 expect '^\./usr/lib/(.+/)?libsigcore\.a$'
 expect '^\./usr/lib/(.+/)?pkgconfig/sigtools\.pc$'
-for header in receiver.hpp decoder.hpp events.hpp; do
+for header in receivers/receiver.hpp messages/decoder.hpp messages/events.hpp; do
     expect "^\./usr/include/sigtools/sigcore/$header\$"
 done
 

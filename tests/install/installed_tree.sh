@@ -25,7 +25,7 @@ done
 pc=$(find "$prefix" -name sigtools.pc -path '*/pkgconfig/*')
 [[ -n $pc ]] || fail "sigtools.pc is not installed"
 [[ -n $(find "$prefix" -name libsigcore.a) ]] || fail "libsigcore.a is not installed"
-for header in receiver.hpp decoder.hpp events.hpp; do
+for header in receivers/receiver.hpp messages/decoder.hpp messages/events.hpp; do
     [[ -f $prefix/include/sigtools/sigcore/$header ]] || fail "include/sigtools/sigcore/$header is not installed"
 done
 

@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-#include "sigcore/receiver.hpp"
+#include "sigcore/receivers/receiver.hpp"
 
 namespace {
 

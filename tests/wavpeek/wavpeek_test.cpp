@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "sigcore/wave.hpp"
+#include "sigcore/io/wave.hpp"
 #include "support/testsupport.hpp"
 #include "support/wavbytes.hpp"
 #include "wavpeek/wavpeek.hpp"

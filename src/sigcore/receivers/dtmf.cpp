@@ -1,0 +1,276 @@
+#include "sigcore/receivers/dtmf.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+
+namespace sigcore {
+
+namespace {
+
+constexpr std::array<double, 8> kFrequencies{697.0, 770.0, 852.0, 941.0, 1209.0, 1336.0, 1477.0, 1633.0};
+constexpr std::array<char, 16> kDigits{'1', '2', '3', 'A', '4', '5', '6', 'B', '7', '8', '9', 'C', '*', '0', '#', 'D'};
+
+// Half-block length at 8000 Hz; other rates scale it, so that a window
+// always lasts 12.75 ms.
+constexpr double kHalfBlockAt8000 = 51.0;
+
+// Window tests.
+constexpr double kMinAmplitude = 100.0;      // each tone, in sample units (about -50 dB full scale)
+constexpr double kGroupDominance = 4.0;      // 6 dB over the other frequencies of the group
+constexpr double kMinEnergyShare = 0.5;      // of the window's energy in the two tones
+constexpr double kMaxHarmonicShare = 0.1;    // second harmonic against its fundamental
+constexpr double kMaxWindowTwist = 15.85;    // 12 dB either way
+constexpr int kMaxMissingWindows = 3;        // bridged inside a tone (a drop-out of up to 10 ms)
+
+// Tone tests.
+constexpr double kMinDurationSeconds = 0.032;
+constexpr double kMaxFrequencyOffset = 0.025;  // relative
+constexpr double kMaxForwardTwistDb = 8.5;     // high group stronger
+constexpr double kMaxReverseTwistDb = 4.5;     // low group stronger
+
+double power(const std::complex<double>& w) { return std::norm(w); }
+
+}  // namespace
+
+char dtmfDigit(int row, int column) {
+    if (row < 0 || row > 3 || column < 0 || column > 3) return 0;
+    return kDigits[static_cast<std::size_t>(row * 4 + column)];
+}
+
+DtmfReceiver::DtmfReceiver(int samplingRate, EventSink& sink) : sink_(sink), rate_(samplingRate) {
+    if (samplingRate < kDtmfLowestRate || samplingRate > kDtmfHighestRate) {
+        throw std::invalid_argument("sampling rate out of range");
+    }
+    half_ = static_cast<int>(std::lround(kHalfBlockAt8000 * samplingRate / 8000.0));
+    const auto h = static_cast<std::size_t>(half_);
+    cosTable_.resize(kTones * h);
+    sinTable_.resize(kTones * h);
+    for (std::size_t k = 0; k < kTones; ++k) {
+        frequency_[k] = kFrequencies[k % 8] * (k < 8 ? 1.0 : 2.0);
+        const double w = 2.0 * std::numbers::pi * frequency_[k] / samplingRate;
+        for (std::size_t m = 0; m < h; ++m) {
+            cosTable_[m * kTones + k] = std::cos(w * static_cast<double>(m));
+            sinTable_[m * kTones + k] = std::sin(w * static_cast<double>(m));
+        }
+        halfRotation_[k] = std::polar(1.0, -w * half_);
+    }
+    halfSamples_.assign(2 * h, 0.0);
+}
+
+void DtmfReceiver::push(std::span<const std::int16_t> samples) {
+    if (finished_) return;
+    while (!samples.empty()) {
+        // Up to the end of the half-block, with the sums in locals: the
+        // tables' loads cannot alias them, and the tones' sums, side by side
+        // in one table row per sample, go two at a time.
+        const auto take = std::min(samples.size(), static_cast<std::size_t>(half_ - filled_));
+        std::array<double, kTones> re = re_;
+        std::array<double, kTones> im = im_;
+        double energy = energy_;
+        const double* cosRow = cosTable_.data() + static_cast<std::size_t>(filled_) * kTones;
+        const double* sinRow = sinTable_.data() + static_cast<std::size_t>(filled_) * kTones;
+        double* kept = halfSamples_.data() + half_ + filled_;
+        for (std::size_t i = 0; i < take; ++i, cosRow += kTones, sinRow += kTones) {
+            const double x = samples[i];
+            for (std::size_t k = 0; k < kFundamentals; ++k) {
+                re[k] += x * cosRow[k];
+                im[k] += x * sinRow[k];
+            }
+            energy += x * x;
+            kept[i] = x;
+        }
+        re_ = re;
+        im_ = im;
+        energy_ = energy;
+        pushed_ += static_cast<std::int64_t>(take);
+        filled_ += static_cast<int>(take);
+        samples = samples.subspan(take);
+        if (filled_ == half_) endHalfBlock();
+    }
+}
+
+std::complex<double> DtmfReceiver::halfCorrelation(std::size_t k, const double* samples) const {
+    // The same sums, in the same order, as the fundamentals' in push().
+    double re = 0.0;
+    double im = 0.0;
+    for (std::size_t m = 0; m < static_cast<std::size_t>(half_); ++m) {
+        re += samples[m] * cosTable_[m * kTones + k];
+        im += samples[m] * sinTable_[m * kTones + k];
+    }
+    return {re, -im};
+}
+
+void DtmfReceiver::finish() {
+    if (finished_) return;
+    // Silence completes the half-block under way and one more, so that the
+    // last samples are seen in a whole window.
+    const int pad = filled_ > 0 ? 2 * half_ - filled_ : half_;
+    for (int i = 0; i < pad; ++i) {
+        halfSamples_[static_cast<std::size_t>(half_ + filled_)] = 0.0;
+        if (++filled_ == half_) endHalfBlock();
+    }
+    closeSegment();
+    finished_ = true;
+}
+
+void DtmfReceiver::endHalfBlock() {
+    // The half-block's correlations, sum of x[m] e^{-j w m}.
+    std::array<std::complex<double>, kTones> current{};
+    for (std::size_t k = 0; k < kFundamentals; ++k) current[k] = {re_[k], -im_[k]};
+    const double currentEnergy = energy_;
+    re_.fill(0.0);
+    im_.fill(0.0);
+    energy_ = 0.0;
+    filled_ = 0;
+    ++halfBlocks_;
+    if (havePreviousHalf_) {
+        // The window of the previous half-block and this one, referred to the window's first sample.
+        std::array<std::complex<double>, kTones> window{};
+        for (std::size_t k = 0; k < kFundamentals; ++k) window[k] = previousHalf_[k] + halfRotation_[k] * current[k];
+        const std::int64_t start = (halfBlocks_ - 2) * half_;
+        const double windowEnergy = previousEnergy_ + currentEnergy;
+
+        // Amplitudes: a steady tone of amplitude A on its frequency gives |W| = A N / 2.
+        const double n = 2.0 * half_;
+        std::array<double, kTones> p{};
+        for (std::size_t k = 0; k < kFundamentals; ++k) p[k] = power(window[k]);
+        const auto best = [&](std::size_t from) {
+            std::size_t top = from;
+            for (std::size_t k = from; k < from + 4; ++k) {
+                if (p[k] > p[top]) top = k;
+            }
+            return top;
+        };
+        const std::size_t row = best(0);
+        const std::size_t column = best(4);
+        bool candidate = true;
+        for (std::size_t k = 0; k < 8; ++k) {
+            const std::size_t top = k < 4 ? row : column;
+            if (k != top && p[k] * kGroupDominance > p[top]) candidate = false;
+        }
+        // Most windows of a stream fail here already; the rest of the tests
+        // only ever clear `candidate`.
+        double rowAmplitude = 0.0;
+        double columnAmplitude = 0.0;
+        if (candidate) {
+            rowAmplitude = 2.0 * std::sqrt(p[row]) / n;
+            columnAmplitude = 2.0 * std::sqrt(p[column]) / n;
+            if (rowAmplitude < kMinAmplitude || columnAmplitude < kMinAmplitude) candidate = false;
+        }
+        // A tone of amplitude A holds A^2 N / 2 of the window's energy, that is 2 |W|^2 / N.
+        if ((p[row] + p[column]) * 2.0 / n < kMinEnergyShare * windowEnergy) candidate = false;
+        if (p[row] > kMaxWindowTwist * p[column] || p[column] > kMaxWindowTwist * p[row]) candidate = false;
+        // Second harmonics, against the pair's power: a row's harmonic that
+        // falls within 1.5 window bins of the column tone can't be told from
+        // that tone and is not judged.
+        if (candidate) {
+            for (const std::size_t k : {row + 8, column + 8}) {
+                const std::complex<double> previous = halfCorrelation(k, halfSamples_.data());
+                const std::complex<double> now = halfCorrelation(k, halfSamples_.data() + half_);
+                p[k] = power(previous + halfRotation_[k] * now);
+            }
+        }
+        const double pairPower = p[row] + p[column];
+        if (p[column + 8] > kMaxHarmonicShare * pairPower) candidate = false;
+        const double binWidth = rate_ / n;
+        if (std::abs(frequency_[row + 8] - frequency_[column]) > 1.5 * binWidth &&
+            p[row + 8] > kMaxHarmonicShare * pairPower) {
+            candidate = false;
+        }
+
+        const int r = candidate ? static_cast<int>(row) : -1;
+        const int c = candidate ? static_cast<int>(column - 4) : -1;
+        Segment& s = segment_;
+        if (s.row >= 0 && (r != s.row || c != s.column) && r >= 0) closeSegment();
+        if (r < 0) {
+            if (s.row >= 0 && ++s.missing > kMaxMissingWindows) closeSegment();
+        } else {
+            const double amplitude = rowAmplitude + columnAmplitude;
+            if (s.row < 0) {
+                s = Segment{};
+                s.row = r;
+                s.column = c;
+                s.firstStart = start;
+                s.lastStrongStart = start;
+            }
+            s.missing = 0;
+            if (s.windows < static_cast<int>(s.earlyStarts.size())) {
+                s.earlyStarts[static_cast<std::size_t>(s.windows)] = start;
+                s.earlyAmplitudes[static_cast<std::size_t>(s.windows)] = amplitude;
+            }
+            ++s.windows;
+            s.maxAmplitude = std::max(s.maxAmplitude, amplitude);
+            if (amplitude >= 0.5 * s.maxAmplitude) s.lastStrongStart = start;
+            s.rowPower += p[row];
+            s.columnPower += p[column];
+            // The phase advance from the previous window (one half-block
+            // earlier) of the same digit, less the nominal advance.
+            if (havePreviousWindow_ && previousRow_ == r && previousColumn_ == c) {
+                s.rowAdvance += window[row] * std::conj(previousWindow_[row]) * halfRotation_[row];
+                s.columnAdvance += window[column] * std::conj(previousWindow_[column]) * halfRotation_[column];
+            }
+        }
+        std::copy_n(window.begin(), 8, previousWindow_.begin());
+        havePreviousWindow_ = true;
+        previousRow_ = r;
+        previousColumn_ = c;
+    }
+    previousHalf_ = current;
+    previousEnergy_ = currentEnergy;
+    std::copy_n(halfSamples_.begin() + half_, half_, halfSamples_.begin());
+    havePreviousHalf_ = true;
+}
+
+void DtmfReceiver::closeSegment() {
+    Segment& s = segment_;
+    if (s.row < 0) return;
+    const Segment done = s;
+    s = Segment{};
+    if (done.windows < 2 || std::abs(done.rowAdvance) == 0.0 || std::abs(done.columnAdvance) == 0.0) return;
+
+    // Where the tone began: the first of the early windows that reaches
+    // half of the strongest amplitude; it ended in the last such window.
+    std::int64_t firstStrong = done.firstStart;
+    const int early = std::min<int>(done.windows, static_cast<int>(done.earlyStarts.size()));
+    for (int i = early - 1; i >= 0; --i) {
+        if (done.earlyAmplitudes[static_cast<std::size_t>(i)] >= 0.5 * done.maxAmplitude) {
+            firstStrong = done.earlyStarts[static_cast<std::size_t>(i)];
+        }
+    }
+    // Only windows almost wholly inside the tone hold a candidate (the
+    // edges of a tone spread its spectrum over the neighbouring
+    // frequencies), so the tone starts about a quarter of a half-block after
+    // the first and ends about 1.75 half-blocks after the start of the last:
+    // n windows measure (n + 0.5) half-blocks.
+    const std::int64_t start = firstStrong + half_ / 4;
+    const std::int64_t end = done.lastStrongStart + (7 * half_) / 4;
+    if (static_cast<double>(end - start) < kMinDurationSeconds * rate_) return;
+
+    // Frequency offsets from the mean phase advance per half-block.
+    const double hzPerRadian = rate_ / (2.0 * std::numbers::pi * half_);
+    const std::size_t row = static_cast<std::size_t>(done.row);
+    const std::size_t column = static_cast<std::size_t>(done.column) + 4;
+    const double rowOffset = std::arg(done.rowAdvance) * hzPerRadian;
+    const double columnOffset = std::arg(done.columnAdvance) * hzPerRadian;
+    if (std::abs(rowOffset) > kMaxFrequencyOffset * frequency_[row]) return;
+    if (std::abs(columnOffset) > kMaxFrequencyOffset * frequency_[column]) return;
+
+    // Twist, with each level corrected for the window's response at its offset.
+    const double n = 2.0 * half_;
+    const auto response = [&](double offset) {
+        const double x = std::numbers::pi * offset / rate_;
+        if (std::abs(x) < 1e-12) return 1.0;
+        const double r = std::sin(x * n) / (n * std::sin(x));
+        return r * r;
+    };
+    const double rowLevel = done.rowPower / response(rowOffset);
+    const double columnLevel = done.columnPower / response(columnOffset);
+    const double twistDb = 10.0 * std::log10(columnLevel / rowLevel);
+    if (twistDb > kMaxForwardTwistDb || twistDb < -kMaxReverseTwistDb) return;
+
+    sink_.onEvent(DtmfTone{dtmfDigit(done.row, done.column), start, end});
+}
+
+}  // namespace sigcore

@@ -1,0 +1,123 @@
+// The streaming DTMF receiver: samples go in as they arrive, and each
+// accepted digit reaches the sink as a DtmfTone event once its tone has
+// ended.
+//
+//     sigcore::EventLog events;                    // or any EventSink
+//     sigcore::DtmfReceiver receiver(8000, events);
+//     while (<samples arrive>) receiver.push(block);
+//     receiver.finish();
+//
+// How it listens: the stream is cut into half-blocks of about 6.4 ms, and
+// each pair of neighbouring half-blocks (a 12.75 ms window, a new one every
+// half-block) is correlated with the eight DTMF frequencies and their second
+// harmonics. A window holds a candidate digit when the strongest frequency of
+// each group stands 6 dB above the others of its group, both tones are loud
+// enough, they carry at least half of the window's energy, neither tone's
+// second harmonic reaches a tenth of the pair's power, and the twist is
+// within 12 dB. Candidate windows of one digit form a tone (up to three
+// missing windows, a drop-out of up to 10 ms, are bridged); at its end the
+// tone is accepted when
+//   - it lasted at least 32 ms (tones of 40 ms and more pass, 25 ms and less
+//     never);
+//   - each frequency, measured from the phase advance between windows over
+//     the whole tone, is within 2.5% of nominal (1.5% always passes, 3.5%
+//     never);
+//   - the high-group tone is at most 8.5 dB stronger than the low-group tone
+//     and at most 4.5 dB weaker (8 and 4 dB always pass), with the levels
+//     corrected for the frequency offsets.
+// A repeated digit needs a gap of 25 ms or more between its tones. A digit
+// is reported about 25 ms after its tone ends.
+#pragma once
+
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "sigcore/messages/events.hpp"
+
+namespace sigcore {
+
+// Sampling rates the DTMF receiver accepts, in Hz.
+inline constexpr int kDtmfLowestRate = 8000;
+inline constexpr int kDtmfHighestRate = 192000;
+
+// The digit of a row (0..3: 697, 770, 852, 941 Hz) and a column (0..3:
+// 1209, 1336, 1477, 1633 Hz).
+char dtmfDigit(int row, int column);
+
+class DtmfReceiver {
+public:
+    // Throws std::invalid_argument when the rate is outside
+    // kDtmfLowestRate .. kDtmfHighestRate. The sink must outlive the receiver.
+    DtmfReceiver(int samplingRate, EventSink& sink);
+
+    // Raw samples of the stream, in order, any number at a time. Allocates nothing.
+    void push(std::span<const std::int16_t> samples);
+
+    // The end of the stream: the last samples are analysed and a tone still
+    // under way ends there. Pushing after finish() is ignored.
+    void finish();
+
+    [[nodiscard]] std::int64_t samplesPushed() const { return pushed_; }
+    [[nodiscard]] int samplingRate() const { return rate_; }
+
+private:
+    static constexpr int kTones = 16;  // eight frequencies, then their second harmonics
+    // The eight frequencies are correlated as the samples come; their
+    // harmonics only for a window that passes every other test.
+    static constexpr std::size_t kFundamentals = 8;
+
+    // A tone under way: the candidate windows of one digit.
+    struct Segment {
+        int row = -1;  // -1: no tone under way
+        int column = -1;
+        int missing = 0;  // windows in a row without this digit
+        std::int64_t firstStart = 0;
+        std::int64_t lastStrongStart = 0;
+        std::array<std::int64_t, 3> earlyStarts{};    // the first windows' starts
+        std::array<double, 3> earlyAmplitudes{};      // and amplitudes
+        int windows = 0;
+        double maxAmplitude = 0.0;
+        std::complex<double> rowAdvance;     // summed phase advance of the row tone per half-block
+        std::complex<double> columnAdvance;  // and of the column tone
+        double rowPower = 0.0;
+        double columnPower = 0.0;
+    };
+
+    void endHalfBlock();
+    // Tone k's correlation over the half-block of samples at `samples`.
+    [[nodiscard]] std::complex<double> halfCorrelation(std::size_t k, const double* samples) const;
+    void analyseWindow(std::int64_t start);
+    void closeSegment();
+
+    EventSink& sink_;
+    int rate_ = 0;
+    int half_ = 0;  // samples per half-block; a window is two of them
+    std::vector<double> cosTable_;  // half_ rows of kTones values
+    std::vector<double> sinTable_;
+    std::array<std::complex<double>, kTones> halfRotation_{};  // e^{-j w half}
+    std::array<double, kTones> frequency_{};
+
+    std::array<double, kTones> re_{};
+    std::array<double, kTones> im_{};
+    double energy_ = 0.0;
+    int filled_ = 0;
+    std::vector<double> halfSamples_;  // the previous half-block's samples, then this one's
+
+    bool havePreviousHalf_ = false;
+    std::array<std::complex<double>, kTones> previousHalf_{};
+    double previousEnergy_ = 0.0;
+    bool havePreviousWindow_ = false;
+    int previousRow_ = -1;  // the previous window's candidate digit, -1 for none
+    int previousColumn_ = -1;
+    std::array<std::complex<double>, 8> previousWindow_{};
+
+    std::int64_t pushed_ = 0;
+    std::int64_t halfBlocks_ = 0;  // half-blocks completed
+    bool finished_ = false;
+    Segment segment_;
+};
+
+}  // namespace sigcore

@@ -1,0 +1,782 @@
+#include "sigcore/receivers/softfsk.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <complex>
+#include <numeric>
+#include <optional>
+#include <stdexcept>
+#include <vector>
+
+namespace sigcore {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Second-order section, transposed direct form II.
+struct Biquad {
+    double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+    double z1 = 0.0, z2 = 0.0;
+};
+
+// Two sections in cascade over a block, in place. The second section works
+// on one sample while the first works on the next, and the state and
+// coefficients stay in registers: stores to the block could otherwise alias
+// them and force a reload on every sample.
+void runCascade(Biquad& first, Biquad& second, double* x, std::size_t count) {
+    const Biquad f = first;
+    const Biquad g = second;
+    double f1 = f.z1, f2 = f.z2, g1 = g.z1, g2 = g.z2;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double in = x[i];
+        const double u = f.b0 * in + f1;
+        f1 = f.b1 * in - f.a1 * u + f2;
+        f2 = f.b2 * in - f.a2 * u;
+        const double y = g.b0 * u + g1;
+        g1 = g.b1 * u - g.a1 * y + g2;
+        g2 = g.b2 * u - g.a2 * y;
+        x[i] = y;
+    }
+    first.z1 = f1;
+    first.z2 = f2;
+    second.z1 = g1;
+    second.z2 = g2;
+}
+
+// Butterworth high-pass or low-pass of order two at `cornerHz`.
+Biquad butterworth(bool highPass, double cornerHz, double rate) {
+    const double w = 2 * kPi * cornerHz / rate;
+    const double alpha = std::sin(w) / std::sqrt(2.0);
+    const double c = std::cos(w);
+    const double a0 = 1 + alpha;
+    Biquad q;
+    if (highPass) {
+        q.b0 = (1 + c) / 2 / a0;
+        q.b1 = -(1 + c) / a0;
+        q.b2 = q.b0;
+    } else {
+        q.b0 = (1 - c) / 2 / a0;
+        q.b1 = (1 - c) / a0;
+        q.b2 = q.b0;
+    }
+    q.a1 = -2 * c / a0;
+    q.a2 = (1 - alpha) / a0;
+    return q;
+}
+
+// The largest block of samples the receiver filters at once.
+constexpr std::size_t kBlock = 256;
+
+// What the tone filters give for each sample of a block.
+struct ToneBlock {
+    std::array<double, kBlock> markEnergy{};
+    std::array<double, kBlock> spaceEnergy{};
+    // 1 where the mark is strong enough and over the space tone.
+    std::array<std::uint8_t, kBlock> markLeads{};
+    // The mark filter's window sum after each sample; [0] holds the one
+    // before the block.
+    std::array<double, kBlock + 1> markSumRe{};
+    std::array<double, kBlock + 1> markSumIm{};
+};
+
+// The energies of the mark and space tones over the last `window` samples:
+// sliding sums of the samples turned by each tone's phasor, kept exact by
+// subtracting the very product that was added.
+//
+// The two tones go side by side in pairs of doubles (mark, space), so each
+// operation serves both. A block's loop carries no wrapping counters: the
+// phasor tables run on for a block past their common period, and the products
+// are kept in a history that holds the window before the block followed by
+// the block itself.
+class TonePair {
+public:
+    using Pair = double __attribute__((vector_size(16)));  // mark, space
+
+    TonePair(int markHz, int spaceHz, int rate, int window)
+        : period_(std::lcm(static_cast<std::size_t>(rate / std::gcd(markHz, rate)),
+                           static_cast<std::size_t>(rate / std::gcd(spaceHz, rate)))),  // divides the rate
+          cosine_(period_ + kBlock),
+          sine_(period_ + kBlock),
+          historyRe_(static_cast<std::size_t>(window) + kBlock),
+          historyIm_(static_cast<std::size_t>(window) + kBlock),
+          window_(static_cast<std::size_t>(window)),
+          scale_(1.0 / window) {
+        // Each phasor at its place in its own period.
+        const auto markPeriod = static_cast<std::size_t>(rate / std::gcd(markHz, rate));
+        const auto spacePeriod = static_cast<std::size_t>(rate / std::gcd(spaceHz, rate));
+        for (std::size_t i = 0; i < cosine_.size(); ++i) {
+            const auto markAt = static_cast<double>(i % markPeriod);
+            const auto spaceAt = static_cast<double>(i % spacePeriod);
+            const double markAngle = -2 * kPi * static_cast<double>(markHz) * markAt / rate;
+            const double spaceAngle = -2 * kPi * static_cast<double>(spaceHz) * spaceAt / rate;
+            cosine_[i] = Pair{std::cos(markAngle), std::cos(spaceAngle)};
+            sine_[i] = Pair{std::sin(markAngle), std::sin(spaceAngle)};
+        }
+    }
+
+    // Fills the block's energies, clear-mark flags and mark sums; the soft
+    // values are left for the samples that need them.
+    void run(const double* x, std::size_t count, double floorEnergy, ToneBlock& out) {
+        const Pair* cosine = cosine_.data() + phase_;
+        const Pair* sine = sine_.data() + phase_;
+        Pair* historyRe = historyRe_.data();
+        Pair* historyIm = historyIm_.data();
+        Pair sumRe = sumRe_;
+        Pair sumIm = sumIm_;
+        const std::size_t w = window_;
+        const Pair scale = Pair{scale_, scale_};
+        out.markSumRe[0] = sumRe[0];
+        out.markSumIm[0] = sumIm[0];
+        for (std::size_t i = 0; i < count; ++i) {
+            const Pair sample = Pair{x[i], x[i]};
+            const Pair productRe = sample * cosine[i];
+            const Pair productIm = sample * sine[i];
+            sumRe += productRe - historyRe[i];
+            sumIm += productIm - historyIm[i];
+            historyRe[w + i] = productRe;
+            historyIm[w + i] = productIm;
+            const Pair energy = (sumRe * sumRe + sumIm * sumIm) * scale * scale;
+            out.markEnergy[i] = energy[0];
+            out.spaceEnergy[i] = energy[1];
+            out.markLeads[i] = static_cast<std::uint8_t>((energy[0] > floorEnergy) & (energy[0] > energy[1]));
+            out.markSumRe[i + 1] = sumRe[0];
+            out.markSumIm[i + 1] = sumIm[0];
+        }
+        sumRe_ = sumRe;
+        sumIm_ = sumIm;
+        phase_ = (phase_ + count) % period_;
+        // The history's last window of products moves to its front.
+        const auto from = static_cast<std::ptrdiff_t>(count);
+        const auto to = static_cast<std::ptrdiff_t>(count + w);
+        std::copy(historyRe_.begin() + from, historyRe_.begin() + to, historyRe_.begin());
+        std::copy(historyIm_.begin() + from, historyIm_.begin() + to, historyIm_.begin());
+    }
+
+private:
+    std::size_t period_;        // samples after which both phasors repeat
+    std::vector<Pair> cosine_;  // over one period, then a block more
+    std::vector<Pair> sine_;
+    std::vector<Pair> historyRe_;  // products: the window before the block, then the block
+    std::vector<Pair> historyIm_;
+    std::size_t window_;
+    double scale_;
+    std::size_t phase_ = 0;
+    Pair sumRe_ = Pair{0.0, 0.0};
+    Pair sumIm_ = Pair{0.0, 0.0};
+};
+
+// The largest offset of the mark tone from the plan's taken for this plan.
+constexpr double kLargestOffsetHz = 75.0;
+
+// How much less certain a byte's timing may be than the best when its byte
+// is what the decoder expects and the best's is not (sum of ten soft values).
+constexpr double kExpectationMargin = 1.0;
+
+// The certainty given to a bit that the decoder's expectation fixes; soft
+// values lie within -1 .. 1.
+constexpr double kCertain = 2.0;
+
+// A byte's timing: its score (the certainty of its ten sampling points), bit
+// length and shift from the start edge.
+struct Candidate {
+    double score = -1e9;
+    double length = 0.0;
+    double shift = 0.0;
+};
+
+// How far the mark's energy must stand over the space tone's across the mark
+// run that opens a burst.
+constexpr double kRunContrast = 3.0;
+
+// The soft value above which the line counts as clearly mark.
+constexpr double kArm = 0.5;
+
+enum class Phase : std::uint8_t {
+    Idle,        // looking for a mark run
+    AwaitStart,  // inside a burst, between bytes
+    InByte,      // sampling the bits of a byte
+};
+
+struct ReceivedByte {
+    std::uint8_t value = 0;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    std::array<double, 8> confidence{};  // |soft value| of each data bit
+};
+
+// Passes events on, but holds back a message whose check failed, for the
+// receiver to try its repair once the decoder's call has returned.
+class HoldingSink final : public EventSink {
+public:
+    explicit HoldingSink(EventSink& out) : out_(out) {}
+    void onEvent(const Event& event) override {
+        if (const auto* decoded = std::get_if<MessageDecoded>(&event)) {
+            if (holdFailed && !decoded->message.valid && decoded->message.complete) {
+                held = decoded->message;
+                return;
+            }
+            if (decoded->message.valid) validPassed = true;
+        }
+        out_.onEvent(event);
+    }
+    bool holdFailed = false;
+    std::optional<Message> held;
+    bool validPassed = false;  // a message whose check passed went out
+
+private:
+    EventSink& out_;
+};
+
+// Keeps the messages a replay produces and nothing else.
+class CaptureSink final : public EventSink {
+public:
+    void onEvent(const Event& event) override {
+        if (const auto* decoded = std::get_if<MessageDecoded>(&event)) last = decoded->message;
+    }
+    std::optional<Message> last;
+};
+
+}  // namespace
+
+// One tone plan's part of the receiver: its tone filters, bit decisions and
+// decoder, fed with the line filter's output.
+struct PlanReceiver {
+    MessageDecoder& decoder;
+    EventSink& out;
+    HoldingSink sink;
+    SoftFskOptions options;
+    double bitTime;  // nominal samples per bit
+    int window;      // matched filter length, one bit
+    TonePair tones;
+    double floorEnergy;
+    int markSamples;
+    double samplingRate;
+
+    // The soft values of the last samples, for deciding a byte once all of
+    // it is in: a power of two of them, more than a byte at the slowest rate
+    // and a block of samples, which goes in before the block is stepped through.
+    std::vector<double> softRing;
+    std::size_t ringMask;
+
+    // The tone filters' output for the block under way.
+    ToneBlock block;
+    std::int64_t first = 0;       // the block's first sample
+    std::size_t blockLength = 0;  // samples in the block
+    bool softDone = false;        // its soft values are in the ring
+
+    std::int64_t n = -1;  // index of the newest sample
+    double previousSoft = 0.0;
+    Phase phase = Phase::Idle;
+
+    // Idle: the current run of mark.
+    int run = 0;
+    double runEnergy = 0.0;
+    double runSpaceEnergy = 0.0;
+    double runTurnRe = 0.0;  // the mark filter's turns over the run
+    double runTurnIm = 0.0;
+
+    // Inside a burst.
+    double markRef = 1.0;    // mean mark energy of the opening mark run
+    double bitLength = 0.0;  // samples per bit, tracked across the burst
+    double edge = 0.0;       // where the soft value crossed zero at this byte's start bit
+    double decideAt = 0.0;   // when every candidate's stop bit is in
+    // A falling edge counts as a start bit's only after a clear mark: noise
+    // around a rising edge's zero crossing must not start a byte.
+    bool armed = false;
+    int lowCarrier = 0;
+    int framingErrors = 0;
+    NextByte expected = NextByte::AnyByte;  // what the decoder takes next
+    std::vector<ReceivedByte> bytes;
+
+    PlanReceiver(const TonePlan& plan, MessageDecoder& d, int rate, EventSink& s, const SoftFskOptions& o)
+        : decoder(d),
+          out(s),
+          sink(s),
+          options(o),
+          bitTime(static_cast<double>(rate) / plan.baud),
+          window(std::max(2, static_cast<int>(std::lround(bitTime)))),
+          tones(plan.markHz, plan.spaceHz, rate, window),
+          floorEnergy(o.floorAmplitude * o.floorAmplitude * 0.25),
+          markSamples(static_cast<int>(o.markSeconds * rate)),
+          samplingRate(rate) {
+        std::size_t size = 64;
+        while (static_cast<double>(size) < 16 * bitTime + 16 + kBlock) size *= 2;
+        softRing.assign(size, 0.0);
+        ringMask = size - 1;
+        sink.holdFailed = o.repair;
+        bytes.reserve(512);
+    }
+
+    double softAt(std::int64_t i) const { return softRing[static_cast<std::size_t>(i) & ringMask]; }
+
+    // The soft value at fractional sample position t, linear between samples.
+    double softAt(double t) const {
+        const auto i = static_cast<std::int64_t>(std::floor(t));
+        const double f = t - static_cast<double>(i);
+        return softAt(i) + (softAt(i + 1) - softAt(i)) * f;
+    }
+
+    void startBurst(std::int64_t runStart) {
+        markRef = runEnergy / run;
+        sink.onEvent(BurstDetected{runStart});
+        sink.onEvent(MarkConfirmed{n});
+        expected = decoder.startBurst(sink);
+        sink.validPassed = false;
+        bytes.clear();
+        bitLength = bitTime;
+        framingErrors = 0;
+        lowCarrier = 0;
+        phase = Phase::AwaitStart;
+    }
+
+    void endBurst(std::int64_t position) {
+        decoder.endBurst(position, sink);
+        sink.onEvent(BurstEnded{position});
+        phase = Phase::Idle;
+        clearRun();
+    }
+
+    // Replays the burst's bytes into the decoder with bit `flip` of byte
+    // `flipByte` inverted (or none); the message the last byte completes.
+    std::optional<Message> replay(std::size_t flipByte, int flip) {
+        CaptureSink capture;
+        decoder.startBurst(capture);
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            std::uint8_t value = bytes[i].value;
+            if (i == flipByte && flip >= 0) value = static_cast<std::uint8_t>(value ^ (1u << flip));
+            if (i + 1 == bytes.size()) capture.last.reset();
+            decoder.decodeByte(value, bytes[i].start, bytes[i].end, capture);
+        }
+        return capture.last;
+    }
+
+    void repairHeld() {
+        Message failed = std::move(*sink.held);
+        sink.held.reset();
+        std::size_t weakByte = 0;
+        int weakBit = -1;
+        double weakest = 2.0;
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            for (int b = 0; b < 8; ++b) {
+                const double c = bytes[i].confidence[static_cast<std::size_t>(b)];
+                if (c < weakest) {
+                    weakest = c;
+                    weakByte = i;
+                    weakBit = b;
+                }
+            }
+        }
+        if (weakBit >= 0) {
+            std::optional<Message> fixed = replay(weakByte, weakBit);
+            if (fixed && fixed->valid) {
+                fixed->repaired = true;
+                out.onEvent(MessageDecoded{std::move(*fixed)});
+                sink.validPassed = true;
+                return;
+            }
+            replay(0, -1);  // back to the state of the bytes as received
+        }
+        out.onEvent(MessageDecoded{std::move(failed)});
+    }
+
+    void beginByte(double at) {
+        edge = at;
+        armed = false;
+        decideAt = at + 10.0 * bitLength * 1.04 + 1.0;
+        phase = Phase::InByte;
+    }
+
+    // The bit length that the transitions of the byte that began at `edge`
+    // show: where the soft value crosses zero at each change of bit, nearest
+    // to where the decision's timing puts it, fitted by least squares against
+    // the number of bits from the start edge. Zero where there is no
+    // crossing to fit or the fit lies more than 10% off nominal.
+    double transitionLength(std::uint8_t value, double shift, double length) const {
+        // The start edge is the first point: zero bits, at `edge`.
+        int count = 1;
+        double sumBits = 0.0, sumOffsets = 0.0, sumBitsSquared = 0.0, sumProducts = 0.0;
+        int previous = 0;  // the start bit
+        for (int k = 1; k <= 9; ++k) {
+            const int bit = k == 9 ? 1 : (value >> (k - 1)) & 1;
+            if (bit == previous) continue;
+            previous = bit;
+            const double direction = bit == 1 ? 1.0 : -1.0;
+            const double predicted = edge + shift + k * length;
+            double nearest = -1.0;
+            const auto last = static_cast<std::int64_t>(std::ceil(predicted + 0.5 * length));
+            for (auto i = static_cast<std::int64_t>(std::floor(predicted - 0.5 * length)); i < last; ++i) {
+                const double before = softAt(i) * direction;
+                const double after = softAt(i + 1) * direction;
+                if (before > 0.0 || after <= 0.0) continue;
+                const double at = static_cast<double>(i) + before / (before - after);
+                if (nearest < 0.0 || std::abs(at - predicted) < std::abs(nearest - predicted)) nearest = at;
+            }
+            if (nearest < 0.0) continue;
+            ++count;
+            sumBits += k;
+            sumOffsets += nearest - edge;
+            sumBitsSquared += static_cast<double>(k) * k;
+            sumProducts += k * (nearest - edge);
+        }
+        const double spread = count * sumBitsSquared - sumBits * sumBits;
+        if (count < 2 || spread <= 0.0) return 0.0;
+        const double slope = (count * sumProducts - sumBits * sumOffsets) / spread;
+        return std::abs(slope / bitTime - 1.0) < 0.1 ? slope : 0.0;
+    }
+
+    // Decides the byte that began at `edge`: of the bit lengths and phases
+    // near the tracked ones, the one whose ten sampling points are the most
+    // certain, with a space start bit and a mark stop bit.
+    void decideByte() {
+        // The best timing, and the best whose byte is what the decoder
+        // expects (even parity, a seven-bit character, a message type).
+        Candidate best;
+        Candidate bestExpected;
+        for (int l = -4; l <= 4; ++l) {
+            const double length = bitLength * (1.0 + 0.01 * l);
+            for (int p = -2; p <= 2; ++p) {
+                const double shift = 0.1 * p * length;
+                double score = 0.0;
+                std::uint8_t value = 0;
+                for (int k = 0; k < 10; ++k) {
+                    const double v = softAt(edge + shift + (k + 0.5) * length);
+                    score += k == 0 ? -v : (k == 9 ? v : std::abs(v));
+                    if (k >= 1 && k <= 8 && v > 0.0) value = static_cast<std::uint8_t>(value | (1u << (k - 1)));
+                }
+                // Prefer the tracked timing, the length most: an echo slows
+                // the line's rise after a run of space, and a length fitted
+                // freely to the ten points shortens there and misreads the
+                // bit before the stop bit.
+                score -= 0.15 * std::abs(l) + 0.1 * std::abs(p);
+                const Candidate c{score, length, shift};
+                if (score > best.score) best = c;
+                if (score > bestExpected.score && isExpected(value)) bestExpected = c;
+            }
+        }
+        // A timing a little less certain whose byte fits beats one that cannot
+        // be right.
+        const Candidate chosen = bestExpected.score >= best.score - kExpectationMargin ? bestExpected : best;
+        const double bestLength = chosen.length;
+        const double bestShift = chosen.shift;
+        ReceivedByte byte;
+        for (int k = 1; k <= 8; ++k) {
+            const double v = softAt(edge + bestShift + (k + 0.5) * bestLength);
+            if (v > 0.0) byte.value = static_cast<std::uint8_t>(byte.value | (1u << (k - 1)));
+            byte.confidence[static_cast<std::size_t>(k - 1)] = std::abs(v);
+        }
+        fitExpectation(byte);
+        const double stopCenter = edge + bestShift + 9.5 * bestLength;
+        const bool stopOk = softAt(stopCenter) > 0.0;
+        const bool startOk = softAt(edge + bestShift + 0.5 * bestLength) < 0.0;
+        // The edge as the soft value shows it lies half a window after the
+        // line's transition.
+        byte.start = static_cast<std::int64_t>(edge) - window / 2;
+        byte.end = static_cast<std::int64_t>(edge + 10 * bestLength) - window / 2;
+        phase = Phase::AwaitStart;
+        if (!startOk) {
+            // A dip of noise, not a start bit: the real one may be among the
+            // samples already in.
+            armed = false;
+            searchStart(edge + 0.5 * bitLength);
+            return;
+        }
+        framingErrors = stopOk ? 0 : framingErrors + 1;
+        // The bit rate follows the length that the good bytes' transitions
+        // show (the fit above is held near the tracked length and would
+        // follow an off-nominal rate too slowly).
+        if (stopOk) {
+            const double measured = transitionLength(byte.value, bestShift, bestLength);
+            bitLength = std::clamp(0.8 * bitLength + 0.2 * (measured > 0.0 ? measured : bestLength), bitTime * 0.94,
+                                   bitTime * 1.06);
+        }
+        if (framingErrors >= 2) {
+            endBurst(byte.end);
+            return;
+        }
+        // Before a message's type, eight marks are a dip of noise in the
+        // mark, not a byte: no message type is 0xFF.
+        if (!(expected == NextByte::MessageType && byte.value == 0xFF)) {
+            bytes.push_back(byte);
+            expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
+            if (sink.held) repairHeld();
+            if (phase != Phase::AwaitStart) return;
+            // A burst carries one message: once it has passed its check, what
+            // follows is the line's noise until the next mark.
+            if (sink.validPassed) {
+                endBurst(byte.end);
+                return;
+            }
+        }
+        // The next start bit may already be in: look for its edge from the
+        // middle of the stop bit on. A single stop bit between two spaces may
+        // never look clearly mark; it has been read as mark, which arms the
+        // search.
+        armed = stopOk;
+        searchStart(stopCenter);
+    }
+
+    // Looks for a start bit's edge among the samples from `from` to the
+    // newest; `armed` says whether the line has been clear mark just before.
+    void searchStart(double from) {
+        for (auto i = static_cast<std::int64_t>(std::ceil(from)); i <= n; ++i) {
+            const double before = softAt(i - 1);
+            const double after = softAt(i);
+            if (before > kArm) armed = true;
+            if (armed && before > 0.0 && after <= 0.0) {
+                beginByte(static_cast<double>(i - 1) + before / (before - after));
+                return;
+            }
+        }
+    }
+
+    void clearRun() {
+        run = 0;
+        runEnergy = 0.0;
+        runSpaceEnergy = 0.0;
+        runTurnRe = 0.0;
+        runTurnIm = 0.0;
+    }
+
+    // A sample of mark while idle; `i` is its place in the block.
+    // Adds the block's samples [from, to), whose mark leads, to the run.
+    void growRun(std::size_t from, std::size_t to) {
+        double energy = runEnergy;
+        double spaceEnergy = runSpaceEnergy;
+        double turnRe = runTurnRe;
+        double turnIm = runTurnIm;
+        for (std::size_t j = from; j < to; ++j) {
+            energy += block.markEnergy[j];
+            spaceEnergy += block.spaceEnergy[j];
+            // How the mark filter's sum turned since the previous sample: for
+            // a steady tone, its angle is the tone's offset from the plan's
+            // mark, in radians per sample.
+            const double nowRe = block.markSumRe[j + 1];
+            const double nowIm = block.markSumIm[j + 1];
+            const double beforeRe = block.markSumRe[j];
+            const double beforeIm = block.markSumIm[j];
+            turnRe += nowRe * beforeRe + nowIm * beforeIm;
+            turnIm += nowIm * beforeRe - nowRe * beforeIm;
+        }
+        run += static_cast<int>(to - from);
+        runEnergy = energy;
+        runSpaceEnergy = spaceEnergy;
+        runTurnRe = turnRe;
+        runTurnIm = turnIm;
+    }
+
+    // The sample of the block, `i`, whose mark leads and completes a run
+    // long enough to open a burst, if the run holds up.
+    void idleStep(std::size_t i) {
+        growRun(i, i + 1);
+        // Over the whole run the mark must stand well over the space tone.
+        // Sample by sample it need only lead: noise on a weak line (and, for
+        // V.23, the space filter's response to the mark, 800 Hz away) would
+        // break a stricter run every few bits.
+        if (runEnergy < kRunContrast * runSpaceEnergy) {
+            clearRun();
+            return;
+        }
+        // The mark must be this plan's: a tone further off than the largest
+        // offset a line gives belongs to another standard's plan (Bell 202's
+        // 1200 Hz mark lies 100 Hz from V.23's 1300 Hz).
+        const double offsetHz = std::atan2(runTurnIm, runTurnRe) * samplingRate / (2 * kPi);
+        if (std::abs(offsetHz) > kLargestOffsetHz) {
+            clearRun();
+            return;
+        }
+        computeSoft();
+        previousSoft = softAt(n);
+        startBurst(n - run + 1 - window / 2);
+    }
+
+    void burstStep(double em, double es, double soft) {
+        lowCarrier = (em + es) / markRef < 0.05 ? lowCarrier + 1 : 0;
+        if (phase == Phase::AwaitStart) {
+            if (lowCarrier > 2 * window) {
+                endBurst(n - lowCarrier);
+                return;
+            }
+            if (previousSoft > kArm) armed = true;
+            if (armed && previousSoft > 0.0 && soft <= 0.0) {
+                beginByte(static_cast<double>(n - 1) + previousSoft / (previousSoft - soft));
+            }
+            return;
+        }
+        if (static_cast<double>(n) >= decideAt) decideByte();
+    }
+
+    // Runs the tone filters, then the state machine, over a block of the line
+    // filter's output.
+    void pushBlock(const double* filtered, std::size_t count) {
+        tones.run(filtered, count, floorEnergy, block);
+        first = n + 1;
+        blockLength = count;
+        // The soft values are needed inside a burst only: an idle block gets
+        // them when a burst starts in it.
+        softDone = false;
+        if (phase != Phase::Idle) computeSoft();
+        for (std::size_t i = 0; i < count; ++i) {
+            if (phase == Phase::Idle) {
+                // Most of a stream is idle: skip to the next sample whose
+                // mark leads, then grow the run over the samples that
+                // cannot complete it, each in a loop of its own.
+                const std::uint8_t* leads = block.markLeads.data();
+                std::size_t mark = i;
+                while (mark < count && leads[mark] == 0) ++mark;
+                if (mark != i && run != 0) clearRun();
+                if (mark == count) break;
+                std::size_t gap = mark;
+                while (gap < count && leads[gap] != 0) ++gap;
+                const std::size_t growTo = std::min(gap, mark + static_cast<std::size_t>(markSamples - 1 - run));
+                growRun(mark, growTo);
+                if (growTo == gap) {
+                    i = gap - 1;  // the run breaks at `gap`, or goes on into the next block
+                    continue;
+                }
+                i = growTo;
+                n = first + static_cast<std::int64_t>(i);
+                idleStep(i);
+            } else {
+                n = first + static_cast<std::int64_t>(i);
+                const double soft = softAt(n);
+                burstStep(block.markEnergy[i], block.spaceEnergy[i], soft);
+                previousSoft = soft;
+            }
+        }
+        n = first + static_cast<std::int64_t>(count) - 1;
+    }
+
+    // Whether a byte is of the kind the decoder expects next.
+    [[nodiscard]] bool isExpected(std::uint8_t value) const {
+        switch (expected) {
+        case NextByte::MessageType: return decoder.isMessageType(value);
+        case NextByte::SevenBitChar: return (value & 0x80u) == 0;
+        case NextByte::EvenParityChar: return std::popcount(value) % 2 == 0;
+        case NextByte::DigitChar: return value >= 0x30 && value <= 0x39;
+        case NextByte::AnyByte: break;
+        }
+        return true;
+    }
+
+    // A byte that cannot be what the decoder expects, where the expectation
+    // decides bits: a character's top bit is a space, a digit's top four bits
+    // are 0011 and its value at most nine, and a character with odd parity
+    // has its least certain bit wrong more often than any other. Bits the
+    // expectation fixes count as certain, so that a repair looks elsewhere.
+    void fitExpectation(ReceivedByte& byte) const {
+        auto flip = [&byte](int bit) { byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << bit)); };
+        auto& certainty = byte.confidence;
+        switch (expected) {
+        case NextByte::SevenBitChar:
+            byte.value = static_cast<std::uint8_t>(byte.value & 0x7Fu);
+            certainty[7] = kCertain;
+            break;
+        case NextByte::DigitChar: {
+            byte.value = static_cast<std::uint8_t>(0x30u | (byte.value & 0x0Fu));
+            for (std::size_t b = 4; b < 8; ++b) certainty[b] = kCertain;
+            if ((byte.value & 0x0Fu) <= 9) break;
+            // 1010 to 1111: clearing bit 3 always gives a digit; clearing bit
+            // 1 or 2 does when it is the only one set besides bit 3.
+            int weakest = 3;
+            const bool one = (byte.value & 0x02u) != 0;
+            const bool two = (byte.value & 0x04u) != 0;
+            if (one && !two && certainty[1] < certainty[3]) weakest = 1;
+            if (two && !one && certainty[2] < certainty[3]) weakest = 2;
+            flip(weakest);
+            break;
+        }
+        case NextByte::EvenParityChar:
+            if (std::popcount(byte.value) % 2 != 0) {
+                flip(static_cast<int>(std::min_element(certainty.begin(), certainty.end()) - certainty.begin()));
+            }
+            break;
+        case NextByte::MessageType:
+        case NextByte::AnyByte: break;
+        }
+    }
+
+    // The end of the stream: a burst under way ends at the last sample.
+    void finish() {
+        if (phase != Phase::Idle) endBurst(n + 1);
+    }
+
+    // The block's soft values, (mark - space) / (mark + space) from -1 to 1,
+    // into the ring.
+    void computeSoft() {
+        if (softDone) return;
+        softDone = true;
+        for (std::size_t i = 0; i < blockLength; ++i) {
+            const double em = block.markEnergy[i];
+            const double es = block.spaceEnergy[i];
+            softRing[static_cast<std::size_t>(first + static_cast<std::int64_t>(i)) & ringMask] =
+                (em - es) / (em + es + 1e-9);
+        }
+    }
+};
+
+// The line filter, a high-pass at 500 Hz against hum and a low-pass at
+// 2900 Hz against the noise above the tones, run once for every plan.
+struct SoftFskReceiver::Impl {
+    Biquad highPass;
+    Biquad lowPass;
+    bool useLowPass;
+    std::array<double, kBlock> filtered{};
+    std::vector<std::unique_ptr<PlanReceiver>> plans;
+
+    Impl(std::span<const ReceiverPlan> list, int rate, const SoftFskOptions& options)
+        : highPass(butterworth(true, 500.0, rate)),
+          lowPass(butterworth(false, 2900.0, rate)),
+          useLowPass(2900.0 < 0.45 * rate) {
+        for (const ReceiverPlan& p : list) {
+            plans.push_back(std::make_unique<PlanReceiver>(p.plan, p.decoder, rate, p.sink, options));
+        }
+    }
+
+    void pushBlock(std::span<const std::int16_t> samples) {
+        const std::size_t count = samples.size();
+        for (std::size_t i = 0; i < count; ++i) filtered[i] = samples[i];
+        if (useLowPass) {
+            runCascade(highPass, lowPass, filtered.data(), count);
+        } else {
+            Biquad pass;  // passes samples on unchanged: b0 = 1, no state
+            runCascade(highPass, pass, filtered.data(), count);
+        }
+        for (const auto& plan : plans) plan->pushBlock(filtered.data(), count);
+    }
+};
+
+SoftFskReceiver::SoftFskReceiver(const TonePlan& plan, MessageDecoder& decoder, int samplingRate, EventSink& sink,
+                                 const SoftFskOptions& options)
+    : SoftFskReceiver(std::span<const ReceiverPlan>(std::array{ReceiverPlan{plan, decoder, sink}}), samplingRate,
+                      options) {}
+
+SoftFskReceiver::SoftFskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, const SoftFskOptions& options) {
+    if (!receiverAcceptsRate(samplingRate)) throw std::invalid_argument("sampling rate out of range");
+    if (!(options.markSeconds >= 0.01 && options.markSeconds <= 1.0)) {
+        throw std::invalid_argument("mark duration out of range");
+    }
+    if (plans.empty()) throw std::invalid_argument("no tone plan");
+    impl_ = std::make_unique<Impl>(plans, samplingRate, options);
+}
+
+SoftFskReceiver::~SoftFskReceiver() = default;
+
+void SoftFskReceiver::push(std::span<const std::int16_t> samples) {
+    Impl& r = *impl_;
+    while (!samples.empty()) {
+        const std::size_t count = std::min(samples.size(), kBlock);
+        r.pushBlock(samples.first(count));
+        samples = samples.subspan(count);
+    }
+}
+
+void SoftFskReceiver::finish() {
+    for (const auto& plan : impl_->plans) plan->finish();
+}
+
+std::int64_t SoftFskReceiver::samplesPushed() const { return impl_->plans.front()->n + 1; }
+
+}  // namespace sigcore

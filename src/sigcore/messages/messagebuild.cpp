@@ -128,7 +128,7 @@ std::uint8_t checksumFor(std::span<const std::uint8_t> bytes) {
 }
 
 void spoilCheck(std::vector<std::uint8_t>& bytes) {
-    if (!bytes.empty()) bytes.back() = static_cast<std::uint8_t>(bytes.back() ^ 0x01u);
+    if (!bytes.empty()) bytes.back() = static_cast<std::uint8_t>(~bytes.back());
 }
 
 BuildResult buildUsSdmf(const CallerIdFields& fields) {

@@ -49,8 +49,10 @@ struct BuildResult {
 // The byte that makes the sum of `bytes` and itself 0 modulo 256.
 [[nodiscard]] std::uint8_t checksumFor(std::span<const std::uint8_t> bytes);
 
-// The message with its check spoiled: the last byte (the checksum) of a US
-// or ETSI message changed, or the last CRC byte of an NTT frame. Empty input
+// The message with its check spoiled: every bit of the last byte (the
+// checksum of a US
+// or ETSI message, the last CRC byte of an NTT frame) inverted, so that no
+// one-bit repair can mend it. Empty input
 // stays empty.
 void spoilCheck(std::vector<std::uint8_t>& bytes);
 

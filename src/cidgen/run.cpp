@@ -1,0 +1,92 @@
+#include "cidgen/run.hpp"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "cidgen/compose.hpp"
+#include "cidgen/options.hpp"
+#include "cidgen/soundfile.hpp"
+#include "sigcore/io/cliinfo.hpp"
+
+namespace cidgen {
+
+namespace {
+
+constexpr std::size_t kBlock = 4096;
+
+int failWith(const std::string& message) {
+    std::fprintf(stderr, "cidgen: %s\n", message.c_str());
+    return kExitFailed;
+}
+
+// The current local date ("MMDD") and time ("HHMM").
+std::pair<std::string, std::string> localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    std::array<char, 8> date{};
+    std::array<char, 8> time{};
+    if (localtime_r(&now, &parts) != nullptr) {
+        std::strftime(date.data(), date.size(), "%m%d", &parts);
+        std::strftime(time.data(), time.size(), "%H%M", &parts);
+    }
+    return {date.data(), time.data()};
+}
+
+// Every segment in turn, noise added, block by block into one buffer.
+std::vector<double> render(Composed& composed, const Options& o, std::size_t& clipped) {
+    sigcore::SegmentPlayer player(std::move(composed.segments));
+    std::vector<double> samples(static_cast<std::size_t>(player.totalSamples()));
+    const double noiseRms = o.snrDb ? std::sqrt(composed.tonePower / std::pow(10.0, *o.snrDb / 10.0)) : 0.0;
+    sigcore::WhiteNoise noise(o.seed, noiseRms);
+    std::size_t at = 0;
+    while (at < samples.size()) {
+        const std::span<double> block = std::span(samples).subspan(at, std::min(kBlock, samples.size() - at));
+        const std::size_t n = player.write(block);
+        if (o.snrDb) noise.addTo(block.first(n));
+        at += n;
+        if (n < block.size()) break;
+    }
+    samples.resize(at);
+    for (double& s : samples) {
+        if (std::abs(s) > 1.0) {
+            ++clipped;
+            s = s > 0.0 ? 1.0 : -1.0;
+        }
+    }
+    return samples;
+}
+
+}  // namespace
+
+int runCidgen(std::span<const char* const> args) {
+    const sigcore::InfoRequest info = sigcore::infoRequest(args);
+    if (info != sigcore::InfoRequest::none) return sigcore::answerInfoRequest(info, "cidgen", usageText());
+    const auto [date, time] = localNow();
+    const ParseResult parsed = parseOptions(args, date, time);
+    if (!parsed.error.empty()) return failWith(parsed.error);
+    const Options& o = parsed.options;
+    if (o.help || o.version) {
+        return sigcore::answerInfoRequest(o.help ? sigcore::InfoRequest::help : sigcore::InfoRequest::version,
+                                          "cidgen", usageText());
+    }
+    std::string error;
+    const auto format = chooseFormat(o, error);
+    if (!format) return failWith(error);
+    Composed composed = compose(o);
+    if (!composed.error.empty()) return failWith(composed.error);
+    std::size_t clipped = 0;
+    const std::vector<double> samples = render(composed, o, clipped);
+    if (clipped > 0) {
+        std::fprintf(stderr, "cidgen: warning: %zu samples beyond full scale were clipped\n", clipped);
+    }
+    std::vector<unsigned char> bytes;
+    if (!encodeSound(samples, o.rate, *format, bytes, error)) return failWith(error);
+    if (!writeWhole(o.output, bytes, error)) return failWith(error);
+    return kExitOk;
+}
+
+}  // namespace cidgen

@@ -30,6 +30,22 @@ sigcore::BuildResult callerIdMessage(const Options& o) {
     return {};
 }
 
+// A field given that the chosen message has no place for, or "".
+std::string unsentField(const Options& o) {
+    const auto& f = o.fields;
+    const bool vmwi = o.standard == Standard::UsVmwi;
+    const bool sdmf = o.standard == Standard::UsSdmf;
+    const bool dtmfCid = o.standard == Standard::DtmfCid;
+    const bool waiting = o.messageWaiting.has_value() || vmwi;
+    if (o.raw || o.digits) return "";  // sent as they are
+    if (!f.name.empty() && (sdmf || dtmfCid || waiting)) return "--name";
+    if (f.nameAbsent != 0 && (sdmf || dtmfCid || waiting)) return "--name-absent";
+    if (!f.extra.empty() && (sdmf || dtmfCid || vmwi)) return "--param";
+    if (!f.number.empty() && (vmwi || (waiting && o.standard != Standard::Etsi))) return "--number";
+    if (f.numberAbsent != 0 && waiting) return "--number-absent";
+    return "";
+}
+
 // What the options ask to send, checked against what the standard carries.
 sigcore::BuildResult messageFor(const Options& o) {
     sigcore::BuildResult r;
@@ -49,6 +65,10 @@ sigcore::BuildResult messageFor(const Options& o) {
     } else if (!o.fields.redirecting.empty() &&
                (o.standard == Standard::UsSdmf || o.standard == Standard::Ntt || o.standard == Standard::UsVmwi)) {
         r.error = "--redirecting: with us-mdmf, etsi or dtmf-cid only";
+    } else if (const std::string field = unsentField(o); !field.empty() && o.standard != Standard::Dtmf) {
+        r.error = field + ": this message has no place for it";
+    } else if (o.standard == Standard::Dtmf && (!o.fields.number.empty() || !o.fields.name.empty())) {
+        r.error = "--standard dtmf sends --digits only";
     }
     if (!r.error.empty()) return r;
     if (o.raw) {
@@ -79,46 +99,62 @@ int defaultMarkBits(Standard standard) {
     return standard == Standard::Ntt ? 240 : 180;
 }
 
-Composed compose(const Options& o) {
-    Composed c;
-    sigcore::BuildResult built = messageFor(o);
-    if (!built.error.empty()) {
-        c.error = built.error;
-        return c;
-    }
-    c.message = std::move(built.bytes);
-    const bool dtmf = isDtmf(o.standard);
+namespace {
+
+// One message's segment at the options' levels and adjustments; adds the
+// power of its tones while they sound to `power` when that is still 0.
+sigcore::Segment messageSegment(const Options& o, const Outgoing& m, double& power) {
+    const bool dtmf = isDtmf(m.standard);
     const double level = o.levelDbm0.value_or(dtmf ? kDtmfLevelDbm0 : kFskLevelDbm0);
     // Twist splits evenly around the level: the first tone above it by half.
     const double firstPeak = sigcore::sinePeakFromDbm0(level + o.twistDb / 2.0, o.refDbm0);
     const double secondPeak = sigcore::sinePeakFromDbm0(level - o.twistDb / 2.0, o.refDbm0);
-    c.segments.emplace_back(sigcore::Silence{msSamples(o.leadMs, o.rate)});
+    const double both = sigcore::sinePower(firstPeak) + sigcore::sinePower(secondPeak);
+    if (power == 0.0) power = dtmf ? both : both / 2.0;
     if (dtmf) {
         sigcore::DtmfSettings s;
         s.toneMs = o.digitMs;
         s.gapMs = o.digitGapMs;
         s.highPeak = firstPeak;
         s.lowPeak = secondPeak;
-        const std::string digits(c.message.begin(), c.message.end());
-        c.segments.emplace_back(sigcore::DtmfWriter(s, digits, o.rate));
-        c.tonePower = sigcore::sinePower(firstPeak) + sigcore::sinePower(secondPeak);
-    } else {
-        sigcore::FskSettings s;
-        s.tones = o.standard == Standard::Etsi || o.standard == Standard::Ntt ? sigcore::kV23Tones
-                                                                               : sigcore::kBell202Tones;
-        s.markPeak = firstPeak;
-        s.spacePeak = secondPeak;
-        s.markOffsetHz = o.markOffsetHz;
-        s.spaceOffsetHz = o.spaceOffsetHz;
-        s.rateErrorPercent = o.rateErrorPercent;
-        s.seizureBits = o.seizureBits.value_or(defaultSeizureBits(o.standard));
-        s.markBits = o.markBits.value_or(defaultMarkBits(o.standard));
-        s.stopBits = o.stopBits;
-        c.segments.emplace_back(sigcore::FskWriter(s, c.message, o.rate));
-        c.tonePower = (sigcore::sinePower(firstPeak) + sigcore::sinePower(secondPeak)) / 2.0;
+        return sigcore::DtmfWriter(s, std::string(m.bytes.begin(), m.bytes.end()), o.rate);
+    }
+    sigcore::FskSettings s;
+    s.tones = m.standard == Standard::Etsi || m.standard == Standard::Ntt ? sigcore::kV23Tones
+                                                                           : sigcore::kBell202Tones;
+    s.markPeak = firstPeak;
+    s.spacePeak = secondPeak;
+    s.markOffsetHz = o.markOffsetHz;
+    s.spaceOffsetHz = o.spaceOffsetHz;
+    s.rateErrorPercent = o.rateErrorPercent;
+    s.seizureBits = o.seizureBits.value_or(defaultSeizureBits(m.standard));
+    s.markBits = o.markBits.value_or(defaultMarkBits(m.standard));
+    s.stopBits = o.stopBits;
+    return sigcore::FskWriter(s, m.bytes, o.rate);
+}
+
+}  // namespace
+
+Composed composeMessages(const Options& o, std::span<const Outgoing> messages) {
+    Composed c;
+    for (const Outgoing& m : messages) {
+        c.segments.emplace_back(sigcore::Silence{msSamples(o.leadMs, o.rate)});
+        c.segments.push_back(messageSegment(o, m, c.tonePower));
+        c.messages.push_back(m);
     }
     c.segments.emplace_back(sigcore::Silence{msSamples(o.tailMs, o.rate)});
     return c;
+}
+
+Composed compose(const Options& o) {
+    sigcore::BuildResult built = messageFor(o);
+    if (!built.error.empty()) {
+        Composed c;
+        c.error = built.error;
+        return c;
+    }
+    const Outgoing one{o.standard, std::move(built.bytes)};
+    return composeMessages(o, std::span(&one, 1));
 }
 
 }  // namespace cidgen

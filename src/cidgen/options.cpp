@@ -173,6 +173,9 @@ Handled messageOption(const Arg& a, Options& o, std::string& error) {
         const auto bytes = sigcore::parseHex(v);
         if (!bytes || bytes->empty() || bytes->size() > 1024) return bad("takes 1 to 1024 bytes in hex");
         o.raw = bytes;
+    } else if (a.name == "--from-json") {
+        if (v.empty()) return bad("takes a file of cidscan --json lines, or - for standard input");
+        o.fromJson = std::string(v);
     } else if (a.name == "--digits") {
         if (v.empty() || v.size() > 256 || v.find_first_not_of("0123456789*#ABCD") != std::string_view::npos) {
             return bad("takes 1 to 256 DTMF digits (0-9 * # A-D)");
@@ -361,6 +364,8 @@ const char* usageText() {
            "  --raw HEX              these bytes as the message, sent as they are\n"
            "  --bad-checksum         spoil the checksum or CRC (dtmf-cid: no end digit)\n"
            "  --digits D             DTMF digits to send (dtmf; dtmf-cid: sent as they are)\n"
+           "  --from-json FILE|-     send the messages of cidscan --json lines again (raw\n"
+           "                         bytes when there, else the fields), one after another\n"
            "Signal:\n"
            "  --seizure-bits N       channel-seizure bits (US, ETSI: 300; NTT: 0)\n"
            "  --mark-bits N          mark bits before the message (US, ETSI: 180; NTT: 240)\n"

@@ -24,6 +24,7 @@ struct Options {
     std::optional<std::vector<std::uint8_t>> raw;  // sent as it is
     std::optional<std::string> digits;   // DTMF digits sent as they are
     bool badChecksum = false;
+    std::optional<std::string> fromJson;  // messages as cidscan --json writes them ("-": standard input)
 
     std::optional<int> seizureBits;      // default: the standard's
     std::optional<int> markBits;

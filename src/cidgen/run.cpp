@@ -1,13 +1,16 @@
 #include "cidgen/run.hpp"
 
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "cidgen/compose.hpp"
+#include "cidgen/fromjson.hpp"
 #include "cidgen/options.hpp"
 #include "cidgen/soundfile.hpp"
 #include "sigcore/io/cliinfo.hpp"
@@ -34,6 +37,53 @@ std::pair<std::string, std::string> localNow() {
         std::strftime(time.data(), time.size(), "%H%M", &parts);
     }
     return {date.data(), time.data()};
+}
+
+// The --from-json text: a file, or standard input for "-"; at most 16 MiB.
+std::optional<std::string> readText(const std::string& path, std::string& error) {
+    constexpr std::size_t kMost = std::size_t{16} << 20;
+    std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = "--from-json: " + escaped(path) + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string text;
+    std::array<char, 65536> buffer{};
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), file)) > 0 && text.size() <= kMost) {
+        text.append(buffer.data(), n);
+    }
+    const bool failed = std::ferror(file) != 0;
+    if (file != stdin) std::fclose(file);
+    if (failed || text.size() > kMost) {
+        error = "--from-json: " + escaped(path) + (failed ? ": read error" : ": more than 16 MiB");
+        return std::nullopt;
+    }
+    return text;
+}
+
+// A message option given with --from-json, whose messages say it all.
+bool messageOptionsGiven(const Options& o) {
+    const auto& f = o.fields;
+    return !f.number.empty() || !f.name.empty() || f.numberAbsent != 0 || f.nameAbsent != 0 ||
+           !f.redirecting.empty() || f.callType || !f.extra.empty() || o.messageWaiting || o.raw || o.digits ||
+           o.badChecksum;
+}
+
+Composed composeFromJson(const Options& o) {
+    Composed c;
+    if (messageOptionsGiven(o)) {
+        c.error = "--from-json: the messages come from the file; leave out the other message options";
+        return c;
+    }
+    const auto text = readText(*o.fromJson, c.error);
+    if (!text) return c;
+    const JsonMessages read = readJsonMessages(*text);
+    if (!read.error.empty()) {
+        c.error = read.error;
+        return c;
+    }
+    return composeMessages(o, read.messages);
 }
 
 // Every segment in turn, noise added, block by block into one buffer.
@@ -76,7 +126,7 @@ int runCidgen(std::span<const char* const> args) {
     std::string error;
     const auto format = chooseFormat(o, error);
     if (!format) return failWith(error);
-    Composed composed = compose(o);
+    Composed composed = o.fromJson ? composeFromJson(o) : compose(o);
     if (!composed.error.empty()) return failWith(composed.error);
     std::size_t clipped = 0;
     const std::vector<double> samples = render(composed, o, clipped);

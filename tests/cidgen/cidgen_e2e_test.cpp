@@ -133,6 +133,11 @@ TEST(CidgenE2e, RefusedValuesNameTheOptionAndLeaveNoFile) {
         {{"--standard", "ntt", "--name", "ASCII"}, "JIS X 0208"},
         {{"--standard", "dtmf-cid", "--number", "12-34"}, "0-9"},
         {{"--stop-bits", "0"}, "--stop-bits"},
+        {{"--standard", "us-sdmf", "--name", "X"}, "--name"},
+        {{"--standard", "us-vmwi", "--number", "1"}, "--number"},
+        {{"--standard", "dtmf-cid", "--number", "1", "--param", "07=41"}, "--param"},
+        {{"--standard", "etsi", "--message-waiting", "on", "--name", "X"}, "--name"},
+        {{"--standard", "ntt", "--redirecting", "1"}, "--redirecting"},
         {{"--bogus", "1"}, "--bogus"},
         {{"--number"}, "--number"},
         {{"--number", "\x1b]0;x\x07"}, "\\x1b"},
@@ -158,6 +163,67 @@ TEST(CidgenE2e, RefusedValuesNameTheOptionAndLeaveNoFile) {
     const auto loud = runTool("cidgen", {"--level", "8", "-o", dir.file("loud.wav")});
     EXPECT_EQ(loud.status, 0);
     EXPECT_NE(loud.err.find("clipped"), std::string::npos);
+}
+
+
+// The "raw" values of cidscan's JSON lines, in order.
+std::vector<std::string> raws(const std::string& jsonLines) {
+    std::vector<std::string> out;
+    for (const std::string& line : testsupport::splitLines(jsonLines)) {
+        const std::size_t at = line.find("\"raw\":\"");
+        if (at == std::string::npos) continue;
+        const std::size_t from = at + 7;
+        out.push_back(line.substr(from, line.find('"', from) - from));
+    }
+    return out;
+}
+
+TEST(CidgenE2e, FromJsonSendsWhatCidscanReceivedAgain) {
+    TempDir dir;
+    std::string lines;
+    for (const Case& c : everyStandard()) {
+        const std::string wav = dir.file("one.wav");
+        ASSERT_EQ(runTool("cidgen", with(with(c.args, kWhen), {"-o", wav})).status, 0);
+        lines += runTool("cidscan", {"--json", wav}).out;
+    }
+    ASSERT_EQ(raws(lines).size(), everyStandard().size());
+    // Every message again, one after the other, in one file.
+    const auto again = runTool("cidgen", {"--from-json", "-", "-o", dir.file("again.wav")}, lines);
+    ASSERT_EQ(again.status, 0) << again.err;
+    const auto scan = runTool("cidscan", {"--json", dir.file("again.wav")});
+    EXPECT_EQ(raws(scan.out), raws(lines));
+    EXPECT_EQ(scan.out.find("\"valid\":false"), std::string::npos);
+
+    // Without raw bytes the fields are sent.
+    const std::string fieldsOnly =
+        R"({"standard":"bell202","type":128,"fields":{"date":"12-25","time":"10:30","number":"555","name":"A B"}})"
+        "\n"
+        R"({"standard":"v23-etsi","type":130,"fields":{"message_waiting":"on"}})"
+        "\n\n"
+        R"({"standard":"dtmf-cid","type":65,"fields":{"number_absent":"private"}})"
+        "\n";
+    testsupport::writeFile(dir.file("fields.jsonl"), fieldsOnly);
+    ASSERT_EQ(runTool("cidgen", {"--from-json", dir.file("fields.jsonl"), "-o", dir.file("f.wav")}).status, 0);
+    const auto fromFields = runTool("cidscan", {"--json", dir.file("f.wav")});
+    EXPECT_EQ(raws(fromFields.out),
+              (std::vector<std::string>{"8014010831323235313033300203353535070341204284", "82030b01ff70", "42313043"}));
+
+    const std::vector<std::pair<std::string, std::string>> bad{
+        {"{\"standard\":\"bell202\",\"raw\":\"zz\"}\n", "line 1"},
+        {"\n{\"standard\":\"morse\",\"raw\":\"00\"}\n", "line 2"},
+        {"not json\n", "not JSON"},
+        {"{\"standard\":\"dtmf\",\"raw\":\"5a\"}\n", "DTMF"},
+        {"", "no message"},
+    };
+    for (const auto& [input, named] : bad) {
+        const auto r = runTool("cidgen", {"--from-json", "-", "-o", dir.file("bad.wav")}, input);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
+        EXPECT_FALSE(testsupport::fileExists(dir.file("bad.wav")));
+    }
+    const auto mixed = runTool("cidgen", {"--from-json", "-", "--number", "1", "-o", dir.file("bad.wav")}, lines);
+    EXPECT_EQ(mixed.status, 1);
+    EXPECT_NE(mixed.err.find("--from-json"), std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,6 @@
 namespace cidgen {
 
 namespace {
-
-constexpr std::size_t kBlock = 4096;
 
 int failWith(const std::string& message) {
     std::fprintf(stderr, "cidgen: %s\n", message.c_str());
@@ -86,29 +85,29 @@ Composed composeFromJson(const Options& o) {
     return composeMessages(o, read.messages);
 }
 
-// Every segment in turn, noise added, block by block into one buffer.
-std::vector<double> render(Composed& composed, const Options& o, std::size_t& clipped) {
-    sigcore::SegmentPlayer player(std::move(composed.segments));
-    std::vector<double> samples(static_cast<std::size_t>(player.totalSamples()));
-    const double noiseRms = o.snrDb ? std::sqrt(composed.tonePower / std::pow(10.0, *o.snrDb / 10.0)) : 0.0;
-    sigcore::WhiteNoise noise(o.seed, noiseRms);
-    std::size_t at = 0;
-    while (at < samples.size()) {
-        const std::span<double> block = std::span(samples).subspan(at, std::min(kBlock, samples.size() - at));
+// The longest signal written: ten minutes.
+constexpr double kMostSeconds = 600.0;
+
+// Every segment in turn, noise added and samples beyond full scale clipped
+// (and counted), block by block.
+struct Renderer {
+    sigcore::SegmentPlayer player;
+    sigcore::WhiteNoise noise;
+    bool noisy = false;
+    std::size_t clipped = 0;
+
+    std::size_t operator()(std::span<double> block) {
         const std::size_t n = player.write(block);
-        if (o.snrDb) noise.addTo(block.first(n));
-        at += n;
-        if (n < block.size()) break;
-    }
-    samples.resize(at);
-    for (double& s : samples) {
-        if (std::abs(s) > 1.0) {
-            ++clipped;
-            s = s > 0.0 ? 1.0 : -1.0;
+        if (noisy) noise.addTo(block.first(n));
+        for (double& s : block.first(n)) {
+            if (std::abs(s) > 1.0) {
+                ++clipped;
+                s = s > 0.0 ? 1.0 : -1.0;
+            }
         }
+        return n;
     }
-    return samples;
-}
+};
 
 }  // namespace
 
@@ -128,13 +127,19 @@ int runCidgen(std::span<const char* const> args) {
     if (!format) return failWith(error);
     Composed composed = o.fromJson ? composeFromJson(o) : compose(o);
     if (!composed.error.empty()) return failWith(composed.error);
-    std::size_t clipped = 0;
-    const std::vector<double> samples = render(composed, o, clipped);
-    if (clipped > 0) {
-        std::fprintf(stderr, "cidgen: warning: %zu samples beyond full scale were clipped\n", clipped);
+    const double noiseRms = o.snrDb ? std::sqrt(composed.tonePower / std::pow(10.0, *o.snrDb / 10.0)) : 0.0;
+    Renderer renderer{sigcore::SegmentPlayer(std::move(composed.segments)), sigcore::WhiteNoise(o.seed, noiseRms),
+                      o.snrDb.has_value()};
+    const double seconds = static_cast<double>(renderer.player.totalSamples()) / o.rate;
+    if (seconds > kMostSeconds) {
+        return failWith("the signal would last " + std::to_string(static_cast<long long>(seconds)) +
+                        " s, more than " + std::to_string(static_cast<int>(kMostSeconds)));
     }
     std::vector<unsigned char> bytes;
-    if (!encodeSound(samples, o.rate, *format, bytes, error)) return failWith(error);
+    if (!encodeSound(std::ref(renderer), o.rate, *format, bytes, error)) return failWith(error);
+    if (renderer.clipped > 0) {
+        std::fprintf(stderr, "cidgen: warning: %zu samples beyond full scale were clipped\n", renderer.clipped);
+    }
     if (!writeWhole(o.output, bytes, error)) return failWith(error);
     return kExitOk;
 }

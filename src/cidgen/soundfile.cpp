@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -130,7 +131,7 @@ std::optional<SoundFormat> chooseFormat(const Options& o, std::string& error) {
     return f;
 }
 
-bool encodeSound(std::span<const double> samples, int rate, SoundFormat format, std::vector<unsigned char>& bytes,
+bool encodeSound(const SampleSource& source, int rate, SoundFormat format, std::vector<unsigned char>& bytes,
                  std::string& error) {
     bytes.clear();
     Memory memory{&bytes};
@@ -145,8 +146,13 @@ bool encodeSound(std::span<const double> samples, int rate, SoundFormat format, 
         return false;
     }
     sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const auto count = static_cast<sf_count_t>(samples.size());
-    const bool written = sf_write_double(file, samples.data(), count) == count;
+    std::array<double, 4096> block{};
+    bool written = true;
+    for (std::size_t n = block.size(); n == block.size() && written;) {
+        n = source(block);
+        const auto count = static_cast<sf_count_t>(n);
+        written = sf_write_double(file, block.data(), count) == count;
+    }
     if (!written) error = std::string("libsndfile: ") + sf_strerror(file);
     const bool closed = sf_close(file) == 0;
     if (written && !closed) error = "libsndfile could not finish the file";
@@ -155,6 +161,10 @@ bool encodeSound(std::span<const double> samples, int rate, SoundFormat format, 
 
 bool writeWhole(const std::string& path, std::span<const unsigned char> bytes, std::string& error) {
     if (path == "-") {
+        if (::isatty(STDOUT_FILENO) == 1) {
+            error = "standard output is a terminal: send the sound file to a file or a pipe";
+            return false;
+        }
         if (!writeAll(STDOUT_FILENO, bytes)) {
             error = std::string("standard output: ") + std::strerror(errno);
             return false;

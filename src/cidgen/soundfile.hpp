@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,9 +26,13 @@ struct SoundFormat {
 // option when the pair can't be written.
 [[nodiscard]] std::optional<SoundFormat> chooseFormat(const Options& options, std::string& error);
 
-// The whole file's bytes, mono at `rate`; samples beyond full scale are
-// clipped. False with `error` set when libsndfile refuses.
-[[nodiscard]] bool encodeSound(std::span<const double> samples, int rate, SoundFormat format,
+// Where the samples come from: fills the block it is given and returns how
+// many it wrote, fewer than asked only at the end.
+using SampleSource = std::function<std::size_t(std::span<double>)>;
+
+// The whole file's bytes, mono at `rate`, the samples taken block by block
+// from `source`. False with `error` set when libsndfile refuses.
+[[nodiscard]] bool encodeSound(const SampleSource& source, int rate, SoundFormat format,
                                std::vector<unsigned char>& bytes, std::string& error);
 
 // Writes `bytes` to `path` ("-": standard output) as described above.

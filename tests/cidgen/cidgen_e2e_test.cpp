@@ -221,6 +221,13 @@ TEST(CidgenE2e, FromJsonSendsWhatCidscanReceivedAgain) {
         EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
         EXPECT_FALSE(testsupport::fileExists(dir.file("bad.wav")));
     }
+    // Eleven minutes of signal are refused before anything is rendered.
+    std::string eleven;
+    for (int i = 0; i < 11; ++i) eleven += "{\"standard\":\"dtmf\",\"raw\":\"31\"}\n";
+    const auto longOne = runTool("cidgen", {"--from-json", "-", "--lead-ms", "60000", "-o", dir.file("bad.wav")}, eleven);
+    EXPECT_EQ(longOne.status, 1);
+    EXPECT_NE(longOne.err.find("more than 600"), std::string::npos) << longOne.err;
+    EXPECT_FALSE(testsupport::fileExists(dir.file("bad.wav")));
     const auto mixed = runTool("cidgen", {"--from-json", "-", "--number", "1", "-o", dir.file("bad.wav")}, lines);
     EXPECT_EQ(mixed.status, 1);
     EXPECT_NE(mixed.err.find("--from-json"), std::string::npos);

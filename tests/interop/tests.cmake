@@ -108,3 +108,9 @@ endforeach()
 # 3 dB with the high group stronger and more the other way.
 interop_test(spandsp_rx.cidgen_dtmf_twist_high spandsp_reads_cidgen.sh dtmf --twist 3 --level -15 --digit-ms 50 --digit-gap-ms 50)
 interop_test(spandsp_rx.cidgen_dtmf_twist_low spandsp_reads_cidgen.sh dtmf --twist -6 --level -20 --snr 25)
+# spandsp's bursts, decoded by cidscan and sent again by cidgen --from-json,
+# decode in spandsp as its own did.
+foreach(kind IN ITEMS resend-mdmf resend-clip resend-dtmf)
+  string(REPLACE "-" "_" tag ${kind})
+  interop_test(spandsp_rx.cidgen_${tag} spandsp_reads_cidgen.sh ${kind})
+endforeach()

@@ -1,5 +1,6 @@
 #include "cidgen/soundfile.hpp"
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace cidgen {
@@ -159,6 +161,60 @@ bool encodeSound(const SampleSource& source, int rate, SoundFormat format, std::
     return written && closed;
 }
 
+namespace {
+
+// A device or a pipe named as the output (/dev/null, a FIFO): written
+// straight, since it can't be replaced by renaming.
+bool writeToSpecial(const std::string& path, std::span<const unsigned char> bytes, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = escaped(path) + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool ok = writeAll(fd, bytes);
+    const int saved = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!ok || !closed) error = escaped(path) + ": " + std::strerror(ok ? errno : saved);
+    return ok && closed;
+}
+
+// A regular file: a temporary file beside it (beside the file a symbolic
+// link points to, so that the link stays), renamed onto it once complete.
+bool replaceFile(const std::string& path, std::span<const unsigned char> bytes, std::string& error) {
+    std::string target = path;
+    mode_t mode = 0;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        mode = info.st_mode & 07777;  // an existing file keeps its mode
+        if (char* real = ::realpath(path.c_str(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
+    } else {
+        const mode_t mask = ::umask(0);  // a new file gets the mode new files get
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    std::string temp = target + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        error = escaped(path) + ": can't create a file beside it: " + std::strerror(errno);
+        return false;
+    }
+    ::fchmod(fd, mode);
+    const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
+    const int saved = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!ok || !closed || std::rename(temp.c_str(), target.c_str()) != 0) {
+        error = escaped(path) + ": " + std::strerror(ok && closed ? errno : saved);
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool writeWhole(const std::string& path, std::span<const unsigned char> bytes, std::string& error) {
     if (path == "-") {
         if (::isatty(STDOUT_FILENO) == 1) {
@@ -171,25 +227,13 @@ bool writeWhole(const std::string& path, std::span<const unsigned char> bytes, s
         }
         return true;
     }
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        error = escaped(path) + ": can't create a file beside it: " + std::strerror(errno);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = escaped(path) + ": is a folder";
         return false;
     }
-    // mkstemp makes the file private; give it the mode a new file gets.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-    const bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    const int saved = errno;
-    const bool closed = ::close(fd) == 0;
-    if (!ok || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-        error = escaped(path) + ": " + std::strerror(ok && closed ? errno : saved);
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
+    if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return writeToSpecial(path, bytes, error);
+    return replaceFile(path, bytes, error);
 }
 
 }  // namespace cidgen

@@ -3,6 +3,8 @@
 // name their option, exit 1 and leave no file behind (and an existing file
 // as it was); standard output carries the same file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -150,6 +152,22 @@ TEST(CidgenE2e, RefusedValuesNameTheOptionAndLeaveNoFile) {
         EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
         EXPECT_EQ(testsupport::readFile(out), "precious");
     }
+    // A link to the output stays a link; a device is written, not replaced;
+    // a folder is refused.
+    testsupport::writeFile(dir.file("real.wav"), "old");
+    ASSERT_EQ(::symlink("real.wav", dir.file("link.wav").c_str()), 0);
+    EXPECT_EQ(runTool("cidgen", {"-o", dir.file("link.wav")}).status, 0);
+    struct stat link {};
+    ASSERT_EQ(::lstat(dir.file("link.wav").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(testsupport::readFile(dir.file("real.wav")).substr(0, 4), "RIFF");
+    EXPECT_EQ(runTool("cidgen", {"-o", "/dev/null"}).status, 0);
+    struct stat null {};
+    ASSERT_EQ(::stat("/dev/null", &null), 0);
+    EXPECT_TRUE(S_ISCHR(null.st_mode));
+    const auto folder = runTool("cidgen", {"-o", dir.path()});
+    EXPECT_EQ(folder.status, 1);
+    EXPECT_NE(folder.err.find("folder"), std::string::npos);
     const auto noOutput = runTool("cidgen", {"--number", "1"});
     EXPECT_EQ(noOutput.status, 1);
     EXPECT_NE(noOutput.err.find("-o"), std::string::npos);

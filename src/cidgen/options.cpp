@@ -187,6 +187,43 @@ Handled messageOption(const Arg& a, Options& o, std::string& error) {
     return Handled::Yes;
 }
 
+// "A,B": two numbers within their ranges.
+std::optional<std::pair<double, double>> numberPair(std::string_view text, double lowA, double highA, double lowB,
+                                                   double highB) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos) return std::nullopt;
+    const auto a = realNumber(text.substr(0, comma), lowA, highA);
+    const auto b = realNumber(text.substr(comma + 1), lowB, highB);
+    if (!a || !b) return std::nullopt;
+    return std::pair{*a, *b};
+}
+
+// Impairments of the line.
+Handled lineOption(const Arg& a, Options& o, std::string& error) {
+    const std::string_view v = a.value.value_or("");
+    const auto bad = [&](std::string_view what) {
+        error = std::string(a.name) + ": " + std::string(what) + ", not '" + escaped(v) + "'";
+        return Handled::Error;
+    };
+    if (a.name == "--echo") {
+        o.echo = numberPair(v, 0.0, 1000.0, -60.0, 0.0);
+        if (!o.echo) return bad("takes MS,DB: a delay of 0 to 1000 ms and a level of -60 to 0 dB");
+    } else if (a.name == "--hum") {
+        o.hum = numberPair(v, 1.0, 1000.0, -80.0, 3.0);
+        if (!o.hum) return bad("takes HZ,DBM0: a frequency of 1 to 1000 Hz and a level of -80 to 3 dBm0");
+    } else if (a.name == "--dc") {
+        const auto n = realNumber(v, -50.0, 50.0);
+        if (!n) return bad("takes a percentage of full scale from -50 to 50");
+        o.dcPercent = *n;
+    } else if (a.name == "--clip") {
+        o.clipPercent = realNumber(v, 1.0, 100.0);
+        if (!o.clipPercent) return bad("takes a percentage of full scale from 1 to 100");
+    } else {
+        return Handled::No;
+    }
+    return Handled::Yes;
+}
+
 // Options about the signal.
 Handled signalOption(const Arg& a, Options& o, std::string& error) {
     const std::string_view v = a.value.value_or("");
@@ -329,7 +366,7 @@ ParseResult parseOptions(std::span<const char* const> args, const std::string& n
             }
             a.value = std::string_view(args[++i] != nullptr ? args[i] : "");
         }
-        for (const auto handler : {messageOption, signalOption, outputOption}) {
+        for (const auto handler : {messageOption, signalOption, lineOption, outputOption}) {
             const Handled h = handler(a, o, result.error);
             if (h == Handled::Error) return result;
             if (h == Handled::Yes) break;
@@ -377,6 +414,10 @@ const char* usageText() {
            "  --rate-error PCT       bit-rate deviation in percent\n"
            "  --snr DB               white noise, tone power over noise power in 0..fs/2\n"
            "  --seed N               noise seed (default 1; the same seed, the same noise)\n"
+           "  --echo MS,DB           an echo MS ms later, DB relative to the signal\n"
+           "  --hum HZ,DBM0          mains hum: a sine of HZ at DBM0\n"
+           "  --dc PCT               DC offset, percent of full scale\n"
+           "  --clip PCT             clip the samples at PCT percent of full scale\n"
            "  --digit-ms MS          --digit-gap-ms MS   DTMF tone and gap (default 70, 70)\n"
            "  --lead-ms MS           --tail-ms MS   silence before and after (default 200)\n"
            "Output:\n"

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sigcore/messages/messagebuild.hpp"
@@ -36,6 +37,10 @@ struct Options {
     double spaceOffsetHz = 0.0;
     double rateErrorPercent = 0.0;
     std::optional<double> snrDb;
+    std::optional<std::pair<double, double>> echo;  // delay in ms, level relative to the signal in dB
+    std::optional<std::pair<double, double>> hum;   // frequency in Hz, level in dBm0
+    double dcPercent = 0.0;              // offset, percent of full scale
+    std::optional<double> clipPercent;   // clipping level, percent of full scale
     std::uint64_t seed = 1;
     int rate = 8000;
     double digitMs = 70.0;

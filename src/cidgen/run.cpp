@@ -15,6 +15,8 @@
 #include "cidgen/options.hpp"
 #include "cidgen/soundfile.hpp"
 #include "sigcore/io/cliinfo.hpp"
+#include "sigcore/senders/impair.hpp"
+#include "sigcore/senders/levels.hpp"
 
 namespace cidgen {
 
@@ -92,14 +94,18 @@ constexpr double kMostSeconds = 600.0;
 // (and counted), block by block.
 struct Renderer {
     sigcore::SegmentPlayer player;
+    sigcore::LineImpairer line;
     sigcore::WhiteNoise noise;
     bool noisy = false;
-    std::size_t clipped = 0;
+    std::size_t clipped = 0;  // beyond full scale, not by --clip
 
     std::size_t operator()(std::span<double> block) {
         const std::size_t n = player.write(block);
-        if (noisy) noise.addTo(block.first(n));
-        for (double& s : block.first(n)) {
+        const std::span<double> out = block.first(n);
+        line.applySignal(out);
+        if (noisy) noise.addTo(out);
+        line.applyOutput(out);
+        for (double& s : out) {
             if (std::abs(s) > 1.0) {
                 ++clipped;
                 s = s > 0.0 ? 1.0 : -1.0;
@@ -108,6 +114,15 @@ struct Renderer {
         return n;
     }
 };
+
+sigcore::Impairments impairmentsOf(const Options& o) {
+    sigcore::Impairments line;
+    if (o.echo) line.echo = sigcore::Echo{o.echo->first, o.echo->second};
+    if (o.hum) line.hum = sigcore::Hum{o.hum->first, sigcore::sinePeakFromDbm0(o.hum->second, o.refDbm0)};
+    line.dcOffset = o.dcPercent / 100.0;
+    line.clipLevel = o.clipPercent.value_or(0.0) / 100.0;
+    return line;
+}
 
 }  // namespace
 
@@ -128,8 +143,8 @@ int runCidgen(std::span<const char* const> args) {
     Composed composed = o.fromJson ? composeFromJson(o) : compose(o);
     if (!composed.error.empty()) return failWith(composed.error);
     const double noiseRms = o.snrDb ? std::sqrt(composed.tonePower / std::pow(10.0, *o.snrDb / 10.0)) : 0.0;
-    Renderer renderer{sigcore::SegmentPlayer(std::move(composed.segments)), sigcore::WhiteNoise(o.seed, noiseRms),
-                      o.snrDb.has_value()};
+    Renderer renderer{sigcore::SegmentPlayer(std::move(composed.segments)), sigcore::LineImpairer(impairmentsOf(o), o.rate),
+                      sigcore::WhiteNoise(o.seed, noiseRms), o.snrDb.has_value()};
     const double seconds = static_cast<double>(renderer.player.totalSamples()) / o.rate;
     if (seconds > kMostSeconds) {
         return failWith("the signal would last " + std::to_string(static_cast<long long>(seconds)) +

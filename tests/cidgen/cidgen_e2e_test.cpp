@@ -87,6 +87,7 @@ TEST(CidgenE2e, SignalOptionsStillDecodeAndStandardOutputCarriesTheSameFile) {
         {"--rate", "11025", "--rate-error", "-1.5", "--stop-bits", "3", "--level", "-30", "--seizure-bits", "0"},
         {"--rate", "16000", "--mark-bits", "60", "--ref-dbm0", "0", "--type", "flac", "--encoding", "s24"},
         {"--standard", "etsi", "--type", "wav", "--encoding", "alaw", "--snr", "25", "--seed", "99"},
+        {"--standard", "etsi", "--echo", "2,-15", "--hum", "50,-25", "--dc", "5", "--clip", "30", "--level", "-10"},
     };
     for (const auto& v : variants) {
         SCOPED_TRACE(v[1]);
@@ -135,6 +136,11 @@ TEST(CidgenE2e, RefusedValuesNameTheOptionAndLeaveNoFile) {
         {{"--standard", "ntt", "--name", "ASCII"}, "JIS X 0208"},
         {{"--standard", "dtmf-cid", "--number", "12-34"}, "0-9"},
         {{"--stop-bits", "0"}, "--stop-bits"},
+        {{"--echo", "5"}, "--echo"},
+        {{"--echo", "5,3"}, "--echo"},
+        {{"--hum", "0,-20"}, "--hum"},
+        {{"--dc", "60"}, "--dc"},
+        {{"--clip", "0"}, "--clip"},
         {{"--standard", "us-sdmf", "--name", "X"}, "--name"},
         {{"--standard", "us-vmwi", "--number", "1"}, "--number"},
         {{"--standard", "dtmf-cid", "--number", "1", "--param", "07=41"}, "--param"},

@@ -103,6 +103,18 @@ near "DTMF low group (770 Hz) at -12 dBm0" "$(rms_db "$WORK/d.wav" 0.4 1.0 sinc 
 gen --level -20 --snr 15 --seed 5 --lead-ms 3000 --encoding float -o "$WORK/n.wav"
 near "noise for 15 dB SNR at -20 dBm0, RMS dBFS" "$(rms_db "$WORK/n.wav" 0 2.9)" "$(awk 'BEGIN { print -20 - 3.14 - 3.0103 - 15 }')" 0.1
 
+# ---- line impairments: hum level, DC offset, clipping level, echo delay and level
+gen --standard dtmf --digits 5 --digit-ms 1000 --lead-ms 1000 --hum 60,-20 --encoding float -o "$WORK/h.wav"
+near "60 Hz hum at -20 dBm0, RMS dBFS (before the digit)" "$(rms_db "$WORK/h.wav" 0 0.9)" "$(awk 'BEGIN { print -20 - 3.14 - 3.0103 }')" 0.1
+gen --standard dtmf --digits 5 --dc 3 --encoding float -o "$WORK/dc.wav"
+near "DC offset 3 %" "$(sox "$WORK/dc.wav" -n stats 2>&1 | awk '/^DC offset/ { print $3 }')" 0.03 0.0005
+gen --level 0 --clip 10 --encoding float -o "$WORK/clip.wav"
+near "clipped at 10 %, peak dBFS" "$(sox "$WORK/clip.wav" -n stats 2>&1 | awk '/^Pk lev dB/ { print $4 }')" -20 0.01
+gen --standard dtmf --digits 5 --digit-ms 100 --lead-ms 200 --tail-ms 600 --echo 300,-10 --encoding float -o "$WORK/echo.wav"
+near "echo 300 ms later at -10 dB, RMS dBFS" "$(rms_db "$WORK/echo.wav" 0.5 0.1)" "$(awk 'BEGIN { print -10 - 3.14 - 10 }')" 0.1
+between=$(rms_db "$WORK/echo.wav" 0.31 0.18)
+[[ $between == -inf ]] && echo "ok: silence between the digit and its echo" || fail "between the digit and its echo: $between dBFS"
+
 # ---- lengths to the sample: silences, seizure, mark, 10 bits a byte (11 with 2 stop bits)
 gen --raw 0102030405 --lead-ms 100 --tail-ms 50 -o "$WORK/t1.wav"
 near "us-mdmf samples, 5 bytes" "$(soxi -s "$WORK/t1.wav")" $((800 + (480 + 50) * 20 / 3 + 400 + 1)) 0

@@ -49,11 +49,9 @@ struct BuildResult {
 // The byte that makes the sum of `bytes` and itself 0 modulo 256.
 [[nodiscard]] std::uint8_t checksumFor(std::span<const std::uint8_t> bytes);
 
-// The message with its check spoiled: every bit of the last byte (the
-// checksum of a US
-// or ETSI message, the last CRC byte of an NTT frame) inverted, so that no
-// one-bit repair can mend it. Empty input
-// stays empty.
+// The message with its check spoiled: every bit of the last byte (a US or
+// ETSI checksum, the second CRC byte of an NTT frame) inverted, so that no
+// one-bit repair can mend it. Empty input stays empty.
 void spoilCheck(std::vector<std::uint8_t>& bytes);
 
 // ---- US (Bell 202) --------------------------------------------------------------

@@ -16,6 +16,7 @@
 #include "sigcore/messages/etsimessage.hpp"
 #include "sigcore/receivers/dtmf.hpp"
 #include "sigcore/receivers/softfsk.hpp"
+#include "sigcore/senders/impair.hpp"
 #include "sigcore/senders/levels.hpp"
 #include "sigcore/senders/segments.hpp"
 
@@ -205,6 +206,38 @@ TEST(SegmentPlayer, PlaysSegmentsInOrderAndNoiseIsReproducible) {
     std::vector<double> c(1000, 0.0);
     WhiteNoise(8, 0.1).addTo(c);
     EXPECT_NE(std::vector<double>(a.begin(), a.begin() + 1000), c);
+}
+
+
+TEST(LineImpairer, EchoHumOffsetAndClippingActWhereAndAsAsked) {
+    Impairments line;
+    line.echo = Echo{1.0, -6.0206};  // 8 samples at 8000 Hz, half the amplitude
+    LineImpairer echo(line, 8000);
+    std::vector<double> impulse(30, 0.0);
+    impulse[2] = 1.0;
+    // In two blocks that split the delay line's turn.
+    echo.applySignal(std::span(impulse).first(5));
+    echo.applySignal(std::span(impulse).subspan(5));
+    for (std::size_t i = 0; i < impulse.size(); ++i) {
+        const double want = i == 2 ? 1.0 : i == 10 ? 0.5 : 0.0;
+        EXPECT_NEAR(impulse[i], want, 1e-4) << i;
+    }
+
+    Impairments hum;
+    hum.hum = Hum{50.0, 0.25};
+    LineImpairer humming(hum, 8000);
+    std::vector<double> quiet(8000, 0.0);
+    for (std::size_t at = 0; at < quiet.size(); at += 1000) humming.applySignal(std::span(quiet).subspan(at, 1000));
+    EXPECT_NEAR(crossingFrequency(quiet, 8000), 50.0, 0.01);
+    EXPECT_NEAR(rms(quiet), 0.25 / std::sqrt(2.0), 1e-6);
+
+    Impairments out;
+    out.dcOffset = 0.1;
+    out.clipLevel = 0.5;
+    const LineImpairer converter(out, 8000);
+    std::vector<double> values{0.0, 0.3, 0.45, -0.7, 0.9};
+    EXPECT_EQ(converter.applyOutput(values), 3u);
+    EXPECT_EQ(values, (std::vector<double>{0.1, 0.4, 0.5, -0.5, 0.5}));
 }
 
 }  // namespace

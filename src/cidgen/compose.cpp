@@ -30,6 +30,13 @@ sigcore::BuildResult callerIdMessage(const Options& o) {
     return {};
 }
 
+bool printableAscii(std::string_view text) {
+    for (const char c : text) {
+        if (c < 0x20 || c > 0x7e) return false;
+    }
+    return true;
+}
+
 // A field given that the chosen message has no place for, or "".
 std::string unsentField(const Options& o) {
     const auto& f = o.fields;
@@ -67,6 +74,8 @@ sigcore::BuildResult messageFor(const Options& o) {
         r.error = "--redirecting: with us-mdmf, etsi or dtmf-cid only";
     } else if (const std::string field = unsentField(o); !field.empty() && o.standard != Standard::Dtmf) {
         r.error = field + ": this message has no place for it";
+    } else if ((o.standard == Standard::UsMdmf) && !printableAscii(o.fields.name)) {
+        r.error = "--name: US messages carry printable ASCII names only";
     } else if (o.standard == Standard::Dtmf && (!o.fields.number.empty() || !o.fields.name.empty())) {
         r.error = "--standard dtmf sends --digits only";
     }

@@ -136,6 +136,8 @@ TEST(CidgenE2e, RefusedValuesNameTheOptionAndLeaveNoFile) {
         {{"--standard", "ntt", "--name", "ASCII"}, "JIS X 0208"},
         {{"--standard", "dtmf-cid", "--number", "12-34"}, "0-9"},
         {{"--stop-bits", "0"}, "--stop-bits"},
+        {{"--name", "M\xc3\xbcller"}, "printable ASCII"},
+        {{"--standard", "etsi", "--name", "\xe2\x82\xac"}, "Latin-1"},
         {{"--echo", "5"}, "--echo"},
         {{"--echo", "5,3"}, "--echo"},
         {{"--hum", "0,-20"}, "--hum"},

@@ -2,7 +2,7 @@
 # spandsp's receivers decode cidgen's messages, plain and impaired, and drop
 # those whose checksum cidgen spoiled.
 #   KIND [CIDGEN OPTION...]   KIND: sdmf, mdmf, mdmf-absent, vmwi (CLASS receiver),
-#                             etsi, etsi-absent (CLIP receiver), dtmf (CLIP_DTMF
+#                             etsi, etsi-absent, etsi-latin1 (CLIP receiver), dtmf (CLIP_DTMF
 #                             receiver); the options go to cidgen as they are
 #                             (--rate other than 8000: sox resamples for spandsp);
 #                             resend-mdmf, resend-clip, resend-dtmf: spandsp's own
@@ -49,6 +49,12 @@ etsi)
     expected=$'date 03141509\nnumber 01632960123\nname JONES A'
     receiver=recv-clip
     ;;
+etsi-latin1)
+    # A UTF-8 name goes out in Latin-1, one byte a character.
+    args=(--standard etsi "${when[@]}" --number 01632960123 --name "Müller ©")
+    expected=$'date 03141509\nnumber 01632960123\nname M\xfcller \xa9'
+    receiver=recv-clip
+    ;;
 etsi-absent)
     args=(--standard etsi "${when[@]}" --number-absent unavailable --name-absent private)
     expected=$'date 03141509\nnumber-absence O\nname-absence P'
@@ -92,14 +98,14 @@ if ((rate != 8000)); then
     input=$WORK/burst8k.wav
 fi
 "$CIDPEER" "$receiver" "$input" >"$WORK/rx.txt"
-count=$(grep -c '^message' "$WORK/rx.txt" || true)
+count=$(grep -a -c '^message' "$WORK/rx.txt" || true)
 if [[ $bad == yes ]]; then
     ((count == 0)) || fail "spandsp delivered a message whose check cidgen spoiled: $(cat "$WORK/rx.txt")"
     echo "spandsp dropped the spoiled message"
     exit 0
 fi
 ((count == 1)) || fail "spandsp delivered $count messages: $(cat "$WORK/rx.txt")"
-got=$(grep -v -e '^message' -e '^end' "$WORK/rx.txt")
+got=$(grep -a -v -e '^message' -e '^end' "$WORK/rx.txt")
 if [[ $got != "$expected" ]]; then
     diff -u <(echo "$expected") <(echo "$got") || true
     fail "spandsp did not decode the fields as sent"

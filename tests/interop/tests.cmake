@@ -106,6 +106,7 @@ foreach(kind IN ITEMS mdmf etsi)
 endforeach()
 # Twist is high group minus low group: spandsp's receiver takes up to about
 # 3 dB with the high group stronger and more the other way.
+interop_test(spandsp_rx.cidgen_etsi_latin1 spandsp_reads_cidgen.sh etsi-latin1)
 interop_test(spandsp_rx.cidgen_dtmf_twist_high spandsp_reads_cidgen.sh dtmf --twist 3 --level -15 --digit-ms 50 --digit-gap-ms 50)
 interop_test(spandsp_rx.cidgen_dtmf_twist_low spandsp_reads_cidgen.sh dtmf --twist -6 --level -20 --snr 25)
 # spandsp's bursts, decoded by cidscan and sent again by cidgen --from-json,

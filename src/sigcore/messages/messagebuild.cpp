@@ -163,9 +163,34 @@ BuildResult buildUsMdmfMessageWaiting(bool on, const CallerIdFields& fields) {
     return finishChecked(0x82, body, std::move(error));
 }
 
+BuildResult utf8ToLatin1(std::string_view text) {
+    BuildResult result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto lead = static_cast<std::uint8_t>(text[i]);
+        if (lead < 0x80) {
+            result.bytes.push_back(lead);
+            continue;
+        }
+        // U+0080..U+00FF are the two-byte sequences C2 80 .. C3 BF.
+        const auto next = i + 1 < text.size() ? static_cast<std::uint8_t>(text[i + 1]) : std::uint8_t{0};
+        if ((lead != 0xc2 && lead != 0xc3) || (next & 0xc0u) != 0x80u) {
+            result.bytes.clear();
+            result.error = "the name holds a character outside Latin-1 at byte " + std::to_string(i);
+            return result;
+        }
+        result.bytes.push_back(static_cast<std::uint8_t>(((lead & 0x03u) << 6) | (next & 0x3fu)));
+        ++i;
+    }
+    return result;
+}
+
 BuildResult buildEtsiCallSetup(const CallerIdFields& fields) {
     std::string error;
-    const Bytes body = callerParameters(fields, kEtsiCallTypeParam, error);
+    CallerIdFields latin = fields;
+    const BuildResult name = utf8ToLatin1(fields.name);
+    if (!name.error.empty()) return name;
+    latin.name.assign(name.bytes.begin(), name.bytes.end());
+    const Bytes body = callerParameters(latin, kEtsiCallTypeParam, error);
     return finishChecked(0x80, body, std::move(error));
 }
 

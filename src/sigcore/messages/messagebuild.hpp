@@ -31,7 +31,8 @@ struct CallerIdFields {
     std::string time;            // "HHMM", or empty
     std::string number;          // calling number
     char numberAbsent = 0;       // 'O' unavailable, 'P' private, 0 none
-    std::string name;            // caller name (NTT: UTF-8, sent as JIS X 0208)
+    std::string name;            // caller name: US as given; ETSI UTF-8, sent as Latin-1;
+                                 // NTT UTF-8, sent as JIS X 0208
     char nameAbsent = 0;         // 'O', 'P' or 0
     std::string redirecting;     // redirecting number
     std::optional<std::uint8_t> callType;  // ETSI call type code / US call qualifier byte
@@ -86,6 +87,10 @@ void spoilCheck(std::vector<std::uint8_t>& bytes);
 // CRC-16. Every DLE of the body is doubled; characters carry even parity in
 // bit 7. Refuses bytes above 0x7f and a body longer than 127 characters.
 [[nodiscard]] BuildResult buildNttFrame(const CallerIdFields& fields);
+
+// UTF-8 text as Latin-1 bytes, for the ETSI name (the decoder shows bytes
+// above 0x7f as Latin-1); an error names the first character beyond U+00FF.
+[[nodiscard]] BuildResult utf8ToLatin1(std::string_view text);
 
 // UTF-8 text as JIS X 0208 byte pairs (7-bit), for the NTT name; an error
 // names the first character with no JIS X 0208 form.

@@ -192,6 +192,16 @@ TEST(MessageBuild, RefusesWhatTheMessageCannotCarry) {
     f.extra.assign(1, ExtraParameter{0x30, std::vector<std::uint8_t>(130, '1')});
     EXPECT_FALSE(buildNttFrame(f).error.empty());
     EXPECT_FALSE(utf8ToJis("\xff").error.empty());
+    EXPECT_EQ(utf8ToLatin1("M\xc3\xbcller \xc2\xa9").bytes, (std::vector<std::uint8_t>{'M', 0xfc, 'l', 'l', 'e', 'r', ' ', 0xa9}));
+    EXPECT_FALSE(utf8ToLatin1("\xe2\x82\xac").error.empty());  // the euro sign
+    EXPECT_FALSE(utf8ToLatin1("\xc3").error.empty());            // cut off
+    f = sample();
+    f.name = "M\xc3\xbcller";
+    const Message latin = parseEtsiMessage(buildEtsiCallSetup(f).bytes);
+    EXPECT_TRUE(latin.valid);
+    EXPECT_EQ(latin.fields.back().value, f.name);
+    f.name = "\xe2\x82\xac";
+    EXPECT_FALSE(buildEtsiCallSetup(f).error.empty());
 
     EXPECT_EQ(parseHex("0aFf"), (std::vector<std::uint8_t>{0x0a, 0xff}));
     EXPECT_FALSE(parseHex("0a1"));

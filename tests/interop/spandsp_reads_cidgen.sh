@@ -3,7 +3,7 @@
 # those whose checksum cidgen spoiled.
 #   KIND [CIDGEN OPTION...]   KIND: sdmf, mdmf, mdmf-absent, vmwi (CLASS receiver),
 #                             etsi, etsi-absent, etsi-latin1 (CLIP receiver), dtmf (CLIP_DTMF
-#                             receiver); the options go to cidgen as they are
+#                             receiver), ntt (JCLIP receiver); the options go to cidgen as they are
 #                             (--rate other than 8000: sox resamples for spandsp);
 #                             resend-mdmf, resend-clip, resend-dtmf: spandsp's own
 #                             burst through cidscan --json and cidgen --from-json
@@ -78,6 +78,12 @@ resend-mdmf | resend-clip | resend-dtmf)
     diff -u "$WORK/peer-rx.txt" "$WORK/again-rx.txt" || fail "spandsp decoded the burst sent again differently"
     echo "spandsp decoded the message sent again exactly as its own"
     exit 0
+    ;;
+ntt)
+    # The name in JIS X 0208: 山田 is 3B33 4544.
+    args=(--standard ntt --number 0312345678 --name 山田)
+    expected=$'number 0312345678\nname 3b334544'
+    receiver=recv-jp
     ;;
 dtmf)
     args=(--standard dtmf-cid --number 0123456789 --redirecting 0198765432)

@@ -91,9 +91,9 @@ foreach(rate IN ITEMS 8000 11025 16000 48000)
   endforeach()
 endforeach()
 
-# spandsp's receivers decode cidgen's messages: plain, impaired within the
+# spandsp's receivers decode cidgen's messages (NTT frames too): plain, impaired within the
 # receivers' limits, at other rates, and drop the ones with a spoiled check.
-foreach(kind IN ITEMS sdmf mdmf mdmf-absent vmwi etsi etsi-absent dtmf)
+foreach(kind IN ITEMS sdmf mdmf mdmf-absent vmwi etsi etsi-absent ntt dtmf)
   string(REPLACE "-" "_" tag ${kind})
   interop_test(spandsp_rx.cidgen_${tag} spandsp_reads_cidgen.sh ${kind})
   interop_test(spandsp_rx.cidgen_${tag}_bad_checksum spandsp_reads_cidgen.sh ${kind} --bad-checksum)

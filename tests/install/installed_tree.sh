@@ -18,7 +18,7 @@ prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log"
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
-for prog in cidforge padtoner cidprobe cidprobe-ntt wavpeek; do
+for prog in cidforge padtoner cidprobe cidprobe-ntt wavpeek cidgen; do
     [[ -x $prefix/bin/$prog ]] || fail "bin/$prog is not installed"
     [[ -f $prefix/share/man/man1/$prog.1 ]] || fail "the manual page of $prog is not installed"
 done

@@ -90,3 +90,28 @@ foreach(rate IN ITEMS 8000 11025 16000 48000)
     interop_test(cidscan.round_trip_${rate}_${bits} cidscan_reads_world.sh round-trip ${rate} ${bits})
   endforeach()
 endforeach()
+
+# spandsp's receivers decode cidgen's messages (NTT frames too): plain, impaired within the
+# receivers' limits, at other rates, and drop the ones with a spoiled check.
+foreach(kind IN ITEMS sdmf mdmf mdmf-absent vmwi etsi etsi-absent ntt dtmf)
+  string(REPLACE "-" "_" tag ${kind})
+  interop_test(spandsp_rx.cidgen_${tag} spandsp_reads_cidgen.sh ${kind})
+  interop_test(spandsp_rx.cidgen_${tag}_bad_checksum spandsp_reads_cidgen.sh ${kind} --bad-checksum)
+endforeach()
+foreach(kind IN ITEMS mdmf etsi)
+  interop_test(spandsp_rx.cidgen_${kind}_impaired spandsp_reads_cidgen.sh ${kind}
+               --twist 6 --mark-offset 5 --space-offset -5 --rate-error 1 --snr 30 --level -30)
+  interop_test(spandsp_rx.cidgen_${kind}_16000_ulaw spandsp_reads_cidgen.sh ${kind} --rate 16000 --encoding ulaw
+               --seizure-bits 0 --mark-bits 80)
+endforeach()
+# Twist is high group minus low group: spandsp's receiver takes up to about
+# 3 dB with the high group stronger and more the other way.
+interop_test(spandsp_rx.cidgen_etsi_latin1 spandsp_reads_cidgen.sh etsi-latin1)
+interop_test(spandsp_rx.cidgen_dtmf_twist_high spandsp_reads_cidgen.sh dtmf --twist 3 --level -15 --digit-ms 50 --digit-gap-ms 50)
+interop_test(spandsp_rx.cidgen_dtmf_twist_low spandsp_reads_cidgen.sh dtmf --twist -6 --level -20 --snr 25)
+# spandsp's bursts, decoded by cidscan and sent again by cidgen --from-json,
+# decode in spandsp as its own did.
+foreach(kind IN ITEMS resend-mdmf resend-clip resend-dtmf)
+  string(REPLACE "-" "_" tag ${kind})
+  interop_test(spandsp_rx.cidgen_${tag} spandsp_reads_cidgen.sh ${kind})
+endforeach()

@@ -1,0 +1,4 @@
+# cidgen's output measured by sox (levels, frequencies, lengths, codings).
+add_test(NAME cidgen.signal_checks
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/signal_checks.sh ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(cidgen.signal_checks PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "cidscan/escape.hpp"
 #include "cidscan/input.hpp"
 #include "cidscan/options.hpp"
 #include "cidscan/output.hpp"
@@ -69,7 +70,8 @@ void worker(RunState& state) {
 int runCidscan(std::span<const char* const> args) {
     const ParseResult parsed = parseOptions(args);
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "cidscan: %s\n(cidscan --help lists the options)\n", parsed.error.c_str());
+        // The message may quote an argument: escaped like every other line.
+        std::fprintf(stderr, "cidscan: %s\n(cidscan --help lists the options)\n", terminalText(parsed.error).c_str());
         return kExitUsage;
     }
     const Options& options = parsed.options;

@@ -105,6 +105,10 @@ TEST(CidscanHostile, OneEscapingRuleForTerminalsAndJson) {
         EXPECT_NE(r.err.find("\\x0a\\x1b]0;x\\x07\\xff.wav-missing: can't read: No such file"), std::string::npos)
             << r.err;
     }
+    // An argument quoted in a usage error.
+    const testsupport::RunResult usage = runTool("cidscan", {"--x\x1b[2J"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("unknown option --x\\x1b[2J\n"), std::string::npos) << usage.err;
     // A name that is UTF-8 has no file_hex.
     const std::string plain = dir.file("plain.wav");
     testsupport::writeBytes(plain, burstWav(oneParameter(0x80, 0x07, "X"), false));

@@ -89,14 +89,14 @@ AudioInput::AudioInput(const std::string& name, const std::optional<RawInput>& r
         return;
     }
     if (S_ISREG(st.st_mode)) {
-        openFile(fd, st.st_size, raw);
+        openFile(fd, name == "-" ? nullptr : name.c_str(), st.st_size, raw);
     } else {
         openStream(fd, raw);
     }
     if (file_ != nullptr && error_.empty()) takeInfo();
 }
 
-void AudioInput::openFile(int fd, std::int64_t size, const std::optional<RawInput>& raw) {
+void AudioInput::openFile(int fd, const char* path, std::int64_t size, const std::optional<RawInput>& raw) {
     // The file is read from its start whatever the descriptor's offset.
     if (lseek(fd, 0, SEEK_SET) != 0) {
         error_ = systemError(errno);
@@ -128,7 +128,7 @@ void AudioInput::openFile(int fd, std::int64_t size, const std::optional<RawInpu
             return;
         }
     }
-    openSndfile(fd, raw, head);
+    openSndfile(fd, raw, head, path);
 }
 
 void AudioInput::openStream(int fd, const std::optional<RawInput>& raw) {
@@ -181,7 +181,8 @@ void AudioInput::startStream(int source, std::vector<std::uint8_t> head, const s
     openSndfile(readEnd, raw, header);
 }
 
-void AudioInput::openSndfile(int fd, const std::optional<RawInput>& raw, std::span<const std::uint8_t> head) {
+void AudioInput::openSndfile(int fd, const std::optional<RawInput>& raw, std::span<const std::uint8_t> head,
+                             const char* path) {
     SF_INFO info{};
     if (raw) {
         info.format = SF_FORMAT_RAW | rawSubtype(raw->format);
@@ -189,8 +190,10 @@ void AudioInput::openSndfile(int fd, const std::optional<RawInput>& raw, std::sp
         info.channels = raw->channels;
     }
     const std::lock_guard lock(openMutex());
-    // The descriptor stays ours: the destructor closes it.
-    file_ = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    // A named file is opened by its name, for libsndfile to tell headerless
+    // formats (.vox, .gsm, ...) by their extension; a descriptor stays ours:
+    // the destructor closes it.
+    file_ = path != nullptr ? sf_open(path, SFM_READ, &info) : sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
     if (file_ == nullptr) error_ = openFailure(sf_error(nullptr), sf_strerror(nullptr), head);
 }
 

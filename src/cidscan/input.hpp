@@ -44,10 +44,11 @@ public:
     std::int64_t read(std::span<std::int16_t> interleaved);
 
 private:
-    void openFile(int fd, std::int64_t size, const std::optional<RawInput>& raw);
+    void openFile(int fd, const char* path, std::int64_t size, const std::optional<RawInput>& raw);
     void openStream(int fd, const std::optional<RawInput>& raw);
     void startStream(int source, std::vector<std::uint8_t> head, const std::optional<RawInput>& raw);
-    void openSndfile(int fd, const std::optional<RawInput>& raw, std::span<const std::uint8_t> head);
+    void openSndfile(int fd, const std::optional<RawInput>& raw, std::span<const std::uint8_t> head,
+                     const char* path = nullptr);
     void takeInfo();
 
     sf_private_tag* file_ = nullptr;

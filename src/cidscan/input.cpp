@@ -88,7 +88,8 @@ AudioInput::AudioInput(const std::string& name, const std::optional<RawInput>& r
         error_ = "is a directory, not a recording";
         return;
     }
-    if (S_ISREG(st.st_mode)) {
+    // A regular file of size 0 may still hold bytes (/proc, /sys): read as a stream.
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
         openFile(fd, name == "-" ? nullptr : name.c_str(), st.st_size, raw);
     } else {
         openStream(fd, raw);
@@ -100,10 +101,6 @@ void AudioInput::openFile(int fd, const char* path, std::int64_t size, const std
     // The file is read from its start whatever the descriptor's offset.
     if (lseek(fd, 0, SEEK_SET) != 0) {
         error_ = systemError(errno);
-        return;
-    }
-    if (size == 0 && !raw) {
-        error_ = "the file is empty";
         return;
     }
     std::vector<std::uint8_t> head = fileHead(fd, kMostHeaderBytes);
@@ -146,7 +143,7 @@ void AudioInput::openStream(int fd, const std::optional<RawInput>& raw) {
         return;
     }
     if (head.empty()) {
-        error_ = "nothing arrived (the stream is empty)";
+        error_ = "the input is empty";
         return;
     }
     if (kind == StreamKind::Wav) {
@@ -172,7 +169,7 @@ void AudioInput::startStream(int source, std::vector<std::uint8_t> head, const s
     }
     std::string error;
     const std::vector<std::uint8_t> header = head;  // for the messages
-    const int readEnd = forwardStream(source, std::move(head), error);
+    const int readEnd = forwardStream(source, std::move(head), sourceError_, error);
     if (readEnd < 0) {
         error_ = error;
         return;
@@ -239,6 +236,11 @@ std::int64_t AudioInput::read(std::span<std::int16_t> interleaved) {
     }
     if (got < 0 || (got == 0 && sf_error(file_) != SF_ERR_NO_ERROR)) {
         error_ = sf_strerror(file_);
+        return -1;
+    }
+    // A stream passed on through our pipe ends there on a read error too.
+    if (got == 0 && sourceError_ && sourceError_->load() != 0) {
+        error_ = "read error: " + systemError(sourceError_->load());
         return -1;
     }
     return got;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cidscan/options.hpp"
+#include "cidscan/stream.hpp"
 
 struct sf_private_tag;
 
@@ -54,6 +55,7 @@ private:
     sf_private_tag* file_ = nullptr;
     int ownFd_ = -1;               // a named input's descriptor
     int streamFd_ = -1;            // the read end of a forwarded stream
+    SourceError sourceError_;      // how its copy ended
     std::FILE* spool_ = nullptr;   // a stream in another format, read whole
     std::string warning_;
     bool floatSamples_ = false;        // read as float and converted here

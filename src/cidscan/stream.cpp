@@ -77,7 +77,7 @@ bool readMore(int fd, std::vector<std::uint8_t>& head, std::size_t size) {
 
 // The forwarding thread: the head, then the source to its end. A reader
 // that has gone (EPIPE) ends it too; SIGPIPE is blocked in this thread only.
-void forward(int source, int sink, std::vector<std::uint8_t> head) {
+void forward(int source, int sink, std::vector<std::uint8_t> head, SourceError sourceError) {
     sigset_t pipeSignal;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
@@ -87,6 +87,7 @@ void forward(int source, int sink, std::vector<std::uint8_t> head) {
     while (open) {
         const ssize_t n = ::read(source, buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) sourceError->store(errno);
         if (n <= 0) break;
         open = writeFull(sink, buffer.data(), static_cast<std::size_t>(n));
     }
@@ -138,7 +139,8 @@ StreamKind readStreamHead(int fd, std::vector<std::uint8_t>& head, std::string& 
     return StreamKind::Wav;
 }
 
-int forwardStream(int source, std::vector<std::uint8_t> head, std::string& error) {
+int forwardStream(int source, std::vector<std::uint8_t> head, SourceError& sourceError, std::string& error) {
+    sourceError = std::make_shared<std::atomic<int>>(0);
     std::array<int, 2> ends{-1, -1};
     if (pipe(ends.data()) != 0) {
         error = std::generic_category().message(errno);
@@ -146,7 +148,7 @@ int forwardStream(int source, std::vector<std::uint8_t> head, std::string& error
         return -1;
     }
     try {
-        std::thread(forward, source, ends[1], std::move(head)).detach();
+        std::thread(forward, source, ends[1], std::move(head), sourceError).detach();
     } catch (const std::system_error& e) {
         error = e.what();
         close(ends[0]);

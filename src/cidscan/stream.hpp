@@ -5,8 +5,10 @@
 // other than WAV is first read whole into a temporary file.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -43,10 +45,15 @@ enum class StreamKind { Wav, Other };
 // any other format. `error` is set when the stream can't be read.
 StreamKind readStreamHead(int fd, std::vector<std::uint8_t>& head, std::string& error);
 
+// The errno of a failed read of a forwarded stream's source (0 while none),
+// set before the pipe is closed.
+using SourceError = std::shared_ptr<std::atomic<int>>;
+
 // A pipe that gives `head` and then what follows in `source`, copied by a
 // thread of its own that closes `source` at the end. Returns the pipe's read
-// end, or -1 with `error` set.
-int forwardStream(int source, std::vector<std::uint8_t> head, std::string& error);
+// end, or -1 with `error` set; `sourceError` tells whether the copy ended on
+// a read error rather than at the source's end.
+int forwardStream(int source, std::vector<std::uint8_t> head, SourceError& sourceError, std::string& error);
 
 // A temporary file holding `head` and the rest of `fd`, rewound; nullptr
 // with `error` set when it can't be written.

@@ -155,6 +155,12 @@ TEST(CidscanHostile, InputsNotAsTheirHeaderSaysAndThroughPipes) {
     const testsupport::RunResult endless = testsupport::run(
         "/bin/sh", {"-c", "timeout 1 " + cidscan + " --raw s16le --rate 8000 /dev/zero; echo $?"});
     EXPECT_EQ(endless.out, "124\n");
+    // A file whose reads fail (and that gives its size as 0) is a failure, not an empty input.
+    if (testsupport::fileExists("/proc/self/mem")) {
+        const testsupport::RunResult failing = runTool("cidscan", {"--raw", "s16le", "--rate", "8000", "/proc/self/mem"});
+        EXPECT_EQ(failing.status, 1);
+        EXPECT_NE(failing.err.find("/proc/self/mem: read error: "), std::string::npos) << failing.err;
+    }
 }
 
 TEST(CidscanHostile, FailuresNameTheirOwnReason) {

@@ -91,6 +91,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(fuzzsupport::isValidUtf8(json) && json.back() == '\n', "a JSON line");
         const std::string text = cidscan::formatText(found);
         require(!text.empty(), "a text block");
+        // Nothing from the line reaches a terminal raw: valid UTF-8, and no
+        // control character but the line ends.
+        require(fuzzsupport::isValidUtf8(text), "a text block in UTF-8");
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            const auto b = static_cast<std::uint8_t>(text[i]);
+            const bool c1 = b == 0xC2 && i + 1 < text.size() && static_cast<std::uint8_t>(text[i + 1]) < 0xA0;
+            require((b >= 0x20 && b != 0x7F && !c1) || b == '\n', "no control character in a text block");
+        }
         ++messages;
         return true;
     };

@@ -38,6 +38,11 @@ int runCidprobe(std::span<const char* const> args) {
         std::fputs(">cidprobe fsk.wav fsk.txt fsk.ini\n", stderr);
         return 1;
     }
+    // Standard input can be read once: not as the recording and the settings.
+    if (args.size() == 3 && std::string_view(args[0]) == "-" && std::string_view(args[2]) == "-") {
+        std::fputs("cidprobe: the recording and the settings file can't both be standard input ('-')\n", stderr);
+        return 1;
+    }
     // The report must not overwrite the recording or the settings file.
     const std::string clash = args.size() == 3 ? sigcore::outputClashLine({args[0], args[2]}, args[1])
                                                : sigcore::outputClashLine({args[0]}, args[1]);

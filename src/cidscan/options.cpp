@@ -62,104 +62,141 @@ const char* usageText() {
            "Exit status: 0 every input was read, 1 an input could not be read, 2 usage error.\n";
 }
 
+namespace {
+
+// Values given so far for headerless input, checked once all are read.
+struct RawValues {
+    std::optional<int> rate;
+    std::optional<int> channels;
+    std::optional<RawFormat> format;
+};
+
+std::string jobsError() { return "-j takes a number of jobs from 1 to " + std::to_string(kMostJobs); }
+
+// An option without a value; false when `name` is none of them.
+bool applyFlag(std::string_view name, Options& o) {
+    if (name == "--json") {
+        o.output = OutputFormat::Json;
+    } else if (name == "--once") {
+        o.once = true;
+    } else if (name == "--help" || name == "-h") {
+        o.help = true;
+    } else if (name == "--version") {
+        o.version = true;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The standard, the channel and the sensitivity; nullopt when `name` is none
+// of them, else the error ("" when the value is good).
+std::optional<std::string> applyChoice(std::string_view name, std::optional<std::string_view> v, Options& o) {
+    if (name == "--standard") {
+        const auto choice = v ? parseStandard(*v) : std::nullopt;
+        if (!choice) return "--standard takes us, ntt, etsi, v23, dtmf-cid, dtmf or all";
+        o.standards = *choice;
+    } else if (name == "--channel") {
+        const auto n = v ? parseNumber(*v, 1, kMostChannels) : std::nullopt;
+        if (!n) return "--channel takes a channel number from 1";
+        o.channel = n;
+    } else if (name == "--sensitivity") {
+        const auto n = v ? parseNumber(*v, 0, 100) : std::nullopt;
+        if (!n) return "--sensitivity takes a number from 0 to 100";
+        o.sensitivity = *n;
+    } else if (name == "-j" || name == "--jobs") {
+        const auto n = v ? parseNumber(*v, 1, kMostJobs) : std::nullopt;
+        if (!n) return jobsError();
+        o.jobs = *n;
+    } else {
+        return std::nullopt;
+    }
+    return std::string();
+}
+
+// The options of headerless input; as applyChoice.
+std::optional<std::string> applyRaw(std::string_view name, std::optional<std::string_view> v, RawValues& raw) {
+    if (name == "--raw") {
+        raw.format = v ? parseRawFormat(*v) : std::nullopt;
+        if (!raw.format) return "--raw takes s16le, mulaw or alaw";
+    } else if (name == "--rate") {
+        raw.rate = v ? parseNumber(*v, sigcore::kLowestRate, sigcore::kHighestRate) : std::nullopt;
+        if (!raw.rate) {
+            return "--rate takes a sampling rate from " + std::to_string(sigcore::kLowestRate) + " to " +
+                   std::to_string(sigcore::kHighestRate) + " Hz";
+        }
+    } else if (name == "--channels") {
+        raw.channels = v ? parseNumber(*v, 1, kMostChannels) : std::nullopt;
+        if (!raw.channels) return "--channels takes a number of channels from 1";
+    } else {
+        return std::nullopt;
+    }
+    return std::string();
+}
+
+// One option at args[i] (i moves past a value taken from the next
+// argument); the error, "" when it is good.
+std::string applyOption(std::span<const char* const> args, std::size_t& i, Options& o, RawValues& raw) {
+    const std::string_view arg = args[i];
+    // Options with a value take it from the next argument or after '='.
+    std::string_view name = arg;
+    std::optional<std::string_view> inlineValue;
+    if (const auto eq = arg.find('='); eq != std::string_view::npos && arg.starts_with("--")) {
+        name = arg.substr(0, eq);
+        inlineValue = arg.substr(eq + 1);
+    }
+    if (!inlineValue && applyFlag(name, o)) return {};
+    const bool takesValue = name == "--standard" || name == "--channel" || name == "--sensitivity" || name == "-j" ||
+                            name == "--jobs" || name == "--raw" || name == "--rate" || name == "--channels";
+    if (takesValue) {
+        std::optional<std::string_view> value = inlineValue;
+        if (!value && i + 1 < args.size()) value = std::string_view(args[++i]);
+        if (auto error = applyChoice(name, value, o)) return *error;
+        if (auto error = applyRaw(name, value, raw)) return *error;
+    }
+    if (name.starts_with("-j") && name.size() > 2 && !name.starts_with("--")) {
+        const auto n = parseNumber(name.substr(2), 1, kMostJobs);
+        if (!n) return jobsError();
+        o.jobs = *n;
+        return {};
+    }
+    return "unknown option " + std::string(arg);
+}
+
+// The checks made once every argument is read.
+std::string finishOptions(Options& o, const RawValues& raw) {
+    if (raw.format) {
+        if (!raw.rate) return "--raw needs --rate HZ";
+        o.raw = RawInput{*raw.format, *raw.rate, raw.channels.value_or(1)};
+    } else if (raw.rate || raw.channels) {
+        return "--rate and --channels describe headerless input and need --raw";
+    }
+    if (o.files.empty()) o.files.emplace_back("-");
+    int stdinCount = 0;
+    for (const std::string& f : o.files) stdinCount += f == "-" ? 1 : 0;
+    if (stdinCount > 1) return "standard input ('-') can be read only once";
+    return {};
+}
+
+}  // namespace
+
 ParseResult parseOptions(std::span<const char* const> args) {
     ParseResult result;
     Options& o = result.options;
-    std::optional<int> rate;
-    std::optional<int> channels;
-    std::optional<RawFormat> rawFormat;
+    RawValues raw;
     bool onlyFiles = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (onlyFiles || arg == "-" || arg.empty() || arg[0] != '-') {
             o.files.emplace_back(arg);
-            continue;
-        }
-        if (arg == "--") {
+        } else if (arg == "--") {
             onlyFiles = true;
-            continue;
-        }
-        // Options with a value take it from the next argument or after '='.
-        std::string_view name = arg;
-        std::optional<std::string_view> inlineValue;
-        if (const auto eq = arg.find('='); eq != std::string_view::npos && arg.starts_with("--")) {
-            name = arg.substr(0, eq);
-            inlineValue = arg.substr(eq + 1);
-        }
-        const auto value = [&]() -> std::optional<std::string_view> {
-            if (inlineValue) return inlineValue;
-            if (i + 1 < args.size()) return std::string_view(args[++i]);
-            return std::nullopt;
-        };
-        const auto fail = [&](std::string message) {
-            result.error = std::move(message);
-            return result;
-        };
-        if (name == "--json" && !inlineValue) {
-            o.output = OutputFormat::Json;
-        } else if (name == "--once" && !inlineValue) {
-            o.once = true;
-        } else if ((name == "--help" || name == "-h") && !inlineValue) {
-            o.help = true;
-        } else if (name == "--version" && !inlineValue) {
-            o.version = true;
-        } else if (name == "--standard") {
-            const auto v = value();
-            const auto choice = v ? parseStandard(*v) : std::nullopt;
-            if (!choice) return fail("--standard takes us, ntt, etsi, v23, dtmf-cid, dtmf or all");
-            o.standards = *choice;
-        } else if (name == "--channel") {
-            const auto v = value();
-            const auto n = v ? parseNumber(*v, 1, kMostChannels) : std::nullopt;
-            if (!n) return fail("--channel takes a channel number from 1");
-            o.channel = n;
-        } else if (name == "--raw") {
-            const auto v = value();
-            rawFormat = v ? parseRawFormat(*v) : std::nullopt;
-            if (!rawFormat) return fail("--raw takes s16le, mulaw or alaw");
-        } else if (name == "--rate") {
-            const auto v = value();
-            rate = v ? parseNumber(*v, sigcore::kLowestRate, sigcore::kHighestRate) : std::nullopt;
-            if (!rate) {
-                return fail("--rate takes a sampling rate from " + std::to_string(sigcore::kLowestRate) + " to " +
-                            std::to_string(sigcore::kHighestRate) + " Hz");
-            }
-        } else if (name == "--channels") {
-            const auto v = value();
-            channels = v ? parseNumber(*v, 1, kMostChannels) : std::nullopt;
-            if (!channels) return fail("--channels takes a number of channels from 1");
-        } else if (name == "--sensitivity") {
-            const auto v = value();
-            const auto n = v ? parseNumber(*v, 0, 100) : std::nullopt;
-            if (!n) return fail("--sensitivity takes a number from 0 to 100");
-            o.sensitivity = *n;
-        } else if (name == "-j" || name == "--jobs") {
-            const auto v = value();
-            const auto n = v ? parseNumber(*v, 1, kMostJobs) : std::nullopt;
-            if (!n) return fail("-j takes a number of jobs from 1 to " + std::to_string(kMostJobs));
-            o.jobs = *n;
-        } else if (name.starts_with("-j") && name.size() > 2 && !name.starts_with("--")) {
-            const auto n = parseNumber(name.substr(2), 1, kMostJobs);
-            if (!n) return fail("-j takes a number of jobs from 1 to " + std::to_string(kMostJobs));
-            o.jobs = *n;
-        } else {
-            return fail("unknown option " + std::string(arg));
-        }
-    }
-    if (rawFormat) {
-        if (!rate) {
-            result.error = "--raw needs --rate HZ";
+        } else if (std::string error = applyOption(args, i, o, raw); !error.empty()) {
+            result.error = std::move(error);
             return result;
         }
-        o.raw = RawInput{*rawFormat, *rate, channels.value_or(1)};
-    } else if (rate || channels) {
-        result.error = "--rate and --channels describe headerless input and need --raw";
-        return result;
     }
-    if (o.files.empty()) o.files.emplace_back("-");
-    int stdinCount = 0;
-    for (const std::string& f : o.files) stdinCount += f == "-" ? 1 : 0;
-    if (stdinCount > 1) result.error = "standard input ('-') can be read only once";
+    result.error = finishOptions(o, raw);
     return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 
+#include "cidscan/escape.hpp"
 #include "sigcore/messages/messagetext.hpp"
 #include "sigcore/messages/usmessage.hpp"
 
@@ -81,12 +82,13 @@ std::string formatText(const FoundMessage& found) {
                   found.channel, standardName(m.standard), m.type, typeName(m).c_str(),
                   seconds(m.startSample, found.rate), seconds(m.endSample, found.rate), m.startSample,
                   m.endSample);
-    std::string out = found.file + heading;
+    // Names and fields may hold any character: none reaches the terminal raw.
+    std::string out = terminalText(found.file) + heading;
     for (const sigcore::MessageField& field : m.fields) {
         out += "  ";
-        out += field.key;
+        out += terminalText(field.key);
         out += ": ";
-        out += field.value;
+        out += terminalText(field.value);
         out += '\n';
     }
     out += "  ";
@@ -103,6 +105,12 @@ std::string formatJson(const FoundMessage& found) {
     for (const sigcore::MessageField& field : m.fields) fields[field.key] = field.value;
     nlohmann::ordered_json object;
     object["file"] = found.file;
+    // A name that is not UTF-8 has its stray bytes shown as U+FFFD in "file":
+    // its bytes stay recoverable here.
+    if (!isUtf8(found.file)) {
+        object["file_hex"] = sigcore::hexBytes(std::span<const std::uint8_t>(
+            reinterpret_cast<const std::uint8_t*>(found.file.data()), found.file.size()));
+    }
     object["channel"] = found.channel;
     object["standard"] = standardName(m.standard);
     object["type"] = m.type;
@@ -128,8 +136,8 @@ std::string formatJson(const FoundMessage& found) {
         }
         object["tones"] = std::move(tones);
     }
-    // File names need not be UTF-8: their stray bytes become U+FFFD.
-    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    // Bytes that are not UTF-8 become U+FFFD (the dump would throw on them).
+    return escapeJsonControls(object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) + "\n";
 }
 
 bool MessageWriter::write(const FoundMessage& found) {
@@ -146,7 +154,8 @@ bool MessageWriter::write(const FoundMessage& found) {
 
 void MessageWriter::error(const std::string& line) {
     const std::lock_guard lock(mutex_);
-    std::fprintf(stderr, "cidscan: %s\n", line.c_str());
+    // The line may carry a file name: escaped like the text output.
+    std::fprintf(stderr, "cidscan: %s\n", terminalText(line).c_str());
     std::fflush(stderr);
 }
 

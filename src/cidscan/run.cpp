@@ -1,11 +1,14 @@
 #include "cidscan/run.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
+#include "cidscan/escape.hpp"
 #include "cidscan/input.hpp"
 #include "cidscan/options.hpp"
 #include "cidscan/output.hpp"
@@ -37,6 +40,7 @@ void scanOne(RunState& state, const std::string& name) {
         state.anyFailed = true;
         return;
     }
+    if (!input.warning().empty()) state.writer.error(shown + ": " + input.warning());
     const MessageHandler handler = [&state](const FoundMessage& found) {
         if (state.stop) return false;
         if (!state.writer.write(found)) {
@@ -66,17 +70,30 @@ void worker(RunState& state) {
 int runCidscan(std::span<const char* const> args) {
     const ParseResult parsed = parseOptions(args);
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "cidscan: %s\n(cidscan --help lists the options)\n", parsed.error.c_str());
+        // The message may quote an argument: escaped like every other line.
+        std::fprintf(stderr, "cidscan: %s\n(cidscan --help lists the options)\n", terminalText(parsed.error).c_str());
         return kExitUsage;
     }
     const Options& options = parsed.options;
-    if (options.help) {
-        std::fputs(usageText(), stdout);
+    if (options.help || options.version) {
+        if (options.help) {
+            std::fputs(usageText(), stdout);
+        } else {
+            std::printf("cidscan %s\n", SIGTOOLS_VERSION);
+        }
+        if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            std::fputs("cidscan: can't write to standard output\n", stderr);
+            return kExitInputFailed;
+        }
         return kExitOk;
     }
-    if (options.version) {
-        std::printf("cidscan %s\n", SIGTOOLS_VERSION);
-        return kExitOk;
+    // Nobody types audio: a terminal on standard input means no input was given.
+    const bool readsStdin = std::find(options.files.begin(), options.files.end(), "-") != options.files.end();
+    if (readsStdin && isatty(STDIN_FILENO) != 0) {
+        std::fputs("cidscan: standard input is a terminal: name a recording, or pipe audio in\n"
+                   "usage: cidscan [OPTIONS] [FILE...] (cidscan --help lists the options)\n",
+                   stderr);
+        return kExitUsage;
     }
     MessageWriter writer(stdout, options.output, options.once);
     RunState state{options, writer};

@@ -4,3 +4,8 @@ foreach(kind IN ITEMS us ntt)
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/live_pipe.sh ${CMAKE_BINARY_DIR}/bin ${kind})
   set_tests_properties(cidscan.live_pipe_${kind} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60 RUN_SERIAL TRUE)
 endforeach()
+
+# The cidscan examples in README.md and the manual page are what cidscan prints.
+add_test(NAME cidscan.readme_examples
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/readme_examples.sh ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR})
+set_tests_properties(cidscan.readme_examples PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)

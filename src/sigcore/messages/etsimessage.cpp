@@ -51,14 +51,17 @@ constexpr std::array<ParameterKind, 26> kParameters{{
     {0x1A, ValueKind::Text, "redirecting_number", ""},
     {0x20, ValueKind::TextOrHex, "charge", ""},
     {0x21, ValueKind::TextOrHex, "additional_charge", ""},
-    {0x22, ValueKind::Duration, "call_duration", ""},
-    {0x23, ValueKind::Text, "network_provider", ""},
-    {0x24, ValueKind::Text, "carrier", ""},
-    {0x25, ValueKind::Hex, "terminal_function", ""},
-    {0x26, ValueKind::Text, "display_information", ""},
-    {0x27, ValueKind::Hex, "service_information", ""},
+    {0x23, ValueKind::Duration, "call_duration", ""},
+    {0x30, ValueKind::Text, "network_provider", ""},
+    {0x31, ValueKind::Text, "carrier", ""},
+    {0x32, ValueKind::Hex, "terminal_function", ""},
+    {0x50, ValueKind::Text, "display_information", ""},
+    {0x55, ValueKind::Hex, "service_information", ""},
     {0xE0, ValueKind::TextOrHex, "operator_extension", ""},
 }};
+
+// Types 0xE0..0xFF are all for the network operator's own use.
+constexpr std::uint8_t kFirstOperatorType = 0xE0;
 
 struct CodeName {
     std::uint8_t code;
@@ -109,6 +112,7 @@ constexpr std::array<CodeName, 16> kCallingUserTypes{{
 }};
 
 const ParameterKind* findParameter(std::uint8_t type) {
+    if (type >= kFirstOperatorType) return &kParameters.back();
     for (const ParameterKind& p : kParameters) {
         if (p.type == type) return &p;
     }
@@ -293,9 +297,12 @@ Message parseEtsiMessage(std::span<const std::uint8_t> bytes) {
     message.raw.assign(kept.begin(), kept.end());
     message.complete = kept.size() == whole;
     if (message.complete) {
+        // The checksum byte makes the sum of every byte 0 modulo 256.
         unsigned sum = 0;
-        for (const std::uint8_t b : kept) sum += b;
-        message.valid = (sum & 0xFFU) == 0;
+        for (const std::uint8_t b : kept.first(whole - 1)) sum += b;
+        message.checkComputed = static_cast<std::uint8_t>(0x100U - (sum & 0xFFU));
+        message.checkReceived = kept[whole - 1];
+        message.valid = message.checkComputed == message.checkReceived;
     }
     // The parameters: a parameter that runs past the message (or past what
     // arrived) keeps the value bytes that are there.

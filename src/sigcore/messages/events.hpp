@@ -169,7 +169,7 @@ struct Message {
     bool repaired = false;         // valid only after one uncertain bit was flipped
     std::vector<std::uint8_t> raw;  // the message bytes as received, check included
     std::vector<MessageField> fields;
-    // The checksum (US, 8 bits) or CRC (NTT, 16 bits) as received and as
+    // The checksum (US and ETSI, 8 bits) or CRC (NTT, 16 bits) as received and as
     // worked out from the bytes before it; both 0 when it never arrived.
     std::uint16_t checkReceived = 0;
     std::uint16_t checkComputed = 0;

@@ -20,13 +20,11 @@ std::string printableText(std::span<const std::uint8_t> bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (const std::uint8_t b : bytes) {
-        if (b >= 0x20 && b < 0x7F && b != '\\') {
+        if (b < 0x80) {
             out += static_cast<char>(b);
-        } else if (b == '\\') {
-            out += "\\\\";
         } else {
-            out += "\\x";
-            appendHex(out, b);
+            out += static_cast<char>(0xC0U | (b >> 6U));
+            out += static_cast<char>(0x80U | (b & 0x3FU));
         }
     }
     return out;

@@ -1,5 +1,5 @@
 // Text helpers shared by the whole-message decoders: field values as
-// readable UTF-8, bytes as hex, absence reasons by name.
+// UTF-8 characters, bytes as hex, absence reasons by name.
 #pragma once
 
 #include <cstdint>
@@ -8,8 +8,10 @@
 
 namespace sigcore {
 
-// Printable ASCII as it is; every other byte as \xNN (so that the result is
-// always valid UTF-8 and shows what was received).
+// The bytes as characters in UTF-8, each byte its own character: ASCII as it
+// is, 0x80..0xFF as Latin-1. Any byte gives valid text and none is lost;
+// control characters stay as they are, for each output to escape as its
+// format needs.
 [[nodiscard]] std::string printableText(std::span<const std::uint8_t> bytes);
 
 // Lowercase hex digits, two per byte, no separator.

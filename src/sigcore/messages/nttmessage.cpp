@@ -12,6 +12,9 @@ namespace {
 
 constexpr std::uint8_t kNameReasonParam = 0x08;
 constexpr std::uint8_t kCalledNumberParam = 0x09;
+// The called number's extended information, laid out as the calling
+// number's (0x21): type of number, then the numbering plan's two characters.
+constexpr std::uint8_t kCalledExtendedParam = 0x22;
 
 std::string numberType(std::uint8_t code) {
     switch (code) {
@@ -129,6 +132,14 @@ struct NttMessageDecoder::Gatherer final : EventSink {
             add("name_absent", text.size() == 1 ? absenceReason(text[0]) : printableText(text));
             break;
         case kCalledNumberParam: add("called_number", printableText(text)); break;
+        case kCalledExtendedParam:
+            if (text.size() == 3) {
+                add("called_number_type", numberType(text[0]));
+                add("called_numbering_plan", numberingPlan(text[1], text[2]));
+            } else {
+                add("called_number_info", hexBytes(text));
+            }
+            break;
         default: {
             const std::array<std::uint8_t, 1> code{paramType};
             add("param_" + hexBytes(code), hexBytes(text));

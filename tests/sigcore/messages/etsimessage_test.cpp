@@ -64,12 +64,19 @@ TEST(EtsiMessage, CallSetupFieldsAndChecksum) {
     EXPECT_EQ(m.raw, bytes);
     EXPECT_EQ(m.fields, fieldsOf({{"date", "03-24"}, {"time", "15:30"}, {"number", "01632960123"}, {"name", "ACME Ltd"}}));
 
-    // Any single corrupted byte fails the check and keeps the message whole.
+    EXPECT_EQ(m.checkReceived, bytes.back());
+    EXPECT_EQ(m.checkComputed, bytes.back());
+    // Any single corrupted byte fails the check and keeps the message whole;
+    // the checksum as received and as computed are both kept.
     for (std::size_t i = 1; i < bytes.size(); ++i) {
         Bytes bad = bytes;
         bad[i] ^= 0x01;
         const sigcore::Message b = sigcore::parseEtsiMessage(bad);
         EXPECT_FALSE(b.valid) << i;
+        if (i == 1) continue;  // a new length: another extent
+        EXPECT_EQ(b.checkReceived, bad.back()) << i;
+        EXPECT_EQ(b.checkComputed, i + 1 == bytes.size() ? bytes.back() : (bytes.back() + (bytes[i] & 1 ? 1 : 0xFF)) & 0xFF)
+            << i;
     }
 }
 
@@ -88,9 +95,16 @@ TEST(EtsiMessage, EveryNamedParameterAndUnknownOnes) {
     param(p, 0x16, Bytes{0x04});
     param(p, 0x1A, "0123");
     param(p, 0x20, "1.50");
-    param(p, 0x22, "011502");
-    param(p, 0x25, Bytes{0x01, 0xA0});
+    param(p, 0x21, "0.20");
+    param(p, 0x23, "011502");
+    param(p, 0x30, "NETCO");
+    param(p, 0x31, "CARRIER");
+    param(p, 0x32, Bytes{0x01, 0xA0});
+    param(p, 0x50, "HELLO");
+    param(p, 0x55, Bytes{0x12});
+    param(p, 0x22, Bytes{0x01});
     param(p, 0x5C, Bytes{0x00, 0xAB});
+    param(p, 0xF3, "OP");
     const sigcore::Message m = sigcore::parseEtsiMessage(frame(0x82, p));
     EXPECT_TRUE(m.valid);
     EXPECT_EQ(m.fields, fieldsOf({{"called_number", "0201"},
@@ -108,9 +122,16 @@ TEST(EtsiMessage, EveryNamedParameterAndUnknownOnes) {
                                   {"calling_user_type", "mobile"},
                                   {"redirecting_number", "0123"},
                                   {"charge", "1.50"},
+                                  {"additional_charge", "0.20"},
                                   {"call_duration", "01:15:02"},
+                                  {"network_provider", "NETCO"},
+                                  {"carrier", "CARRIER"},
                                   {"terminal_function", "01a0"},
-                                  {"param_5c", "00ab"}}));
+                                  {"display_information", "HELLO"},
+                                  {"service_information", "12"},
+                                  {"param_22", "01"},
+                                  {"param_5c", "00ab"},
+                                  {"operator_extension", "OP"}}));
     Bytes off;
     param(off, 0x0B, Bytes{0x00});
     EXPECT_EQ(sigcore::parseEtsiMessage(frame(0x82, off)).fields, fieldsOf({{"message_waiting", "off"}}));

@@ -74,7 +74,8 @@ TEST(NttMessage, NumberAndJapaneseNameInUtf8) {
 TEST(NttMessage, ReasonsNumberInformationAndOtherParameters) {
     const Bytes frame = nttframe::build(concat({nttframe::param(0x04, "P"), nttframe::param(0x08, "O"),
                                                 nttframe::param(0x21, "201"), nttframe::param(0x30, "AB"),
-                                                nttframe::param(0x09, "1234"), nttframe::param(0x31, "")}),
+                                                nttframe::param(0x09, "1234"), nttframe::param(0x22, "109"),
+                                                nttframe::param(0x31, "")}),
                                         0x41);
     const auto messages = decodeBurst(frame);
     ASSERT_EQ(messages.size(), 1u);
@@ -86,6 +87,8 @@ TEST(NttMessage, ReasonsNumberInformationAndOtherParameters) {
                                          {"numbering_plan", "ISDN"},
                                          {"param_30", "4142"},
                                          {"called_number", "1234"},
+                                         {"called_number_type", "international"},
+                                         {"called_numbering_plan", "private"},
                                          {"param_31", ""}}));
 }
 

@@ -95,7 +95,7 @@ TEST(UsMessage, EveryMdmfParameterAndUnknownOnesInHex) {
                                 {"param_99", "ab00"},
                                 {"number_absent", "unavailable"},
                                 {"name_absent", "private"},
-                                {"name", "A\\x01\\\\"}}));
+                                {"name", "A\x01\\"}}));  // the characters themselves
 }
 
 TEST(UsMessage, MessageWaitingBadChecksumAndCutOffMessages) {

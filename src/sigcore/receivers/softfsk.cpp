@@ -427,12 +427,12 @@ struct PlanReceiver {
         return std::abs(slope / bitTime - 1.0) < 0.1 ? slope : 0.0;
     }
 
-    // Decides the byte that began at `edge`: of the bit lengths and phases
-    // near the tracked ones, the one whose ten sampling points are the most
-    // certain, with a space start bit and a mark stop bit.
-    void decideByte() {
-        // The best timing, and the best whose byte is what the decoder
-        // expects (even parity, a seven-bit character, a message type).
+    // Of the bit lengths and phases near the tracked ones, the timing whose
+    // ten sampling points are the most certain, with a space start bit and a
+    // mark stop bit; a little less certain one whose byte is what the decoder
+    // expects (even parity, a seven-bit character, a message type) beats one
+    // that cannot be right.
+    [[nodiscard]] Candidate chooseTiming() const {
         Candidate best;
         Candidate bestExpected;
         for (int l = -4; l <= 4; ++l) {
@@ -456,25 +456,33 @@ struct PlanReceiver {
                 if (score > bestExpected.score && isExpected(value)) bestExpected = c;
             }
         }
-        // A timing a little less certain whose byte fits beats one that cannot
-        // be right.
-        const Candidate chosen = bestExpected.score >= best.score - kExpectationMargin ? bestExpected : best;
-        const double bestLength = chosen.length;
-        const double bestShift = chosen.shift;
+        return bestExpected.score >= best.score - kExpectationMargin ? bestExpected : best;
+    }
+
+    // The byte's data bits sampled with timing `chosen`, with their
+    // certainties, and where the byte lies on the line.
+    [[nodiscard]] ReceivedByte sampleByte(const Candidate& chosen) const {
         ReceivedByte byte;
         for (int k = 1; k <= 8; ++k) {
-            const double v = softAt(edge + bestShift + (k + 0.5) * bestLength);
+            const double v = softAt(edge + chosen.shift + (k + 0.5) * chosen.length);
             if (v > 0.0) byte.value = static_cast<std::uint8_t>(byte.value | (1u << (k - 1)));
             byte.confidence[static_cast<std::size_t>(k - 1)] = std::abs(v);
         }
-        fitExpectation(byte);
-        const double stopCenter = edge + bestShift + 9.5 * bestLength;
-        const bool stopOk = softAt(stopCenter) > 0.0;
-        const bool startOk = softAt(edge + bestShift + 0.5 * bestLength) < 0.0;
         // The edge as the soft value shows it lies half a window after the
         // line's transition.
         byte.start = static_cast<std::int64_t>(edge) - window / 2;
-        byte.end = static_cast<std::int64_t>(edge + 10 * bestLength) - window / 2;
+        byte.end = static_cast<std::int64_t>(edge + 10 * chosen.length) - window / 2;
+        return byte;
+    }
+
+    // Decides the byte that began at `edge` and hands it on.
+    void decideByte() {
+        const Candidate chosen = chooseTiming();
+        ReceivedByte byte = sampleByte(chosen);
+        fitExpectation(byte);
+        const double stopCenter = edge + chosen.shift + 9.5 * chosen.length;
+        const bool stopOk = softAt(stopCenter) > 0.0;
+        const bool startOk = softAt(edge + chosen.shift + 0.5 * chosen.length) < 0.0;
         phase = Phase::AwaitStart;
         if (!startOk) {
             // A dip of noise, not a start bit: the real one may be among the
@@ -488,34 +496,40 @@ struct PlanReceiver {
         // show (the fit above is held near the tracked length and would
         // follow an off-nominal rate too slowly).
         if (stopOk) {
-            const double measured = transitionLength(byte.value, bestShift, bestLength);
-            bitLength = std::clamp(0.8 * bitLength + 0.2 * (measured > 0.0 ? measured : bestLength), bitTime * 0.94,
-                                   bitTime * 1.06);
+            const double measured = transitionLength(byte.value, chosen.shift, chosen.length);
+            bitLength = std::clamp(0.8 * bitLength + 0.2 * (measured > 0.0 ? measured : chosen.length),
+                                   bitTime * 0.94, bitTime * 1.06);
         }
         if (framingErrors >= 2) {
             endBurst(byte.end);
             return;
         }
-        // Before a message's type, eight marks are a dip of noise in the
-        // mark, not a byte: no message type is 0xFF.
-        if (!(expected == NextByte::MessageType && byte.value == 0xFF)) {
-            bytes.push_back(byte);
-            expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
-            if (sink.held) repairHeld();
-            if (phase != Phase::AwaitStart) return;
-            // A burst carries one message: once it has passed its check, what
-            // follows is the line's noise until the next mark.
-            if (sink.validPassed) {
-                endBurst(byte.end);
-                return;
-            }
-        }
+        if (!deliverByte(byte)) return;
         // The next start bit may already be in: look for its edge from the
         // middle of the stop bit on. A single stop bit between two spaces may
         // never look clearly mark; it has been read as mark, which arms the
         // search.
         armed = stopOk;
         searchStart(stopCenter);
+    }
+
+    // Gives a framed byte to the decoder; false when the burst has ended or
+    // the decoder's call has taken the receiver elsewhere.
+    bool deliverByte(const ReceivedByte& byte) {
+        // Before a message's type, eight marks are a dip of noise in the
+        // mark, not a byte: no message type is 0xFF.
+        if (expected == NextByte::MessageType && byte.value == 0xFF) return true;
+        bytes.push_back(byte);
+        expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
+        if (sink.held) repairHeld();
+        if (phase != Phase::AwaitStart) return false;
+        // A burst carries one message: once it has passed its check, what
+        // follows is the line's noise until the next mark.
+        if (sink.validPassed) {
+            endBurst(byte.end);
+            return false;
+        }
+        return true;
     }
 
     // Looks for a start bit's edge among the samples from `from` to the

@@ -185,7 +185,16 @@ struct Candidate {
     double score = -1e9;
     double length = 0.0;
     double shift = 0.0;
+    std::uint8_t value = 0;  // the data bits it reads
 };
+
+// A soft value nearer zero than this is uncertain: the decoder's expectation
+// may decide such a bit, never one the line sent more clearly.
+constexpr double kUncertain = 0.5;
+
+// The tone energy, against the opening mark's, under which the line carries
+// no signal: a byte read there is noise after the carrier's end.
+constexpr double kCarrierShare = 0.1;
 
 // How far the mark's energy must stand over the space tone's across the mark
 // run that opens a burst.
@@ -219,12 +228,17 @@ public:
                 return;
             }
             if (decoded->message.valid) validPassed = true;
+            if (!decoded->message.valid && followOn) return;
         }
         out_.onEvent(event);
     }
     bool holdFailed = false;
     std::optional<Message> held;
     bool validPassed = false;  // a message whose check passed went out
+    // Decoding on in the carrier of a message that passed its check: what
+    // comes there counts only as a whole message that passes its own check,
+    // since the line's noise after the carrier's end would read as bytes too.
+    bool followOn = false;
 
 private:
     EventSink& out_;
@@ -259,6 +273,7 @@ struct PlanReceiver {
     // it is in: a power of two of them, more than a byte at the slowest rate
     // and a block of samples, which goes in before the block is stepped through.
     std::vector<double> softRing;
+    std::vector<double> energyRing;  // mark + space energy, for the same samples
     std::size_t ringMask;
 
     // The tone filters' output for the block under way.
@@ -305,6 +320,7 @@ struct PlanReceiver {
         std::size_t size = 64;
         while (static_cast<double>(size) < 16 * bitTime + 16 + kBlock) size *= 2;
         softRing.assign(size, 0.0);
+        energyRing.assign(size, 0.0);
         ringMask = size - 1;
         sink.holdFailed = o.repair;
         bytes.reserve(512);
@@ -325,6 +341,7 @@ struct PlanReceiver {
         sink.onEvent(MarkConfirmed{n});
         expected = decoder.startBurst(sink);
         sink.validPassed = false;
+        sink.followOn = false;
         bytes.clear();
         bitLength = bitTime;
         framingErrors = 0;
@@ -379,7 +396,7 @@ struct PlanReceiver {
             }
             replay(0, -1);  // back to the state of the bytes as received
         }
-        out.onEvent(MessageDecoded{std::move(failed)});
+        if (!sink.followOn) out.onEvent(MessageDecoded{std::move(failed)});
     }
 
     void beginByte(double at) {
@@ -431,7 +448,8 @@ struct PlanReceiver {
     // ten sampling points are the most certain, with a space start bit and a
     // mark stop bit; a little less certain one whose byte is what the decoder
     // expects (even parity, a seven-bit character, a message type) beats one
-    // that cannot be right.
+    // that cannot be right, as long as the bits where the two differ are
+    // uncertain at the best timing.
     [[nodiscard]] Candidate chooseTiming() const {
         Candidate best;
         Candidate bestExpected;
@@ -451,12 +469,18 @@ struct PlanReceiver {
                 // freely to the ten points shortens there and misreads the
                 // bit before the stop bit.
                 score -= 0.15 * std::abs(l) + 0.1 * std::abs(p);
-                const Candidate c{score, length, shift};
+                const Candidate c{score, length, shift, value};
                 if (score > best.score) best = c;
                 if (score > bestExpected.score && isExpected(value)) bestExpected = c;
             }
         }
-        return bestExpected.score >= best.score - kExpectationMargin ? bestExpected : best;
+        if (bestExpected.score < best.score - kExpectationMargin) return best;
+        const unsigned differ = best.value ^ bestExpected.value;
+        for (int k = 1; k <= 8; ++k) {
+            const bool clear = std::abs(softAt(edge + best.shift + (k + 0.5) * best.length)) >= kUncertain;
+            if (((differ >> (k - 1)) & 1u) != 0 && clear) return best;
+        }
+        return bestExpected;
     }
 
     // The byte's data bits sampled with timing `chosen`, with their
@@ -482,9 +506,16 @@ struct PlanReceiver {
         fitExpectation(byte);
         const double stopCenter = edge + chosen.shift + 9.5 * chosen.length;
         const bool stopOk = softAt(stopCenter) > 0.0;
-        const bool startOk = softAt(edge + chosen.shift + 0.5 * chosen.length) < 0.0;
+        const double startSoft = softAt(edge + chosen.shift + 0.5 * chosen.length);
         phase = Phase::AwaitStart;
-        if (!startOk) {
+        if (!carrierHeld(chosen)) {
+            // The carrier ended: what the line brings now is noise.
+            endBurst(byte.start);
+            return;
+        }
+        // A start bit must be space, and for eight marks after it a clear
+        // one: continuous mark, whose soft value dips now and then, is no byte.
+        if (startSoft >= 0.0 || (byte.value == 0xFF && startSoft > -kUncertain)) {
             // A dip of noise, not a start bit: the real one may be among the
             // samples already in.
             armed = false;
@@ -513,23 +544,44 @@ struct PlanReceiver {
         searchStart(stopCenter);
     }
 
+    // Whether the tones at the byte's ten sampling points hold, on the whole,
+    // a fair share of the opening mark's energy.
+    [[nodiscard]] bool carrierHeld(const Candidate& chosen) const {
+        double energy = 0.0;
+        for (int k = 0; k < 10; ++k) {
+            const double t = edge + chosen.shift + (k + 0.5) * chosen.length;
+            energy += energyRing[static_cast<std::size_t>(static_cast<std::int64_t>(std::floor(t))) & ringMask];
+        }
+        return energy >= 10 * kCarrierShare * markRef;
+    }
+
     // Gives a framed byte to the decoder; false when the burst has ended or
     // the decoder's call has taken the receiver elsewhere.
     bool deliverByte(const ReceivedByte& byte) {
         // Before a message's type, eight marks are a dip of noise in the
         // mark, not a byte: no message type is 0xFF.
         if (expected == NextByte::MessageType && byte.value == 0xFF) return true;
+        // After a message, a byte that opens none is the line's noise, not
+        // another message in the same carrier.
+        if (sink.followOn && bytes.empty() && expected == NextByte::MessageType && !decoder.isMessageType(byte.value)) {
+            endBurst(byte.start);
+            return false;
+        }
         bytes.push_back(byte);
         expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
         if (sink.held) repairHeld();
         if (phase != Phase::AwaitStart) return false;
-        // A burst carries one message: once it has passed its check, what
-        // follows is the line's noise until the next mark.
-        if (sink.validPassed) {
-            endBurst(byte.end);
-            return false;
-        }
+        // Once a message has passed its check, another may follow in the
+        // same carrier (message waiting, then caller ID): decode on afresh.
+        if (sink.validPassed) startFollowOn();
         return true;
+    }
+
+    void startFollowOn() {
+        expected = decoder.startBurst(sink);
+        sink.validPassed = false;
+        sink.followOn = true;
+        bytes.clear();
     }
 
     // Looks for a start bit's edge among the samples from `from` to the
@@ -676,40 +728,58 @@ struct PlanReceiver {
     }
 
     // A byte that cannot be what the decoder expects, where the expectation
-    // decides bits: a character's top bit is a space, a digit's top four bits
-    // are 0011 and its value at most nine, and a character with odd parity
-    // has its least certain bit wrong more often than any other. Bits the
-    // expectation fixes count as certain, so that a repair looks elsewhere.
+    // decides uncertain bits: a character's top bit is a space, a digit's top
+    // four bits are 0011 and its value at most nine, and a character with
+    // odd parity has its least certain bit wrong more often than any other.
+    // A bit the line sent clearly stays as sent, whatever the expectation.
+    // Bits the expectation fixes count as certain, so that a repair looks
+    // elsewhere.
     void fitExpectation(ReceivedByte& byte) const {
-        auto flip = [&byte](int bit) { byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << bit)); };
         auto& certainty = byte.confidence;
+        // Sets bit `bit` to `want` when the line left it uncertain.
+        auto settle = [&byte, &certainty](int bit, bool want) {
+            const auto b = static_cast<std::size_t>(bit);
+            if (((byte.value >> bit) & 1u) == static_cast<unsigned>(want)) {
+                certainty[b] = std::max(certainty[b], kCertain);
+                return;
+            }
+            if (certainty[b] >= kUncertain) return;
+            byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << bit));
+            certainty[b] = kCertain;
+        };
         switch (expected) {
-        case NextByte::SevenBitChar:
-            byte.value = static_cast<std::uint8_t>(byte.value & 0x7Fu);
-            certainty[7] = kCertain;
-            break;
-        case NextByte::DigitChar: {
-            byte.value = static_cast<std::uint8_t>(0x30u | (byte.value & 0x0Fu));
-            for (std::size_t b = 4; b < 8; ++b) certainty[b] = kCertain;
-            if ((byte.value & 0x0Fu) <= 9) break;
-            // 1010 to 1111: clearing bit 3 always gives a digit; clearing bit
-            // 1 or 2 does when it is the only one set besides bit 3.
-            int weakest = 3;
-            const bool one = (byte.value & 0x02u) != 0;
-            const bool two = (byte.value & 0x04u) != 0;
-            if (one && !two && certainty[1] < certainty[3]) weakest = 1;
-            if (two && !one && certainty[2] < certainty[3]) weakest = 2;
-            flip(weakest);
-            break;
-        }
+        case NextByte::SevenBitChar: settle(7, false); break;
+        case NextByte::DigitChar: fitDigit(byte, settle); break;
         case NextByte::EvenParityChar:
             if (std::popcount(byte.value) % 2 != 0) {
-                flip(static_cast<int>(std::min_element(certainty.begin(), certainty.end()) - certainty.begin()));
+                const auto weakest = std::min_element(certainty.begin(), certainty.end()) - certainty.begin();
+                if (certainty[static_cast<std::size_t>(weakest)] < kUncertain) {
+                    byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << weakest));
+                }
             }
             break;
         case NextByte::MessageType:
         case NextByte::AnyByte: break;
         }
+    }
+
+    // A digit: top bits 0011; of 1010 to 1111 below them, clearing bit 3
+    // always gives a digit, clearing bit 1 or 2 does when it is the only one
+    // set besides bit 3.
+    template <typename Settle>
+    static void fitDigit(ReceivedByte& byte, Settle& settle) {
+        settle(7, false);
+        settle(6, false);
+        settle(5, true);
+        settle(4, true);
+        if ((byte.value & 0x0Fu) <= 9) return;
+        const auto& certainty = byte.confidence;
+        int weakest = 3;
+        const bool one = (byte.value & 0x02u) != 0;
+        const bool two = (byte.value & 0x04u) != 0;
+        if (one && !two && certainty[1] < certainty[3]) weakest = 1;
+        if (two && !one && certainty[2] < certainty[3]) weakest = 2;
+        settle(weakest, false);
     }
 
     // The end of the stream: a burst under way ends at the last sample.
@@ -725,8 +795,9 @@ struct PlanReceiver {
         for (std::size_t i = 0; i < blockLength; ++i) {
             const double em = block.markEnergy[i];
             const double es = block.spaceEnergy[i];
-            softRing[static_cast<std::size_t>(first + static_cast<std::int64_t>(i)) & ringMask] =
-                (em - es) / (em + es + 1e-9);
+            const auto at = static_cast<std::size_t>(first + static_cast<std::int64_t>(i)) & ringMask;
+            softRing[at] = (em - es) / (em + es + 1e-9);
+            energyRing[at] = em + es;
         }
     }
 };

@@ -192,6 +192,12 @@ struct Candidate {
 // may decide such a bit, never one the line sent more clearly.
 constexpr double kUncertain = 0.5;
 
+// How far below zero the soft value of a start bit followed by eight marks
+// must lie: the dips of continuous mark (at 8000 Hz the one-bit filters let
+// the mark through to the space filter) reach about -0.06, an echo leaves a
+// real start bit well below -0.25.
+constexpr double kClearSpace = 0.25;
+
 // The tone energy, against the opening mark's, under which the line carries
 // no signal: a byte read there is noise after the carrier's end.
 constexpr double kCarrierShare = 0.1;
@@ -515,7 +521,7 @@ struct PlanReceiver {
         }
         // A start bit must be space, and for eight marks after it a clear
         // one: continuous mark, whose soft value dips now and then, is no byte.
-        if (startSoft >= 0.0 || (byte.value == 0xFF && startSoft > -kUncertain)) {
+        if (startSoft >= 0.0 || (byte.value == 0xFF && startSoft > -kClearSpace)) {
             // A dip of noise, not a start bit: the real one may be among the
             // samples already in.
             armed = false;

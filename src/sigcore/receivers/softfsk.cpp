@@ -234,7 +234,10 @@ public:
                 return;
             }
             if (decoded->message.valid) validPassed = true;
-            if (!decoded->message.valid && followOn) return;
+            if (!decoded->message.valid && followOn) {
+                dropped = true;
+                return;
+            }
         }
         out_.onEvent(event);
     }
@@ -245,6 +248,7 @@ public:
     // comes there counts only as a whole message that passes its own check,
     // since the line's noise after the carrier's end would read as bytes too.
     bool followOn = false;
+    bool dropped = false;  // such a message failed its check and was left out
 
 private:
     EventSink& out_;
@@ -348,6 +352,7 @@ struct PlanReceiver {
         expected = decoder.startBurst(sink);
         sink.validPassed = false;
         sink.followOn = false;
+        sink.dropped = false;
         bytes.clear();
         bitLength = bitTime;
         framingErrors = 0;
@@ -402,7 +407,11 @@ struct PlanReceiver {
             }
             replay(0, -1);  // back to the state of the bytes as received
         }
-        if (!sink.followOn) out.onEvent(MessageDecoded{std::move(failed)});
+        if (sink.followOn) {
+            sink.dropped = true;
+        } else {
+            out.onEvent(MessageDecoded{std::move(failed)});
+        }
     }
 
     void beginByte(double at) {
@@ -577,6 +586,12 @@ struct PlanReceiver {
         expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
         if (sink.held) repairHeld();
         if (phase != Phase::AwaitStart) return false;
+        // What followed a message and failed its check was not another one:
+        // the carrier is given up and the line watched for the next mark.
+        if (sink.dropped) {
+            endBurst(byte.end);
+            return false;
+        }
         // Once a message has passed its check, another may follow in the
         // same carrier (message waiting, then caller ID): decode on afresh.
         if (sink.validPassed) startFollowOn();

@@ -203,6 +203,7 @@ TEST(SoftFsk, RepairsOneUncertainBitAndRefusesTwo) {
 
 // Continuous-phase FSK written piece by piece: mark, bytes, silence, noise.
 struct Line {
+    explicit Line(int samplingRate) : rate(samplingRate) {}
     int rate;
     double markHz = 1200, spaceHz = 2200, baud = 1200;
     double timing = 0.0;

@@ -305,6 +305,46 @@ SIGCORE_VECTOR_CLONES void measureRun(DemodState& state, const std::int16_t* sam
     toneEnergyRun(state.tones.spaceCos, state.tones.spaceSin, inputs + from, state.spaceEnergy.data() + from, n);
 }
 
+// The state machine's fields that the common steps between its actions
+// change, held in locals while a run of samples is pushed.
+struct RunState {
+    DemodMode mode;
+    double threshold;
+    int markRun;
+    std::int64_t markStart;
+    int markLimit;
+    double initialThreshold;
+    std::uint32_t wake;
+};
+
+// Takes the common step of the sample at `index` with decision `d`, or says
+// that it needs the state machine. Idle and the mark run as demodAdvance has
+// them; the level estimate and the end of a long run go to it.
+inline bool stepNeedsAction(RunState& run, std::uint8_t d, std::uint32_t index) {
+    switch (run.mode) {
+    case DemodMode::Idle:
+        if (d == kMark) {
+            run.mode = DemodMode::MarkRun;
+            run.markRun = 0;
+            run.markStart = index;
+        }
+        return false;
+    case DemodMode::MarkRun:
+        if (d != kMark) {
+            run.mode = DemodMode::Idle;
+            run.threshold = run.initialThreshold;
+            return false;
+        }
+        if (run.markRun + 1 == run.markLimit - 10 || run.markRun + 1 > run.markLimit) return true;
+        ++run.markRun;
+        return false;
+    case DemodMode::AwaitStart: return true;
+    case DemodMode::SyncByte: return index > run.wake;
+    case DemodMode::SeekStart: return index == run.wake;
+    }
+    return false;
+}
+
 // Pushes the energies and decisions of samples from..count-1 until one of
 // them needs the state machine: returns its position in the chunk (with its
 // decision in `decision`), or `count`. The ring positions, vote counts and
@@ -321,12 +361,9 @@ int pushUntilAction(DemodState& state, std::uint32_t base, int from, int count, 
     const auto halfWidth = static_cast<unsigned>(decisions.voteHalfWidth);
     const double* const em = state.markEnergy.data();
     const double* const es = state.spaceEnergy.data();
-    double threshold = state.threshold;
-    DemodMode mode = state.state;
-    int markRun = state.markRun;
-    std::int64_t markStart = state.markStart;
-    const int markLimit = state.markLimit;
-    const auto wake = static_cast<std::uint32_t>(state.wakeIndex);
+    RunState run{state.state,     state.threshold, state.markRun, state.markStart, state.markLimit,
+                 state.initialThreshold, static_cast<std::uint32_t>(state.wakeIndex)};
+    const double& threshold = run.threshold;
     auto energySlot = static_cast<unsigned>(energy.newest);
     auto slot = static_cast<unsigned>(decisions.newest);
     int zeros = decisions.windowZeros;
@@ -350,40 +387,15 @@ int pushUntilAction(DemodState& state, std::uint32_t base, int from, int count, 
             255u - 254u * static_cast<unsigned>(ones > zeros) - 255u * static_cast<unsigned>(zeros > ones));
 
         const std::uint32_t index = base + static_cast<std::uint32_t>(m);
-        bool act = false;
-        switch (mode) {
-        // Idle and the mark run as demodAdvance has them, here for the common
-        // steps; the level estimate and the end of a long run go to it.
-        case DemodMode::Idle:
-            if (d == kMark) {
-                mode = DemodMode::MarkRun;
-                markRun = 0;
-                markStart = index;
-            }
-            break;
-        case DemodMode::MarkRun:
-            if (d != kMark) {
-                mode = DemodMode::Idle;
-                threshold = state.initialThreshold;
-            } else if (markRun + 1 == markLimit - 10 || markRun + 1 > markLimit) {
-                act = true;
-            } else {
-                ++markRun;
-            }
-            break;
-        case DemodMode::AwaitStart: act = true; break;
-        case DemodMode::SyncByte: act = index > wake; break;
-        case DemodMode::SeekStart: act = index == wake; break;
-        }
-        if (act) {
+        if (stepNeedsAction(run, d, index)) {
             decision = d;
             break;
         }
     }
-    state.state = mode;
-    state.threshold = threshold;
-    state.markRun = markRun;
-    state.markStart = markStart;
+    state.state = run.mode;
+    state.threshold = run.threshold;
+    state.markRun = run.markRun;
+    state.markStart = run.markStart;
     energy.newest = static_cast<int>(energySlot);
     decisions.newest = static_cast<int>(slot);
     decisions.windowZeros = zeros;

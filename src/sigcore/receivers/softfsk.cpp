@@ -185,7 +185,22 @@ struct Candidate {
     double score = -1e9;
     double length = 0.0;
     double shift = 0.0;
+    std::uint8_t value = 0;  // the data bits it reads
 };
+
+// A soft value nearer zero than this is uncertain: the decoder's expectation
+// may decide such a bit, never one the line sent more clearly.
+constexpr double kUncertain = 0.5;
+
+// How far below zero the soft value of a start bit followed by eight marks
+// must lie: the dips of continuous mark (at 8000 Hz the one-bit filters let
+// the mark through to the space filter) reach about -0.06, an echo leaves a
+// real start bit well below -0.25.
+constexpr double kClearSpace = 0.25;
+
+// The tone energy, against the opening mark's, under which the line carries
+// no signal: a byte read there is noise after the carrier's end.
+constexpr double kCarrierShare = 0.1;
 
 // How far the mark's energy must stand over the space tone's across the mark
 // run that opens a burst.
@@ -219,12 +234,21 @@ public:
                 return;
             }
             if (decoded->message.valid) validPassed = true;
+            if (!decoded->message.valid && followOn) {
+                dropped = true;
+                return;
+            }
         }
         out_.onEvent(event);
     }
     bool holdFailed = false;
     std::optional<Message> held;
     bool validPassed = false;  // a message whose check passed went out
+    // Decoding on in the carrier of a message that passed its check: what
+    // comes there counts only as a whole message that passes its own check,
+    // since the line's noise after the carrier's end would read as bytes too.
+    bool followOn = false;
+    bool dropped = false;  // such a message failed its check and was left out
 
 private:
     EventSink& out_;
@@ -259,6 +283,7 @@ struct PlanReceiver {
     // it is in: a power of two of them, more than a byte at the slowest rate
     // and a block of samples, which goes in before the block is stepped through.
     std::vector<double> softRing;
+    std::vector<double> energyRing;  // mark + space energy, for the same samples
     std::size_t ringMask;
 
     // The tone filters' output for the block under way.
@@ -305,6 +330,7 @@ struct PlanReceiver {
         std::size_t size = 64;
         while (static_cast<double>(size) < 16 * bitTime + 16 + kBlock) size *= 2;
         softRing.assign(size, 0.0);
+        energyRing.assign(size, 0.0);
         ringMask = size - 1;
         sink.holdFailed = o.repair;
         bytes.reserve(512);
@@ -325,6 +351,8 @@ struct PlanReceiver {
         sink.onEvent(MarkConfirmed{n});
         expected = decoder.startBurst(sink);
         sink.validPassed = false;
+        sink.followOn = false;
+        sink.dropped = false;
         bytes.clear();
         bitLength = bitTime;
         framingErrors = 0;
@@ -379,7 +407,11 @@ struct PlanReceiver {
             }
             replay(0, -1);  // back to the state of the bytes as received
         }
-        out.onEvent(MessageDecoded{std::move(failed)});
+        if (sink.followOn) {
+            sink.dropped = true;
+        } else {
+            out.onEvent(MessageDecoded{std::move(failed)});
+        }
     }
 
     void beginByte(double at) {
@@ -427,12 +459,13 @@ struct PlanReceiver {
         return std::abs(slope / bitTime - 1.0) < 0.1 ? slope : 0.0;
     }
 
-    // Decides the byte that began at `edge`: of the bit lengths and phases
-    // near the tracked ones, the one whose ten sampling points are the most
-    // certain, with a space start bit and a mark stop bit.
-    void decideByte() {
-        // The best timing, and the best whose byte is what the decoder
-        // expects (even parity, a seven-bit character, a message type).
+    // Of the bit lengths and phases near the tracked ones, the timing whose
+    // ten sampling points are the most certain, with a space start bit and a
+    // mark stop bit; a little less certain one whose byte is what the decoder
+    // expects (even parity, a seven-bit character, a message type) beats one
+    // that cannot be right, as long as the bits where the two differ are
+    // uncertain at the best timing.
+    [[nodiscard]] Candidate chooseTiming() const {
         Candidate best;
         Candidate bestExpected;
         for (int l = -4; l <= 4; ++l) {
@@ -451,32 +484,53 @@ struct PlanReceiver {
                 // freely to the ten points shortens there and misreads the
                 // bit before the stop bit.
                 score -= 0.15 * std::abs(l) + 0.1 * std::abs(p);
-                const Candidate c{score, length, shift};
+                const Candidate c{score, length, shift, value};
                 if (score > best.score) best = c;
                 if (score > bestExpected.score && isExpected(value)) bestExpected = c;
             }
         }
-        // A timing a little less certain whose byte fits beats one that cannot
-        // be right.
-        const Candidate chosen = bestExpected.score >= best.score - kExpectationMargin ? bestExpected : best;
-        const double bestLength = chosen.length;
-        const double bestShift = chosen.shift;
+        if (bestExpected.score < best.score - kExpectationMargin) return best;
+        const unsigned differ = best.value ^ bestExpected.value;
+        for (int k = 1; k <= 8; ++k) {
+            const bool clear = std::abs(softAt(edge + best.shift + (k + 0.5) * best.length)) >= kUncertain;
+            if (((differ >> (k - 1)) & 1u) != 0 && clear) return best;
+        }
+        return bestExpected;
+    }
+
+    // The byte's data bits sampled with timing `chosen`, with their
+    // certainties, and where the byte lies on the line.
+    [[nodiscard]] ReceivedByte sampleByte(const Candidate& chosen) const {
         ReceivedByte byte;
         for (int k = 1; k <= 8; ++k) {
-            const double v = softAt(edge + bestShift + (k + 0.5) * bestLength);
+            const double v = softAt(edge + chosen.shift + (k + 0.5) * chosen.length);
             if (v > 0.0) byte.value = static_cast<std::uint8_t>(byte.value | (1u << (k - 1)));
             byte.confidence[static_cast<std::size_t>(k - 1)] = std::abs(v);
         }
-        fitExpectation(byte);
-        const double stopCenter = edge + bestShift + 9.5 * bestLength;
-        const bool stopOk = softAt(stopCenter) > 0.0;
-        const bool startOk = softAt(edge + bestShift + 0.5 * bestLength) < 0.0;
         // The edge as the soft value shows it lies half a window after the
         // line's transition.
         byte.start = static_cast<std::int64_t>(edge) - window / 2;
-        byte.end = static_cast<std::int64_t>(edge + 10 * bestLength) - window / 2;
+        byte.end = static_cast<std::int64_t>(edge + 10 * chosen.length) - window / 2;
+        return byte;
+    }
+
+    // Decides the byte that began at `edge` and hands it on.
+    void decideByte() {
+        const Candidate chosen = chooseTiming();
+        ReceivedByte byte = sampleByte(chosen);
+        fitExpectation(byte);
+        const double stopCenter = edge + chosen.shift + 9.5 * chosen.length;
+        const bool stopOk = softAt(stopCenter) > 0.0;
+        const double startSoft = softAt(edge + chosen.shift + 0.5 * chosen.length);
         phase = Phase::AwaitStart;
-        if (!startOk) {
+        if (!carrierHeld(chosen)) {
+            // The carrier ended: what the line brings now is noise.
+            endBurst(byte.start);
+            return;
+        }
+        // A start bit must be space, and for eight marks after it a clear
+        // one: continuous mark, whose soft value dips now and then, is no byte.
+        if (startSoft >= 0.0 || (byte.value == 0xFF && startSoft > -kClearSpace)) {
             // A dip of noise, not a start bit: the real one may be among the
             // samples already in.
             armed = false;
@@ -488,34 +542,67 @@ struct PlanReceiver {
         // show (the fit above is held near the tracked length and would
         // follow an off-nominal rate too slowly).
         if (stopOk) {
-            const double measured = transitionLength(byte.value, bestShift, bestLength);
-            bitLength = std::clamp(0.8 * bitLength + 0.2 * (measured > 0.0 ? measured : bestLength), bitTime * 0.94,
-                                   bitTime * 1.06);
+            const double measured = transitionLength(byte.value, chosen.shift, chosen.length);
+            bitLength = std::clamp(0.8 * bitLength + 0.2 * (measured > 0.0 ? measured : chosen.length),
+                                   bitTime * 0.94, bitTime * 1.06);
         }
         if (framingErrors >= 2) {
             endBurst(byte.end);
             return;
         }
-        // Before a message's type, eight marks are a dip of noise in the
-        // mark, not a byte: no message type is 0xFF.
-        if (!(expected == NextByte::MessageType && byte.value == 0xFF)) {
-            bytes.push_back(byte);
-            expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
-            if (sink.held) repairHeld();
-            if (phase != Phase::AwaitStart) return;
-            // A burst carries one message: once it has passed its check, what
-            // follows is the line's noise until the next mark.
-            if (sink.validPassed) {
-                endBurst(byte.end);
-                return;
-            }
-        }
+        if (!deliverByte(byte)) return;
         // The next start bit may already be in: look for its edge from the
         // middle of the stop bit on. A single stop bit between two spaces may
         // never look clearly mark; it has been read as mark, which arms the
         // search.
         armed = stopOk;
         searchStart(stopCenter);
+    }
+
+    // Whether the tones at the byte's ten sampling points hold, on the whole,
+    // a fair share of the opening mark's energy.
+    [[nodiscard]] bool carrierHeld(const Candidate& chosen) const {
+        double energy = 0.0;
+        for (int k = 0; k < 10; ++k) {
+            const double t = edge + chosen.shift + (k + 0.5) * chosen.length;
+            energy += energyRing[static_cast<std::size_t>(static_cast<std::int64_t>(std::floor(t))) & ringMask];
+        }
+        return energy >= 10 * kCarrierShare * markRef;
+    }
+
+    // Gives a framed byte to the decoder; false when the burst has ended or
+    // the decoder's call has taken the receiver elsewhere.
+    bool deliverByte(const ReceivedByte& byte) {
+        // Before a message's type, eight marks are a dip of noise in the
+        // mark, not a byte: no message type is 0xFF.
+        if (expected == NextByte::MessageType && byte.value == 0xFF) return true;
+        // After a message, a byte that opens none is the line's noise, not
+        // another message in the same carrier.
+        if (sink.followOn && bytes.empty() && expected == NextByte::MessageType && !decoder.isMessageType(byte.value)) {
+            endBurst(byte.start);
+            return false;
+        }
+        bytes.push_back(byte);
+        expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
+        if (sink.held) repairHeld();
+        if (phase != Phase::AwaitStart) return false;
+        // What followed a message and failed its check was not another one:
+        // the carrier is given up and the line watched for the next mark.
+        if (sink.dropped) {
+            endBurst(byte.end);
+            return false;
+        }
+        // Once a message has passed its check, another may follow in the
+        // same carrier (message waiting, then caller ID): decode on afresh.
+        if (sink.validPassed) startFollowOn();
+        return true;
+    }
+
+    void startFollowOn() {
+        expected = decoder.startBurst(sink);
+        sink.validPassed = false;
+        sink.followOn = true;
+        bytes.clear();
     }
 
     // Looks for a start bit's edge among the samples from `from` to the
@@ -662,40 +749,58 @@ struct PlanReceiver {
     }
 
     // A byte that cannot be what the decoder expects, where the expectation
-    // decides bits: a character's top bit is a space, a digit's top four bits
-    // are 0011 and its value at most nine, and a character with odd parity
-    // has its least certain bit wrong more often than any other. Bits the
-    // expectation fixes count as certain, so that a repair looks elsewhere.
+    // decides uncertain bits: a character's top bit is a space, a digit's top
+    // four bits are 0011 and its value at most nine, and a character with
+    // odd parity has its least certain bit wrong more often than any other.
+    // A bit the line sent clearly stays as sent, whatever the expectation.
+    // Bits the expectation fixes count as certain, so that a repair looks
+    // elsewhere.
     void fitExpectation(ReceivedByte& byte) const {
-        auto flip = [&byte](int bit) { byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << bit)); };
         auto& certainty = byte.confidence;
+        // Sets bit `bit` to `want` when the line left it uncertain.
+        auto settle = [&byte, &certainty](int bit, bool want) {
+            const auto b = static_cast<std::size_t>(bit);
+            if (((byte.value >> bit) & 1u) == static_cast<unsigned>(want)) {
+                certainty[b] = std::max(certainty[b], kCertain);
+                return;
+            }
+            if (certainty[b] >= kUncertain) return;
+            byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << bit));
+            certainty[b] = kCertain;
+        };
         switch (expected) {
-        case NextByte::SevenBitChar:
-            byte.value = static_cast<std::uint8_t>(byte.value & 0x7Fu);
-            certainty[7] = kCertain;
-            break;
-        case NextByte::DigitChar: {
-            byte.value = static_cast<std::uint8_t>(0x30u | (byte.value & 0x0Fu));
-            for (std::size_t b = 4; b < 8; ++b) certainty[b] = kCertain;
-            if ((byte.value & 0x0Fu) <= 9) break;
-            // 1010 to 1111: clearing bit 3 always gives a digit; clearing bit
-            // 1 or 2 does when it is the only one set besides bit 3.
-            int weakest = 3;
-            const bool one = (byte.value & 0x02u) != 0;
-            const bool two = (byte.value & 0x04u) != 0;
-            if (one && !two && certainty[1] < certainty[3]) weakest = 1;
-            if (two && !one && certainty[2] < certainty[3]) weakest = 2;
-            flip(weakest);
-            break;
-        }
+        case NextByte::SevenBitChar: settle(7, false); break;
+        case NextByte::DigitChar: fitDigit(byte, settle); break;
         case NextByte::EvenParityChar:
             if (std::popcount(byte.value) % 2 != 0) {
-                flip(static_cast<int>(std::min_element(certainty.begin(), certainty.end()) - certainty.begin()));
+                const auto weakest = std::min_element(certainty.begin(), certainty.end()) - certainty.begin();
+                if (certainty[static_cast<std::size_t>(weakest)] < kUncertain) {
+                    byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << weakest));
+                }
             }
             break;
         case NextByte::MessageType:
         case NextByte::AnyByte: break;
         }
+    }
+
+    // A digit: top bits 0011; of 1010 to 1111 below them, clearing bit 3
+    // always gives a digit, clearing bit 1 or 2 does when it is the only one
+    // set besides bit 3.
+    template <typename Settle>
+    static void fitDigit(ReceivedByte& byte, Settle& settle) {
+        settle(7, false);
+        settle(6, false);
+        settle(5, true);
+        settle(4, true);
+        if ((byte.value & 0x0Fu) <= 9) return;
+        const auto& certainty = byte.confidence;
+        int weakest = 3;
+        const bool one = (byte.value & 0x02u) != 0;
+        const bool two = (byte.value & 0x04u) != 0;
+        if (one && !two && certainty[1] < certainty[3]) weakest = 1;
+        if (two && !one && certainty[2] < certainty[3]) weakest = 2;
+        settle(weakest, false);
     }
 
     // The end of the stream: a burst under way ends at the last sample.
@@ -711,8 +816,9 @@ struct PlanReceiver {
         for (std::size_t i = 0; i < blockLength; ++i) {
             const double em = block.markEnergy[i];
             const double es = block.spaceEnergy[i];
-            softRing[static_cast<std::size_t>(first + static_cast<std::int64_t>(i)) & ringMask] =
-                (em - es) / (em + es + 1e-9);
+            const auto at = static_cast<std::size_t>(first + static_cast<std::int64_t>(i)) & ringMask;
+            softRing[at] = (em - es) / (em + es + 1e-9);
+            energyRing[at] = em + es;
         }
     }
 };

@@ -5,7 +5,10 @@
 // bit of a message whose check fails. Same interface and decoder contract as
 // FskReceiver: the decoder's expectation (a message type, a character, a
 // digit, even parity) picks among nearly as certain timings of a byte and
-// fixes the bits it decides, and its check decides what a message is.
+// decides the bits the line left uncertain (never one it sent clearly), and
+// its check decides what a message is. A byte needs a space start bit and
+// the carrier under it; after a message that passes its check, decoding goes
+// on while the carrier lasts, for a further message in it.
 #pragma once
 
 #include <cstdint>

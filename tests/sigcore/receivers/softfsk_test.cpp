@@ -1,13 +1,16 @@
 // The line receiver's parts that could break without a report changing:
 // bit timing recovered at every sub-sample offset and off-nominal bit rate,
-// timing that an echo does not pull off, and the repair of one uncertain
-// bit, which must refuse a two-bit error.
+// timing that an echo does not pull off, the repair of one uncertain bit,
+// which must refuse a two-bit error, bytes reported as the line sent them,
+// and messages neither lost nor made up where a carrier starts and ends.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "sigcore/messages/usmessage.hpp"
 #include "sigcore/receivers/softfsk.hpp"
 
 namespace {
@@ -195,6 +198,153 @@ TEST(SoftFsk, RepairsOneUncertainBitAndRefusesTwo) {
     const auto cancel = receive(burst(8000, 1200, 0.3, 0.0, {{bitIndex(3, 2), 1.0}, {bitIndex(5, 2), 1.0}}), 8000);
     ASSERT_EQ(cancel.size(), 1u);
     EXPECT_FALSE(cancel[0].repaired);
+}
+
+
+// Continuous-phase FSK written piece by piece: mark, bytes, silence, noise.
+struct Line {
+    explicit Line(int samplingRate) : rate(samplingRate) {}
+    int rate;
+    double markHz = 1200, spaceHz = 2200, baud = 1200;
+    double timing = 0.0;
+    std::vector<std::int16_t> pcm;
+    double phase = 0.0;
+
+    void bits(const std::vector<int>& list) {
+        for (const int b : list) {
+            timing += rate / baud;
+            for (; timing >= 1.0; timing -= 1.0) {
+                phase += 2 * M_PI * (b ? markHz : spaceHz) / rate;
+                pcm.push_back(static_cast<std::int16_t>(std::lround(8000 * std::sin(phase))));
+            }
+        }
+    }
+    void mark(double seconds) { bits(std::vector<int>(static_cast<std::size_t>(std::lround(seconds * baud)), 1)); }
+    void bytes(const std::vector<std::uint8_t>& list) {
+        for (const auto b : list) {
+            std::vector<int> frame{0};
+            for (int k = 0; k < 8; ++k) frame.push_back((b >> k) & 1);
+            frame.push_back(1);
+            bits(frame);
+        }
+    }
+    void silence(double seconds) { pcm.resize(pcm.size() + static_cast<std::size_t>(seconds * rate), 0); }
+    void noise(double seconds, double deviation, std::mt19937& random) {
+        std::normal_distribution<double> n(0.0, deviation);
+        for (int i = 0; i < static_cast<int>(seconds * rate); ++i) pcm.push_back(static_cast<std::int16_t>(std::lround(n(random))));
+    }
+};
+
+std::vector<std::uint8_t> withChecksum(std::vector<std::uint8_t> m) {
+    unsigned sum = 0;
+    for (const auto b : m) sum += b;
+    m.push_back(static_cast<std::uint8_t>(-sum & 0xFFu));
+    return m;
+}
+
+// Through the US message decoder, whose expectations (characters, digits)
+// the receiver takes into account.
+std::vector<sigcore::Message> receiveUs(const Line& line) {
+    sigcore::UsMessageDecoder decoder;
+    Messages messages;
+    sigcore::SoftFskReceiver receiver(sigcore::kBell202, decoder, line.rate, messages);
+    receiver.push(line.pcm);
+    receiver.finish();
+    return messages.list;
+}
+
+std::string fieldOf(const sigcore::Message& m, const std::string& key) {
+    for (const auto& f : m.fields) {
+        if (f.key == key) return f.value;
+    }
+    return {};
+}
+
+TEST(SoftFsk, ExpectationNeverOverwritesAClearBit) {
+    // Latin-1 names where characters are expected (two of them would cancel
+    // in the sum if bit 7 were cleared), and escape bytes where digits are.
+    const std::vector<std::uint8_t> latin{'M', 0xDC, 'L', 'L', 'E', 'R', ' ', 'F', 'R', 'A', 'N', 0xC7, 'O', 'I', 'S'};
+    std::vector<std::uint8_t> mdmf{0x80, static_cast<std::uint8_t>(latin.size() + 2), 0x07,
+                                   static_cast<std::uint8_t>(latin.size())};
+    mdmf.insert(mdmf.end(), latin.begin(), latin.end());
+    const std::vector<std::vector<std::uint8_t>> sent{
+        withChecksum(mdmf),
+        withChecksum({0x80, 0x06, 0x07, 0x04, 'J', 'O', 'S', 0xC9}),
+        withChecksum({0x04, 0x0C, '1', '2', '2', '5', '1', '0', '3', '0', 0x1B, 0x5B, 0x31, 0x6D}),
+    };
+    for (const int rate : {8000, 11025, 16000}) {
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            for (int step = 0; step < 8; ++step) {
+                Line line{rate};
+                line.timing = step / 8.0;
+                line.phase = step * 0.7;
+                line.silence(0.05);
+                line.mark(0.08);
+                line.bytes(sent[i]);
+                line.mark(0.02);
+                line.silence(0.05);
+                const auto got = receiveUs(line);
+                ASSERT_EQ(got.size(), 1u) << rate << " " << i;
+                EXPECT_TRUE(got[0].valid && !got[0].repaired) << rate << " " << i;
+                EXPECT_EQ(got[0].raw, sent[i]) << rate << " " << i << " " << step;
+            }
+        }
+    }
+    // The name as Latin-1 in UTF-8.
+    EXPECT_EQ(fieldOf(sigcore::decodeUsMessage(sent[0]), "name"), "M\xC3\x9CLLER FRAN\xC3\x87OIS");
+}
+
+TEST(SoftFsk, MessageCutOffBeforeItsEndIsIncomplete) {
+    // The checksum that never came would be 0xFF: the mark after the last
+    // byte, or the noise after the carrier, must not stand in for it.
+    std::vector<std::uint8_t> m{0x80, 0x03, 0x07, 0x01, 0x00};
+    m[4] = static_cast<std::uint8_t>(0x100 - 0x80 - 0x03 - 0x07 - 0x01 - 0xFF);
+    ASSERT_EQ(withChecksum(m).back(), 0xFF);
+    std::mt19937 random(3);
+    for (const int rate : {8000, 11025, 16000}) {
+        for (const double deviation : {0.0, 200.0, 800.0}) {
+            for (int step = 0; step < 4; ++step) {
+                Line line{rate};
+                line.timing = step / 4.0;
+                line.silence(0.05);
+                line.mark(0.08);
+                line.bytes(m);
+                line.mark(deviation > 0.0 ? 0.0 : 0.2);
+                line.noise(0.3, deviation, random);
+                const auto got = receiveUs(line);
+                ASSERT_EQ(got.size(), 1u) << rate << " " << deviation;
+                EXPECT_FALSE(got[0].complete) << rate << " " << deviation;
+                EXPECT_FALSE(got[0].valid) << rate << " " << deviation;
+                EXPECT_EQ(got[0].raw, m) << rate << " " << deviation;
+            }
+        }
+    }
+}
+
+TEST(SoftFsk, EveryMessageOfOneCarrierAndNoneAfterIt) {
+    // Message waiting followed at once by caller ID, then the carrier ends
+    // after mark of some length into noise: two messages, no third.
+    const auto waiting = withChecksum({0x06, 0x03, 0x42, 0x42, 0x42});
+    const auto caller = withChecksum({0x04, 0x0C, '1', '2', '2', '5', '1', '0', '3', '0', '5', '5', '5', '1'});
+    std::mt19937 random(11);
+    for (const int rate : {8000, 11025}) {
+        for (const double tail : {0.0, 0.02, 0.05, 0.1, 0.2, 0.3}) {
+            for (const double deviation : {300.0, 1200.0, 3000.0}) {
+                Line line{rate};
+                line.noise(0.2, deviation, random);
+                line.mark(0.08);
+                line.bytes(waiting);
+                line.bytes(caller);
+                line.mark(tail);
+                line.noise(1.0, deviation, random);
+                const auto got = receiveUs(line);
+                ASSERT_EQ(got.size(), 2u) << rate << " " << tail << " " << deviation;
+                EXPECT_EQ(got[0].raw, waiting);
+                EXPECT_EQ(got[1].raw, caller);
+                EXPECT_TRUE(got[0].valid && got[1].valid);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -30,21 +30,6 @@ std::string printableText(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-std::string latin1Text(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    out.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const std::uint8_t b = bytes[i];
-        if (b >= 0xA0) {
-            out += static_cast<char>(0xC0u | (b >> 6));
-            out += static_cast<char>(0x80u | (b & 0x3Fu));
-        } else {
-            out += printableText(bytes.subspan(i, 1));
-        }
-    }
-    return out;
-}
-
 std::string hexBytes(std::span<const std::uint8_t> bytes) {
     std::string out;
     out.reserve(bytes.size() * 2);

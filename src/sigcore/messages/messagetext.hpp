@@ -14,11 +14,6 @@ namespace sigcore {
 // format needs.
 [[nodiscard]] std::string printableText(std::span<const std::uint8_t> bytes);
 
-// As printableText, but a byte from 0xA0 to 0xFF is the Latin-1 character
-// of that code, in UTF-8 (for names, where such bytes are letters); 0x80 to
-// 0x9F, control codes in Latin-1, stay \xNN.
-[[nodiscard]] std::string latin1Text(std::span<const std::uint8_t> bytes);
-
 // Lowercase hex digits, two per byte, no separator.
 [[nodiscard]] std::string hexBytes(std::span<const std::uint8_t> bytes);
 

@@ -117,7 +117,7 @@ void addParameter(Message& message, std::uint8_t type, Bytes data) {
         addField(message, "call_qualifier",
                  data.size() == 1 && data[0] == 'L' ? std::string("long distance") : printableText(data));
         break;
-    case kName: addField(message, "name", latin1Text(data)); break;
+    case kName: addField(message, "name", printableText(data)); break;
     case kNameAbsent:
         addField(message, "name_absent", data.size() == 1 ? absenceReason(data[0]) : printableText(data));
         break;

@@ -117,7 +117,7 @@ void DtmfReceiver::finish() {
 
 void DtmfReceiver::endHalfBlock() {
     // The half-block's correlations, sum of x[m] e^{-j w m}.
-    std::array<std::complex<double>, kTones> current{};
+    Correlations current{};
     for (std::size_t k = 0; k < kFundamentals; ++k) current[k] = {re_[k], -im_[k]};
     const double currentEnergy = energy_;
     re_.fill(0.0);
@@ -125,102 +125,109 @@ void DtmfReceiver::endHalfBlock() {
     energy_ = 0.0;
     filled_ = 0;
     ++halfBlocks_;
-    if (havePreviousHalf_) {
-        // The window of the previous half-block and this one, referred to the window's first sample.
-        std::array<std::complex<double>, kTones> window{};
-        for (std::size_t k = 0; k < kFundamentals; ++k) window[k] = previousHalf_[k] + halfRotation_[k] * current[k];
-        const std::int64_t start = (halfBlocks_ - 2) * half_;
-        const double windowEnergy = previousEnergy_ + currentEnergy;
-
-        // Amplitudes: a steady tone of amplitude A on its frequency gives |W| = A N / 2.
-        const double n = 2.0 * half_;
-        std::array<double, kTones> p{};
-        for (std::size_t k = 0; k < kFundamentals; ++k) p[k] = power(window[k]);
-        const auto best = [&](std::size_t from) {
-            std::size_t top = from;
-            for (std::size_t k = from; k < from + 4; ++k) {
-                if (p[k] > p[top]) top = k;
-            }
-            return top;
-        };
-        const std::size_t row = best(0);
-        const std::size_t column = best(4);
-        bool candidate = true;
-        for (std::size_t k = 0; k < 8; ++k) {
-            const std::size_t top = k < 4 ? row : column;
-            if (k != top && p[k] * kGroupDominance > p[top]) candidate = false;
-        }
-        // Most windows of a stream fail here already; the rest of the tests
-        // only ever clear `candidate`.
-        double rowAmplitude = 0.0;
-        double columnAmplitude = 0.0;
-        if (candidate) {
-            rowAmplitude = 2.0 * std::sqrt(p[row]) / n;
-            columnAmplitude = 2.0 * std::sqrt(p[column]) / n;
-            if (rowAmplitude < kMinAmplitude || columnAmplitude < kMinAmplitude) candidate = false;
-        }
-        // A tone of amplitude A holds A^2 N / 2 of the window's energy, that is 2 |W|^2 / N.
-        if ((p[row] + p[column]) * 2.0 / n < kMinEnergyShare * windowEnergy) candidate = false;
-        if (p[row] > kMaxWindowTwist * p[column] || p[column] > kMaxWindowTwist * p[row]) candidate = false;
-        // Second harmonics, against the pair's power: a row's harmonic that
-        // falls within 1.5 window bins of the column tone can't be told from
-        // that tone and is not judged.
-        if (candidate) {
-            for (const std::size_t k : {row + 8, column + 8}) {
-                const std::complex<double> previous = halfCorrelation(k, halfSamples_.data());
-                const std::complex<double> now = halfCorrelation(k, halfSamples_.data() + half_);
-                p[k] = power(previous + halfRotation_[k] * now);
-            }
-        }
-        const double pairPower = p[row] + p[column];
-        if (p[column + 8] > kMaxHarmonicShare * pairPower) candidate = false;
-        const double binWidth = rate_ / n;
-        if (std::abs(frequency_[row + 8] - frequency_[column]) > 1.5 * binWidth &&
-            p[row + 8] > kMaxHarmonicShare * pairPower) {
-            candidate = false;
-        }
-
-        const int r = candidate ? static_cast<int>(row) : -1;
-        const int c = candidate ? static_cast<int>(column - 4) : -1;
-        Segment& s = segment_;
-        if (s.row >= 0 && (r != s.row || c != s.column) && r >= 0) closeSegment();
-        if (r < 0) {
-            if (s.row >= 0 && ++s.missing > kMaxMissingWindows) closeSegment();
-        } else {
-            const double amplitude = rowAmplitude + columnAmplitude;
-            if (s.row < 0) {
-                s = Segment{};
-                s.row = r;
-                s.column = c;
-                s.firstStart = start;
-                s.lastStrongStart = start;
-            }
-            s.missing = 0;
-            if (s.windows < static_cast<int>(s.earlyStarts.size())) {
-                s.earlyStarts[static_cast<std::size_t>(s.windows)] = start;
-                s.earlyAmplitudes[static_cast<std::size_t>(s.windows)] = amplitude;
-            }
-            ++s.windows;
-            s.maxAmplitude = std::max(s.maxAmplitude, amplitude);
-            if (amplitude >= 0.5 * s.maxAmplitude) s.lastStrongStart = start;
-            s.rowPower += p[row];
-            s.columnPower += p[column];
-            // The phase advance from the previous window (one half-block
-            // earlier) of the same digit, less the nominal advance.
-            if (havePreviousWindow_ && previousRow_ == r && previousColumn_ == c) {
-                s.rowAdvance += window[row] * std::conj(previousWindow_[row]) * halfRotation_[row];
-                s.columnAdvance += window[column] * std::conj(previousWindow_[column]) * halfRotation_[column];
-            }
-        }
-        std::copy_n(window.begin(), 8, previousWindow_.begin());
-        havePreviousWindow_ = true;
-        previousRow_ = r;
-        previousColumn_ = c;
-    }
+    if (havePreviousHalf_) analyseWindow(current, currentEnergy);
     previousHalf_ = current;
     previousEnergy_ = currentEnergy;
     std::copy_n(halfSamples_.begin() + half_, half_, halfSamples_.begin());
     havePreviousHalf_ = true;
+}
+
+void DtmfReceiver::analyseWindow(const Correlations& current, double currentEnergy) {
+    // The window of the previous half-block and this one, referred to the window's first sample.
+    Correlations window{};
+    for (std::size_t k = 0; k < kFundamentals; ++k) window[k] = previousHalf_[k] + halfRotation_[k] * current[k];
+    const std::int64_t start = (halfBlocks_ - 2) * half_;
+    const WindowPick pick = pickDigit(window, previousEnergy_ + currentEnergy);
+    followTone(pick, window, start);
+    std::copy_n(window.begin(), 8, previousWindow_.begin());
+    havePreviousWindow_ = true;
+    previousRow_ = pick.row;
+    previousColumn_ = pick.column;
+}
+
+DtmfReceiver::WindowPick DtmfReceiver::pickDigit(const Correlations& window, double windowEnergy) const {
+    // Amplitudes: a steady tone of amplitude A on its frequency gives |W| = A N / 2.
+    WindowPick pick;
+    const double n = 2.0 * half_;
+    std::array<double, kTones>& p = pick.power;
+    for (std::size_t k = 0; k < kFundamentals; ++k) p[k] = power(window[k]);
+    const auto best = [&](std::size_t from) {
+        std::size_t top = from;
+        for (std::size_t k = from; k < from + 4; ++k) {
+            if (p[k] > p[top]) top = k;
+        }
+        return top;
+    };
+    const std::size_t row = best(0);
+    const std::size_t column = best(4);
+    // Most windows of a stream fail here already.
+    for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t top = k < 4 ? row : column;
+        if (k != top && p[k] * kGroupDominance > p[top]) return pick;
+    }
+    const double rowAmplitude = 2.0 * std::sqrt(p[row]) / n;
+    const double columnAmplitude = 2.0 * std::sqrt(p[column]) / n;
+    if (rowAmplitude < kMinAmplitude || columnAmplitude < kMinAmplitude) return pick;
+    // A tone of amplitude A holds A^2 N / 2 of the window's energy, that is 2 |W|^2 / N.
+    if ((p[row] + p[column]) * 2.0 / n < kMinEnergyShare * windowEnergy) return pick;
+    if (p[row] > kMaxWindowTwist * p[column] || p[column] > kMaxWindowTwist * p[row]) return pick;
+    if (!harmonicsClear(row, column, p)) return pick;
+    pick.row = static_cast<int>(row);
+    pick.column = static_cast<int>(column - 4);
+    pick.amplitude = rowAmplitude + columnAmplitude;
+    return pick;
+}
+
+bool DtmfReceiver::harmonicsClear(std::size_t row, std::size_t column, std::array<double, kTones>& p) const {
+    // Second harmonics, against the pair's power: a row's harmonic that
+    // falls within 1.5 window bins of the column tone can't be told from
+    // that tone and is not judged.
+    for (const std::size_t k : {row + 8, column + 8}) {
+        const std::complex<double> previous = halfCorrelation(k, halfSamples_.data());
+        const std::complex<double> now = halfCorrelation(k, halfSamples_.data() + half_);
+        p[k] = power(previous + halfRotation_[k] * now);
+    }
+    const double pairPower = p[row] + p[column];
+    if (p[column + 8] > kMaxHarmonicShare * pairPower) return false;
+    const double binWidth = rate_ / (2.0 * half_);
+    return !(std::abs(frequency_[row + 8] - frequency_[column]) > 1.5 * binWidth &&
+             p[row + 8] > kMaxHarmonicShare * pairPower);
+}
+
+void DtmfReceiver::followTone(const WindowPick& pick, const Correlations& window, std::int64_t start) {
+    const int r = pick.row;
+    const int c = pick.column;
+    Segment& s = segment_;
+    if (s.row >= 0 && (r != s.row || c != s.column) && r >= 0) closeSegment();
+    if (r < 0) {
+        if (s.row >= 0 && ++s.missing > kMaxMissingWindows) closeSegment();
+        return;
+    }
+    const auto row = static_cast<std::size_t>(r);
+    const auto column = static_cast<std::size_t>(c) + 4;
+    if (s.row < 0) {
+        s = Segment{};
+        s.row = r;
+        s.column = c;
+        s.firstStart = start;
+        s.lastStrongStart = start;
+    }
+    s.missing = 0;
+    if (s.windows < static_cast<int>(s.earlyStarts.size())) {
+        s.earlyStarts[static_cast<std::size_t>(s.windows)] = start;
+        s.earlyAmplitudes[static_cast<std::size_t>(s.windows)] = pick.amplitude;
+    }
+    ++s.windows;
+    s.maxAmplitude = std::max(s.maxAmplitude, pick.amplitude);
+    if (pick.amplitude >= 0.5 * s.maxAmplitude) s.lastStrongStart = start;
+    s.rowPower += pick.power[row];
+    s.columnPower += pick.power[column];
+    // The phase advance from the previous window (one half-block earlier)
+    // of the same digit, less the nominal advance.
+    if (havePreviousWindow_ && previousRow_ == r && previousColumn_ == c) {
+        s.rowAdvance += window[row] * std::conj(previousWindow_[row]) * halfRotation_[row];
+        s.columnAdvance += window[column] * std::conj(previousWindow_[column]) * halfRotation_[column];
+    }
 }
 
 void DtmfReceiver::closeSegment() {

@@ -86,10 +86,30 @@ private:
         double columnPower = 0.0;
     };
 
+    using Correlations = std::array<std::complex<double>, kTones>;
+
+    // What a window's tests found: the candidate digit (row -1 for none),
+    // the tones' summed amplitude and the powers the tests measured.
+    struct WindowPick {
+        int row = -1;
+        int column = -1;
+        double amplitude = 0.0;
+        std::array<double, kTones> power{};
+    };
+
+    // The half-block is complete: its window with the previous one is analysed.
     void endHalfBlock();
+    // The window of the previous half-block and this one (`current`, with
+    // `currentEnergy`): its tests, then the tone under way.
+    void analyseWindow(const Correlations& current, double currentEnergy);
+    // The window tests on the window's correlations.
+    [[nodiscard]] WindowPick pickDigit(const Correlations& window, double windowEnergy) const;
+    // Whether neither tone's second harmonic is too strong; fills in their powers.
+    [[nodiscard]] bool harmonicsClear(std::size_t row, std::size_t column, std::array<double, kTones>& p) const;
+    // The window's candidate joins, starts, breaks or ends the tone under way.
+    void followTone(const WindowPick& pick, const Correlations& window, std::int64_t start);
     // Tone k's correlation over the half-block of samples at `samples`.
     [[nodiscard]] std::complex<double> halfCorrelation(std::size_t k, const double* samples) const;
-    void analyseWindow(std::int64_t start);
     void closeSegment();
 
     EventSink& sink_;
@@ -107,7 +127,7 @@ private:
     std::vector<double> halfSamples_;  // the previous half-block's samples, then this one's
 
     bool havePreviousHalf_ = false;
-    std::array<std::complex<double>, kTones> previousHalf_{};
+    Correlations previousHalf_{};
     double previousEnergy_ = 0.0;
     bool havePreviousWindow_ = false;
     int previousRow_ = -1;  // the previous window's candidate digit, -1 for none

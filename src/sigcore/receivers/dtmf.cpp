@@ -22,6 +22,22 @@ constexpr double kGroupDominance = 4.0;      // 6 dB over the other frequencies 
 constexpr double kMinEnergyShare = 0.5;      // of the window's energy in the two tones
 constexpr double kMaxHarmonicShare = 0.1;    // second harmonic against its fundamental
 constexpr double kMaxWindowTwist = 15.85;    // 12 dB either way
+// The rest of the band over the tone (its last kMaxToneAnalysisSeconds at
+// most, Hann-weighted), probed every half bin from kFirstProbeHz to
+// kLastProbeHz away from the pair and its second harmonics: no other
+// component may reach kMaxOtherShare of the weaker tone's power while
+// standing kMinPeakOverFloor above the median probe (noise alone, spread
+// over the band, never does). Voiced speech and music put a pair of
+// partials on a row and a column now and then, but always with other
+// partials beside them: the fundamental, other harmonics, a bass note. A
+// 12.75 ms window can't tell partials 100 Hz apart; a 40 ms tone can.
+constexpr double kFirstProbeHz = 100.0;
+constexpr double kLastProbeHz = 3000.0;
+constexpr double kMaxOtherShare = 0.05;    // 13 dB below
+constexpr double kMinPeakOverFloor = 20.0;   // 13 dB
+constexpr double kProbeClearanceBins = 2.5;  // a Hann window's main lobe is 2 bins either side
+constexpr double kMaxToneAnalysisSeconds = 0.08;
+constexpr int kHistoryHalfBlocks = 24;  // 153 ms: the analysis, and the 25 ms of windows after a tone
 constexpr int kMaxMissingWindows = 3;        // bridged inside a tone (a drop-out of up to 10 ms)
 
 // Tone tests.
@@ -57,6 +73,10 @@ DtmfReceiver::DtmfReceiver(int samplingRate, EventSink& sink) : sink_(sink), rat
         halfRotation_[k] = std::polar(1.0, -w * half_);
     }
     halfSamples_.assign(2 * h, 0.0);
+    history_.assign(h * kHistoryHalfBlocks, 0.0);
+    toneWindowed_.assign(history_.size(), 0.0);
+    // Probes every half bin of the longest analysis, and a few to spare.
+    probePowers_.assign(static_cast<std::size_t>((kLastProbeHz - kFirstProbeHz) * 2.0 * kMaxToneAnalysisSeconds) + 8, 0.0);
 }
 
 void DtmfReceiver::push(std::span<const std::int16_t> samples) {
@@ -116,6 +136,7 @@ void DtmfReceiver::finish() {
 }
 
 void DtmfReceiver::endHalfBlock() {
+    const auto h = static_cast<std::size_t>(half_);
     // The half-block's correlations, sum of x[m] e^{-j w m}.
     Correlations current{};
     for (std::size_t k = 0; k < kFundamentals; ++k) current[k] = {re_[k], -im_[k]};
@@ -125,6 +146,8 @@ void DtmfReceiver::endHalfBlock() {
     energy_ = 0.0;
     filled_ = 0;
     ++halfBlocks_;
+    const std::size_t slot = static_cast<std::size_t>((halfBlocks_ - 1) % kHistoryHalfBlocks);
+    std::copy_n(halfSamples_.begin() + half_, half_, history_.begin() + static_cast<std::ptrdiff_t>(slot * h));
     if (havePreviousHalf_) analyseWindow(current, currentEnergy);
     previousHalf_ = current;
     previousEnergy_ = currentEnergy;
@@ -145,7 +168,7 @@ void DtmfReceiver::analyseWindow(const Correlations& current, double currentEner
     previousColumn_ = pick.column;
 }
 
-DtmfReceiver::WindowPick DtmfReceiver::pickDigit(const Correlations& window, double windowEnergy) const {
+DtmfReceiver::WindowPick DtmfReceiver::pickDigit(const Correlations& window, double windowEnergy) {
     // Amplitudes: a steady tone of amplitude A on its frequency gives |W| = A N / 2.
     WindowPick pick;
     const double n = 2.0 * half_;
@@ -192,6 +215,60 @@ bool DtmfReceiver::harmonicsClear(std::size_t row, std::size_t column, std::arra
     const double binWidth = rate_ / (2.0 * half_);
     return !(std::abs(frequency_[row + 8] - frequency_[column]) > 1.5 * binWidth &&
              p[row + 8] > kMaxHarmonicShare * pairPower);
+}
+
+double DtmfReceiver::weightedPower(std::span<const double> weighted, double frequency) const {
+    // Goertzel's recursion.
+    const double w = 2.0 * std::numbers::pi * frequency / rate_;
+    const double coefficient = 2.0 * std::cos(w);
+    double s1 = 0.0;
+    double s2 = 0.0;
+    for (const double x : weighted) {
+        const double s0 = x + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+}
+
+bool DtmfReceiver::toneStandsAlone(std::int64_t start, std::int64_t end, double rowHz, double columnHz) {
+    // The tone's last samples, up to kMaxToneAnalysisSeconds of them, all still kept.
+    const auto kept = static_cast<std::int64_t>(history_.size());
+    const std::int64_t now = halfBlocks_ * half_;
+    const std::int64_t from =
+        std::max<std::int64_t>({start, end - std::llround(kMaxToneAnalysisSeconds * rate_), now - kept + 1});
+    const std::int64_t to = std::min(end, now);
+    if (to - from < 2 * half_) return true;
+    const auto count = static_cast<std::size_t>(to - from);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double weight =
+            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(count));
+        toneWindowed_[i] = history_[static_cast<std::size_t>((from + static_cast<std::int64_t>(i)) % kept)] * weight;
+    }
+    const std::span<const double> tone(toneWindowed_.data(), count);
+    const double limit = kMaxOtherShare * std::min(weightedPower(tone, rowHz), weightedPower(tone, columnHz));
+    const double bin = static_cast<double>(rate_) / static_cast<double>(count);
+    const double clearance = kProbeClearanceBins * bin;
+    std::size_t probes = 0;
+    double strongest = 0.0;
+    for (double f = kFirstProbeHz; f <= kLastProbeHz && probes < probePowers_.size(); f += bin / 2.0) {
+        bool near = false;
+        for (const double partial : {rowHz, columnHz, 2.0 * rowHz, 2.0 * columnHz}) {
+            near = near || std::abs(f - partial) < clearance;
+        }
+        if (near) continue;
+        probePowers_[probes] = weightedPower(tone, f);
+        strongest = std::max(strongest, probePowers_[probes]);
+        ++probes;
+    }
+    if (probes == 0 || strongest <= limit) return true;
+    const auto middle = probePowers_.begin() + static_cast<std::ptrdiff_t>(probes / 2);
+    std::nth_element(probePowers_.begin(), middle, probePowers_.begin() + static_cast<std::ptrdiff_t>(probes));
+    const double floor = *middle;
+    for (std::size_t i = 0; i < probes; ++i) {
+        if (probePowers_[i] > limit && probePowers_[i] > kMinPeakOverFloor * floor) return false;
+    }
+    return true;
 }
 
 void DtmfReceiver::followTone(const WindowPick& pick, const Correlations& window, std::int64_t start) {
@@ -276,6 +353,7 @@ void DtmfReceiver::closeSegment() {
     const double columnLevel = done.columnPower / response(columnOffset);
     const double twistDb = 10.0 * std::log10(columnLevel / rowLevel);
     if (twistDb > kMaxForwardTwistDb || twistDb < -kMaxReverseTwistDb) return;
+    if (!toneStandsAlone(start, end, frequency_[row] + rowOffset, frequency_[column] + columnOffset)) return;
 
     sink_.onEvent(DtmfTone{dtmfDigit(done.row, done.column), start, end});
 }

@@ -28,7 +28,9 @@ std::string typeName(const sigcore::Message& m) {
         default: return "unknown type";
         }
     }
-    if (m.standard == sigcore::Standard::DtmfCallerId) return std::string("opened by ") + static_cast<char>(m.type);
+    if (m.standard == sigcore::Standard::DtmfCallerId) {
+        return m.type == 0 ? std::string("no start digit") : std::string("opened by ") + static_cast<char>(m.type);
+    }
     if (m.standard == sigcore::Standard::Dtmf) return "digits";
     switch (m.type) {
     case 0x40: return "before the call";

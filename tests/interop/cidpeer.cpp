@@ -22,6 +22,9 @@
 //   cidpeer recv-jp IN.wav                             decode with the JCLIP receiver
 //   cidpeer recv-clip IN.wav                           decode with the ETSI CLIP receiver
 //   cidpeer recv-dtmf IN.wav                           decode with the CLIP_DTMF receiver
+//   cidpeer recv-digits IN.wav                         plain DTMF digits (the DTMF receiver with
+//                                                      its default settings), one line each:
+//                                                      "digit <d>"
 //   cidpeer bench-us IN.wav | bench-jp IN.wav          as recv-*, and report the receiver's
 //                                                      own processing rate on stderr
 //
@@ -55,6 +58,8 @@ extern "C" {
 #include <spandsp/logging.h>
 #include <spandsp/async.h>
 #include <spandsp/adsi.h>
+#include <spandsp/super_tone_rx.h>
+#include <spandsp/dtmf.h>
 }
 
 namespace {
@@ -451,6 +456,32 @@ int receive(int argc, char **argv, int standard, bool timed)
     return 0;
 }
 
+void printDigits(void *, const char *digits, int len)
+{
+    for (int i = 0; i < len; i++) {
+        std::printf("digit %c\n", digits[i]);
+    }
+}
+
+int receiveDigits(int argc, char **argv)
+{
+    if (argc < 2) {
+        fail("usage: recv-digits IN.wav", nullptr);
+    }
+    std::vector<int16_t> samples = readWav(argv[1]);
+    dtmf_rx_state_t *rx = dtmf_rx_init(nullptr, printDigits, nullptr);
+    if (rx == nullptr) {
+        fail("can't set up the DTMF receiver", nullptr);
+    }
+    const size_t block = 160;
+    for (size_t i = 0; i < samples.size(); i += block) {
+        size_t n = samples.size() - i < block ? samples.size() - i : block;
+        dtmf_rx(rx, samples.data() + i, static_cast<int>(n));
+    }
+    dtmf_rx_free(rx);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
@@ -462,7 +493,7 @@ int main(int argc, char **argv)
                      "       cidpeer send-jp OUT.wav NUMBER [NAMEHEX] [LEADMS]\n"
                      "       cidpeer send-clip|send-aclip OUT.wav DATETIME NUMBER NAME [LEADMS]\n"
                      "       cidpeer send-dtmf OUT.wav DIGITS [LEADMS]\n"
-                     "       cidpeer recv-us|recv-jp|recv-clip|recv-dtmf|bench-us|bench-jp IN.wav\n");
+                     "       cidpeer recv-us|recv-jp|recv-clip|recv-dtmf|recv-digits|bench-us|bench-jp IN.wav\n");
         return 2;
     }
     std::string mode = argv[1];
@@ -486,6 +517,9 @@ int main(int argc, char **argv)
     }
     if (mode == "recv-clip") {
         return receive(argc - 1, argv + 1, ADSI_STANDARD_CLIP, false);
+    }
+    if (mode == "recv-digits") {
+        return receiveDigits(argc - 1, argv + 1);
     }
     if (mode == "recv-dtmf") {
         return receive(argc - 1, argv + 1, ADSI_STANDARD_CLIP_DTMF, false);

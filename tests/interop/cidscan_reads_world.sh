@@ -58,6 +58,9 @@ dtmf-spandsp)
     expect "$WORK/d1.wav" dtmf-cid '{"number_absent":"private"}'
     "$CIDPEER" send-dtmf "$WORK/redirected.wav" D0198765432B10C
     expect "$WORK/redirected.wav" dtmf-cid '{"redirecting_number":"0198765432","number_absent":"private"}'
+    # A number with no start digit, ended by #.
+    "$CIDPEER" send-dtmf "$WORK/hash.wav" "0123456789#"
+    expect "$WORK/hash.wav" dtmf-cid '{"number":"0123456789"}'
     ;;
 round-trip)
     rate=${ARGS[1]} bits=${ARGS[2]}

@@ -158,6 +158,146 @@ inline void unitButterfly(double* re, double* im, int a, int b) {
     std::exit(1);
 }
 
+// The twiddles of the stages still to run, in the order they read them.
+struct Twiddles {
+    const double* cos;
+    const double* sin;
+    // Past the twiddles of `count` butterflies of a block.
+    void advance(int count) {
+        cos += count;
+        sin += count;
+    }
+};
+
+// The passes of fftStages: each runs one stage, or two with the values kept
+// in registers between them, over every block of the arrays. Always inlined,
+// so that each vector clone of fftStages holds its own copy.
+
+// The first two stages in one pass, the first with an imaginary input of 0
+// (never read). n = 2 * half, a power of two, half >= 8.
+[[gnu::always_inline]] inline void realFirstTwoStages(double* __restrict re, double* __restrict im, int half,
+                                                      Twiddles& tw) {
+    const int q = half / 2;
+    realButterflyPairs(re, im, re + q, im + q, re + 2 * q, im + 2 * q, re + 3 * q, im + 3 * q, q, tw.cos, tw.sin,
+                       tw.cos + half, tw.sin + half);
+    tw.advance(half + half / 2);
+}
+
+// Two wide stages (blocks of span = 2 * half entries, half >= 8) in one pass:
+// half the passes over the arrays.
+[[gnu::always_inline]] inline void twoStages(double* __restrict re, double* __restrict im, int n, int span, int half,
+                                             Twiddles& tw) {
+    if (half == 8) {
+        // Blocks of 16 entries: quarters of 4, a width known when compiling.
+        for (int h0 = 0; h0 < n; h0 += span) {
+            butterflyPairs(re + h0, im + h0, re + h0 + 4, im + h0 + 4, re + h0 + 8, im + h0 + 8, re + h0 + 12,
+                           im + h0 + 12, 4, tw.cos, tw.sin, tw.cos + half, tw.sin + half);
+        }
+    } else {
+        for (int h0 = 0; h0 < n; h0 += span) {
+            const int q = half / 2;
+            butterflyPairs(re + h0, im + h0, re + h0 + q, im + h0 + q, re + h0 + 2 * q, im + h0 + 2 * q,
+                           re + h0 + 3 * q, im + h0 + 3 * q, q, tw.cos, tw.sin, tw.cos + half, tw.sin + half);
+        }
+    }
+    tw.advance(half + half / 2);
+}
+
+// One stage when n is not a power of two: partners beyond n are left out.
+[[gnu::always_inline]] inline void partialStage(double* __restrict re, double* __restrict im, int n, int span,
+                                                int half, const Twiddles& tw) {
+    for (int h0 = 0; h0 < n; h0 += span) {
+        const int kEnd = std::min(half, n - half - h0);
+        if (kEnd > 0) butterflies(re + h0, im + h0, kEnd, tw.cos, tw.sin, half);
+    }
+}
+
+// One stage of blocks of span = 2 * half entries, half >= 4.
+[[gnu::always_inline]] inline void wideStage(double* __restrict re, double* __restrict im, int n, int span, int half,
+                                             const Twiddles& tw) {
+    if (half == 8) {
+        for (int h0 = 0; h0 < n; h0 += span) fixedButterflies<8>(re + h0, im + h0, tw.cos, tw.sin);
+    } else if (half == 4) {
+        for (int h0 = 0; h0 < n; h0 += span) fixedButterflies<4>(re + h0, im + h0, tw.cos, tw.sin);
+    } else {
+        for (int h0 = 0; h0 < n; h0 += span) butterflies(re + h0, im + h0, half, tw.cos, tw.sin, half);
+    }
+}
+
+// The last two stages at once (blocks of 4), real parts only: the last stage
+// reads nothing else, and this one's imaginary outputs feed only it. With
+// `natural`, entries h + 1, h + 2 and h + 3 (h a multiple of 4) are bins
+// bitReverse[h] + n/2, + n/4 and + 3n/4, written there in natural order;
+// otherwise they stay in place.
+[[gnu::always_inline]] inline void lastTwoStagesRealParts(double* __restrict re, double* __restrict im, int n,
+                                                          const Twiddles& tw, const int* reverse,
+                                                          double* __restrict natural) {
+    const double wr = tw.cos[1];
+    const double wi = tw.sin[1];
+    if (natural != nullptr) {
+        const auto quarter = static_cast<std::size_t>(n / 4);
+        for (int h = 0; h < n; h += 4) {
+            const double a0 = re[h] + re[h + 2];
+            const double a2 = re[h] - re[h + 2];
+            const double tRe = re[h + 1] - re[h + 3];
+            const double tIm = im[h + 1] - im[h + 3];
+            const double a1 = re[h + 1] + re[h + 3];
+            const double a3 = tRe * wr - tIm * wi;
+            const auto b = static_cast<std::size_t>(reverse[h]);
+            natural[b] = a0 + a1;
+            natural[b + 2 * quarter] = a0 - a1;
+            natural[b + quarter] = a2 + a3;
+            natural[b + 3 * quarter] = a2 - a3;
+        }
+        return;
+    }
+    for (int h = 0; h < n; h += 4) {
+        const double a0 = re[h] + re[h + 2];
+        const double a2 = re[h] - re[h + 2];
+        const double tRe = re[h + 1] - re[h + 3];
+        const double tIm = im[h + 1] - im[h + 3];
+        const double a1 = re[h + 1] + re[h + 3];
+        const double a3 = tRe * wr - tIm * wi;
+        re[h] = a0 + a1;
+        re[h + 1] = a0 - a1;
+        re[h + 2] = a2 + a3;
+        re[h + 3] = a2 - a3;
+    }
+}
+
+// The second-last stage (blocks of 4): the first butterfly of each block has
+// the twiddle (1, 0).
+[[gnu::always_inline]] inline void secondLastStage(double* __restrict re, double* __restrict im, int n,
+                                                   const Twiddles& tw) {
+    const double wr = tw.cos[1];
+    const double wi = tw.sin[1];
+    for (int h = 0; h < n; h += 4) {
+        unitButterfly(re, im, h, h + 2);
+        const double tRe = re[h + 1] - re[h + 3];
+        const double tIm = im[h + 1] - im[h + 3];
+        re[h + 1] = re[h + 1] + re[h + 3];
+        im[h + 1] = im[h + 1] + im[h + 3];
+        re[h + 3] = tRe * wr - tIm * wi;
+        im[h + 3] = tRe * wi + tIm * wr;
+    }
+}
+
+// The last stage (blocks of 2, twiddle (1, 0)); with realPartsOnly only the
+// real parts are computed.
+[[gnu::always_inline]] inline void lastStage(double* __restrict re, double* __restrict im, int n,
+                                             bool realPartsOnly) {
+    if (realPartsOnly) {
+        for (int i = 0; i < n / 2; ++i) {
+            const double a = re[2 * i];
+            const double b = re[2 * i + 1];
+            re[2 * i] = a + b;
+            re[2 * i + 1] = a - b;
+        }
+    } else {
+        for (int i = 0; i < n / 2; ++i) unitButterfly(re, im, 2 * i, 2 * i + 1);
+    }
+}
+
 }  // namespace
 
 FftTables::FftTables(int n) {
@@ -227,8 +367,8 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, FftDirection direc
     double* __restrict const re = data.re.data();
     double* __restrict const im = data.im.data();
     const int m = stageCount(n);
-    const double* cosTable = tables.stageCos.data();
-    const double* sinTable = direction == FftDirection::Forward ? tables.stageSinNeg.data() : tables.stageSin.data();
+    Twiddles tw{tables.stageCos.data(),
+                direction == FftDirection::Forward ? tables.stageSinNeg.data() : tables.stageSin.data()};
     const bool powerOfTwo = n > 0 && (n & (n - 1)) == 0;
 
     // Decimation in frequency. Within a stage the butterflies are independent,
@@ -236,119 +376,35 @@ SIGCORE_VECTOR_CLONES void fftStages(const FftTables& tables, FftDirection direc
     // textbook order. A twiddle of index 0 is (1, 0): multiplying by it
     // leaves every value as it is, so the last stage and the first butterfly
     // of the second-last one skip the multiplications.
-    const int lastStage = shortcuts.leaveLastStage && powerOfTwo && m >= 2 ? m - 1 : m;
-    for (int s = 1; s <= lastStage; ++s) {
+    const int lastStageToRun = shortcuts.leaveLastStage && powerOfTwo && m >= 2 ? m - 1 : m;
+    for (int s = 1; s <= lastStageToRun; ++s) {
         const int span = 1 << (m - s + 1);
         const int half = span / 2;
-        if (powerOfTwo && half >= 8 && s == 1 && s + 1 <= lastStage && shortcuts.skipImaginaryInput) {
-            // The real first stage and the second in one pass.
-            const int q = half / 2;
-            realButterflyPairs(re, im, re + q, im + q, re + 2 * q, im + 2 * q, re + 3 * q, im + 3 * q, q, cosTable,
-                               sinTable, cosTable + half, sinTable + half);
-            cosTable += half + half / 2;
-            sinTable += half + half / 2;
-            ++s;
-            continue;
-        }
-        if (powerOfTwo && half >= 8 && s + 1 <= lastStage && !(s == 1 && shortcuts.skipImaginaryInput)) {
-            // Wide stages two at a time: half the passes over the arrays.
-            if (half == 8) {
-                // Blocks of 16 entries: quarters of 4, a width known when compiling.
-                for (int h0 = 0; h0 < n; h0 += span) {
-                    butterflyPairs(re + h0, im + h0, re + h0 + 4, im + h0 + 4, re + h0 + 8, im + h0 + 8, re + h0 + 12,
-                                   im + h0 + 12, 4, cosTable, sinTable, cosTable + half, sinTable + half);
-                }
+        const bool realFirst = s == 1 && shortcuts.skipImaginaryInput;
+        if (powerOfTwo && half >= 8 && s + 1 <= lastStageToRun) {
+            if (realFirst) {
+                realFirstTwoStages(re, im, half, tw);
             } else {
-                for (int h0 = 0; h0 < n; h0 += span) {
-                    const int q = half / 2;
-                    butterflyPairs(re + h0, im + h0, re + h0 + q, im + h0 + q, re + h0 + 2 * q, im + h0 + 2 * q,
-                                   re + h0 + 3 * q, im + h0 + 3 * q, q, cosTable, sinTable, cosTable + half,
-                                   sinTable + half);
-                }
+                twoStages(re, im, n, span, half, tw);
             }
-            cosTable += half + half / 2;
-            sinTable += half + half / 2;
             ++s;
             continue;
         }
         if (!powerOfTwo) {
-            // Partners beyond n are left out.
-            for (int h0 = 0; h0 < n; h0 += span) {
-                const int kEnd = std::min(half, n - half - h0);
-                if (kEnd > 0) butterflies(re + h0, im + h0, kEnd, cosTable, sinTable, half);
-            }
-        } else if (s == 1 && shortcuts.skipImaginaryInput && half >= 1) {
-            realButterflies(re, im, half, cosTable, sinTable);
-        } else if (half == 8) {
-            for (int h0 = 0; h0 < n; h0 += span) fixedButterflies<8>(re + h0, im + h0, cosTable, sinTable);
-        } else if (half == 4) {
-            for (int h0 = 0; h0 < n; h0 += span) fixedButterflies<4>(re + h0, im + h0, cosTable, sinTable);
+            partialStage(re, im, n, span, half, tw);
+        } else if (realFirst && half >= 1) {
+            realButterflies(re, im, half, tw.cos, tw.sin);
         } else if (half >= 4) {
-            for (int h0 = 0; h0 < n; h0 += span) butterflies(re + h0, im + h0, half, cosTable, sinTable, half);
-        } else if (half == 2 && shortcuts.realPartsOnly && lastStage == m) {
-            // The last two stages at once, real parts only: the last stage
-            // reads nothing else, and this one's imaginary outputs feed only it.
-            const double wr = cosTable[1];
-            const double wi = sinTable[1];
-            if (shortcuts.realPartsInNaturalOrder != nullptr) {
-                // Entries h + 1, h + 2 and h + 3 (h a multiple of 4) are bins
-                // bitReverse[h] + n/2, + n/4 and + 3n/4.
-                double* __restrict const out = shortcuts.realPartsInNaturalOrder;
-                const int* const reverse = tables.bitReverse.data();
-                const auto quarter = static_cast<std::size_t>(n / 4);
-                for (int h = 0; h < n; h += 4) {
-                    const double a0 = re[h] + re[h + 2];
-                    const double a2 = re[h] - re[h + 2];
-                    const double tRe = re[h + 1] - re[h + 3];
-                    const double tIm = im[h + 1] - im[h + 3];
-                    const double a1 = re[h + 1] + re[h + 3];
-                    const double a3 = tRe * wr - tIm * wi;
-                    const auto b = static_cast<std::size_t>(reverse[h]);
-                    out[b] = a0 + a1;
-                    out[b + 2 * quarter] = a0 - a1;
-                    out[b + quarter] = a2 + a3;
-                    out[b + 3 * quarter] = a2 - a3;
-                }
-                break;
-            }
-            for (int h = 0; h < n; h += 4) {
-                const double a0 = re[h] + re[h + 2];
-                const double a2 = re[h] - re[h + 2];
-                const double tRe = re[h + 1] - re[h + 3];
-                const double tIm = im[h + 1] - im[h + 3];
-                const double a1 = re[h + 1] + re[h + 3];
-                const double a3 = tRe * wr - tIm * wi;
-                re[h] = a0 + a1;
-                re[h + 1] = a0 - a1;
-                re[h + 2] = a2 + a3;
-                re[h + 3] = a2 - a3;
-            }
+            wideStage(re, im, n, span, half, tw);
+        } else if (half == 2 && shortcuts.realPartsOnly && lastStageToRun == m) {
+            lastTwoStagesRealParts(re, im, n, tw, tables.bitReverse.data(), shortcuts.realPartsInNaturalOrder);
             break;
         } else if (half == 2) {
-            const double wr = cosTable[1];
-            const double wi = sinTable[1];
-            for (int h = 0; h < n; h += 4) {
-                unitButterfly(re, im, h, h + 2);
-                const double tRe = re[h + 1] - re[h + 3];
-                const double tIm = im[h + 1] - im[h + 3];
-                re[h + 1] = re[h + 1] + re[h + 3];
-                im[h + 1] = im[h + 1] + im[h + 3];
-                re[h + 3] = tRe * wr - tIm * wi;
-                im[h + 3] = tRe * wi + tIm * wr;
-            }
-        } else if (half == 1 && shortcuts.realPartsOnly) {
-            // Only the real parts are wanted from here on.
-            for (int i = 0; i < n / 2; ++i) {
-                const double a = re[2 * i];
-                const double b = re[2 * i + 1];
-                re[2 * i] = a + b;
-                re[2 * i + 1] = a - b;
-            }
+            secondLastStage(re, im, n, tw);
         } else if (half == 1) {
-            for (int i = 0; i < n / 2; ++i) unitButterfly(re, im, 2 * i, 2 * i + 1);
+            lastStage(re, im, n, shortcuts.realPartsOnly);
         }
-        cosTable += half;
-        sinTable += half;
+        tw.advance(half);
     }
 }
 

@@ -10,6 +10,26 @@ namespace {
 bool isStartDigit(char d) { return d == 'A' || d == 'B' || d == 'D'; }
 bool isEndDigit(char d) { return d == 'C' || d == '#'; }
 bool isInformationDigit(char d) { return (d >= '0' && d <= '9') || d == '*'; }
+bool isDecimal(char d) { return d >= '0' && d <= '9'; }
+
+// A message with no start digit: kMinLedDigits to kMaxLedDigits decimal
+// digits and #. Anything else is not such a message.
+Message parseDigitLed(std::string_view digits, Message message) {
+    const std::size_t end = digits.find('#');
+    message.raw.assign(digits.begin(), digits.end());
+    if (end == std::string_view::npos || end < DtmfCallerIdDecoder::kMinLedDigits ||
+        end > DtmfCallerIdDecoder::kMaxLedDigits) {
+        return message;
+    }
+    for (std::size_t i = 0; i < end; ++i) {
+        if (!isDecimal(digits[i])) return message;
+    }
+    message.raw.assign(digits.begin(), digits.begin() + static_cast<std::ptrdiff_t>(end + 1));
+    message.complete = true;
+    message.valid = true;
+    message.fields.push_back({"number", std::string(digits.substr(0, end))});
+    return message;
+}
 
 // One part of a message: the digit that opened it and the digits it holds.
 struct Part {
@@ -34,6 +54,7 @@ std::string absenceText(char code, const std::string& digits) {
 Message parseDtmfCallerId(std::string_view digits) {
     Message message;
     message.standard = Standard::DtmfCallerId;
+    if (!digits.empty() && isDecimal(digits[0])) return parseDigitLed(digits, message);
     if (digits.empty() || !isStartDigit(digits[0])) {
         message.raw.assign(digits.begin(), digits.end());
         return message;
@@ -92,14 +113,20 @@ Message parseDtmfCallerId(std::string_view digits) {
 }
 
 DtmfCallerIdDecoder::DtmfCallerIdDecoder(int samplingRate, EventSink& out)
-    : out_(out), silence_(std::llround(kSilenceSeconds * samplingRate)) {
+    : out_(out),
+      silence_(std::llround(kSilenceSeconds * samplingRate)),
+      maxLedGap_(std::llround(kMaxLedGapSeconds * samplingRate)) {
     digits_.reserve(kMaxDigits + 1);
 }
 
 void DtmfCallerIdDecoder::onEvent(const Event& event) {
     const auto* tone = std::get_if<DtmfTone>(&event);
     if (tone == nullptr) return;
+    const bool afterSilence = !heardAny_ || tone->start - lastHeard_ > silence_;
+    heardAny_ = true;
+    lastHeard_ = tone->end;
     if (!digits_.empty() && tone->start - lastEnd_ > silence_) emit();
+    if (digitLed_ && followsDigitLed(*tone)) return;
     // A message held at a B that ends it unless a code follows: any digit
     // but a code digit closes it, and that digit is taken on its own.
     if (!digits_.empty() && digits_.back() == 'B' && !isInformationDigit(tone->digit) &&
@@ -107,6 +134,14 @@ void DtmfCallerIdDecoder::onEvent(const Event& event) {
         emit();
     }
     if (digits_.empty()) {
+        if (isDecimal(tone->digit) && afterSilence) {
+            // Perhaps a number with no start digit, ended by #.
+            digitLed_ = true;
+            start_ = tone->start;
+            digits_ += tone->digit;
+            lastEnd_ = tone->end;
+            return;
+        }
         if (!isStartDigit(tone->digit)) return;
         start_ = tone->start;
     }
@@ -119,6 +154,26 @@ void DtmfCallerIdDecoder::onEvent(const Event& event) {
     }
 }
 
+bool DtmfCallerIdDecoder::followsDigitLed(const DtmfTone& tone) {
+    const bool paced = tone.start - lastEnd_ <= maxLedGap_;
+    if (paced && isDecimal(tone.digit) && digits_.size() < kMaxLedDigits) {
+        digits_ += tone.digit;
+        lastEnd_ = tone.end;
+        return true;
+    }
+    if (paced && tone.digit == '#' && digits_.size() >= kMinLedDigits) {
+        digits_ += tone.digit;
+        lastEnd_ = tone.end;
+        emit();
+        return true;
+    }
+    // Not such a message: dropped unheard. The digit may still open a
+    // message of its own (a start digit), but a digit run goes on ignored.
+    digits_.clear();
+    digitLed_ = false;
+    return false;
+}
+
 void DtmfCallerIdDecoder::advanceTo(std::int64_t position) {
     if (!digits_.empty() && position - lastEnd_ > silence_) emit();
 }
@@ -129,6 +184,13 @@ void DtmfCallerIdDecoder::finish() {
 
 void DtmfCallerIdDecoder::emit() {
     MessageDecoded decoded{parseDtmfCallerId(digits_)};
+    if (digitLed_ && !decoded.message.complete) {
+        // Digits that never reached their #: plain digits, not a message.
+        digits_.clear();
+        digitLed_ = false;
+        return;
+    }
+    digitLed_ = false;
     decoded.message.startSample = start_;
     decoded.message.endSample = lastEnd_;
     digits_.clear();

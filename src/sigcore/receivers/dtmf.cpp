@@ -22,6 +22,22 @@ constexpr double kGroupDominance = 4.0;      // 6 dB over the other frequencies 
 constexpr double kMinEnergyShare = 0.5;      // of the window's energy in the two tones
 constexpr double kMaxHarmonicShare = 0.1;    // second harmonic against its fundamental
 constexpr double kMaxWindowTwist = 15.85;    // 12 dB either way
+// The rest of the band over the tone (its last kMaxToneAnalysisSeconds at
+// most, Hann-weighted), probed every half bin from kFirstProbeHz to
+// kLastProbeHz away from the pair and its second harmonics: no other
+// component may reach kMaxOtherShare of the weaker tone's power while
+// standing kMinPeakOverFloor above the median probe (noise alone, spread
+// over the band, never does). Voiced speech and music put a pair of
+// partials on a row and a column now and then, but always with other
+// partials beside them: the fundamental, other harmonics, a bass note. A
+// 12.75 ms window can't tell partials 100 Hz apart; a 40 ms tone can.
+constexpr double kFirstProbeHz = 100.0;
+constexpr double kLastProbeHz = 3000.0;
+constexpr double kMaxOtherShare = 0.05;    // 13 dB below
+constexpr double kMinPeakOverFloor = 20.0;   // 13 dB
+constexpr double kProbeClearanceBins = 2.5;  // a Hann window's main lobe is 2 bins either side
+constexpr double kMaxToneAnalysisSeconds = 0.08;
+constexpr int kHistoryHalfBlocks = 24;  // 153 ms: the analysis, and the 25 ms of windows after a tone
 constexpr int kMaxMissingWindows = 3;        // bridged inside a tone (a drop-out of up to 10 ms)
 
 // Tone tests.
@@ -57,6 +73,10 @@ DtmfReceiver::DtmfReceiver(int samplingRate, EventSink& sink) : sink_(sink), rat
         halfRotation_[k] = std::polar(1.0, -w * half_);
     }
     halfSamples_.assign(2 * h, 0.0);
+    history_.assign(h * kHistoryHalfBlocks, 0.0);
+    toneWindowed_.assign(history_.size(), 0.0);
+    // Probes every half bin of the longest analysis, and a few to spare.
+    probePowers_.assign(static_cast<std::size_t>((kLastProbeHz - kFirstProbeHz) * 2.0 * kMaxToneAnalysisSeconds) + 8, 0.0);
 }
 
 void DtmfReceiver::push(std::span<const std::int16_t> samples) {
@@ -116,8 +136,9 @@ void DtmfReceiver::finish() {
 }
 
 void DtmfReceiver::endHalfBlock() {
+    const auto h = static_cast<std::size_t>(half_);
     // The half-block's correlations, sum of x[m] e^{-j w m}.
-    std::array<std::complex<double>, kTones> current{};
+    Correlations current{};
     for (std::size_t k = 0; k < kFundamentals; ++k) current[k] = {re_[k], -im_[k]};
     const double currentEnergy = energy_;
     re_.fill(0.0);
@@ -125,102 +146,165 @@ void DtmfReceiver::endHalfBlock() {
     energy_ = 0.0;
     filled_ = 0;
     ++halfBlocks_;
-    if (havePreviousHalf_) {
-        // The window of the previous half-block and this one, referred to the window's first sample.
-        std::array<std::complex<double>, kTones> window{};
-        for (std::size_t k = 0; k < kFundamentals; ++k) window[k] = previousHalf_[k] + halfRotation_[k] * current[k];
-        const std::int64_t start = (halfBlocks_ - 2) * half_;
-        const double windowEnergy = previousEnergy_ + currentEnergy;
-
-        // Amplitudes: a steady tone of amplitude A on its frequency gives |W| = A N / 2.
-        const double n = 2.0 * half_;
-        std::array<double, kTones> p{};
-        for (std::size_t k = 0; k < kFundamentals; ++k) p[k] = power(window[k]);
-        const auto best = [&](std::size_t from) {
-            std::size_t top = from;
-            for (std::size_t k = from; k < from + 4; ++k) {
-                if (p[k] > p[top]) top = k;
-            }
-            return top;
-        };
-        const std::size_t row = best(0);
-        const std::size_t column = best(4);
-        bool candidate = true;
-        for (std::size_t k = 0; k < 8; ++k) {
-            const std::size_t top = k < 4 ? row : column;
-            if (k != top && p[k] * kGroupDominance > p[top]) candidate = false;
-        }
-        // Most windows of a stream fail here already; the rest of the tests
-        // only ever clear `candidate`.
-        double rowAmplitude = 0.0;
-        double columnAmplitude = 0.0;
-        if (candidate) {
-            rowAmplitude = 2.0 * std::sqrt(p[row]) / n;
-            columnAmplitude = 2.0 * std::sqrt(p[column]) / n;
-            if (rowAmplitude < kMinAmplitude || columnAmplitude < kMinAmplitude) candidate = false;
-        }
-        // A tone of amplitude A holds A^2 N / 2 of the window's energy, that is 2 |W|^2 / N.
-        if ((p[row] + p[column]) * 2.0 / n < kMinEnergyShare * windowEnergy) candidate = false;
-        if (p[row] > kMaxWindowTwist * p[column] || p[column] > kMaxWindowTwist * p[row]) candidate = false;
-        // Second harmonics, against the pair's power: a row's harmonic that
-        // falls within 1.5 window bins of the column tone can't be told from
-        // that tone and is not judged.
-        if (candidate) {
-            for (const std::size_t k : {row + 8, column + 8}) {
-                const std::complex<double> previous = halfCorrelation(k, halfSamples_.data());
-                const std::complex<double> now = halfCorrelation(k, halfSamples_.data() + half_);
-                p[k] = power(previous + halfRotation_[k] * now);
-            }
-        }
-        const double pairPower = p[row] + p[column];
-        if (p[column + 8] > kMaxHarmonicShare * pairPower) candidate = false;
-        const double binWidth = rate_ / n;
-        if (std::abs(frequency_[row + 8] - frequency_[column]) > 1.5 * binWidth &&
-            p[row + 8] > kMaxHarmonicShare * pairPower) {
-            candidate = false;
-        }
-
-        const int r = candidate ? static_cast<int>(row) : -1;
-        const int c = candidate ? static_cast<int>(column - 4) : -1;
-        Segment& s = segment_;
-        if (s.row >= 0 && (r != s.row || c != s.column) && r >= 0) closeSegment();
-        if (r < 0) {
-            if (s.row >= 0 && ++s.missing > kMaxMissingWindows) closeSegment();
-        } else {
-            const double amplitude = rowAmplitude + columnAmplitude;
-            if (s.row < 0) {
-                s = Segment{};
-                s.row = r;
-                s.column = c;
-                s.firstStart = start;
-                s.lastStrongStart = start;
-            }
-            s.missing = 0;
-            if (s.windows < static_cast<int>(s.earlyStarts.size())) {
-                s.earlyStarts[static_cast<std::size_t>(s.windows)] = start;
-                s.earlyAmplitudes[static_cast<std::size_t>(s.windows)] = amplitude;
-            }
-            ++s.windows;
-            s.maxAmplitude = std::max(s.maxAmplitude, amplitude);
-            if (amplitude >= 0.5 * s.maxAmplitude) s.lastStrongStart = start;
-            s.rowPower += p[row];
-            s.columnPower += p[column];
-            // The phase advance from the previous window (one half-block
-            // earlier) of the same digit, less the nominal advance.
-            if (havePreviousWindow_ && previousRow_ == r && previousColumn_ == c) {
-                s.rowAdvance += window[row] * std::conj(previousWindow_[row]) * halfRotation_[row];
-                s.columnAdvance += window[column] * std::conj(previousWindow_[column]) * halfRotation_[column];
-            }
-        }
-        std::copy_n(window.begin(), 8, previousWindow_.begin());
-        havePreviousWindow_ = true;
-        previousRow_ = r;
-        previousColumn_ = c;
-    }
+    const std::size_t slot = static_cast<std::size_t>((halfBlocks_ - 1) % kHistoryHalfBlocks);
+    std::copy_n(halfSamples_.begin() + half_, half_, history_.begin() + static_cast<std::ptrdiff_t>(slot * h));
+    if (havePreviousHalf_) analyseWindow(current, currentEnergy);
     previousHalf_ = current;
     previousEnergy_ = currentEnergy;
     std::copy_n(halfSamples_.begin() + half_, half_, halfSamples_.begin());
     havePreviousHalf_ = true;
+}
+
+void DtmfReceiver::analyseWindow(const Correlations& current, double currentEnergy) {
+    // The window of the previous half-block and this one, referred to the window's first sample.
+    Correlations window{};
+    for (std::size_t k = 0; k < kFundamentals; ++k) window[k] = previousHalf_[k] + halfRotation_[k] * current[k];
+    const std::int64_t start = (halfBlocks_ - 2) * half_;
+    const WindowPick pick = pickDigit(window, previousEnergy_ + currentEnergy);
+    followTone(pick, window, start);
+    std::copy_n(window.begin(), 8, previousWindow_.begin());
+    havePreviousWindow_ = true;
+    previousRow_ = pick.row;
+    previousColumn_ = pick.column;
+}
+
+DtmfReceiver::WindowPick DtmfReceiver::pickDigit(const Correlations& window, double windowEnergy) {
+    // Amplitudes: a steady tone of amplitude A on its frequency gives |W| = A N / 2.
+    WindowPick pick;
+    const double n = 2.0 * half_;
+    std::array<double, kTones>& p = pick.power;
+    for (std::size_t k = 0; k < kFundamentals; ++k) p[k] = power(window[k]);
+    const auto best = [&](std::size_t from) {
+        std::size_t top = from;
+        for (std::size_t k = from; k < from + 4; ++k) {
+            if (p[k] > p[top]) top = k;
+        }
+        return top;
+    };
+    const std::size_t row = best(0);
+    const std::size_t column = best(4);
+    // Most windows of a stream fail here already.
+    for (std::size_t k = 0; k < 8; ++k) {
+        const std::size_t top = k < 4 ? row : column;
+        if (k != top && p[k] * kGroupDominance > p[top]) return pick;
+    }
+    const double rowAmplitude = 2.0 * std::sqrt(p[row]) / n;
+    const double columnAmplitude = 2.0 * std::sqrt(p[column]) / n;
+    if (rowAmplitude < kMinAmplitude || columnAmplitude < kMinAmplitude) return pick;
+    // A tone of amplitude A holds A^2 N / 2 of the window's energy, that is 2 |W|^2 / N.
+    if ((p[row] + p[column]) * 2.0 / n < kMinEnergyShare * windowEnergy) return pick;
+    if (p[row] > kMaxWindowTwist * p[column] || p[column] > kMaxWindowTwist * p[row]) return pick;
+    if (!harmonicsClear(row, column, p)) return pick;
+    pick.row = static_cast<int>(row);
+    pick.column = static_cast<int>(column - 4);
+    pick.amplitude = rowAmplitude + columnAmplitude;
+    return pick;
+}
+
+bool DtmfReceiver::harmonicsClear(std::size_t row, std::size_t column, std::array<double, kTones>& p) const {
+    // Second harmonics, against the pair's power: a row's harmonic that
+    // falls within 1.5 window bins of the column tone can't be told from
+    // that tone and is not judged.
+    for (const std::size_t k : {row + 8, column + 8}) {
+        const std::complex<double> previous = halfCorrelation(k, halfSamples_.data());
+        const std::complex<double> now = halfCorrelation(k, halfSamples_.data() + half_);
+        p[k] = power(previous + halfRotation_[k] * now);
+    }
+    const double pairPower = p[row] + p[column];
+    if (p[column + 8] > kMaxHarmonicShare * pairPower) return false;
+    const double binWidth = rate_ / (2.0 * half_);
+    return !(std::abs(frequency_[row + 8] - frequency_[column]) > 1.5 * binWidth &&
+             p[row + 8] > kMaxHarmonicShare * pairPower);
+}
+
+double DtmfReceiver::weightedPower(std::span<const double> weighted, double frequency) const {
+    // Goertzel's recursion.
+    const double w = 2.0 * std::numbers::pi * frequency / rate_;
+    const double coefficient = 2.0 * std::cos(w);
+    double s1 = 0.0;
+    double s2 = 0.0;
+    for (const double x : weighted) {
+        const double s0 = x + coefficient * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+}
+
+bool DtmfReceiver::toneStandsAlone(std::int64_t start, std::int64_t end, double rowHz, double columnHz) {
+    // The tone's last samples, up to kMaxToneAnalysisSeconds of them, all still kept.
+    const auto kept = static_cast<std::int64_t>(history_.size());
+    const std::int64_t now = halfBlocks_ * half_;
+    const std::int64_t from =
+        std::max<std::int64_t>({start, end - std::llround(kMaxToneAnalysisSeconds * rate_), now - kept + 1});
+    const std::int64_t to = std::min(end, now);
+    if (to - from < 2 * half_) return true;
+    const auto count = static_cast<std::size_t>(to - from);
+    for (std::size_t i = 0; i < count; ++i) {
+        const double weight =
+            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(count));
+        toneWindowed_[i] = history_[static_cast<std::size_t>((from + static_cast<std::int64_t>(i)) % kept)] * weight;
+    }
+    const std::span<const double> tone(toneWindowed_.data(), count);
+    const double limit = kMaxOtherShare * std::min(weightedPower(tone, rowHz), weightedPower(tone, columnHz));
+    const double bin = static_cast<double>(rate_) / static_cast<double>(count);
+    const double clearance = kProbeClearanceBins * bin;
+    std::size_t probes = 0;
+    double strongest = 0.0;
+    for (double f = kFirstProbeHz; f <= kLastProbeHz && probes < probePowers_.size(); f += bin / 2.0) {
+        bool near = false;
+        for (const double partial : {rowHz, columnHz, 2.0 * rowHz, 2.0 * columnHz}) {
+            near = near || std::abs(f - partial) < clearance;
+        }
+        if (near) continue;
+        probePowers_[probes] = weightedPower(tone, f);
+        strongest = std::max(strongest, probePowers_[probes]);
+        ++probes;
+    }
+    if (probes == 0 || strongest <= limit) return true;
+    const auto middle = probePowers_.begin() + static_cast<std::ptrdiff_t>(probes / 2);
+    std::nth_element(probePowers_.begin(), middle, probePowers_.begin() + static_cast<std::ptrdiff_t>(probes));
+    const double floor = *middle;
+    for (std::size_t i = 0; i < probes; ++i) {
+        if (probePowers_[i] > limit && probePowers_[i] > kMinPeakOverFloor * floor) return false;
+    }
+    return true;
+}
+
+void DtmfReceiver::followTone(const WindowPick& pick, const Correlations& window, std::int64_t start) {
+    const int r = pick.row;
+    const int c = pick.column;
+    Segment& s = segment_;
+    if (s.row >= 0 && (r != s.row || c != s.column) && r >= 0) closeSegment();
+    if (r < 0) {
+        if (s.row >= 0 && ++s.missing > kMaxMissingWindows) closeSegment();
+        return;
+    }
+    const auto row = static_cast<std::size_t>(r);
+    const auto column = static_cast<std::size_t>(c) + 4;
+    if (s.row < 0) {
+        s = Segment{};
+        s.row = r;
+        s.column = c;
+        s.firstStart = start;
+        s.lastStrongStart = start;
+    }
+    s.missing = 0;
+    if (s.windows < static_cast<int>(s.earlyStarts.size())) {
+        s.earlyStarts[static_cast<std::size_t>(s.windows)] = start;
+        s.earlyAmplitudes[static_cast<std::size_t>(s.windows)] = pick.amplitude;
+    }
+    ++s.windows;
+    s.maxAmplitude = std::max(s.maxAmplitude, pick.amplitude);
+    if (pick.amplitude >= 0.5 * s.maxAmplitude) s.lastStrongStart = start;
+    s.rowPower += pick.power[row];
+    s.columnPower += pick.power[column];
+    // The phase advance from the previous window (one half-block earlier)
+    // of the same digit, less the nominal advance.
+    if (havePreviousWindow_ && previousRow_ == r && previousColumn_ == c) {
+        s.rowAdvance += window[row] * std::conj(previousWindow_[row]) * halfRotation_[row];
+        s.columnAdvance += window[column] * std::conj(previousWindow_[column]) * halfRotation_[column];
+    }
 }
 
 void DtmfReceiver::closeSegment() {
@@ -269,6 +353,7 @@ void DtmfReceiver::closeSegment() {
     const double columnLevel = done.columnPower / response(columnOffset);
     const double twistDb = 10.0 * std::log10(columnLevel / rowLevel);
     if (twistDb > kMaxForwardTwistDb || twistDb < -kMaxReverseTwistDb) return;
+    if (!toneStandsAlone(start, end, frequency_[row] + rowOffset, frequency_[column] + columnOffset)) return;
 
     sink_.onEvent(DtmfTone{dtmfDigit(done.row, done.column), start, end});
 }

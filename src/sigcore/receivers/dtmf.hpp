@@ -25,6 +25,12 @@
 //   - the high-group tone is at most 8.5 dB stronger than the low-group tone
 //     and at most 4.5 dB weaker (8 and 4 dB always pass), with the levels
 //     corrected for the frequency offsets.
+//   - nothing else of note sounds with the pair: over the tone (its last
+//     80 ms at most, kept for this), no other component from 100 to 3000 Hz,
+//     away from the pair and its second harmonics, reaches 13 dB below the
+//     weaker tone while standing 13 dB above the band's median. Music and
+//     voiced speech put partials on a row and a column now and then, but
+//     with other partials beside them; noise spreads over the whole band.
 // A repeated digit needs a gap of 25 ms or more between its tones. A digit
 // is reported about 25 ms after its tone ends.
 #pragma once
@@ -86,10 +92,35 @@ private:
         double columnPower = 0.0;
     };
 
+    using Correlations = std::array<std::complex<double>, kTones>;
+
+    // What a window's tests found: the candidate digit (row -1 for none),
+    // the tones' summed amplitude and the powers the tests measured.
+    struct WindowPick {
+        int row = -1;
+        int column = -1;
+        double amplitude = 0.0;
+        std::array<double, kTones> power{};
+    };
+
+    // The half-block is complete: its window with the previous one is analysed.
     void endHalfBlock();
+    // The window of the previous half-block and this one (`current`, with
+    // `currentEnergy`): its tests, then the tone under way.
+    void analyseWindow(const Correlations& current, double currentEnergy);
+    // The window tests on the window's correlations.
+    [[nodiscard]] WindowPick pickDigit(const Correlations& window, double windowEnergy);
+    // Whether neither tone's second harmonic is too strong; fills in their powers.
+    [[nodiscard]] bool harmonicsClear(std::size_t row, std::size_t column, std::array<double, kTones>& p) const;
+    // The power at `frequency` of weighted samples.
+    [[nodiscard]] double weightedPower(std::span<const double> weighted, double frequency) const;
+    // Whether nothing else in the band comes near the weaker tone over the
+    // tone's samples (start..end, its frequencies as measured).
+    [[nodiscard]] bool toneStandsAlone(std::int64_t start, std::int64_t end, double rowHz, double columnHz);
+    // The window's candidate joins, starts, breaks or ends the tone under way.
+    void followTone(const WindowPick& pick, const Correlations& window, std::int64_t start);
     // Tone k's correlation over the half-block of samples at `samples`.
     [[nodiscard]] std::complex<double> halfCorrelation(std::size_t k, const double* samples) const;
-    void analyseWindow(std::int64_t start);
     void closeSegment();
 
     EventSink& sink_;
@@ -105,9 +136,12 @@ private:
     double energy_ = 0.0;
     int filled_ = 0;
     std::vector<double> halfSamples_;  // the previous half-block's samples, then this one's
+    std::vector<double> history_;      // the last kHistoryHalfBlocks half-blocks, sample s at s % size
+    std::vector<double> toneWindowed_;  // a tone's samples, Hann-weighted
+    std::vector<double> probePowers_;   // the powers toneStandsAlone probes
 
     bool havePreviousHalf_ = false;
-    std::array<std::complex<double>, kTones> previousHalf_{};
+    Correlations previousHalf_{};
     double previousEnergy_ = 0.0;
     bool havePreviousWindow_ = false;
     int previousRow_ = -1;  // the previous window's candidate digit, -1 for none

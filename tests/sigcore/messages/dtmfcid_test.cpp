@@ -145,4 +145,44 @@ TEST(DtmfCallerIdDecoder, BAfterNumberWaitsForWhatFollows) {
     EXPECT_EQ(out.messages[3].fields, (Fields{{"number", "4567"}}));
 }
 
+// A number with no start digit and # at its end is a message; a run of
+// digits that could be anything else (too short or long, no #, another end,
+// keypad pace, the tail of a longer run) gives none.
+TEST(DtmfCallerIdDecoder, NumberEndedByHashWithoutStartDigit) {
+    const sigcore::Message m = sigcore::parseDtmfCallerId("0123456789#");
+    EXPECT_TRUE(m.valid);
+    EXPECT_TRUE(m.complete);
+    EXPECT_EQ(m.type, 0);
+    EXPECT_EQ(m.fields, (Fields{{"number", "0123456789"}}));
+    for (const char* notOne : {"12#", "012345678901234567890#", "0123456789C", "01234*6789#", "0123456789"}) {
+        EXPECT_FALSE(sigcore::parseDtmfCallerId(notOne).valid) << notOne;
+    }
+
+    Collect out;
+    sigcore::DtmfCallerIdDecoder decoder(8000, out);
+    std::int64_t at = feed(decoder, "0123456789#", 1000);
+    ASSERT_EQ(out.messages.size(), 1U);
+    EXPECT_EQ(out.messages[0].startSample, 1000);
+    EXPECT_EQ(out.messages[0].fields, (Fields{{"number", "0123456789"}}));
+    // Runs that are no such message: nothing, whatever follows.
+    for (const std::string& run : std::vector<std::string>{"12#", std::string(21, '5') + "#", "0123456789C", "0123456789", "12345*678#",
+                                  std::string(30, '4') + "123#"}) {
+        at = feed(decoder, run, at + 20000);
+        decoder.advanceTo(at + 9000);
+        EXPECT_EQ(out.messages.size(), 1U) << run;
+    }
+    // Keyed in by hand, 0.4 s apart: plain digits.
+    at += 20000;
+    for (const char d : std::string("0123456#")) {
+        decoder.onEvent(sigcore::DtmfTone{d, at, at + 800});
+        at += 4000;
+    }
+    decoder.finish();
+    EXPECT_EQ(out.messages.size(), 1U);
+    // Stray digits before a start digit still leave its message whole.
+    feed(decoder, "55A0123C", at + 20000);
+    ASSERT_EQ(out.messages.size(), 2U);
+    EXPECT_EQ(out.messages[1].fields, (Fields{{"number", "0123"}}));
+}
+
 }  // namespace

@@ -267,6 +267,38 @@ TEST(DtmfReceiver, NoDigitFromTenMinutesOfChords) {
     EXPECT_TRUE(log.events.empty()) << log.events.size() << " digits";
 }
 
+// Partials as music and voiced speech put them: a pair on a row and a
+// column is a digit only when nothing else of note sounds with it.
+TEST(DtmfReceiver, PairWithOtherPartialsBesideItIsNoDigit) {
+    // (frequency, amplitude) partials held for 80 ms, then silence.
+    const auto heard = [](int rate, const std::vector<std::pair<double, double>>& partials) {
+        std::vector<std::int16_t> x(static_cast<std::size_t>(rate / 10), 0);
+        for (int i = 0; i < rate * 8 / 100; ++i) {
+            double v = 0.0;
+            for (const auto& [f, a] : partials) v += a * std::sin(2 * std::numbers::pi * f * i / rate + f);
+            x.push_back(static_cast<std::int16_t>(std::lround(v)));
+        }
+        x.resize(x.size() + static_cast<std::size_t>(rate / 5), 0);
+        return digitsOf(receive(rate, x));
+    };
+    for (const int rate : {8000, 11025, 48000}) {
+        // Notes F5 and F#6 on their own are the digit 3 (0.2% off)...
+        EXPECT_EQ(heard(rate, {{698.46, 6000}, {1479.98, 6000}}), "3") << rate;
+        // ...and stay it with a partial 20 dB down, or hum.
+        EXPECT_EQ(heard(rate, {{698.46, 6000}, {1479.98, 6000}, {932.3, 600}}), "3") << rate;
+        EXPECT_EQ(heard(rate, {{698.46, 6000}, {1479.98, 6000}, {50.0, 6000}}), "3") << rate;
+        // A third note 10 dB down, a bass note, or the other harmonics of a
+        // voice (174.5 Hz) whose 4th and 7th sit on 697 and 1209 Hz (0.9%
+        // off): no digit.
+        EXPECT_EQ(heard(rate, {{698.46, 6000}, {1479.98, 6000}, {932.3, 1900}}), "") << rate;
+        EXPECT_EQ(heard(rate, {{698.46, 6000}, {1479.98, 6000}, {110.0, 3000}}), "") << rate;
+        EXPECT_EQ(heard(rate, {{174.5, 1500}, {349.0, 1500}, {523.5, 1500}, {698.0, 6000}, {872.5, 1200},
+                               {1047.0, 1000}, {1221.5, 6000}, {1396.0, 800}}),
+                  "")
+            << rate;
+    }
+}
+
 // padtoner's sequences decode exactly, at every rate and both depths.
 TEST(DtmfReceiver, PadtonerSequencesDecodeExactly) {
     testsupport::TempDir dir;

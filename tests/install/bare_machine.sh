@@ -35,6 +35,7 @@ wget -q --spider "${mirror%/}/dists/bookworm/Release" || skip "no network to $mi
 logs=${BARE_MACHINE_LOGS:-$src/build/bare-machine}
 mkdir -p "$logs"
 root=$(mktemp -d "${TMPDIR:-/var/tmp}/sigtools-bare.XXXXXX")
+chmod 755 "$root" # a root folder others can enter: apt fetches as the user _apt
 cleanup() {
     local m
     # Mount points under the root, deepest first.

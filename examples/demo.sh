@@ -104,10 +104,11 @@ with_list_chunk() {
 if have cidscan && [[ -f "$ex/mdmf-name.wav" ]]; then
     step "cidscan: US MDMF burst with a name (mu-law WAV)"
     "$bin/cidscan" "$ex/mdmf-name.wav"
-    step "cidscan --json, the fields picked out with jq"
     if command -v jq >/dev/null 2>&1; then
+        step "cidscan --json, the fields picked out with jq"
         "$bin/cidscan" --json "$ex/mdmf-name.wav" | jq -r '.fields | "\(.date) \(.time)  \(.number)  \(.name)"'
     else
+        step "cidscan --json (install jq to pick out the fields)"
         "$bin/cidscan" --json "$ex/mdmf-name.wav"
     fi
 fi

@@ -51,6 +51,7 @@ cleanup() {
     fi
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 
 echo "debootstrap --variant=minbase bookworm $root $mirror"
 debootstrap --variant=minbase bookworm "$root" "$mirror" >"$logs/debootstrap.log" 2>&1 ||

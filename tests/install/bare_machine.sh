@@ -30,7 +30,7 @@ mirror=$(
 )
 mirror=${mirror%%$'\n'*}
 [[ -n $mirror ]] || skip "no Debian bookworm source in /etc/apt/sources.list or /etc/apt/sources.list.d"
-wget -q --spider "${mirror%/}/dists/bookworm/Release" || skip "no network to $mirror"
+wget -q -T 20 -t 2 --spider "${mirror%/}/dists/bookworm/Release" || skip "no network to $mirror"
 
 logs=${BARE_MACHINE_LOGS:-$src/build/bare-machine}
 mkdir -p "$logs"

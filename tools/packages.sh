@@ -2,6 +2,7 @@
 # The Debian 12 packages each job needs, and ensure_packages, which installs the
 # missing ones. Sourced by examples/demo.sh, tests/run.sh and .ci/run; never run
 # on its own. Each list holds the one before it.
+# shellcheck disable=SC2034  # the lists are read by the sourcing scripts
 
 # The programs alone (the `programs` preset: tests and benchmarks off).
 PROGRAM_PACKAGES=(cmake g++ make pkg-config libsndfile1-dev nlohmann-json3-dev)

@@ -37,11 +37,9 @@ mkdir -p "$logs"
 root=$(mktemp -d "${TMPDIR:-/var/tmp}/sigtools-bare.XXXXXX")
 chmod 755 "$root" # a root folder others can enter: apt fetches as the user _apt
 cleanup() {
-    local m
     # Mount points under the root, deepest first.
-    for m in $(awk -v r="$root/" 'index($2, r) == 1 { print $2 }' /proc/self/mounts | sort -r); do
-        umount -l "$m" || true
-    done
+    awk -v r="$root/" 'index($2, r) == 1 { print $2 }' /proc/self/mounts | sort -r |
+        while read -r m; do umount -l "$m" || true; done
     if awk -v r="$root/" 'index($2, r) == 1 { found = 1 } END { exit !found }' /proc/self/mounts; then
         echo "still mounted under $root: left in place" >&2
     elif [[ ${KEEP_ROOT:-0} == 1 ]]; then

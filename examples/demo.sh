@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the suite and runs its main job on the bundled example data: writes an
+# Builds the programs and runs their main job on the bundled example data: writes an
 # NTT and a US caller-ID burst and a DTMF sequence, shows their WAV headers,
 # decodes both bursts and prints the reports, then lets cidscan read a US MDMF
 # burst with a name (examples/mdmf-name.wav, mu-law, written once by spandsp's
@@ -11,15 +11,14 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
-# Only the programs: the tests are the job of `cmake --workflow --preset default`.
-cmake --preset default >/dev/null
-targets=()
-for prog in wavpeek cidprobe cidprobe-ntt cidforge padtoner cidscan; do
-    [[ -f "src/$prog/CMakeLists.txt" ]] && targets+=("$prog")
-done
-cmake --build --preset default --target "${targets[@]}"
+# What the programs need to build (installed when missing), then the programs
+# alone: the tests are the job of tests/run.sh.
+source tools/packages.sh
+ensure_packages "${PROGRAM_PACKAGES[@]}"
+cmake --preset programs >/dev/null
+cmake --build --preset programs
 
-bin="$root/build/default/bin"
+bin="$root/build/programs/bin"
 ex="examples"
 out="out"
 mkdir -p "$out"
@@ -105,10 +104,11 @@ with_list_chunk() {
 if have cidscan && [[ -f "$ex/mdmf-name.wav" ]]; then
     step "cidscan: US MDMF burst with a name (mu-law WAV)"
     "$bin/cidscan" "$ex/mdmf-name.wav"
-    step "cidscan --json, the fields picked out with jq"
     if command -v jq >/dev/null 2>&1; then
+        step "cidscan --json, the fields picked out with jq"
         "$bin/cidscan" --json "$ex/mdmf-name.wav" | jq -r '.fields | "\(.date) \(.time)  \(.number)  \(.name)"'
     else
+        step "cidscan --json (install jq to pick out the fields)"
         "$bin/cidscan" --json "$ex/mdmf-name.wav"
     fi
 fi

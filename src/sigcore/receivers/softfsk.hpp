@@ -5,7 +5,10 @@
 // bit of a message whose check fails. Same interface and decoder contract as
 // FskReceiver: the decoder's expectation (a message type, a character, a
 // digit, even parity) picks among nearly as certain timings of a byte and
-// fixes the bits it decides, and its check decides what a message is.
+// fixes the bits it decides, and its check decides what a message is. A
+// message checked by an 8-bit sum (US, ETSI) in which two doubtful bits of
+// the same weight could have cancelled is not valid, and a repair counts only
+// when the flipped bit was doubtful and leaves no such pair.
 #pragma once
 
 #include <cstdint>

@@ -8,13 +8,15 @@
 // where built with it, through spandsp's caller-ID receiver for the burst's
 // standard.
 //
-//   false_accept [--bursts N] [--snr LOW HIGH] [--seed S] [--clean] [FORMAT...]
+//   false_accept [--bursts N] [--snr LOW HIGH] [--seed S] [--clean | --plain] [--verbose] [FORMAT...]
 //
 // FORMAT is sdmf, mdmf, etsi or ntt (default all four, N = 20000 each).
 // Prints per format: bursts, bursts decoded right (a valid message with the
 // bytes sent), messages called valid with other bytes, and spandsp's counts
 // of the same. --clean leaves out impairment and noise (a check of the
-// benchmark itself: every burst should be decoded right by both).
+// benchmark itself: every burst should be decoded right by both); --plain
+// leaves out the impairment only (white noise alone, as bench/snr_sweep.sh);
+// --verbose lists every wrong valid message on standard error.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -246,7 +248,7 @@ const char* formatName(Format f) {
     return "";
 }
 
-Count run(Format format, int bursts, double snrLow, double snrHigh, unsigned seed, bool clean, bool verbose) {
+Count run(Format format, int bursts, double snrLow, double snrHigh, unsigned seed, bool clean, bool plain, bool verbose) {
     std::mt19937 random(seed + static_cast<unsigned>(format) * 7919u);
     std::uniform_real_distribution<double> snr(snrLow, snrHigh);
     Count count;
@@ -254,8 +256,8 @@ Count run(Format format, int bursts, double snrLow, double snrHigh, unsigned see
         const Bytes sent = format == Format::Sdmf ? randomSdmf(random)
                            : format == Format::Ntt ? randomNtt(random)
                                                    : randomCallSetup(random);
-        Condition c = clean ? Condition{} : randomCondition(format, random);
-        if (clean && (format == Format::Etsi || format == Format::Ntt)) c.markHz = 1300, c.spaceHz = 2100;
+        Condition c = clean || plain ? Condition{} : randomCondition(format, random);
+        if ((clean || plain) && (format == Format::Etsi || format == Format::Ntt)) c.markHz = 1300, c.spaceHz = 2100;
         std::vector<double> x = modulate(c, sent, kRate, random);
         if (c.impair) c.impair(x, kRate);
         if (!clean) addNoise(x, 32767.0 * std::pow(10.0, c.levelDbfs / 20.0), snr(random), random);
@@ -276,6 +278,7 @@ int main(int argc, char** argv) {
     double snrLow = 3, snrHigh = 7;
     unsigned seed = 1;
     bool clean = false;
+    bool plain = false;
     bool verbose = false;
     std::vector<Format> formats;
     for (int i = 1; i < argc; ++i) {
@@ -289,6 +292,8 @@ int main(int argc, char** argv) {
             seed = static_cast<unsigned>(std::atol(argv[++i]));
         } else if (arg == "--clean") {
             clean = true;
+        } else if (arg == "--plain") {
+            plain = true;
         } else if (arg == "--verbose") {
             verbose = true;
         } else if (arg == "sdmf") {
@@ -301,7 +306,7 @@ int main(int argc, char** argv) {
             formats.push_back(Format::Ntt);
         } else {
             std::fprintf(stderr, "usage: false_accept [--bursts N] [--snr LOW HIGH] [--seed S] [--clean] "
-                                 "[--verbose] [sdmf|mdmf|etsi|ntt]...\n");
+                                 "[--plain] [--verbose] [sdmf|mdmf|etsi|ntt]...\n");
             return 2;
         }
     }
@@ -318,7 +323,7 @@ int main(int argc, char** argv) {
     std::printf("%-8s %7s %9s %11s   %s: %9s %11s\n", "format", "bursts", "decoded", "wrong-valid", peer, "decoded",
                 "wrong-valid");
     for (const Format f : formats) {
-        const Count c = run(f, bursts, snrLow, snrHigh, seed, clean, verbose);
+        const Count c = run(f, bursts, snrLow, snrHigh, seed, clean, plain, verbose);
         std::printf("%-8s %7d %9d %11d   %*s  %9d %11d\n", formatName(f), c.bursts, c.right, c.wrong,
                     static_cast<int>(std::strlen(peer)), "", c.peerRight, c.peerWrong);
         std::fflush(stdout);

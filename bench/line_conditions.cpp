@@ -117,9 +117,20 @@ struct Collect final : sigcore::EventSink {
     }
 };
 
+// An SDMF message: a date and time that exist (month, day, hour and minute
+// each from two random digits), then a ten-digit number.
 std::vector<std::uint8_t> randomSdmf(std::mt19937& random) {
     std::vector<std::uint8_t> m{0x04, 18};
     for (int i = 0; i < 18; ++i) m.push_back(static_cast<std::uint8_t>('0' + random() % 10));
+    auto pair = [&m](std::size_t at, int low, int span) {
+        const int value = low + ((m[at] - '0') * 10 + (m[at + 1] - '0')) % span;
+        m[at] = static_cast<std::uint8_t>('0' + value / 10);
+        m[at + 1] = static_cast<std::uint8_t>('0' + value % 10);
+    };
+    pair(2, 1, 12);  // month
+    pair(4, 1, 28);  // day
+    pair(6, 0, 24);  // hour
+    pair(8, 0, 60);  // minute
     unsigned sum = 0;
     for (const auto b : m) sum += b;
     m.push_back(static_cast<std::uint8_t>((256 - (sum & 0xFFu)) & 0xFFu));

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "sigcore/messages/fieldcheck.hpp"
+
 namespace sigcore {
 
 namespace {
@@ -253,6 +255,34 @@ void addParameter(Message& message, std::uint8_t type, std::span<const std::uint
     }
 }
 
+// Whether a parameter holds what its type allows, where that is narrow:
+// dates, numbers, absence codes, names, the indicator.
+bool parameterHolds(std::uint8_t type, std::span<const std::uint8_t> value) {
+    switch (type) {
+    case 0x01:
+    case 0x0F: return isDateTime(value);
+    case 0x02:
+    case 0x03:
+    case 0x10:
+    case 0x12:
+    case 0x1A: return isDialString(value);
+    case 0x04:
+    case 0x08: return isAbsenceCode(value);
+    case 0x07: return isDisplayText(value);
+    case 0x0B: return value.size() == 1 && (value[0] == 0x00 || value[0] == 0xFF);
+    default: return true;
+    }
+}
+
+// Parameters that fill the message exactly, each of its kind.
+bool parametersHold(std::span<const std::uint8_t> params) {
+    if (!parametersFillBody(params)) return false;
+    for (std::size_t pos = 0; pos < params.size(); pos += 2 + std::size_t{params[pos + 1]}) {
+        if (!parameterHolds(params[pos], params.subspan(pos + 2, params[pos + 1]))) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool isEtsiMessageType(std::uint8_t byte) {
@@ -302,7 +332,7 @@ Message parseEtsiMessage(std::span<const std::uint8_t> bytes) {
         for (const std::uint8_t b : kept.first(whole - 1)) sum += b;
         message.checkComputed = static_cast<std::uint8_t>(0x100U - (sum & 0xFFU));
         message.checkReceived = kept[whole - 1];
-        message.valid = message.checkComputed == message.checkReceived;
+        message.valid = message.checkComputed == message.checkReceived && parametersHold(kept.subspan(2, length));
     }
     // The parameters: a parameter that runs past the message (or past what
     // arrived) keeps the value bytes that are there.

@@ -43,7 +43,9 @@ bool etsiParameterIsText(std::uint8_t type);
 
 // The message in `bytes` (type, length, parameters, checksum, as received;
 // fewer when the message was cut off, extra bytes after the checksum are
-// ignored). Fills standard, type, complete, valid, raw and fields; the
+// ignored). Fills standard, type, complete, valid (the checksum matches and
+// the parameters fill the message, each of its kind: see fieldcheck.hpp),
+// raw and fields; the
 // sample positions are left at 0. Fields come in the order of the
 // parameters; see etsimessage.cpp for the keys.
 Message parseEtsiMessage(std::span<const std::uint8_t> bytes);

@@ -142,6 +142,12 @@ enum class Standard : std::uint8_t {
     Dtmf,          // plain DTMF digits, one message per run of digits
 };
 
+// Whether a standard's messages are checked by an 8-bit sum (US and ETSI),
+// which two misread bits of the same weight pass; NTT frames carry a CRC-16.
+[[nodiscard]] constexpr bool hasSumCheck(Standard standard) {
+    return standard == Standard::Bell202 || standard == Standard::V23Etsi;
+}
+
 // One DTMF digit of a plain digit message, with where its tone lay.
 struct MessageTone {
     char digit = 0;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sigcore/messages/jistext.hpp"
+#include "sigcore/messages/nttbits.hpp"
 #include "sigcore/messages/messagetext.hpp"
 
 namespace sigcore {
@@ -42,6 +43,21 @@ std::string numberingPlan(std::uint8_t prefix, std::uint8_t code) {
     }
     const std::array<std::uint8_t, 2> both{prefix, code};
     return "code " + hexBytes(both);
+}
+
+// The opening of a frame whose CRC passed is what every frame opens with:
+// the frame decoder takes a frame with one wrong opening character (or a
+// wrong parity bit there) for one with the right one, and DLE SOH lie
+// outside the CRC. Such bytes are put back as sent, and the frame is marked
+// repaired.
+void restoreOpening(Message& message) {
+    for (std::size_t i = 0; i < kNttOpening.size() && i < message.raw.size(); ++i) {
+        const std::uint8_t sent = addParity(kNttOpening[i]);
+        if (message.raw[i] != sent) {
+            message.raw[i] = sent;
+            message.repaired = true;
+        }
+    }
 }
 
 }  // namespace
@@ -197,6 +213,7 @@ void NttMessageDecoder::emit(EventSink& sink) {
         message.checkComputed = g.crc.computed;
     }
     message.raw = g.raw;
+    if (message.valid) restoreOpening(message);
     message.fields = g.message.fields;
     sink.onEvent(MessageDecoded{std::move(message)});
 }

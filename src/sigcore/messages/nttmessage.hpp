@@ -12,6 +12,11 @@
 // (converted from JIS X 0208), name_absent, called_number, number_type and
 // numbering_plan (from the extended number information), and param_XX (the
 // characters of a parameter of any other type XX, in hex).
+//
+// The frame decoder takes an opening with one wrong character for the right
+// one; in a frame whose CRC passes, `raw` holds the opening as every frame
+// sends it (DLE SOH header DLE STX with their parity bits), and a frame whose
+// received opening differed from it is marked `repaired`.
 #pragma once
 
 #include <array>

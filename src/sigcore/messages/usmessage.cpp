@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "sigcore/messages/fieldcheck.hpp"
 #include "sigcore/messages/messagetext.hpp"
 
 namespace sigcore {
@@ -150,6 +151,47 @@ void addParameters(Message& message, Bytes body) {
     }
 }
 
+// Whether a multiple data message parameter holds what its type allows.
+bool parameterHolds(std::uint8_t type, Bytes data) {
+    switch (type) {
+    case kDateTime: return isDateTime(data);
+    case kNumber:
+    case kDialableNumber:
+    case kRedirectingNumber: return isDialString(data);
+    case kNumberAbsent:
+    case kNameAbsent: return isAbsenceCode(data);
+    case kName: return isDisplayText(data);
+    case kMessageWaiting: return data.size() == 1 && (data[0] == 0x00 || data[0] == 0xff);
+    default: return true;
+    }
+}
+
+// Whether a whole message's body is what its type allows: the single data
+// caller ID a date and time, then a number or an absence letter; message
+// waiting three indicator bytes; a multiple data message parameters that
+// fill the body, each of its kind. Other types are not looked into.
+bool bodyHolds(std::uint8_t type, Bytes body) {
+    switch (type) {
+    case kSdmfCallerId:
+        if (body.size() < 9 || !isDateTime(body.first(8))) return false;
+        return isDialString(body.subspan(8)) || isAbsenceCode(body.subspan(8));
+    case kSdmfMessageWaiting: {
+        const std::string state = indicatorState(body, kIndicatorOn, kIndicatorOff);
+        return state == "on" || state == "off";
+    }
+    case 0x80:
+    case 0x81:
+    case 0x82: {
+        if (!parametersFillBody(body)) return false;
+        for (std::size_t pos = 0; pos < body.size(); pos += 2 + std::size_t{body[pos + 1]}) {
+            if (!parameterHolds(body[pos], body.subspan(pos + 2, body[pos + 1]))) return false;
+        }
+        return true;
+    }
+    default: return true;
+    }
+}
+
 }  // namespace
 
 bool isUsMessageTypeCode(std::uint8_t byte) {
@@ -179,7 +221,7 @@ Message decodeUsMessage(Bytes bytes) {
         for (std::size_t i = 0; i < length + 2; ++i) sum += bytes[i];
         message.checkComputed = static_cast<std::uint8_t>(0x100u - (sum & 0xFFu));
         message.checkReceived = bytes[length + 2];
-        message.valid = message.checkComputed == message.checkReceived;
+        message.valid = message.checkComputed == message.checkReceived && bodyHolds(message.type, body);
     }
     switch (message.type) {
     case kSdmfCallerId:

@@ -34,7 +34,9 @@ namespace sigcore {
 // Decodes a message from its bytes as received: the type, the length byte,
 // the body and the checksum (a shorter sequence is a cut-off message). Sets
 // standard, type, complete, valid, raw, fields and the checksum pair;
-// leaves the positions at 0.
+// leaves the positions at 0. Valid: the checksum matches and the body holds
+// what its type allows (fieldcheck.hpp: parameters that fill it, a real date
+// and time, digits in numbers, absence letters, names without control bytes).
 [[nodiscard]] Message decodeUsMessage(std::span<const std::uint8_t> bytes);
 
 // The longest message: type, length 255, 255 body bytes, checksum.

@@ -222,15 +222,79 @@ struct ReceivedByte {
     std::array<double, 8> confidence{};  // |soft value| of each data bit
 };
 
+// A data bit whose soft value lay nearer zero than this share of the mean
+// certainty of the message's bits may have been misread. Relative, because
+// the soft values of a plan's tones (V.23's lie closer than Bell 202's) and
+// the line's noise set what a sure bit looks like.
+constexpr double kDoubtfulShare = 0.3;
+// A repair of a message checked by a sum flips a bit this much less certain
+// than the mean, or none: flipping a sure bit to make a sum pass makes a
+// message that was not sent more often than it mends one.
+constexpr double kRepairShare = 0.5;
+
+// The certainty under which a bit of the burst's last `count` bytes is
+// doubtful. Bits that the decoder's expectation fixed are left out of the mean.
+double doubtfulBelow(const std::vector<ReceivedByte>& burst, std::size_t count, double share = kDoubtfulShare) {
+    double sum = 0.0;
+    int bits = 0;
+    for (std::size_t i = burst.size() - std::min(count, burst.size()); i < burst.size(); ++i) {
+        for (const double c : burst[i].confidence) {
+            if (c >= kCertain) continue;
+            sum += c;
+            ++bits;
+        }
+    }
+    return bits > 0 ? share * sum / bits : 0.0;
+}
+
+// Whether two doubtful bits of a message checked by an 8-bit sum could both
+// be misread without the sum showing it: bits of the same weight read as 1
+// and as 0 (their errors cancel), or two top bits (each worth 128). One
+// misread bit always shows, so a message without such a pair passes its sum
+// only with the bytes sent, or with three misread bits or more. The values
+// are the message's bytes (a repair's flip included), the certainties those
+// of the burst's last bytes, the message's.
+bool sumMayHideMisreads(const Message& message, const std::vector<ReceivedByte>& burst) {
+    if (!hasSumCheck(message.standard)) return false;
+    const std::size_t count = std::min(message.raw.size(), burst.size());
+    std::array<int, 8> doubtfulOnes{};
+    std::array<int, 8> doubtfulZeros{};
+    const double below = doubtfulBelow(burst, count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const ReceivedByte& byte = burst[burst.size() - count + i];
+        const std::uint8_t value = message.raw[message.raw.size() - count + i];
+        for (std::size_t b = 0; b < 8; ++b) {
+            if (byte.confidence[b] >= below) continue;
+            ++(((value >> b) & 1u) != 0 ? doubtfulOnes : doubtfulZeros)[b];
+        }
+    }
+    for (std::size_t b = 0; b < 7; ++b) {
+        if (doubtfulOnes[b] > 0 && doubtfulZeros[b] > 0) return true;
+    }
+    return doubtfulOnes[7] + doubtfulZeros[7] > 1;
+}
+
 // Passes events on, but holds back a message whose check failed, for the
-// receiver to try its repair once the decoder's call has returned.
+// receiver to try its repair once the decoder's call has returned. A message
+// whose sum passed stays valid only when no two doubtful bits could have
+// cancelled in it.
 class HoldingSink final : public EventSink {
 public:
-    explicit HoldingSink(EventSink& out) : out_(out) {}
+    HoldingSink(EventSink& out, const std::vector<ReceivedByte>& burst) : out_(out), burst_(burst) {}
     void onEvent(const Event& event) override {
         if (const auto* decoded = std::get_if<MessageDecoded>(&event)) {
             if (holdFailed && !decoded->message.valid && decoded->message.complete) {
                 held = decoded->message;
+                return;
+            }
+            if (decoded->message.valid && sumMayHideMisreads(decoded->message, burst_)) {
+                Message doubted = decoded->message;
+                doubted.valid = false;
+                if (followOn) {
+                    dropped = true;
+                    return;
+                }
+                out_.onEvent(MessageDecoded{std::move(doubted)});
                 return;
             }
             if (decoded->message.valid) validPassed = true;
@@ -252,6 +316,7 @@ public:
 
 private:
     EventSink& out_;
+    const std::vector<ReceivedByte>& burst_;
 };
 
 // Keeps the messages a replay produces and nothing else.
@@ -319,7 +384,7 @@ struct PlanReceiver {
     PlanReceiver(const TonePlan& plan, MessageDecoder& d, int rate, EventSink& s, const SoftFskOptions& o)
         : decoder(d),
           out(s),
-          sink(s),
+          sink(s, bytes),
           options(o),
           bitTime(static_cast<double>(rate) / plan.baud),
           window(std::max(2, static_cast<int>(std::lround(bitTime)))),
@@ -381,6 +446,15 @@ struct PlanReceiver {
         return capture.last;
     }
 
+    // Whether a repaired message whose check now passes may be called valid:
+    // under a sum, the flipped bit must have been doubtful and no pair of
+    // doubtful bits be left that could have cancelled.
+    bool repairStands(const Message& fixed, double flippedCertainty) const {
+        if (!hasSumCheck(fixed.standard)) return true;
+        return flippedCertainty < doubtfulBelow(bytes, fixed.raw.size(), kRepairShare) &&
+               !sumMayHideMisreads(fixed, bytes);
+    }
+
     void repairHeld() {
         Message failed = std::move(*sink.held);
         sink.held.reset();
@@ -399,7 +473,7 @@ struct PlanReceiver {
         }
         if (weakBit >= 0) {
             std::optional<Message> fixed = replay(weakByte, weakBit);
-            if (fixed && fixed->valid) {
+            if (fixed && fixed->valid && repairStands(*fixed, weakest)) {
                 fixed->repaired = true;
                 out.onEvent(MessageDecoded{std::move(*fixed)});
                 sink.validPassed = true;

@@ -8,7 +8,10 @@
 // decides the bits the line left uncertain (never one it sent clearly), and
 // its check decides what a message is. A byte needs a space start bit and
 // the carrier under it; after a message that passes its check, decoding goes
-// on while the carrier lasts, for a further message in it.
+// on while the carrier lasts, for a further message in it. A message checked
+// by an 8-bit sum (US, ETSI) in which two doubtful bits of the same weight
+// could have cancelled is not valid, and a repair counts only when the
+// flipped bit was doubtful and leaves no such pair.
 #pragma once
 
 #include <cstdint>

@@ -153,9 +153,10 @@ TEST(EtsiMessage, CutOffOverrunAndHostileBytes) {
     Bytes longer = bytes;
     longer.push_back(0x55);
     EXPECT_EQ(sigcore::parseEtsiMessage(longer).raw, bytes);
-    // A parameter longer than the message keeps what the message holds.
+    // A parameter longer than the message keeps what the message holds; such
+    // a message is not valid, whatever its checksum.
     const sigcore::Message over = sigcore::parseEtsiMessage(frame(0x80, Bytes{0x02, 0x09, '1', '2'}));
-    EXPECT_TRUE(over.valid);
+    EXPECT_FALSE(over.valid);
     EXPECT_EQ(over.fields, fieldsOf({{"number", "12"}}));
     // High bytes in a name become valid UTF-8 (Latin-1), binary text stays hexadecimal.
     Bytes p;

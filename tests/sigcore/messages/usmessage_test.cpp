@@ -82,7 +82,7 @@ TEST(UsMessage, EveryMdmfParameterAndUnknownOnesInHex) {
     addParam(body, 0x08, "P");
     addParam(body, 0x07, "A\x01\\");  // a control byte and a backslash stay visible
     const sigcore::Message m = sigcore::decodeUsMessage(withChecksum(0x80, body));
-    EXPECT_TRUE(m.valid);
+    EXPECT_FALSE(m.valid);  // decoded in full, but a name with a control byte is not valid
     EXPECT_EQ(m.fields, (Fields{{"date", "12-25"},
                                 {"time", "10:30"},
                                 {"number", "2125551234"},

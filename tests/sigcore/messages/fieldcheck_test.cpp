@@ -1,0 +1,152 @@
+// A checksum that passes is not enough: messages whose structure cannot
+// have been sent (parameters that do not fill the body, impossible dates and
+// times, non-digits in a number, bad absence codes, control bytes in a name)
+// are not valid, in every standard checked by a sum; NTT frames whose
+// opening arrived damaged get it back as sent, flagged as repaired.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cidprobe-ntt/nttframe.hpp"
+#include "sigcore/messages/etsimessage.hpp"
+#include "sigcore/messages/fieldcheck.hpp"
+#include "sigcore/messages/nttmessage.hpp"
+#include "sigcore/messages/usmessage.hpp"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes param(std::uint8_t type, const Bytes& value) {
+    Bytes p;
+    p.push_back(type);
+    p.push_back(static_cast<std::uint8_t>(value.size()));
+    for (const std::uint8_t b : value) p.push_back(b);
+    return p;
+}
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) {
+        for (const std::uint8_t b : p) out.push_back(b);
+    }
+    return out;
+}
+
+// Type, length, body and the checksum that makes the sum 0.
+Bytes withChecksum(std::uint8_t type, const Bytes& body) {
+    Bytes out;
+    out.push_back(type);
+    out.push_back(static_cast<std::uint8_t>(body.size()));
+    for (const std::uint8_t b : body) out.push_back(b);
+    unsigned sum = 0;
+    for (const std::uint8_t b : out) sum += b;
+    out.push_back(static_cast<std::uint8_t>((0x100u - (sum & 0xFFu)) & 0xFFu));
+    return out;
+}
+
+TEST(StructureChecks, FieldTests) {
+    EXPECT_TRUE(sigcore::isDateTime(text("12312359")));
+    EXPECT_TRUE(sigcore::isDateTime(text("01010000")));
+    for (const char* bad : {"00101200", "13101200", "12001200", "12322359", "12312459", "12312360", "1231235", "12a12359"}) {
+        EXPECT_FALSE(sigcore::isDateTime(text(bad))) << bad;
+    }
+    EXPECT_TRUE(sigcore::isDialString(text("+81*0123#")));
+    EXPECT_FALSE(sigcore::isDialString(text("")));
+    EXPECT_FALSE(sigcore::isDialString(text("555-1212")));
+    EXPECT_FALSE(sigcore::isDialString(Bytes{0x1b, 0x5b, 0x31, 0x6d}));
+    EXPECT_TRUE(sigcore::isAbsenceCode(text("O")));
+    EXPECT_TRUE(sigcore::isAbsenceCode(text("S")));
+    EXPECT_FALSE(sigcore::isAbsenceCode(text("OP")));
+    EXPECT_FALSE(sigcore::isAbsenceCode(text("X")));
+    EXPECT_TRUE(sigcore::isDisplayText(Bytes{'M', 0xDC, 'L', 'L', 'E', 'R', ' ', 0xC3, 0xA9}));
+    EXPECT_FALSE(sigcore::isDisplayText(Bytes{'A', 0x1b, 'B'}));
+    EXPECT_FALSE(sigcore::isDisplayText(Bytes{'A', 0x7f}));
+    EXPECT_TRUE(sigcore::parametersFillBody(concat({param(1, text("12251030")), param(7, Bytes{})})));
+    EXPECT_FALSE(sigcore::parametersFillBody(Bytes{0x02, 0x03, '1', '2'}));       // runs past the end
+    EXPECT_FALSE(sigcore::parametersFillBody(Bytes{0x02, 0x01, '1', 0x07}));      // a type without length
+}
+
+TEST(StructureChecks, UsMessagesWithAPassingSumButNoPossibleContentAreNotValid) {
+    const Bytes dateTime = text("12251030");
+    // Valid as sent.
+    EXPECT_TRUE(sigcore::decodeUsMessage(withChecksum(0x04, concat({dateTime, text("2125551234")}))).valid);
+    EXPECT_TRUE(sigcore::decodeUsMessage(withChecksum(0x04, concat({dateTime, text("P")}))).valid);
+    EXPECT_TRUE(sigcore::decodeUsMessage(withChecksum(0x06, text("BBB"))).valid);
+    const Bytes mdmf = concat({param(0x01, dateTime), param(0x02, text("2125551234")), param(0x07, text("DOE JANE"))});
+    EXPECT_TRUE(sigcore::decodeUsMessage(withChecksum(0x80, mdmf)).valid);
+    EXPECT_TRUE(sigcore::decodeUsMessage(withChecksum(0x80, concat({param(0x04, text("O")), param(0x08, text("P"))}))).valid);
+    // Each with a sum that passes, and not valid.
+    const std::vector<Bytes> impossible{
+        withChecksum(0x04, concat({text("13251030"), text("2125551234")})),   // month 13
+        withChecksum(0x04, concat({text("12251060"), text("2125551234")})),   // minute 60
+        withChecksum(0x04, concat({dateTime, Bytes{0x1b, 0x5b, 0x31, 0x6d}})),  // not digits
+        withChecksum(0x04, dateTime),                                        // no number
+        withChecksum(0x06, text("BBo")),                                     // mixed indicator
+        withChecksum(0x80, Bytes(mdmf.begin(), mdmf.end() - 3)),            // the body ends inside a parameter
+        withChecksum(0x80, concat({mdmf, Bytes{0x07}})),                     // a stray byte at the end
+        withChecksum(0x80, concat({param(0x01, text("1225103")), param(0x02, text("1"))})),  // short date
+        withChecksum(0x80, concat({param(0x01, dateTime), param(0x02, text("21255512x4"))})),
+        withChecksum(0x80, concat({param(0x04, text("OP"))})),               // absence is one letter
+        withChecksum(0x80, concat({param(0x07, text("DOE\x07JANE"))})),      // a control byte in a name
+        withChecksum(0x82, concat({param(0x0b, Bytes{0x42})})),              // indicator neither on nor off
+    };
+    for (std::size_t i = 0; i < impossible.size(); ++i) {
+        const sigcore::Message m = sigcore::decodeUsMessage(impossible[i]);
+        EXPECT_TRUE(m.complete) << i;
+        EXPECT_EQ(m.checkReceived, m.checkComputed) << i;
+        EXPECT_FALSE(m.valid) << i;
+    }
+}
+
+TEST(StructureChecks, EtsiMessagesWithAPassingSumButNoPossibleContentAreNotValid) {
+    const Bytes setup = concat({param(0x01, text("01311200")), param(0x02, text("0123456789")), param(0x07, text("ACME"))});
+    EXPECT_TRUE(sigcore::parseEtsiMessage(withChecksum(0x80, setup)).valid);
+    EXPECT_TRUE(sigcore::parseEtsiMessage(withChecksum(0x82, param(0x0b, Bytes{0xFF}))).valid);
+    const std::vector<Bytes> impossible{
+        withChecksum(0x80, concat({param(0x01, text("02301299")), param(0x02, text("1"))})),  // minute 99
+        withChecksum(0x80, concat({param(0x02, text("0123 456"))})),
+        withChecksum(0x80, concat({param(0x04, text("Q"))})),
+        withChecksum(0x80, concat({param(0x07, Bytes{'A', 0x00})})),
+        withChecksum(0x80, Bytes(setup.begin(), setup.end() - 1)),
+        withChecksum(0x82, param(0x0b, Bytes{0x01})),
+    };
+    for (std::size_t i = 0; i < impossible.size(); ++i) EXPECT_FALSE(sigcore::parseEtsiMessage(impossible[i]).valid) << i;
+}
+
+TEST(StructureChecks, NttOpeningIsRestoredAsSentAndFlagged) {
+    const Bytes frame = nttframe::build(nttframe::param(0x02, "0120444444"));
+    auto decode = [](const Bytes& bytes) {
+        sigcore::NttMessageDecoder decoder;
+        struct Keep final : sigcore::EventSink {
+            std::vector<sigcore::Message> messages;
+            void onEvent(const sigcore::Event& e) override {
+                if (const auto* d = std::get_if<sigcore::MessageDecoded>(&e)) messages.push_back(d->message);
+            }
+        } keep;
+        decoder.startBurst(keep);
+        for (const std::uint8_t b : bytes) decoder.decodeByte(b, 0, 0, keep);
+        decoder.endBurst(0, keep);
+        return keep.messages;
+    };
+    auto clean = decode(frame);
+    ASSERT_EQ(clean.size(), 1u);
+    EXPECT_TRUE(clean[0].valid);
+    EXPECT_FALSE(clean[0].repaired);
+    // A wrong parity bit on the first DLE, a wrong SOH (neither under the
+    // CRC), a wrong header character (under it): the frame as sent, repaired.
+    for (const auto& [at, flip] : std::vector<std::pair<std::size_t, std::uint8_t>>{{0, 0x80}, {1, 0x02}, {2, 0x01}}) {
+        Bytes damaged = frame;
+        damaged[at] ^= flip;
+        auto m = decode(damaged);
+        ASSERT_EQ(m.size(), 1u) << at;
+        EXPECT_TRUE(m[0].valid) << at;
+        EXPECT_TRUE(m[0].repaired) << at;
+        EXPECT_EQ(m[0].raw, frame) << at;
+    }
+}
+
+}  // namespace

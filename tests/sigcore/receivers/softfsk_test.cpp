@@ -285,7 +285,9 @@ TEST(SoftFsk, ExpectationNeverOverwritesAClearBit) {
                 line.silence(0.05);
                 const auto got = receiveUs(line);
                 ASSERT_EQ(got.size(), 1u) << rate << " " << i;
-                EXPECT_TRUE(got[0].valid && !got[0].repaired) << rate << " " << i;
+                // Escape bytes where the number's digits belong arrive as sent,
+                // and the message's structure then says it is not valid.
+                EXPECT_EQ(got[0].valid && !got[0].repaired, i != 2) << rate << " " << i;
                 EXPECT_EQ(got[0].raw, sent[i]) << rate << " " << i << " " << step;
             }
         }

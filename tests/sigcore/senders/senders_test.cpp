@@ -71,7 +71,7 @@ double rms(std::span<const double> samples) {
 CallerIdFields sample() {
     CallerIdFields f;
     f.date = "0314";
-    f.time = "1592";
+    f.time = "1526";
     f.number = "6175550123";
     f.name = "DOE JANE";
     return f;

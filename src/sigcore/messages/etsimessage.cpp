@@ -4,6 +4,7 @@
 #include <string>
 
 #include "sigcore/messages/fieldcheck.hpp"
+#include "sigcore/messages/messagetext.hpp"
 
 namespace sigcore {
 
@@ -121,33 +122,6 @@ const ParameterKind* findParameter(std::uint8_t type) {
     return nullptr;
 }
 
-std::string hexText(std::span<const std::uint8_t> value) {
-    static constexpr std::string_view kDigits = "0123456789abcdef";
-    std::string text;
-    text.reserve(value.size() * 2);
-    for (const std::uint8_t b : value) {
-        text += kDigits[b >> 4U];
-        text += kDigits[b & 0x0FU];
-    }
-    return text;
-}
-
-// Characters as UTF-8: bytes above 0x7F are taken as Latin-1, so that any
-// byte gives valid text and none is lost.
-std::string characterText(std::span<const std::uint8_t> value) {
-    std::string text;
-    text.reserve(value.size());
-    for (const std::uint8_t b : value) {
-        if (b < 0x80) {
-            text += static_cast<char>(b);
-        } else {
-            text += static_cast<char>(0xC0U | (b >> 6U));
-            text += static_cast<char>(0x80U | (b & 0x3FU));
-        }
-    }
-    return text;
-}
-
 bool allDigits(std::span<const std::uint8_t> value) {
     return std::all_of(value.begin(), value.end(), [](std::uint8_t b) { return b >= '0' && b <= '9'; });
 }
@@ -162,7 +136,7 @@ std::string codeText(std::span<const CodeName> names, std::span<const std::uint8
             if (n.code == value[0]) return std::string(n.name);
         }
     }
-    return hexText(value);
+    return hexBytes(value);
 }
 
 std::string pairs(std::span<const std::uint8_t> digits, std::size_t first, char separator) {
@@ -186,18 +160,18 @@ void addParameter(Message& message, std::uint8_t type, std::span<const std::uint
         std::string key = "param_";
         key += kDigits[type >> 4U];
         key += kDigits[type & 0x0FU];
-        addField(message, key, hexText(value));
+        addField(message, key, hexBytes(value));
         return;
     }
     switch (kind->kind) {
-    case ValueKind::Text: addField(message, kind->key, characterText(value)); break;
+    case ValueKind::Text: addField(message, kind->key, printableText(value)); break;
     case ValueKind::DateTime:
         if (value.size() == 8 && allDigits(value)) {
             addField(message, kind->key, pairs(value, 0, '-'));
             addField(message, kind->secondKey, pairs(value, 4, ':'));
         } else {
             // Not a date: keep the characters under the date's key.
-            addField(message, kind->key, characterText(value));
+            addField(message, kind->key, printableText(value));
         }
         break;
     case ValueKind::Absence:
@@ -206,7 +180,7 @@ void addParameter(Message& message, std::uint8_t type, std::span<const std::uint
         } else if (value.size() == 1 && value[0] == 'P') {
             addField(message, kind->key, "private");
         } else {
-            addField(message, kind->key, characterText(value));
+            addField(message, kind->key, printableText(value));
         }
         break;
     case ValueKind::VisualIndicator:
@@ -215,7 +189,7 @@ void addParameter(Message& message, std::uint8_t type, std::span<const std::uint
         } else if (value.size() == 1 && value[0] == 0xFF) {
             addField(message, kind->key, "on");
         } else {
-            addField(message, kind->key, hexText(value));
+            addField(message, kind->key, hexBytes(value));
         }
         break;
     case ValueKind::MessageId:
@@ -225,14 +199,14 @@ void addParameter(Message& message, std::uint8_t type, std::span<const std::uint
                      status == 0x00   ? std::string("removed")
                      : status == 0x55 ? std::string("reference_only")
                      : status == 0xFF ? std::string("added")
-                                      : hexText(value.first(1)));
+                                      : hexBytes(value.first(1)));
             addField(message, kind->secondKey, std::to_string((value[1] << 8U) | value[2]));
         } else {
-            addField(message, "message_id", hexText(value));
+            addField(message, "message_id", hexBytes(value));
         }
         break;
     case ValueKind::Count:
-        addField(message, kind->key, value.size() == 1 ? std::to_string(value[0]) : hexText(value));
+        addField(message, kind->key, value.size() == 1 ? std::to_string(value[0]) : hexBytes(value));
         break;
     case ValueKind::CallType: addField(message, kind->key, codeText(kCallTypes, value)); break;
     case ValueKind::ForwardedCallType: addField(message, kind->key, codeText(kForwardedCallTypes, value)); break;
@@ -245,13 +219,13 @@ void addParameter(Message& message, std::uint8_t type, std::span<const std::uint
             text += static_cast<char>(value[5]);
             addField(message, kind->key, text);
         } else {
-            addField(message, kind->key, characterText(value));
+            addField(message, kind->key, printableText(value));
         }
         break;
     case ValueKind::TextOrHex:
-        addField(message, kind->key, allPrintable(value) ? characterText(value) : hexText(value));
+        addField(message, kind->key, allPrintable(value) ? printableText(value) : hexBytes(value));
         break;
-    case ValueKind::Hex: addField(message, kind->key, hexText(value)); break;
+    case ValueKind::Hex: addField(message, kind->key, hexBytes(value)); break;
     }
 }
 

@@ -29,6 +29,8 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <random>
 #include <string>
 #include <vector>
@@ -296,9 +298,7 @@ bool decodes(const sigcore::TonePlan& plan, const std::vector<std::int16_t>& pcm
     return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
     int bursts = 50;
     int rate = 8000;
     bool ntt = false;
@@ -307,121 +307,158 @@ int main(int argc, char** argv) {
     int randomBursts = 0;
     double snrDb = 25;
     std::vector<std::string> only;
+};
+
+// The command line as Options; nullopt (after a message) when it is unusable.
+std::optional<Options> parseOptions(int argc, char** argv) {
+    Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--format" && i + 1 < argc) {
-            ntt = std::string(argv[++i]) == "ntt";
+            o.ntt = std::string(argv[++i]) == "ntt";
         } else if (arg == "--bursts" && i + 1 < argc) {
-            bursts = std::atoi(argv[++i]);
+            o.bursts = std::atoi(argv[++i]);
         } else if (arg == "--rate" && i + 1 < argc) {
-            rate = std::atoi(argv[++i]);
+            o.rate = std::atoi(argv[++i]);
         } else if (arg == "--snr" && i + 1 < argc) {
-            snrDb = std::atof(argv[++i]);
+            o.snrDb = std::atof(argv[++i]);
         } else if (arg == "--grid") {
-            grid = true;
+            o.grid = true;
         } else if (arg == "--random" && i + 1 < argc) {
-            randomBursts = std::atoi(argv[++i]);
-            if (randomBursts <= 0) {
+            o.randomBursts = std::atoi(argv[++i]);
+            if (o.randomBursts <= 0) {
                 std::fprintf(stderr, "line_conditions: --random takes a positive burst count\n");
-                return 2;
+                return std::nullopt;
             }
         } else if (arg == "--write" && i + 1 < argc) {
-            writeDir = argv[++i];
+            o.writeDir = argv[++i];
         } else {
-            only.push_back(arg);
+            o.only.push_back(arg);
         }
     }
-    if (bursts <= 0 || !sigcore::receiverAcceptsRate(rate)) {
+    if (o.bursts <= 0 || !sigcore::receiverAcceptsRate(o.rate)) {
         std::fprintf(stderr, "line_conditions: bad burst count or rate\n");
-        return 2;
+        return std::nullopt;
     }
-    const sigcore::TonePlan& plan = ntt ? sigcore::kV23 : sigcore::kBell202;
-    if (grid || randomBursts > 0) {
-        Condition clean;
-        clean.markHz = plan.markHz;
-        clean.spaceHz = plan.spaceHz;
-        std::mt19937 random(grid ? 99 : 31);
-        int oldMissed = 0;
-        int softMissed = 0;
-        // A clean burst: no noise, no impairment; on the grid its carrier phase
-        // and bit timing are fixed, otherwise drawn at random.
-        auto count = [&](double phase, double timing) {
-            const auto message = ntt ? randomNtt(random) : randomSdmf(random);
-            const auto pcm = toPcm(modulate(clean, message, rate, random, phase, timing));
-            if (ntt) {
-                oldMissed += decodes<sigcore::FskReceiver, NttFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 0 : 1;
-                softMissed += decodes<sigcore::SoftFskReceiver, NttFrameDecoder>(plan, pcm, message, rate) ? 0 : 1;
-            } else {
-                oldMissed += decodes<sigcore::FskReceiver, UsFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 0 : 1;
-                softMissed += decodes<sigcore::SoftFskReceiver, UsFrameDecoder>(plan, pcm, message, rate) ? 0 : 1;
-            }
-        };
-        if (grid) {
-            for (int p = 0; p < 64; ++p) {
-                for (int t = 0; t < 48; ++t) count(2 * kPi * p / 64, t / 48.0);
-            }
-            std::printf("%s %d Hz, 64 x 48 clean bursts missed: detector %d, line %d\n", ntt ? "ntt" : "us", rate, oldMissed,
-                        softMissed);
-        } else {
-            for (int k = 0; k < randomBursts; ++k) count(-1.0, -1.0);
-            std::printf("%s %d Hz, %d random clean bursts missed: detector %d, line %d\n", ntt ? "ntt" : "us", rate,
-                        randomBursts, oldMissed, softMissed);
+    return o;
+}
+
+// Whether each receiver decodes one burst: {detector, line receiver}.
+std::pair<bool, bool> bothDecode(const Options& o, const sigcore::TonePlan& plan, const std::vector<std::int16_t>& pcm,
+                                 const std::vector<std::uint8_t>& message) {
+    if (o.ntt) {
+        return {decodes<sigcore::FskReceiver, NttFrameDecoder>(plan, pcm, message, o.rate, sigcore::ReceiverOptions{}),
+                decodes<sigcore::SoftFskReceiver, NttFrameDecoder>(plan, pcm, message, o.rate)};
+    }
+    return {decodes<sigcore::FskReceiver, UsFrameDecoder>(plan, pcm, message, o.rate, sigcore::ReceiverOptions{}),
+            decodes<sigcore::SoftFskReceiver, UsFrameDecoder>(plan, pcm, message, o.rate)};
+}
+
+// Clean bursts (no noise, no impairment): on the grid with their carrier phase
+// and bit timing fixed, otherwise drawn at random; prints how many each
+// receiver missed.
+void runCleanBursts(const Options& o, const sigcore::TonePlan& plan) {
+    Condition clean;
+    clean.markHz = plan.markHz;
+    clean.spaceHz = plan.spaceHz;
+    std::mt19937 random(o.grid ? 99 : 31);
+    int oldMissed = 0;
+    int softMissed = 0;
+    auto count = [&](double phase, double timing) {
+        const auto message = o.ntt ? randomNtt(random) : randomSdmf(random);
+        const auto pcm = toPcm(modulate(clean, message, o.rate, random, phase, timing));
+        const auto [old, soft] = bothDecode(o, plan, pcm, message);
+        oldMissed += old ? 0 : 1;
+        softMissed += soft ? 0 : 1;
+    };
+    const char* format = o.ntt ? "ntt" : "us";
+    if (o.grid) {
+        for (int p = 0; p < 64; ++p) {
+            for (int t = 0; t < 48; ++t) count(2 * kPi * p / 64, t / 48.0);
         }
-        return 0;
+        std::printf("%s %d Hz, 64 x 48 clean bursts missed: detector %d, line %d\n", format, o.rate, oldMissed, softMissed);
+    } else {
+        for (int k = 0; k < o.randomBursts; ++k) count(-1.0, -1.0);
+        std::printf("%s %d Hz, %d random clean bursts missed: detector %d, line %d\n", format, o.rate, o.randomBursts,
+                    oldMissed, softMissed);
     }
+}
+
+bool writeText(const std::string& path, const std::string& text) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) return false;
+    const bool written = std::fputs(text.c_str(), f) >= 0;
+    return std::fclose(f) == 0 && written;
+}
+
+// One condition's bursts for the peers: the samples, each message as the
+// peers deliver it and every byte as sent.
+struct ConditionFiles {
+    std::vector<std::int16_t> all;
+    std::string messages;
+    std::string frames;
+
+    void add(bool ntt, const std::vector<std::int16_t>& pcm, const std::vector<std::uint8_t>& message) {
+        all.insert(all.end(), pcm.begin(), pcm.end());
+        messages += peerKey(ntt, message) + "\n";
+        for (const auto b : message) {
+            char hex[3];
+            std::snprintf(hex, sizeof hex, "%02x", b);
+            frames += hex;
+        }
+        frames += "\n";
+    }
+    bool write(const std::string& base, int rate) const {
+        return writeWav(base + ".wav", rate, all) && writeText(base + ".messages", messages) &&
+               writeText(base + ".frames", frames);
+    }
+};
+
+// Every condition (or those named): the fraction of bursts each receiver
+// decodes; with --write, the bursts and their messages go to files too.
+int runConditions(const Options& o, const sigcore::TonePlan& plan) {
     std::printf("%-24s %8s %8s\n", "condition", "detector", "line");
     for (Condition c : conditions()) {
-        if (!only.empty() && std::find(only.begin(), only.end(), c.name) == only.end()) continue;
+        if (!o.only.empty() && std::find(o.only.begin(), o.only.end(), c.name) == o.only.end()) continue;
         // The same impairment on the other tone plan: tones move with it.
         c.markHz += plan.markHz - 1200;
         c.spaceHz += plan.spaceHz - 2200;
-        c.snrDb = snrDb;
+        c.snrDb = o.snrDb;
         std::mt19937 random(2024);
         int oldOk = 0;
         int softOk = 0;
-        std::vector<std::int16_t> all;
-        std::string messages;
-        std::string frames;
-        for (int k = 0; k < bursts; ++k) {
-            const auto message = ntt ? randomNtt(random) : randomSdmf(random);
-            std::vector<double> x = modulate(c, message, rate, random);
-            if (c.impair) c.impair(x, rate);
+        ConditionFiles files;
+        for (int k = 0; k < o.bursts; ++k) {
+            const auto message = o.ntt ? randomNtt(random) : randomSdmf(random);
+            std::vector<double> x = modulate(c, message, o.rate, random);
+            if (c.impair) c.impair(x, o.rate);
             addNoise(x, 32767.0 * std::pow(10.0, c.levelDbfs / 20.0), c.snrDb, random);
             const auto pcm = toPcm(x);
-            if (ntt) {
-                oldOk += decodes<sigcore::FskReceiver, NttFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 1 : 0;
-                softOk += decodes<sigcore::SoftFskReceiver, NttFrameDecoder>(plan, pcm, message, rate) ? 1 : 0;
-            } else {
-                oldOk += decodes<sigcore::FskReceiver, UsFrameDecoder>(plan, pcm, message, rate, sigcore::ReceiverOptions{}) ? 1 : 0;
-                softOk += decodes<sigcore::SoftFskReceiver, UsFrameDecoder>(plan, pcm, message, rate) ? 1 : 0;
-            }
-            if (!writeDir.empty()) {
-                all.insert(all.end(), pcm.begin(), pcm.end());
-                messages += peerKey(ntt, message) + "\n";
-                for (const auto b : message) {
-                    char hex[3];
-                    std::snprintf(hex, sizeof hex, "%02x", b);
-                    frames += hex;
-                }
-                frames += "\n";
-            }
+            const auto [old, soft] = bothDecode(o, plan, pcm, message);
+            oldOk += old ? 1 : 0;
+            softOk += soft ? 1 : 0;
+            if (!o.writeDir.empty()) files.add(o.ntt, pcm, message);
         }
-        std::printf("%-24s %8.2f %8.2f\n", c.name.c_str(), static_cast<double>(oldOk) / bursts,
-                    static_cast<double>(softOk) / bursts);
+        std::printf("%-24s %8.2f %8.2f\n", c.name.c_str(), static_cast<double>(oldOk) / o.bursts,
+                    static_cast<double>(softOk) / o.bursts);
         std::fflush(stdout);
-        if (!writeDir.empty()) {
-            const std::string base = writeDir + "/" + c.name;
-            std::FILE* m = std::fopen((base + ".messages").c_str(), "w");
-            std::FILE* f = std::fopen((base + ".frames").c_str(), "w");
-            const bool ok = writeWav(base + ".wav", rate, all) && m != nullptr && f != nullptr &&
-                            std::fputs(messages.c_str(), m) >= 0 && std::fputs(frames.c_str(), f) >= 0;
-            if (m != nullptr) std::fclose(m);
-            if (f != nullptr) std::fclose(f);
-            if (!ok) {
-                std::fprintf(stderr, "line_conditions: can't write %s\n", base.c_str());
-                return 1;
-            }
+        if (!o.writeDir.empty() && !files.write(o.writeDir + "/" + c.name, o.rate)) {
+            std::fprintf(stderr, "line_conditions: can't write %s/%s\n", o.writeDir.c_str(), c.name.c_str());
+            return 1;
         }
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> options = parseOptions(argc, argv);
+    if (!options) return 2;
+    const sigcore::TonePlan& plan = options->ntt ? sigcore::kV23 : sigcore::kBell202;
+    if (options->grid || options->randomBursts > 0) {
+        runCleanBursts(*options, plan);
+        return 0;
+    }
+    return runConditions(*options, plan);
 }

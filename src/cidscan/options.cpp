@@ -36,6 +36,15 @@ std::optional<StandardChoice> parseStandard(std::string_view text) {
     return std::nullopt;
 }
 
+// A decimal number (a level in dB) within [low, high].
+std::optional<double> parseLevel(std::string_view text, double low, double high) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc{} || ptr != end || !(value >= low && value <= high)) return std::nullopt;
+    return value;
+}
+
 constexpr int kMostJobs = 256;
 constexpr int kMostChannels = 1024;
 
@@ -55,6 +64,8 @@ const char* usageText() {
            "  --channels N           channels of headerless input (default 1)\n"
            "  --sensitivity N        detection threshold 0..100 (default 80)\n"
            "  --once                 exit after the first message\n"
+           "  --measure              measure each message's tones, levels and timing\n"
+           "  --ref-dbm0 X           the level in dBm0 of a full-scale sine (default 3.14)\n"
            "  -j N, --jobs N         decode up to N files at once\n"
            "  --help                 this text\n"
            "  --version              the program's version\n"
@@ -99,6 +110,13 @@ ParseResult parseOptions(std::span<const char* const> args) {
             o.output = OutputFormat::Json;
         } else if (name == "--once" && !inlineValue) {
             o.once = true;
+        } else if (name == "--measure" && !inlineValue) {
+            o.measure = true;
+        } else if (name == "--ref-dbm0") {
+            const auto v = value();
+            const auto level = v ? parseLevel(*v, -100.0, 100.0) : std::nullopt;
+            if (!level) return fail("--ref-dbm0 takes a level in dBm0 from -100 to 100");
+            o.refDbm0 = *level;
         } else if ((name == "--help" || name == "-h") && !inlineValue) {
             o.help = true;
         } else if (name == "--version" && !inlineValue) {

@@ -93,7 +93,9 @@ std::string formatText(const FoundMessage& found) {
     out += checkVerdict(m);
     out += "\n  raw: ";
     out += sigcore::hexBytes(m.raw);
-    out += "\n\n";
+    out += '\n';
+    if (found.measure) out += measureText(*found.measure, found.rate);
+    out += '\n';
     return out;
 }
 
@@ -128,6 +130,7 @@ std::string formatJson(const FoundMessage& found) {
         }
         object["tones"] = std::move(tones);
     }
+    if (found.measure) object["measure"] = measureJson(*found.measure, found.rate);
     // File names need not be UTF-8: their stray bytes become U+FFFD.
     return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

@@ -6,7 +6,7 @@
 set -euo pipefail
 
 root=${1:?usage: layers.sh SIGCORE_SOURCE_DIR}
-layers=(io dsp messages receivers report)
+layers=(io dsp messages receivers measure report)
 
 rank_of() {
     local i

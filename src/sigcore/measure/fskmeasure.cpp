@@ -1,0 +1,313 @@
+#include "sigcore/measure/fskmeasure.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+#include "sigcore/measure/tonefit.hpp"
+
+namespace sigcore {
+
+namespace {
+
+constexpr double kFullScale = 32768.0;
+// A window's normalised tone power above this (half the tone's amplitude)
+// counts as the tone being there.
+constexpr double kPresent = 0.25;
+// Each bit's edges are left out of the tone fits by this part of a bit.
+constexpr double kEdgeMargin = 0.15;
+// How far from the nominal frequency a tone is looked for.
+constexpr double kSearchHz = 100.0;
+
+// Two correlators one bit long, slid along the signal: for the window that
+// starts at sample s, d[s] > 0 when it holds more mark than space, and e[s]
+// is the tone power in it, both normalised so that a whole bit of either
+// tone gives 1.
+struct Discriminator {
+    std::vector<double> d;
+    std::vector<double> e;
+    int window = 0;
+};
+
+std::vector<double> slidingPower(std::span<const float> x, double freq, int window) {
+    std::vector<std::complex<double>> prefix(x.size() + 1);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        prefix[i + 1] = prefix[i] + std::polar(static_cast<double>(x[i]), -2.0 * std::numbers::pi * freq * double(i));
+    }
+    const std::size_t n = x.size() >= static_cast<std::size_t>(window) ? x.size() - window + 1 : 0;
+    std::vector<double> power(n);
+    for (std::size_t s = 0; s < n; ++s) power[s] = std::norm(prefix[s + window] - prefix[s]);
+    return power;
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    const auto k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k];
+}
+
+Discriminator discriminate(std::span<const float> x, double markFreq, double spaceFreq, int window,
+                           std::size_t from, std::size_t to) {
+    Discriminator out;
+    out.window = window;
+    const std::vector<double> m = slidingPower(x, markFreq, window);
+    const std::vector<double> s = slidingPower(x, spaceFreq, window);
+    // A whole bit's power, per tone, from the message's own windows.
+    to = std::min(to, m.size());
+    from = std::min(from, to);
+    const std::vector<double> mm(m.begin() + from, m.begin() + to);
+    const std::vector<double> ss(s.begin() + from, s.begin() + to);
+    const double mRef = std::max(percentile(mm, 0.95), 1e-9);
+    const double sRef = std::max(percentile(ss, 0.95), 1e-9);
+    out.d.resize(m.size());
+    out.e.resize(m.size());
+    for (std::size_t i = 0; i < m.size(); ++i) {
+        out.d[i] = m[i] / mRef - s[i] / sRef;
+        out.e[i] = m[i] / mRef + s[i] / sRef;
+    }
+    return out;
+}
+
+double valueAt(const std::vector<double>& v, double s) {
+    if (v.empty()) return 0;
+    const double c = std::clamp(s, 0.0, static_cast<double>(v.size() - 1));
+    const auto i = static_cast<std::size_t>(c);
+    const double f = c - static_cast<double>(i);
+    return i + 1 < v.size() ? v[i] * (1 - f) + v[i + 1] * f : v[i];
+}
+
+struct Edge {
+    double at = 0;  // first sample of the new bit, fractional
+    bool toSpace = false;
+};
+
+// Where d changes sign while a tone is there; a window starting at s is
+// half in the new bit when the edge lies at s + window / 2.
+std::vector<Edge> findEdges(const Discriminator& disc) {
+    std::vector<Edge> edges;
+    for (std::size_t s = 0; s + 1 < disc.d.size(); ++s) {
+        const double a = disc.d[s];
+        const double b = disc.d[s + 1];
+        if ((a > 0) == (b > 0) || disc.e[s] < kPresent || disc.e[s + 1] < kPresent) continue;
+        const double cross = static_cast<double>(s) + a / (a - b);
+        edges.push_back({cross + disc.window / 2.0, a > 0});
+    }
+    return edges;
+}
+
+// Where the tone power crosses kPresent, searching from window start `s`
+// in direction `step` (+1 or -1); the position of the crossing in samples.
+std::optional<double> toneBoundary(const Discriminator& disc, double s, int step) {
+    if (disc.e.empty()) return std::nullopt;
+    auto i = static_cast<std::ptrdiff_t>(std::clamp(s, 0.0, static_cast<double>(disc.e.size() - 1)));
+    const auto n = static_cast<std::ptrdiff_t>(disc.e.size());
+    for (; i + step >= 0 && i + step < n; i += step) {
+        const double a = disc.e[static_cast<std::size_t>(i)];
+        const double b = disc.e[static_cast<std::size_t>(i + step)];
+        if (a >= kPresent && b < kPresent) {
+            const double cross = static_cast<double>(i) + step * (a - kPresent) / (a - b);
+            return cross + disc.window / 2.0;
+        }
+    }
+    return std::nullopt;
+}
+
+// The bit clock: edge = intercept(edge kind) + n * period, fitted by least
+// squares with one intercept for each kind of edge (a tone's level can move
+// one kind's edges against the other's). Edges are numbered as they come,
+// with the clock as fitted so far.
+struct Clock {
+    double origin = 0;  // the first start bit's first sample
+    double period = 0;  // samples per bit
+};
+
+Clock fitClock(const std::vector<Edge>& edges, double first, double last, double period) {
+    struct Group {
+        double n = 0, p = 0, nn = 0, np = 0, count = 0;
+    };
+    Group g[2];
+    double origin[2] = {first, first};
+    const auto refit = [&]() {
+        double num = 0;
+        double den = 0;
+        for (const Group& k : g) {
+            if (k.count < 1) continue;
+            num += k.np - k.n * k.p / k.count;
+            den += k.nn - k.n * k.n / k.count;
+        }
+        if (den > 0 && num > 0) period = num / den;
+        for (int k = 0; k < 2; ++k) {
+            if (g[k].count >= 1) origin[k] = (g[k].p - period * g[k].n) / g[k].count;
+        }
+    };
+    int sinceFit = 0;
+    for (const Edge& e : edges) {
+        if (e.at < first - period / 2 || e.at > last + period / 2) continue;
+        const int k = e.toSpace ? 0 : 1;
+        const double n = std::round((e.at - origin[k]) / period);
+        g[k].n += n;
+        g[k].p += e.at;
+        g[k].nn += n * n;
+        g[k].np += n * e.at;
+        g[k].count += 1;
+        if (++sinceFit >= 8) {
+            refit();
+            sinceFit = 0;
+        }
+    }
+    refit();
+    const double o = g[1].count >= 1 ? (origin[0] + origin[1]) / 2 : origin[0];
+    return {o, period};
+}
+
+// One stretch of bits of the same tone, [begin, end) in samples.
+struct Run {
+    double begin = 0;
+    double end = 0;
+    bool mark = true;
+};
+
+void addStretch(std::vector<Stretch>& out, const Run& r, double margin, std::size_t size) {
+    const double b = std::ceil(r.begin + margin);
+    const double e = std::ceil(r.end - margin);
+    if (b < 0 || e > static_cast<double>(size) || e - b < 3) return;
+    out.push_back({static_cast<std::size_t>(b), static_cast<std::size_t>(e)});
+}
+
+double dbfs(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-9) / kFullScale); }
+
+}  // namespace
+
+FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
+                          std::int64_t messageStart, std::int64_t messageEnd) {
+    FskMeasurement out;
+    const double period0 = rate / nominal.baud;
+    const int window = std::max(3, static_cast<int>(std::lround(period0)));
+    const double msgS = static_cast<double>(messageStart - first);
+    const double msgE = static_cast<double>(messageEnd - first);
+    if (msgS < 0 || msgE <= msgS + 9 * period0 || msgE > static_cast<double>(x.size())) return out;
+    const Discriminator disc =
+        discriminate(x, nominal.markHz / rate, nominal.spaceHz / rate, window, static_cast<std::size_t>(msgS),
+                     static_cast<std::size_t>(std::max(msgS, msgE - window)));
+    const std::vector<Edge> edges = findEdges(disc);
+    // The first start bit: the mark-to-space edge nearest the decoder's.
+    const Edge* start = nullptr;
+    for (const Edge& e : edges) {
+        if (e.toSpace && std::abs(e.at - msgS) < period0 && (!start || std::abs(e.at - msgS) < std::abs(start->at - msgS))) {
+            start = &e;
+        }
+    }
+    if (start == nullptr) return out;
+    const Clock clock = fitClock(edges, start->at, msgE, period0);
+    const double T = clock.period;
+    const auto bitStart = [&](double n) { return clock.origin + n * T; };
+    const auto isMark = [&](double n) { return valueAt(disc.d, bitStart(n) + T / 2 - window / 2.0) > 0; };
+
+    // The bytes: a start bit, eight bits, then mark bits up to the next
+    // start bit; the last byte is the one whose stop bit reaches the end.
+    std::vector<Run> runs;
+    int n = 0;
+    std::optional<int> gapMin;
+    std::optional<int> gapMax;
+    int lastBit = 0;
+    const auto addBit = [&](int k, bool mark) {
+        if (!runs.empty() && runs.back().mark == mark) {
+            runs.back().end = bitStart(k + 1);
+        } else {
+            runs.push_back({bitStart(k), bitStart(k + 1), mark});
+        }
+    };
+    for (int bytes = 0; bytes < 4096; ++bytes) {
+        for (int k = 0; k < 9; ++k) addBit(n + k, k == 0 ? false : isMark(n + k));
+        const int stop = n + 9;
+        if (bitStart(stop + 1) >= msgE - T / 2) {
+            addBit(stop, true);
+            lastBit = stop;
+            break;
+        }
+        int marks = 0;
+        while (marks < 10000 && isMark(stop + marks) && bitStart(stop + marks + 1) < msgE - T / 2) {
+            addBit(stop + marks, true);
+            ++marks;
+        }
+        gapMin = std::min(gapMin.value_or(marks), marks);
+        gapMax = std::max(gapMax.value_or(marks), marks);
+        n = stop + marks;
+        lastBit = n;
+    }
+    const double messageEndAt = bitStart(lastBit + 1);
+    // The carrier's end, looked for after the last stop bit.
+    const double endAt =
+        toneBoundary(disc, messageEndAt - window, +1).value_or(static_cast<double>(x.size()));
+
+    // Before the first start bit: the mark, and before it perhaps the
+    // alternating bits of a channel seizure.
+    const double onset = toneBoundary(disc, clock.origin - window, -1).value_or(0.0);
+    double markStart = onset;
+    const Edge* lastAlternation = nullptr;
+    for (const Edge& e : edges) {
+        if (e.at > onset + T / 2 && e.at < clock.origin - T / 2) lastAlternation = &e;
+    }
+    std::vector<Run> seizure;
+    if (lastAlternation != nullptr) {
+        markStart = lastAlternation->at;
+        int bits = static_cast<int>(std::lround((markStart - onset) / T));
+        const bool firstMark = valueAt(disc.d, onset + T / 2 - window / 2.0) > 0;
+        // A seizure that opens with a space bit is counted in whole pairs:
+        // its closing mark bit belongs to it, not to the mark.
+        if (!firstMark && bits % 2 == 1) {
+            ++bits;
+            markStart += T;
+        }
+        out.seizureBits = bits;
+        out.seizureStart = onset + static_cast<double>(first);
+        for (int k = 0; k < bits; ++k) {
+            const bool mark = (k % 2 == 0) == firstMark;
+            seizure.push_back({onset + k * T, onset + (k + 1) * T, mark});
+        }
+    }
+    out.markBits = static_cast<int>(std::lround((clock.origin - markStart) / T));
+    runs.insert(runs.begin(), Run{markStart, clock.origin, true});
+    runs.insert(runs.begin(), seizure.begin(), seizure.end());
+
+    std::vector<Stretch> markStretches;
+    std::vector<Stretch> spaceStretches;
+    for (const Run& r : runs) addStretch(r.mark ? markStretches : spaceStretches, r, kEdgeMargin * T, x.size());
+    if (markStretches.empty() || spaceStretches.empty()) return out;
+    double freq[2] = {nominal.markHz / rate, 0};
+    bestFrequency(x, markStretches, freq, 1, 0, kSearchHz / rate);
+    const FitSums markFit = fitTones(x, markStretches, freq, 1);
+    out.markHz = freq[0] * rate;
+    freq[0] = nominal.spaceHz / rate;
+    bestFrequency(x, spaceStretches, freq, 1, 0, kSearchHz / rate);
+    const FitSums spaceFit = fitTones(x, spaceStretches, freq, 1);
+    out.spaceHz = freq[0] * rate;
+    const double markAmp = meanAmplitude(markFit, 0);
+    const double spaceAmp = meanAmplitude(spaceFit, 0);
+    out.markDbfs = dbfs(markAmp);
+    out.spaceDbfs = dbfs(spaceAmp);
+    out.twistDb = out.markDbfs - out.spaceDbfs;
+    out.bitRate = rate / T;
+    // The residual of the fits is the noise over the whole band (two
+    // degrees of freedom per stretch went to the fit); the burst's band
+    // is the two tones and a bit rate around them.
+    const double samples = static_cast<double>(markFit.samples + spaceFit.samples);
+    const double dof = samples - 2.0 * static_cast<double>(markFit.stretches + spaceFit.stretches);
+    const double noise = (markFit.residual + spaceFit.residual) / std::max(dof, 1.0);
+    const double signal = (markFit.explained[0] + spaceFit.explained[0]) / std::max(samples, 1.0);
+    const double band = std::abs(out.spaceHz - out.markHz) + nominal.baud;
+    const double inBand = noise * std::min(1.0, band / (rate / 2.0));
+    out.snrDb = 10.0 * std::log10(std::max(signal, 1e-12) / std::max(inBand, 1e-12));
+    out.stopBitsMin = gapMin;
+    out.stopBitsMax = gapMax;
+    out.markStart = markStart + static_cast<double>(first);
+    out.messageStart = clock.origin + static_cast<double>(first);
+    out.end = endAt + static_cast<double>(first);
+    out.measured = true;
+    return out;
+}
+
+}  // namespace sigcore

@@ -1,0 +1,39 @@
+// Least-squares sinusoid fits over stretches of a signal: one or two tones
+// of given frequencies fitted with a free amplitude and phase on each
+// stretch, and the frequency that explains most of the stretches' power.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+namespace sigcore {
+
+// A stretch of samples [begin, end) of the analysed signal.
+struct Stretch {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+
+// What a fit explains, summed over the stretches.
+struct FitSums {
+    double explained[2] = {0, 0};  // sum over stretches of samples * amplitude^2 / 2, per tone
+    double fitted = 0;             // power the fit removes (sum of squares)
+    double residual = 0;           // sum of squares left
+    std::size_t samples = 0;
+    std::size_t stretches = 0;
+};
+
+// Fits `tones` (1 or 2) sinusoids of cycles-per-sample frequencies `freq`
+// on every stretch, each stretch with its own amplitudes and phases.
+FitSums fitTones(std::span<const float> x, std::span<const Stretch> stretches, const double* freq, int tones);
+
+// The frequency of tone `which` (others held at their `freq`) that the fit
+// explains most power with, searched within freq[which] +- span (cycles per
+// sample) on a grid fine enough for the longest stretch and then refined.
+double bestFrequency(std::span<const float> x, std::span<const Stretch> stretches, double* freq, int tones,
+                     int which, double span);
+
+// Mean amplitude of tone `which`: sqrt(2 * explained / samples).
+double meanAmplitude(const FitSums& sums, int which);
+
+}  // namespace sigcore

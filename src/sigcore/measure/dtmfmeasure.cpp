@@ -39,11 +39,12 @@ std::vector<double> presence(std::span<const float> x, std::size_t from, std::si
         for (std::size_t i = from; i < to; ++i) {
             terms[i - from] = std::polar(static_cast<double>(x[i]), -2.0 * std::numbers::pi * freq[k] * double(i));
         }
-        for (int i = 0; i < window; ++i) sum += terms[static_cast<std::size_t>(i)];
+        for (std::size_t i = 0; i < static_cast<std::size_t>(window); ++i) sum += terms[i];
         const double scale = amplitude[k] * window / 2.0;
         for (std::size_t s = 0; s < out.size(); ++s) {
             out[s] += std::abs(sum) / std::max(scale, 1e-9);
-            if (s + static_cast<std::size_t>(window) < terms.size()) sum += terms[s + window] - terms[s];
+            const std::size_t next = s + static_cast<std::size_t>(window);
+            if (next < terms.size()) sum += terms[next] - terms[s];
         }
     }
     return out;

@@ -6,6 +6,7 @@
 #include <numbers>
 #include <vector>
 
+#include "sigcore/dsp/fft.hpp"
 #include "sigcore/measure/tonefit.hpp"
 
 namespace sigcore {
@@ -18,6 +19,9 @@ constexpr double kFullScale = 32768.0;
 constexpr double kPresent = 0.25;
 // Each bit's edges are left out of the tone fits by this part of a bit.
 constexpr double kEdgeMargin = 0.15;
+// Fewer edges than this between the tone's start and the mark are no
+// channel seizure (a click, noise at the burst's start).
+constexpr int kFewestAlternations = 3;
 // How far from the nominal frequency a tone is looked for.
 constexpr double kSearchHz = 100.0;
 
@@ -31,14 +35,37 @@ struct Discriminator {
     int window = 0;
 };
 
-std::vector<double> slidingPower(std::span<const float> x, double freq, int window) {
-    std::vector<std::complex<double>> prefix(x.size() + 1);
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        prefix[i + 1] = prefix[i] + std::polar(static_cast<double>(x[i]), -2.0 * std::numbers::pi * freq * double(i));
+// The analytic signal of x (its negative frequencies removed): a tone's
+// correlator then sees no mirror image of it.
+std::vector<std::complex<double>> analytic(std::span<const float> x) {
+    int n = 1;
+    while (static_cast<std::size_t>(n) < x.size()) n *= 2;
+    const auto size = static_cast<std::size_t>(n);
+    std::vector<double> re(size, 0.0);
+    std::vector<double> im(size, 0.0);
+    std::copy(x.begin(), x.end(), re.begin());
+    const FftTables tables(n);
+    fft(tables, FftDirection::Forward, FftScaling::None, {re, im}, n);
+    for (std::size_t k = 1; k < size; ++k) {
+        const double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
+        re[k] *= gain;
+        im[k] *= gain;
     }
-    const std::size_t n = x.size() >= static_cast<std::size_t>(window) ? x.size() - window + 1 : 0;
+    fft(tables, FftDirection::Inverse, FftScaling::DivideByN, {re, im}, n);
+    std::vector<std::complex<double>> z(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) z[i] = {re[i], im[i]};
+    return z;
+}
+
+std::vector<double> slidingPower(const std::vector<std::complex<double>>& z, double freq, int window) {
+    std::vector<std::complex<double>> prefix(z.size() + 1);
+    for (std::size_t i = 0; i < z.size(); ++i) {
+        prefix[i + 1] = prefix[i] + z[i] * std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i));
+    }
+    const auto w = static_cast<std::size_t>(window);
+    const std::size_t n = z.size() >= w ? z.size() - w + 1 : 0;
     std::vector<double> power(n);
-    for (std::size_t s = 0; s < n; ++s) power[s] = std::norm(prefix[s + window] - prefix[s]);
+    for (std::size_t s = 0; s < n; ++s) power[s] = std::norm(prefix[s + w] - prefix[s]);
     return power;
 }
 
@@ -49,19 +76,25 @@ double percentile(std::vector<double> v, double p) {
     return v[k];
 }
 
-Discriminator discriminate(std::span<const float> x, double markFreq, double spaceFreq, int window,
+// `amplitude` holds the tones' amplitudes when known (the second pass);
+// otherwise a window wholly in one tone is taken from the loudest of the
+// message's windows.
+Discriminator discriminate(std::span<const float> x, const double* freq, const double* amplitude, int window,
                            std::size_t from, std::size_t to) {
     Discriminator out;
     out.window = window;
-    const std::vector<double> m = slidingPower(x, markFreq, window);
-    const std::vector<double> s = slidingPower(x, spaceFreq, window);
-    // A whole bit's power, per tone, from the message's own windows.
+    const std::vector<std::complex<double>> z = analytic(x);
+    const std::vector<double> m = slidingPower(z, freq[0], window);
+    const std::vector<double> s = slidingPower(z, freq[1], window);
     to = std::min(to, m.size());
     from = std::min(from, to);
-    const std::vector<double> mm(m.begin() + from, m.begin() + to);
-    const std::vector<double> ss(s.begin() + from, s.begin() + to);
-    const double mRef = std::max(percentile(mm, 0.95), 1e-9);
-    const double sRef = std::max(percentile(ss, 0.95), 1e-9);
+    const auto a = static_cast<std::ptrdiff_t>(from);
+    const auto b = static_cast<std::ptrdiff_t>(to);
+    const std::vector<double> mm(m.begin() + a, m.begin() + b);
+    const std::vector<double> ss(s.begin() + a, s.begin() + b);
+    const double whole = window;
+    const double mRef = std::max(amplitude ? std::pow(amplitude[0] * whole, 2) : percentile(mm, 0.99), 1e-9);
+    const double sRef = std::max(amplitude ? std::pow(amplitude[1] * whole, 2) : percentile(ss, 0.99), 1e-9);
     out.d.resize(m.size());
     out.e.resize(m.size());
     for (std::size_t i = 0; i < m.size(); ++i) {
@@ -98,21 +131,44 @@ std::vector<Edge> findEdges(const Discriminator& disc) {
     return edges;
 }
 
-// Where the tone power crosses kPresent, searching from window start `s`
-// in direction `step` (+1 or -1); the position of the crossing in samples.
-std::optional<double> toneBoundary(const Discriminator& disc, double s, int step) {
-    if (disc.e.empty()) return std::nullopt;
-    auto i = static_cast<std::ptrdiff_t>(std::clamp(s, 0.0, static_cast<double>(disc.e.size() - 1)));
-    const auto n = static_cast<std::ptrdiff_t>(disc.e.size());
+// Where `level` (of windows `window` long) falls below `threshold`,
+// searching from window start `s` in direction `step` (+1 or -1): the
+// position in samples where the window is half in the tone.
+std::optional<double> boundary(const std::vector<double>& level, double threshold, int window, double s, int step) {
+    if (level.empty()) return std::nullopt;
+    auto i = static_cast<std::ptrdiff_t>(std::clamp(s, 0.0, static_cast<double>(level.size() - 1)));
+    const auto n = static_cast<std::ptrdiff_t>(level.size());
     for (; i + step >= 0 && i + step < n; i += step) {
-        const double a = disc.e[static_cast<std::size_t>(i)];
-        const double b = disc.e[static_cast<std::size_t>(i + step)];
-        if (a >= kPresent && b < kPresent) {
-            const double cross = static_cast<double>(i) + step * (a - kPresent) / (a - b);
-            return cross + disc.window / 2.0;
+        const double a = level[static_cast<std::size_t>(i)];
+        const double b = level[static_cast<std::size_t>(i + step)];
+        if (a >= threshold && b < threshold) {
+            const double cross = static_cast<double>(i) + step * (a - threshold) / (a - b);
+            return cross + window / 2.0;
         }
     }
     return std::nullopt;
+}
+
+// The first pass finds where the tones begin and end from the
+// correlators' power.
+std::optional<double> toneBoundary(const Discriminator& disc, double s, int step) {
+    return boundary(disc.e, kPresent, disc.window, s, step);
+}
+
+// With a tone's amplitude known, from the signal's own power over windows
+// of the same length: unlike the correlators, it rings before no edge.
+std::optional<double> powerBoundary(std::span<const float> x, double amplitude, int window, double s, int step) {
+    const auto w = static_cast<std::size_t>(window);
+    if (x.size() < w || amplitude <= 0) return std::nullopt;
+    std::vector<double> level(x.size() - w + 1);
+    double sum = 0;
+    for (std::size_t i = 0; i < w; ++i) sum += static_cast<double>(x[i]) * x[i];
+    const double whole = amplitude * amplitude / 2.0 * window;
+    for (std::size_t i = 0; i < level.size(); ++i) {
+        level[i] = sum / whole;
+        if (i + w < x.size()) sum += static_cast<double>(x[i + w]) * x[i + w] - static_cast<double>(x[i]) * x[i];
+    }
+    return boundary(level, 0.5, window, s, step);
 }
 
 // The bit clock: edge = intercept(edge kind) + n * period, fitted by least
@@ -179,19 +235,30 @@ void addStretch(std::vector<Stretch>& out, const Run& r, double margin, std::siz
 
 double dbfs(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-9) / kFullScale); }
 
-}  // namespace
-
-FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
-                          std::int64_t messageStart, std::int64_t messageEnd) {
+// One pass of the analysis; the first finds the tones, the second follows
+// the bits again with the tones' frequencies and levels known.
+FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
+                       std::int64_t messageStart, std::int64_t messageEnd, const FskMeasurement* known) {
     FskMeasurement out;
     const double period0 = rate / nominal.baud;
-    const int window = std::max(3, static_cast<int>(std::lround(period0)));
+    // Over a window as long as one cycle of the tones' difference each
+    // correlator is blind to the other tone; that is about a bit and a
+    // quarter for the caller-ID tone plans.
+    const double shift = std::abs(nominal.spaceHz - nominal.markHz);
+    const int window = std::max(3, static_cast<int>(std::lround(rate / std::max(shift, nominal.baud / 2))));
     const double msgS = static_cast<double>(messageStart - first);
     const double msgE = static_cast<double>(messageEnd - first);
     if (msgS < 0 || msgE <= msgS + 9 * period0 || msgE > static_cast<double>(x.size())) return out;
-    const Discriminator disc =
-        discriminate(x, nominal.markHz / rate, nominal.spaceHz / rate, window, static_cast<std::size_t>(msgS),
-                     static_cast<std::size_t>(std::max(msgS, msgE - window)));
+    const double tones[2] = {(known ? known->markHz : nominal.markHz) / rate,
+                             (known ? known->spaceHz : nominal.spaceHz) / rate};
+    double amplitudes[2] = {0, 0};
+    if (known) {
+        amplitudes[0] = kFullScale * std::pow(10.0, known->markDbfs / 20);
+        amplitudes[1] = kFullScale * std::pow(10.0, known->spaceDbfs / 20);
+    }
+    const Discriminator disc = discriminate(x, tones, known ? amplitudes : nullptr, window,
+                                            static_cast<std::size_t>(msgS),
+                                            static_cast<std::size_t>(std::max(msgS, msgE - window)));
     const std::vector<Edge> edges = findEdges(disc);
     // The first start bit: the mark-to-space edge nearest the decoder's.
     const Edge* start = nullptr;
@@ -240,22 +307,45 @@ FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate
     }
     const double messageEndAt = bitStart(lastBit + 1);
     // The carrier's end, looked for after the last stop bit.
-    const double endAt =
-        toneBoundary(disc, messageEndAt - window, +1).value_or(static_cast<double>(x.size()));
+    double endAt = toneBoundary(disc, messageEndAt - window, +1).value_or(static_cast<double>(x.size()));
+    if (known) endAt = powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1).value_or(endAt);
 
     // Before the first start bit: the mark, and before it perhaps the
     // alternating bits of a channel seizure.
-    const double onset = toneBoundary(disc, clock.origin - window, -1).value_or(0.0);
-    double markStart = onset;
+    double onset = toneBoundary(disc, clock.origin - window, -1).value_or(0.0);
+    // Alternating bits before the mark: a seizure when there are a few.
+    const Edge* firstAlternation = nullptr;
     const Edge* lastAlternation = nullptr;
+    int alternations = 0;
     for (const Edge& e : edges) {
-        if (e.at > onset + T / 2 && e.at < clock.origin - T / 2) lastAlternation = &e;
+        if (e.at > onset + T / 2 && e.at < clock.origin - T / 2) {
+            if (firstAlternation == nullptr) firstAlternation = &e;
+            lastAlternation = &e;
+            ++alternations;
+        }
     }
+    if (alternations < kFewestAlternations) lastAlternation = nullptr;
+    // The burst opens with a mark unless its first edge goes from space.
+    const bool opensMark = lastAlternation == nullptr || firstAlternation->toSpace;
+    if (known) onset = powerBoundary(x, amplitudes[opensMark ? 0 : 1], window, onset + T, -1).value_or(onset);
+    double markStart = onset;
     std::vector<Run> seizure;
     if (lastAlternation != nullptr) {
-        markStart = lastAlternation->at;
+        // The seizure's own bit clock (its bits need not be in step with
+        // the message's): the edges' mean offset from a grid of period T.
+        double offset = 0;
+        int count = 0;
+        for (const Edge& e : edges) {
+            if (e.at > onset + T / 2 && e.at <= lastAlternation->at) {
+                offset += e.at - lastAlternation->at - std::round((e.at - lastAlternation->at) / T) * T;
+                ++count;
+            }
+        }
+        const double grid = lastAlternation->at + offset / std::max(count, 1);
+        onset = grid - std::round((grid - onset) / T) * T;
+        markStart = grid;
         int bits = static_cast<int>(std::lround((markStart - onset) / T));
-        const bool firstMark = valueAt(disc.d, onset + T / 2 - window / 2.0) > 0;
+        const bool firstMark = opensMark;
         // A seizure that opens with a space bit is counted in whole pairs:
         // its closing mark bit belongs to it, not to the mark.
         if (!firstMark && bits % 2 == 1) {
@@ -308,6 +398,16 @@ FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate
     out.end = endAt + static_cast<double>(first);
     out.measured = true;
     return out;
+}
+
+}  // namespace
+
+FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
+                          std::int64_t messageStart, std::int64_t messageEnd) {
+    const FskMeasurement rough = analyse(x, first, rate, nominal, messageStart, messageEnd, nullptr);
+    if (!rough.measured) return rough;
+    const FskMeasurement fine = analyse(x, first, rate, nominal, messageStart, messageEnd, &rough);
+    return fine.measured ? fine : rough;
 }
 
 }  // namespace sigcore

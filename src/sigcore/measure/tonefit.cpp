@@ -10,28 +10,28 @@ namespace sigcore {
 namespace {
 
 constexpr int kMaxTones = 2;
-constexpr int kMaxUnknowns = 2 * kMaxTones;
+constexpr std::size_t kMaxUnknowns = 2 * kMaxTones;
 
 // Solves the n x n system a * v = b in place (Gaussian elimination with
 // partial pivoting); false when it is singular.
 bool solve(std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns>& a, std::array<double, kMaxUnknowns>& b,
-           int n) {
-    for (int c = 0; c < n; ++c) {
-        int pivot = c;
-        for (int r = c + 1; r < n; ++r) {
+           std::size_t n) {
+    for (std::size_t c = 0; c < n; ++c) {
+        std::size_t pivot = c;
+        for (std::size_t r = c + 1; r < n; ++r) {
             if (std::abs(a[r][c]) > std::abs(a[pivot][c])) pivot = r;
         }
         if (std::abs(a[pivot][c]) < 1e-12) return false;
         std::swap(a[c], a[pivot]);
         std::swap(b[c], b[pivot]);
-        for (int r = c + 1; r < n; ++r) {
+        for (std::size_t r = c + 1; r < n; ++r) {
             const double f = a[r][c] / a[c][c];
-            for (int k = c; k < n; ++k) a[r][k] -= f * a[c][k];
+            for (std::size_t k = c; k < n; ++k) a[r][k] -= f * a[c][k];
             b[r] -= f * b[c];
         }
     }
-    for (int c = n - 1; c >= 0; --c) {
-        for (int k = c + 1; k < n; ++k) b[c] -= a[c][k] * b[k];
+    for (std::size_t c = n; c-- > 0;) {
+        for (std::size_t k = c + 1; k < n; ++k) b[c] -= a[c][k] * b[k];
         b[c] /= a[c][c];
     }
     return true;
@@ -39,28 +39,29 @@ bool solve(std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns>& a, std::a
 
 // One stretch: the normal equations of the cos/sin basis, solved, and what
 // the fit explains.
-void fitStretch(std::span<const float> x, Stretch s, const double* freq, int tones, FitSums& sums) {
-    const int n = 2 * tones;
+void fitStretch(std::span<const float> x, Stretch s, const double* freq, int toneCount, FitSums& sums) {
+    const auto tones = static_cast<std::size_t>(toneCount);
+    const std::size_t n = 2 * tones;
     std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns> a{};
     std::array<double, kMaxUnknowns> b{};
     double energy = 0;
     std::array<double, kMaxUnknowns> basis{};
     for (std::size_t i = s.begin; i < s.end; ++i) {
         const double t = static_cast<double>(i - s.begin);
-        for (int k = 0; k < tones; ++k) {
+        for (std::size_t k = 0; k < tones; ++k) {
             const double phase = 2.0 * std::numbers::pi * freq[k] * t;
             basis[2 * k] = std::cos(phase);
             basis[2 * k + 1] = std::sin(phase);
         }
         const double v = x[i];
         energy += v * v;
-        for (int r = 0; r < n; ++r) {
+        for (std::size_t r = 0; r < n; ++r) {
             b[r] += basis[r] * v;
-            for (int c = r; c < n; ++c) a[r][c] += basis[r] * basis[c];
+            for (std::size_t c = r; c < n; ++c) a[r][c] += basis[r] * basis[c];
         }
     }
-    for (int r = 0; r < n; ++r) {
-        for (int c = 0; c < r; ++c) a[r][c] = a[c][r];
+    for (std::size_t r = 0; r < n; ++r) {
+        for (std::size_t c = 0; c < r; ++c) a[r][c] = a[c][r];
     }
     const std::array<double, kMaxUnknowns> rhs = b;
     const auto length = static_cast<double>(s.end - s.begin);
@@ -71,8 +72,8 @@ void fitStretch(std::span<const float> x, Stretch s, const double* freq, int ton
         return;
     }
     double fitted = 0;
-    for (int r = 0; r < n; ++r) fitted += b[r] * rhs[r];
-    for (int k = 0; k < tones; ++k) {
+    for (std::size_t r = 0; r < n; ++r) fitted += b[r] * rhs[r];
+    for (std::size_t k = 0; k < tones; ++k) {
         sums.explained[k] += length * (b[2 * k] * b[2 * k] + b[2 * k + 1] * b[2 * k + 1]) / 2.0;
     }
     sums.fitted += fitted;

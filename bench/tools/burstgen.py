@@ -5,7 +5,7 @@
 # independent truth for the measurement benchmark (bench/measure_accuracy.sh).
 #   fsk   a continuous-phase FSK caller-ID burst: Bell 202 SDMF or V.23 ETSI call set-up (chosen
 #         by the seed), its tones off nominal by up to 10 Hz, levels -30..-6 dBFS with up to
-#         +-6 dB of twist, bit rate off by up to 1 %, an even channel seizure of 0..300 bits,
+#         +-6 dB of twist, bit rate off by up to 1 %, no channel seizure or an even one of 30..300 bits,
 #         60..200 mark bits, 1..3 stop bits between bytes, 0..10 mark bits after the message
 #   dtmf  eight DTMF digits, each tone off nominal by up to 1.5 %, levels -25..-5 dBFS with up
 #         to +-4 dB of twist, durations and gaps 40..100 ms
@@ -32,7 +32,7 @@ def fsk():
     twist = rnd.uniform(-6, 6)
     space_db = mark_db - twist
     baud = 1200 * (1 + rnd.uniform(-0.01, 0.01))
-    seizure = 2 * rnd.randint(0, 150) if rnd.random() < 0.7 else 0
+    seizure = 2 * rnd.randint(15, 150) if rnd.random() < 0.7 else 0
     mark = rnd.randint(60, 200)
     trailing = rnd.randint(0, 10)
     number = ''.join(rnd.choice('0123456789') for _ in range(10))

@@ -19,47 +19,33 @@ constexpr double kHigh[4] = {1209, 1336, 1477, 1633};
 constexpr std::string_view kKeys = "123A456B789C*0#D";
 // The receiver's edges are trusted to this; the fits keep clear of them.
 constexpr double kTrimSeconds = 0.005;
-// The window that finds the edges: long enough to part the tones.
-constexpr double kEdgeWindowSeconds = 0.004;
 constexpr double kSearchHz = 60.0;
 
 double dbfs(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-9) / kFullScale); }
 
-// Each tone's amplitude in a window sliding along [from, to), both tones
-// normalised by their amplitude within the digit and added: 2 where the
-// window is wholly in the tone, 1 where half of it is.
-std::vector<double> presence(std::span<const float> x, std::size_t from, std::size_t to, const double* freq,
-                             const double* amplitude, int window) {
-    std::vector<double> out;
-    if (to < from + static_cast<std::size_t>(window)) return out;
-    out.resize(to - from - static_cast<std::size_t>(window) + 1);
-    for (int k = 0; k < 2; ++k) {
-        std::complex<double> sum{};
-        std::vector<std::complex<double>> terms(to - from);
-        for (std::size_t i = from; i < to; ++i) {
-            terms[i - from] = std::polar(static_cast<double>(x[i]), -2.0 * std::numbers::pi * freq[k] * double(i));
-        }
-        for (std::size_t i = 0; i < static_cast<std::size_t>(window); ++i) sum += terms[i];
-        const double scale = amplitude[k] * window / 2.0;
-        for (std::size_t s = 0; s < out.size(); ++s) {
-            out[s] += std::abs(sum) / std::max(scale, 1e-9);
-            const std::size_t next = s + static_cast<std::size_t>(window);
-            if (next < terms.size()) sum += terms[next] - terms[s];
+// Where the tone pair begins (direction -1) or ends (+1): searched from the
+// fitted stretch's edge `from` outwards up to `limit`, the sample that
+// splits the samples between the fitted tones and silence with the least
+// squared error. A ramped tone splits where it is at about half amplitude.
+std::size_t edgeOf(std::span<const float> x, const ToneModel& model, std::size_t from, std::size_t limit, int step) {
+    // cost(edge) = sum of x^2 on the silent side + sum of (x - model)^2 on
+    // the tone's side; walking outwards moves one sample from side to side.
+    double cost = 0;
+    double best = 0;
+    std::size_t bestAt = from;
+    std::size_t i = from;
+    while (i != limit) {
+        const std::size_t sample = step > 0 ? i : i - 1;
+        const double v = x[sample];
+        const double r = v - model.at(sample);
+        cost += r * r - v * v;  // the sample joins the tone's side
+        i = step > 0 ? i + 1 : i - 1;
+        if (cost < best) {
+            best = cost;
+            bestAt = i;
         }
     }
-    return out;
-}
-
-// The first crossing of 1 from `at` in direction `step`: the window then
-// lies half in the tone, whose edge is at its middle.
-std::optional<double> crossing(const std::vector<double>& p, std::ptrdiff_t at, int step, int window) {
-    const auto n = static_cast<std::ptrdiff_t>(p.size());
-    for (std::ptrdiff_t i = at; i >= 0 && i + step >= 0 && i + step < n; i += step) {
-        const double a = p[static_cast<std::size_t>(i)];
-        const double b = p[static_cast<std::size_t>(i + step)];
-        if (a >= 1.0 && b < 1.0) return static_cast<double>(i) + step * (a - 1.0) / (a - b) + window / 2.0;
-    }
-    return std::nullopt;
+    return bestAt;
 }
 
 }  // namespace
@@ -95,18 +81,13 @@ DigitMeasurement measureDigit(std::span<const float> x, std::int64_t first, int 
     out.lowDbfs = dbfs(amplitude[0]);
     out.highDbfs = dbfs(amplitude[1]);
     out.twistDb = out.highDbfs - out.lowDbfs;
-    // The edges: where the tones' presence falls to half, searched outwards
-    // from the middle of the digit.
-    const int window = std::max(8, static_cast<int>(std::lround(kEdgeWindowSeconds * rate)));
+    // The edges, from the tones carried on from the inside outwards.
+    const ToneModel model = fitModel(x, inside, freq, 2);
     const double margin = kDigitMarginSeconds * rate;
     const auto from = static_cast<std::size_t>(std::max(0.0, s - margin));
     const auto to = static_cast<std::size_t>(std::min(static_cast<double>(x.size()), e + margin));
-    const std::vector<double> p = presence(x, from, to, freq, amplitude, window);
-    const auto middle = static_cast<std::ptrdiff_t>((s + e) / 2 - static_cast<double>(from) - window / 2.0);
-    const auto before = crossing(p, middle, -1, window);
-    const auto after = crossing(p, middle, +1, window);
-    out.start = (before ? *before + static_cast<double>(from) : s) + static_cast<double>(first);
-    out.end = (after ? *after + static_cast<double>(from) : e) + static_cast<double>(first);
+    out.start = static_cast<double>(edgeOf(x, model, inside.begin, from, -1)) + static_cast<double>(first);
+    out.end = static_cast<double>(edgeOf(x, model, inside.end, to, +1)) + static_cast<double>(first);
     out.measured = true;
     return out;
 }

@@ -17,6 +17,9 @@ constexpr double kFullScale = 32768.0;
 // A window's normalised tone power above this (half the tone's amplitude)
 // counts as the tone being there.
 constexpr double kPresent = 0.25;
+// A window centred on a bit holds its tone above this (0.6 of the tone's
+// amplitude): the bit is there.
+constexpr double kBitPresent = 0.36;
 // Each bit's edges are left out of the tone fits by this part of a bit.
 constexpr double kEdgeMargin = 0.15;
 // Fewer edges than this between the tone's start and the mark are no
@@ -233,6 +236,83 @@ void addStretch(std::vector<Stretch>& out, const Run& r, double margin, std::siz
     out.push_back({static_cast<std::size_t>(b), static_cast<std::size_t>(e)});
 }
 
+// What comes before the first start bit: the mark and, before it perhaps,
+// the alternating bits of a channel seizure.
+struct LeadIn {
+    double onset = 0;  // where the tone begins
+    double markStart = 0;
+    int seizureBits = 0;
+    std::vector<Run> seizure;  // its bits
+};
+
+LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::vector<Edge>& edges,
+              const Clock& clock, const double* amplitudes) {
+    const double T = clock.period;
+    const int window = disc.window;
+    LeadIn out;
+    out.onset = toneBoundary(disc, clock.origin - window, -1).value_or(0.0);
+    // Alternating bits before the mark: a seizure when there are a few.
+    const Edge* lastAlternation = nullptr;
+    int alternations = 0;
+    for (const Edge& e : edges) {
+        if (e.at > out.onset + T / 2 && e.at < clock.origin - T / 2) {
+            lastAlternation = &e;
+            ++alternations;
+        }
+    }
+    if (alternations < kFewestAlternations) {
+        if (amplitudes) out.onset = powerBoundary(x, amplitudes[0], window, out.onset + T, -1).value_or(out.onset);
+        out.markStart = out.onset;
+        return out;
+    }
+    // The seizure's own bit clock (its bits need not be in step with the
+    // message's): the edges' mean offset from a grid of period T.
+    double offset = 0;
+    int count = 0;
+    for (const Edge& e : edges) {
+        if (e.at > out.onset + T / 2 && e.at <= lastAlternation->at) {
+            offset += e.at - lastAlternation->at - std::round((e.at - lastAlternation->at) / T) * T;
+            ++count;
+        }
+    }
+    const double grid = lastAlternation->at + offset / std::max(count, 1);
+    // The first bit on that grid: the earliest whose window, centred on
+    // it, holds the tone. The bit before the grid's last edge is a space,
+    // so the first one is a mark when an even number of bits lie before.
+    int before = 1;
+    while (grid - (before + 1) * T > 0 && valueAt(disc.e, grid - (before + 0.5) * T - window / 2.0) >= kBitPresent) {
+        ++before;
+    }
+    if (amplitudes) {
+        // Refined by where the signal's own power begins (the correlators
+        // ring before the tone), under the tone that agrees with the count.
+        for (const bool mark : {before % 2 == 0, before % 2 != 0}) {
+            const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - before * T + T / 2, -1);
+            if (!start) continue;
+            const int counted = static_cast<int>(std::lround((grid - *start) / T));
+            if ((counted % 2 == 0) == mark && std::abs(counted - before) <= 1) {
+                before = counted;
+                break;
+            }
+        }
+    }
+    out.onset = grid - before * T;
+    const bool firstMark = before % 2 == 0;
+    out.markStart = grid;
+    int bits = static_cast<int>(std::lround((grid - out.onset) / T));
+    // A seizure that opens with a space bit is counted in whole pairs: its
+    // closing mark bit belongs to it, not to the mark.
+    if (!firstMark && bits % 2 == 1) {
+        ++bits;
+        out.markStart += T;
+    }
+    out.seizureBits = bits;
+    for (int k = 0; k < bits; ++k) {
+        out.seizure.push_back({out.onset + k * T, out.onset + (k + 1) * T, (k % 2 == 0) == firstMark});
+    }
+    return out;
+}
+
 double dbfs(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-9) / kFullScale); }
 
 // One pass of the analysis; the first finds the tones, the second follows
@@ -312,56 +392,15 @@ FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, c
 
     // Before the first start bit: the mark, and before it perhaps the
     // alternating bits of a channel seizure.
-    double onset = toneBoundary(disc, clock.origin - window, -1).value_or(0.0);
-    // Alternating bits before the mark: a seizure when there are a few.
-    const Edge* firstAlternation = nullptr;
-    const Edge* lastAlternation = nullptr;
-    int alternations = 0;
-    for (const Edge& e : edges) {
-        if (e.at > onset + T / 2 && e.at < clock.origin - T / 2) {
-            if (firstAlternation == nullptr) firstAlternation = &e;
-            lastAlternation = &e;
-            ++alternations;
-        }
+    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr);
+    if (lead.seizureBits > 0) {
+        out.seizureBits = lead.seizureBits;
+        out.seizureStart = lead.onset + static_cast<double>(first);
     }
-    if (alternations < kFewestAlternations) lastAlternation = nullptr;
-    // The burst opens with a mark unless its first edge goes from space.
-    const bool opensMark = lastAlternation == nullptr || firstAlternation->toSpace;
-    if (known) onset = powerBoundary(x, amplitudes[opensMark ? 0 : 1], window, onset + T, -1).value_or(onset);
-    double markStart = onset;
-    std::vector<Run> seizure;
-    if (lastAlternation != nullptr) {
-        // The seizure's own bit clock (its bits need not be in step with
-        // the message's): the edges' mean offset from a grid of period T.
-        double offset = 0;
-        int count = 0;
-        for (const Edge& e : edges) {
-            if (e.at > onset + T / 2 && e.at <= lastAlternation->at) {
-                offset += e.at - lastAlternation->at - std::round((e.at - lastAlternation->at) / T) * T;
-                ++count;
-            }
-        }
-        const double grid = lastAlternation->at + offset / std::max(count, 1);
-        onset = grid - std::round((grid - onset) / T) * T;
-        markStart = grid;
-        int bits = static_cast<int>(std::lround((markStart - onset) / T));
-        const bool firstMark = opensMark;
-        // A seizure that opens with a space bit is counted in whole pairs:
-        // its closing mark bit belongs to it, not to the mark.
-        if (!firstMark && bits % 2 == 1) {
-            ++bits;
-            markStart += T;
-        }
-        out.seizureBits = bits;
-        out.seizureStart = onset + static_cast<double>(first);
-        for (int k = 0; k < bits; ++k) {
-            const bool mark = (k % 2 == 0) == firstMark;
-            seizure.push_back({onset + k * T, onset + (k + 1) * T, mark});
-        }
-    }
+    const double markStart = lead.markStart;
     out.markBits = static_cast<int>(std::lround((clock.origin - markStart) / T));
     runs.insert(runs.begin(), Run{markStart, clock.origin, true});
-    runs.insert(runs.begin(), seizure.begin(), seizure.end());
+    runs.insert(runs.begin(), lead.seizure.begin(), lead.seizure.end());
 
     std::vector<Stretch> markStretches;
     std::vector<Stretch> spaceStretches;

@@ -39,7 +39,8 @@ bool solve(std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns>& a, std::a
 
 // One stretch: the normal equations of the cos/sin basis, solved, and what
 // the fit explains.
-void fitStretch(std::span<const float> x, Stretch s, const double* freq, int toneCount, FitSums& sums) {
+void fitStretch(std::span<const float> x, Stretch s, const double* freq, int toneCount, FitSums& sums,
+                double* coefficients = nullptr) {
     const auto tones = static_cast<std::size_t>(toneCount);
     const std::size_t n = 2 * tones;
     std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns> a{};
@@ -73,6 +74,7 @@ void fitStretch(std::span<const float> x, Stretch s, const double* freq, int ton
     }
     double fitted = 0;
     for (std::size_t r = 0; r < n; ++r) fitted += b[r] * rhs[r];
+    if (coefficients != nullptr) std::copy(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(n), coefficients);
     for (std::size_t k = 0; k < tones; ++k) {
         sums.explained[k] += length * (b[2 * k] * b[2 * k] + b[2 * k + 1] * b[2 * k + 1]) / 2.0;
     }
@@ -156,6 +158,28 @@ double bestFrequency(std::span<const float> x, std::span<const Stretch> stretche
     }
     freq[which] = (lo + hi) / 2.0;
     return freq[which];
+}
+
+ToneModel fitModel(std::span<const float> x, Stretch stretch, const double* freq, int tones) {
+    ToneModel model;
+    model.origin = stretch.begin;
+    model.tones = std::clamp(tones, 1, kMaxTones);
+    for (int k = 0; k < model.tones; ++k) model.freq[k] = freq[k];
+    FitSums sums;
+    if (stretch.end > stretch.begin + 2 * static_cast<std::size_t>(model.tones) && stretch.end <= x.size()) {
+        fitStretch(x, stretch, freq, model.tones, sums, model.coefficients);
+    }
+    return model;
+}
+
+double ToneModel::at(std::size_t i) const {
+    const double t = static_cast<double>(i) - static_cast<double>(origin);
+    double v = 0;
+    for (int k = 0; k < tones; ++k) {
+        const double phase = 2.0 * std::numbers::pi * freq[k] * t;
+        v += coefficients[2 * k] * std::cos(phase) + coefficients[2 * k + 1] * std::sin(phase);
+    }
+    return v;
 }
 
 double meanAmplitude(const FitSums& sums, int which) {

@@ -33,6 +33,17 @@ FitSums fitTones(std::span<const float> x, std::span<const Stretch> stretches, c
 double bestFrequency(std::span<const float> x, std::span<const Stretch> stretches, double* freq, int tones,
                      int which, double span);
 
+// The tones fitted on one stretch, as a model of the signal that can be
+// carried on beyond it.
+struct ToneModel {
+    std::size_t origin = 0;  // the stretch's first sample: the phases' origin
+    int tones = 1;
+    double freq[2] = {0, 0};
+    double coefficients[4] = {0, 0, 0, 0};  // cos and sin amplitude of each tone
+    [[nodiscard]] double at(std::size_t i) const;
+};
+ToneModel fitModel(std::span<const float> x, Stretch stretch, const double* freq, int tones);
+
 // Mean amplitude of tone `which`: sqrt(2 * explained / samples).
 double meanAmplitude(const FitSums& sums, int which);
 

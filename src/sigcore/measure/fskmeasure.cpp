@@ -25,6 +25,8 @@ constexpr double kEdgeMargin = 0.15;
 // Fewer edges than this between the tone's start and the mark are no
 // channel seizure (a click, noise at the burst's start).
 constexpr int kFewestAlternations = 3;
+// More bytes than any message has, and more mark bits between two.
+constexpr int kMostBytes = 4096;
 // How far from the nominal frequency a tone is looked for.
 constexpr double kSearchHz = 100.0;
 
@@ -236,6 +238,51 @@ void addStretch(std::vector<Stretch>& out, const Run& r, double margin, std::siz
     out.push_back({static_cast<std::size_t>(b), static_cast<std::size_t>(e)});
 }
 
+// The message's bits as runs of one tone, and the mark bits between bytes.
+struct MessageBits {
+    std::vector<Run> runs;
+    std::optional<int> gapMin;
+    std::optional<int> gapMax;
+    int lastBit = 0;  // the last byte's stop bit
+};
+
+// The bytes: a start bit, eight bits, then mark bits up to the next start
+// bit; the last byte is the one whose stop bit reaches the message's end.
+MessageBits walkBytes(const Discriminator& disc, const Clock& clock, double msgE) {
+    const double T = clock.period;
+    const auto bitStart = [&](double n) { return clock.origin + n * T; };
+    const auto isMark = [&](double n) { return valueAt(disc.d, bitStart(n) + T / 2 - disc.window / 2.0) > 0; };
+    MessageBits out;
+    std::vector<Run>& runs = out.runs;
+    const auto addBit = [&](int k, bool mark) {
+        if (!runs.empty() && runs.back().mark == mark) {
+            runs.back().end = bitStart(k + 1);
+        } else {
+            runs.push_back({bitStart(k), bitStart(k + 1), mark});
+        }
+    };
+    int n = 0;
+    for (int bytes = 0; bytes < kMostBytes; ++bytes) {
+        for (int k = 0; k < 9; ++k) addBit(n + k, k == 0 ? false : isMark(n + k));
+        const int stop = n + 9;
+        if (bitStart(stop + 1) >= msgE - T / 2) {
+            addBit(stop, true);
+            out.lastBit = stop;
+            break;
+        }
+        int marks = 0;
+        while (marks < kMostBytes && isMark(stop + marks) && bitStart(stop + marks + 1) < msgE - T / 2) {
+            addBit(stop + marks, true);
+            ++marks;
+        }
+        out.gapMin = std::min(out.gapMin.value_or(marks), marks);
+        out.gapMax = std::max(out.gapMax.value_or(marks), marks);
+        n = stop + marks;
+        out.lastBit = n;
+    }
+    return out;
+}
+
 // What comes before the first start bit: the mark and, before it perhaps,
 // the alternating bits of a channel seizure.
 struct LeadIn {
@@ -315,6 +362,40 @@ LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::ve
 
 double dbfs(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-9) / kFullScale); }
 
+// Each tone's frequency and level fitted over the runs that carry it, the
+// twist, and the noise the fits leave; false when a tone has no run.
+bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T, int rate,
+                const FskNominal& nominal, FskMeasurement& out) {
+    std::vector<Stretch> markStretches;
+    std::vector<Stretch> spaceStretches;
+    for (const Run& r : runs) addStretch(r.mark ? markStretches : spaceStretches, r, kEdgeMargin * T, x.size());
+    if (markStretches.empty() || spaceStretches.empty()) return false;
+    double freq[2] = {nominal.markHz / rate, 0};
+    bestFrequency(x, markStretches, freq, 1, 0, kSearchHz / rate);
+    const FitSums markFit = fitTones(x, markStretches, freq, 1);
+    out.markHz = freq[0] * rate;
+    freq[0] = nominal.spaceHz / rate;
+    bestFrequency(x, spaceStretches, freq, 1, 0, kSearchHz / rate);
+    const FitSums spaceFit = fitTones(x, spaceStretches, freq, 1);
+    out.spaceHz = freq[0] * rate;
+    const double markAmp = meanAmplitude(markFit, 0);
+    const double spaceAmp = meanAmplitude(spaceFit, 0);
+    out.markDbfs = dbfs(markAmp);
+    out.spaceDbfs = dbfs(spaceAmp);
+    out.twistDb = out.markDbfs - out.spaceDbfs;
+    // The residual of the fits is the noise over the whole band (two
+    // degrees of freedom per stretch went to the fit); the burst's band
+    // is the two tones and a bit rate around them.
+    const double samples = static_cast<double>(markFit.samples + spaceFit.samples);
+    const double dof = samples - 2.0 * static_cast<double>(markFit.stretches + spaceFit.stretches);
+    const double noise = (markFit.residual + spaceFit.residual) / std::max(dof, 1.0);
+    const double signal = (markFit.explained[0] + spaceFit.explained[0]) / std::max(samples, 1.0);
+    const double band = std::abs(out.spaceHz - out.markHz) + nominal.baud;
+    const double inBand = noise * std::min(1.0, band / (rate / 2.0));
+    out.snrDb = 10.0 * std::log10(std::max(signal, 1e-12) / std::max(inBand, 1e-12));
+    return true;
+}
+
 // One pass of the analysis; the first finds the tones, the second follows
 // the bits again with the tones' frequencies and levels known.
 FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
@@ -351,41 +432,10 @@ FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, c
     const Clock clock = fitClock(edges, start->at, msgE, period0);
     const double T = clock.period;
     const auto bitStart = [&](double n) { return clock.origin + n * T; };
-    const auto isMark = [&](double n) { return valueAt(disc.d, bitStart(n) + T / 2 - window / 2.0) > 0; };
 
-    // The bytes: a start bit, eight bits, then mark bits up to the next
-    // start bit; the last byte is the one whose stop bit reaches the end.
-    std::vector<Run> runs;
-    int n = 0;
-    std::optional<int> gapMin;
-    std::optional<int> gapMax;
-    int lastBit = 0;
-    const auto addBit = [&](int k, bool mark) {
-        if (!runs.empty() && runs.back().mark == mark) {
-            runs.back().end = bitStart(k + 1);
-        } else {
-            runs.push_back({bitStart(k), bitStart(k + 1), mark});
-        }
-    };
-    for (int bytes = 0; bytes < 4096; ++bytes) {
-        for (int k = 0; k < 9; ++k) addBit(n + k, k == 0 ? false : isMark(n + k));
-        const int stop = n + 9;
-        if (bitStart(stop + 1) >= msgE - T / 2) {
-            addBit(stop, true);
-            lastBit = stop;
-            break;
-        }
-        int marks = 0;
-        while (marks < 10000 && isMark(stop + marks) && bitStart(stop + marks + 1) < msgE - T / 2) {
-            addBit(stop + marks, true);
-            ++marks;
-        }
-        gapMin = std::min(gapMin.value_or(marks), marks);
-        gapMax = std::max(gapMax.value_or(marks), marks);
-        n = stop + marks;
-        lastBit = n;
-    }
-    const double messageEndAt = bitStart(lastBit + 1);
+    MessageBits bits = walkBytes(disc, clock, msgE);
+    std::vector<Run>& runs = bits.runs;
+    const double messageEndAt = bitStart(bits.lastBit + 1);
     // The carrier's end, looked for after the last stop bit.
     double endAt = toneBoundary(disc, messageEndAt - window, +1).value_or(static_cast<double>(x.size()));
     if (known) endAt = powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1).value_or(endAt);
@@ -402,36 +452,10 @@ FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, c
     runs.insert(runs.begin(), Run{markStart, clock.origin, true});
     runs.insert(runs.begin(), lead.seizure.begin(), lead.seizure.end());
 
-    std::vector<Stretch> markStretches;
-    std::vector<Stretch> spaceStretches;
-    for (const Run& r : runs) addStretch(r.mark ? markStretches : spaceStretches, r, kEdgeMargin * T, x.size());
-    if (markStretches.empty() || spaceStretches.empty()) return out;
-    double freq[2] = {nominal.markHz / rate, 0};
-    bestFrequency(x, markStretches, freq, 1, 0, kSearchHz / rate);
-    const FitSums markFit = fitTones(x, markStretches, freq, 1);
-    out.markHz = freq[0] * rate;
-    freq[0] = nominal.spaceHz / rate;
-    bestFrequency(x, spaceStretches, freq, 1, 0, kSearchHz / rate);
-    const FitSums spaceFit = fitTones(x, spaceStretches, freq, 1);
-    out.spaceHz = freq[0] * rate;
-    const double markAmp = meanAmplitude(markFit, 0);
-    const double spaceAmp = meanAmplitude(spaceFit, 0);
-    out.markDbfs = dbfs(markAmp);
-    out.spaceDbfs = dbfs(spaceAmp);
-    out.twistDb = out.markDbfs - out.spaceDbfs;
+    if (!fitTonesOf(x, runs, T, rate, nominal, out)) return out;
     out.bitRate = rate / T;
-    // The residual of the fits is the noise over the whole band (two
-    // degrees of freedom per stretch went to the fit); the burst's band
-    // is the two tones and a bit rate around them.
-    const double samples = static_cast<double>(markFit.samples + spaceFit.samples);
-    const double dof = samples - 2.0 * static_cast<double>(markFit.stretches + spaceFit.stretches);
-    const double noise = (markFit.residual + spaceFit.residual) / std::max(dof, 1.0);
-    const double signal = (markFit.explained[0] + spaceFit.explained[0]) / std::max(samples, 1.0);
-    const double band = std::abs(out.spaceHz - out.markHz) + nominal.baud;
-    const double inBand = noise * std::min(1.0, band / (rate / 2.0));
-    out.snrDb = 10.0 * std::log10(std::max(signal, 1e-12) / std::max(inBand, 1e-12));
-    out.stopBitsMin = gapMin;
-    out.stopBitsMax = gapMax;
+    out.stopBitsMin = bits.gapMin;
+    out.stopBitsMax = bits.gapMax;
     out.markStart = markStart + static_cast<double>(first);
     out.messageStart = clock.origin + static_cast<double>(first);
     out.end = endAt + static_cast<double>(first);

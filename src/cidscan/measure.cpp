@@ -18,8 +18,12 @@ double seconds(double sample, int rate) { return sample / static_cast<double>(ra
 // measurement can tell.
 double rounded(double v, int places) {
     const double scale = std::pow(10.0, places);
-    return std::round(v * scale) / scale;
+    const double r = std::round(v * scale) / scale;
+    return r == 0.0 ? 0.0 : r;  // never "-0"
 }
+
+// For the text lines, rounded as printed.
+double shown(double v) { return rounded(v, 2); }
 
 sigcore::FskNominal nominalOf(sigcore::Standard standard) {
     if (standard == sigcore::Standard::Bell202) return {1200, 2200, 1200};
@@ -78,8 +82,9 @@ std::string measureText(const MessageMeasure& measure, int rate) {
                       "  measure: mark %.2f Hz %.2f dBFS %.2f dBm0, space %.2f Hz %.2f dBFS %.2f dBm0, "
                       "twist %.2f dB\n"
                       "  measure: bit rate %.2f bit/s, SNR %.1f dB, seizure %d bits, mark %d bits, ",
-                      f.markHz, f.markDbfs, f.markDbfs + measure.refDbm0, f.spaceHz, f.spaceDbfs,
-                      f.spaceDbfs + measure.refDbm0, f.twistDb, f.bitRate, f.snrDb, f.seizureBits, f.markBits);
+                      shown(f.markHz), shown(f.markDbfs), shown(f.markDbfs + measure.refDbm0), shown(f.spaceHz),
+                      shown(f.spaceDbfs), shown(f.spaceDbfs + measure.refDbm0), shown(f.twistDb), shown(f.bitRate),
+                      shown(f.snrDb), f.seizureBits, f.markBits);
         out += line;
         if (f.stopBitsMin) {
             std::snprintf(line, sizeof line, "stop bits %d to %d\n", *f.stopBitsMin, *f.stopBitsMax);
@@ -104,7 +109,8 @@ std::string measureText(const MessageMeasure& measure, int rate) {
         } else {
             std::snprintf(line, sizeof line,
                           "  measure: digit %c %.2f Hz %.2f dBFS, %.2f Hz %.2f dBFS, twist %.2f dB, %.1f ms", d.digit,
-                          t.lowHz, t.lowDbfs, t.highHz, t.highDbfs, t.twistDb, 1000.0 * seconds(t.end - t.start, rate));
+                          shown(t.lowHz), shown(t.lowDbfs), shown(t.highHz), shown(t.highDbfs), shown(t.twistDb),
+                          shown(1000.0 * seconds(t.end - t.start, rate)));
         }
         out += line;
         if (d.gap) {

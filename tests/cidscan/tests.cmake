@@ -4,3 +4,8 @@ foreach(kind IN ITEMS us ntt)
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/live_pipe.sh ${CMAKE_BINARY_DIR}/bin ${kind})
   set_tests_properties(cidscan.live_pipe_${kind} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60 RUN_SERIAL TRUE)
 endforeach()
+# --measure holds a message until the samples after its burst are in: still
+# within half a second.
+add_test(NAME cidscan.live_pipe_measure
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/live_pipe.sh ${CMAKE_BINARY_DIR}/bin us --measure)
+set_tests_properties(cidscan.live_pipe_measure PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60 RUN_SERIAL TRUE)

@@ -7,6 +7,8 @@
 # and with white noise 20 dB under the tones. Prints, per condition, the largest error of every
 # measurement (and how many bursts were measured), as Markdown table rows; and a level
 # cross-check of the generator against sox stats.
+# With CIDPEER set (tests/interop/cidpeer, built with spandsp), spandsp's own transmitters'
+# bursts are measured too, and their mark level set against sox stats over the mark.
 set -euo pipefail
 cidscan=${1:?usage: measure_accuracy.sh CIDSCAN [BURSTS]}
 bursts=${2:-4}
@@ -22,6 +24,20 @@ for rate in 8000 48000; do
           awk '/RMS lev dB/ {print $4}')
     echo "level check: 1200 Hz sine at -10 dBFS, $rate Hz: sox stats RMS level $rms dB (expected -13.01)"
 done
+
+if [[ -n ${CIDPEER:-} ]]; then
+    "$CIDPEER" send-mdmf "$work/s1.wav" seizure "02=5551234567" "07=JOHN DOE"
+    "$CIDPEER" send-clip "$work/s2.wav" 12251030 0123456789 JOHN
+    "$CIDPEER" send-jp "$work/s3.wav" 0312345678
+    for f in s1 s2 s3; do
+        m=$("$cidscan" --measure --json "$work/$f.wav" | head -n 1 | jq -c '.measure')
+        from=$(jq -r '.mark_start_s + 0.005' <<<"$m")
+        length=$(jq -r '.message_start_s - .mark_start_s - 0.01' <<<"$m")
+        rms=$(sox "$work/$f.wav" -n trim "$from" "$length" stats 2>&1 | awk '/RMS lev dB/ {print $4}')
+        echo "spandsp $f: $(jq -c '{standard: "", mark_hz, space_hz, mark_dbm0, space_dbm0, twist_db, bit_rate, seizure_bits, mark_bits, stop_bits_min, stop_bits_max}' <<<"$m" | sed 's/"standard":"",//')"
+        echo "spandsp $f: mark level $(jq -r .mark_dbfs <<<"$m") dBFS; sox stats over the mark: RMS $rms dB, a sine of $(awk -v r="$rms" 'BEGIN {printf "%.2f", r + 3.0103}') dBFS"
+    done
+fi
 
 results=$work/results.jsonl
 : >"$results"

@@ -42,8 +42,9 @@ fi
 results=$work/results.jsonl
 : >"$results"
 seed=0
-for rate in 8000 11025 16000 22050 44100 48000; do
-    for format in u8 s16 f32; do
+# RATES, FORMATS and KINDS narrow the run (default: all of them).
+for rate in ${RATES:-8000 11025 16000 22050 44100 48000}; do
+    for format in ${FORMATS:-u8 s16 f32}; do
         case $format in
             u8) bits=(-e unsigned-integer -b 8) ;;
             s16) bits=(-e signed-integer -b 16) ;;
@@ -51,7 +52,7 @@ for rate in 8000 11025 16000 22050 44100 48000; do
         esac
         for snr in clean 20; do
             for ((k = 0; k < bursts; ++k)); do
-                for kind in fsk dtmf; do
+                for kind in ${KINDS:-fsk dtmf}; do
                     seed=$((seed + 1))
                     noise=()
                     [[ $snr == clean ]] || noise=("$snr")

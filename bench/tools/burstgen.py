@@ -7,8 +7,8 @@
 #         by the seed), its tones off nominal by up to 10 Hz, levels -30..-6 dBFS with up to
 #         +-6 dB of twist, bit rate off by up to 1 %, no channel seizure or an even one of 30..300 bits,
 #         60..200 mark bits, 1..3 stop bits between bytes, 0..10 mark bits after the message
-#   dtmf  eight DTMF digits, each tone off nominal by up to 1.5 %, levels -25..-5 dBFS with up
-#         to +-4 dB of twist, durations and gaps 40..100 ms
+#   dtmf  eight DTMF digits, each tone off nominal by up to 1.5 %, low tones within 2 dB of a
+#         level of -23..-11 dBFS, up to +-4 dB of twist, durations and gaps 40..100 ms
 #   tone  one second of a sine (RATE's tenth of the seed's value in Hz) at -10 dBFS, for a level
 #         cross-check against sox stats
 # SNR_DB adds white Gaussian noise from 0 Hz to half the rate, SNR_DB under the mean tone power.
@@ -82,11 +82,14 @@ def dtmf():
     digits = []
     silence(0.3)
     powers = []
+    # One level for the file, each digit near it: the noise, set against
+    # the mean tone power, is then about as far under every digit.
+    base = rnd.uniform(-23, -11)
     for k in range(8):
         key = rnd.randrange(16)
         lo = low[key // 4] * (1 + rnd.uniform(-0.015, 0.015))
         hi = high[key % 4] * (1 + rnd.uniform(-0.015, 0.015))
-        lo_db = rnd.uniform(-25, -9)
+        lo_db = base + rnd.uniform(-2, 2)
         twist = rnd.uniform(-4, 4)
         hi_db = lo_db + twist
         dur = rnd.uniform(0.04, 0.1)

@@ -20,6 +20,8 @@ constexpr std::string_view kKeys = "123A456B789C*0#D";
 // The receiver's edges are trusted to this; the fits keep clear of them.
 constexpr double kTrimSeconds = 0.005;
 constexpr double kSearchHz = 60.0;
+// The found edges are good to a sample or two; a ramp may be longer.
+constexpr double kKeepClearSeconds = 0.002;
 
 double dbfs(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-9) / kFullScale); }
 
@@ -67,27 +69,38 @@ DigitMeasurement measureDigit(std::span<const float> x, std::int64_t first, int 
     const double e = static_cast<double>(end - first);
     const double trim = kTrimSeconds * rate;
     if (s < 0 || e > static_cast<double>(x.size()) || e - s < 2 * trim + 16) return out;
-    const Stretch inside{static_cast<std::size_t>(s + trim), static_cast<std::size_t>(e - trim)};
+    Stretch inside{static_cast<std::size_t>(s + trim), static_cast<std::size_t>(e - trim)};
     double freq[2] = {nominal[0] / rate, nominal[1] / rate};
-    const std::span<const Stretch> one(&inside, 1);
+    const double margin = kDigitMarginSeconds * rate;
+    const auto from = static_cast<std::size_t>(std::max(0.0, s - margin));
+    const auto to = static_cast<std::size_t>(std::min(static_cast<double>(x.size()), e + margin));
+    // Inside the receiver's edges first; then again inside the edges that
+    // fit found, which hold more of the digit.
+    std::size_t toneStart = inside.begin;
+    std::size_t toneEnd = inside.end;
     for (int pass = 0; pass < 2; ++pass) {
-        bestFrequency(x, one, freq, 2, 0, kSearchHz / rate);
-        bestFrequency(x, one, freq, 2, 1, kSearchHz / rate);
+        const std::span<const Stretch> one(&inside, 1);
+        for (int k = 0; k < 2; ++k) {
+            bestFrequency(x, one, freq, 2, 0, kSearchHz / rate);
+            bestFrequency(x, one, freq, 2, 1, kSearchHz / rate);
+        }
+        // The edges, from the tones carried on from the inside outwards.
+        const ToneModel model = fitModel(x, inside, freq, 2);
+        toneStart = edgeOf(x, model, inside.begin, from, -1);
+        toneEnd = edgeOf(x, model, inside.end, to, +1);
+        const auto keep = static_cast<std::size_t>(kKeepClearSeconds * rate);
+        if (toneEnd <= toneStart + 2 * keep + 16) break;
+        inside = {toneStart + keep, toneEnd - keep};
     }
-    const FitSums fit = fitTones(x, one, freq, 2);
+    const FitSums fit = fitTones(x, std::span<const Stretch>(&inside, 1), freq, 2);
     const double amplitude[2] = {meanAmplitude(fit, 0), meanAmplitude(fit, 1)};
     out.lowHz = freq[0] * rate;
     out.highHz = freq[1] * rate;
     out.lowDbfs = dbfs(amplitude[0]);
     out.highDbfs = dbfs(amplitude[1]);
     out.twistDb = out.highDbfs - out.lowDbfs;
-    // The edges, from the tones carried on from the inside outwards.
-    const ToneModel model = fitModel(x, inside, freq, 2);
-    const double margin = kDigitMarginSeconds * rate;
-    const auto from = static_cast<std::size_t>(std::max(0.0, s - margin));
-    const auto to = static_cast<std::size_t>(std::min(static_cast<double>(x.size()), e + margin));
-    out.start = static_cast<double>(edgeOf(x, model, inside.begin, from, -1)) + static_cast<double>(first);
-    out.end = static_cast<double>(edgeOf(x, model, inside.end, to, +1)) + static_cast<double>(first);
+    out.start = static_cast<double>(toneStart) + static_cast<double>(first);
+    out.end = static_cast<double>(toneEnd) + static_cast<double>(first);
     out.measured = true;
     return out;
 }

@@ -27,8 +27,10 @@ constexpr double kEdgeMargin = 0.15;
 constexpr int kFewestAlternations = 3;
 // More bytes than any message has, and more mark bits between two.
 constexpr int kMostBytes = 4096;
-// How far from the nominal frequency a tone is looked for.
+// How far from the nominal frequency a tone is looked for, and from the
+// first pass's frequency in the second.
 constexpr double kSearchHz = 100.0;
+constexpr double kRefineHz = 5.0;
 
 // Two correlators one bit long, slid along the signal: for the window that
 // starts at sample s, d[s] > 0 when it holds more mark than space, and e[s]
@@ -64,8 +66,13 @@ std::vector<std::complex<double>> analytic(std::span<const float> x) {
 
 std::vector<double> slidingPower(const std::vector<std::complex<double>>& z, double freq, int window) {
     std::vector<std::complex<double>> prefix(z.size() + 1);
+    // The reference phasor turns by rotation, set exactly every 1024 samples.
+    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
+    std::complex<double> phasor = 1.0;
     for (std::size_t i = 0; i < z.size(); ++i) {
-        prefix[i + 1] = prefix[i] + z[i] * std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i));
+        if (i % 1024 == 0) phasor = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i));
+        prefix[i + 1] = prefix[i] + z[i] * phasor;
+        phasor *= turn;
     }
     const auto w = static_cast<std::size_t>(window);
     const std::size_t n = z.size() >= w ? z.size() - w + 1 : 0;
@@ -370,12 +377,15 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
     std::vector<Stretch> spaceStretches;
     for (const Run& r : runs) addStretch(r.mark ? markStretches : spaceStretches, r, kEdgeMargin * T, x.size());
     if (markStretches.empty() || spaceStretches.empty()) return false;
-    double freq[2] = {nominal.markHz / rate, 0};
-    bestFrequency(x, markStretches, freq, 1, 0, kSearchHz / rate);
+    // The second pass looks only near what the first found.
+    const bool again = out.markHz > 0;
+    const double span = (again ? kRefineHz : kSearchHz) / rate;
+    double freq[2] = {(again ? out.markHz : nominal.markHz) / rate, 0};
+    bestFrequency(x, markStretches, freq, 1, 0, span);
     const FitSums markFit = fitTones(x, markStretches, freq, 1);
     out.markHz = freq[0] * rate;
-    freq[0] = nominal.spaceHz / rate;
-    bestFrequency(x, spaceStretches, freq, 1, 0, kSearchHz / rate);
+    freq[0] = (again ? out.spaceHz : nominal.spaceHz) / rate;
+    bestFrequency(x, spaceStretches, freq, 1, 0, span);
     const FitSums spaceFit = fitTones(x, spaceStretches, freq, 1);
     out.spaceHz = freq[0] * rate;
     const double markAmp = meanAmplitude(markFit, 0);
@@ -401,6 +411,10 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
 FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
                        std::int64_t messageStart, std::int64_t messageEnd, const FskMeasurement* known) {
     FskMeasurement out;
+    if (known) {
+        out.markHz = known->markHz;
+        out.spaceHz = known->spaceHz;
+    }
     const double period0 = rate / nominal.baud;
     // Over a window as long as one cycle of the tones' difference each
     // correlator is blind to the other tone; that is about a bit and a

@@ -27,6 +27,8 @@ constexpr double kEdgeMargin = 0.15;
 constexpr int kFewestAlternations = 3;
 // More bytes than any message has, and more mark bits between two.
 constexpr int kMostBytes = 4096;
+// How far the bit clock may be from the nominal rate (a tenth).
+constexpr double kClockTolerance = 0.1;
 // How far from the nominal frequency a tone is looked for, and from the
 // first pass's frequency in the second.
 constexpr double kSearchHz = 100.0;
@@ -445,6 +447,8 @@ FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, c
     if (start == nullptr) return out;
     const Clock clock = fitClock(edges, start->at, msgE, period0);
     const double T = clock.period;
+    // A clock far from the nominal bit rate is no FSK burst's.
+    if (!(std::abs(T - period0) < kClockTolerance * period0)) return out;
     const auto bitStart = [&](double n) { return clock.origin + n * T; };
 
     MessageBits bits = walkBytes(disc, clock, msgE);

@@ -4,9 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "cidscan/measure.hpp"
-
 #include "sigcore/messages/events.hpp"
+#include "cidscan/measure.hpp"
 
 namespace cidscan {
 

@@ -342,13 +342,20 @@ LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::ve
     if (amplitudes) {
         // Refined by where the signal's own power begins (the correlators
         // ring before the tone), under the tone that agrees with the count.
-        for (const bool mark : {before % 2 == 0, before % 2 != 0}) {
-            const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - before * T + T / 2, -1);
+        // Under the wrong tone a loud first bit seems to begin early; so
+        // the count must also put a bit of that tone first, and of the two
+        // the one whose first bit holds its tone the more clearly wins.
+        double bestScore = 0;
+        const int rough = before;
+        for (const bool mark : {true, false}) {
+            const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - rough * T + T / 2, -1);
             if (!start) continue;
             const int counted = static_cast<int>(std::lround((grid - *start) / T));
-            if ((counted % 2 == 0) == mark && std::abs(counted - before) <= 1) {
+            const double d = valueAt(disc.d, grid - counted * T + T / 2 - window / 2.0);
+            const double score = mark ? d : -d;
+            if ((counted % 2 == 0) == mark && std::abs(counted - rough) <= 1 && score > bestScore) {
+                bestScore = score;
                 before = counted;
-                break;
             }
         }
     }

@@ -112,6 +112,25 @@ TEST(Measure, FskBurstOfKnownTonesLevelsBitRateAndLengths) {
             }
         }
     }
+    // V.23 tones, the space 6 dB over the mark: a burst that opens with its
+    // loud tone must not seem to begin a bit early.
+    FskTruth loud;
+    loud.markHz = 1306.4;
+    loud.spaceHz = 2099.7;
+    loud.markDbfs = -23.7;
+    loud.spaceDbfs = -17.7;
+    loud.baud = 1203.9;
+    loud.seizureBits = 220;
+    loud.markBits = 141;
+    const std::vector<float> y = fskBurst(8000, loud, 200.0);
+    const sigcore::FskMeasurement v = sigcore::measureFsk(y, 0, 8000, {1300, 2100, 1200}, std::llround(loud.messageStart),
+                                                          loud.messageEndSample);
+    ASSERT_TRUE(v.measured);
+    EXPECT_EQ(v.seizureBits, 220);
+    EXPECT_EQ(v.markBits, 141);
+    EXPECT_NEAR(v.twistDb, -6.0, 0.3);
+    EXPECT_NEAR(v.markStart, loud.markStart, 8.0);
+
     // No seizure; and the samples before the decoder's start bit cut off.
     FskTruth t;
     t.seizureBits = 0;

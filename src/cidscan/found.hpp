@@ -1,9 +1,11 @@
 // A message as cidscan reports it: the message and where it was found.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "sigcore/messages/events.hpp"
+#include "cidscan/measure.hpp"
 
 namespace cidscan {
 
@@ -12,6 +14,7 @@ struct FoundMessage {
     int channel = 1;   // from 1
     int rate = 8000;   // the input's sampling rate, for times in seconds
     sigcore::Message message;
+    std::optional<MessageMeasure> measure;  // with --measure
 };
 
 }  // namespace cidscan

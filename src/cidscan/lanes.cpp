@@ -145,13 +145,62 @@ private:
     sigcore::Message run_;
 };
 
+// Keeps the receiver's last tones on their way to the message decoder and
+// gives a message that carries no tones of its own (DTMF caller ID) those
+// within it, so that its digits can be measured.
+class ToneKeeper {
+public:
+    class Tones final : public sigcore::EventSink {
+    public:
+        Tones(ToneKeeper& keeper, sigcore::EventSink& decoder) : keeper_(keeper), decoder_(decoder) {}
+        void onEvent(const sigcore::Event& event) override {
+            if (const auto* tone = std::get_if<sigcore::DtmfTone>(&event)) {
+                if (keeper_.tones_.size() >= kKept) keeper_.tones_.erase(keeper_.tones_.begin());
+                keeper_.tones_.push_back({tone->digit, tone->start, tone->end});
+            }
+            decoder_.onEvent(event);
+        }
+
+    private:
+        ToneKeeper& keeper_;
+        sigcore::EventSink& decoder_;
+    };
+    class Messages final : public sigcore::EventSink {
+    public:
+        Messages(ToneKeeper& keeper, sigcore::EventSink& out) : keeper_(keeper), out_(out) {}
+        void onEvent(const sigcore::Event& event) override {
+            const auto* decoded = std::get_if<sigcore::MessageDecoded>(&event);
+            if (decoded == nullptr || !decoded->message.tones.empty()) {
+                out_.onEvent(event);
+                return;
+            }
+            sigcore::MessageDecoded copy = *decoded;
+            for (const sigcore::MessageTone& t : keeper_.tones_) {
+                if (t.start >= copy.message.startSample && t.end <= copy.message.endSample) copy.message.tones.push_back(t);
+            }
+            out_.onEvent(copy);
+        }
+
+    private:
+        ToneKeeper& keeper_;
+        sigcore::EventSink& out_;
+    };
+
+private:
+    // More than a message's digits.
+    static constexpr std::size_t kKept = 256;
+    std::vector<sigcore::MessageTone> tones_;
+};
+
 // DTMF digits into messages: DTMF caller ID's framing (DtmfCallerIdDecoder)
 // or plain digit runs (DigitRuns). `Messages` takes the receiver's tones and
 // hears how far the stream has gone and when it ends.
 template <typename Messages>
 class DtmfLane final : public Lane {
 public:
-    DtmfLane(int rate, sigcore::EventSink& catcher) : messages_(rate, catcher), digits_(rate, messages_) {}
+    DtmfLane(int rate, sigcore::EventSink& catcher)
+        : toCatcher_(keeper_, catcher), messages_(rate, toCatcher_), toMessages_(keeper_, messages_),
+          digits_(rate, toMessages_) {}
     void push(std::span<const std::int16_t> samples) override {
         digits_.push(samples);
         messages_.advanceTo(digits_.samplesPushed());
@@ -162,7 +211,10 @@ public:
     }
 
 private:
+    ToneKeeper keeper_;
+    ToneKeeper::Messages toCatcher_;
     Messages messages_;
+    ToneKeeper::Tones toMessages_;
     sigcore::DtmfReceiver digits_;
 };
 

@@ -36,6 +36,15 @@ std::optional<StandardChoice> parseStandard(std::string_view text) {
     return std::nullopt;
 }
 
+// A decimal number (a level in dB) within [low, high].
+std::optional<double> parseLevel(std::string_view text, double low, double high) {
+    double value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (ec != std::errc{} || ptr != end || !(value >= low && value <= high)) return std::nullopt;
+    return value;
+}
+
 constexpr int kMostJobs = 256;
 constexpr int kMostChannels = 1024;
 
@@ -55,6 +64,8 @@ const char* usageText() {
            "  --channels N           channels of headerless input (default 1)\n"
            "  --sensitivity N        detection threshold 0..100 (default 80)\n"
            "  --once                 exit after the first message\n"
+           "  --measure              measure each message's tones, levels and timing\n"
+           "  --ref-dbm0 X           the level in dBm0 of a full-scale sine (default 3.14)\n"
            "  -j N, --jobs N         decode up to N files at once\n"
            "  --help                 this text\n"
            "  --version              the program's version\n"
@@ -79,6 +90,8 @@ bool applyFlag(std::string_view name, Options& o) {
         o.output = OutputFormat::Json;
     } else if (name == "--once") {
         o.once = true;
+    } else if (name == "--measure") {
+        o.measure = true;
     } else if (name == "--help" || name == "-h") {
         o.help = true;
     } else if (name == "--version") {
@@ -89,8 +102,8 @@ bool applyFlag(std::string_view name, Options& o) {
     return true;
 }
 
-// The standard, the channel and the sensitivity; nullopt when `name` is none
-// of them, else the error ("" when the value is good).
+// The standard, the channel, the dBm0 reference and the sensitivity; nullopt
+// when `name` is none of them, else the error ("" when the value is good).
 std::optional<std::string> applyChoice(std::string_view name, std::optional<std::string_view> v, Options& o) {
     if (name == "--standard") {
         const auto choice = v ? parseStandard(*v) : std::nullopt;
@@ -100,6 +113,10 @@ std::optional<std::string> applyChoice(std::string_view name, std::optional<std:
         const auto n = v ? parseNumber(*v, 1, kMostChannels) : std::nullopt;
         if (!n) return "--channel takes a channel number from 1";
         o.channel = n;
+    } else if (name == "--ref-dbm0") {
+        const auto level = v ? parseLevel(*v, -100.0, 100.0) : std::nullopt;
+        if (!level) return "--ref-dbm0 takes a level in dBm0 from -100 to 100";
+        o.refDbm0 = *level;
     } else if (name == "--sensitivity") {
         const auto n = v ? parseNumber(*v, 0, 100) : std::nullopt;
         if (!n) return "--sensitivity takes a number from 0 to 100";
@@ -147,7 +164,8 @@ std::string applyOption(std::span<const char* const> args, std::size_t& i, Optio
     }
     if (!inlineValue && applyFlag(name, o)) return {};
     const bool takesValue = name == "--standard" || name == "--channel" || name == "--sensitivity" || name == "-j" ||
-                            name == "--jobs" || name == "--raw" || name == "--rate" || name == "--channels";
+                            name == "--jobs" || name == "--raw" || name == "--rate" || name == "--channels" ||
+                            name == "--ref-dbm0";
     if (takesValue) {
         std::optional<std::string_view> value = inlineValue;
         if (!value && i + 1 < args.size()) value = std::string_view(args[++i]);

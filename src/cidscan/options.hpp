@@ -32,6 +32,8 @@ struct Options {
     int sensitivity = 80;
     int jobs = 1;
     bool once = false;
+    bool measure = false;                // --measure: measure every message's signal
+    double refDbm0 = 3.14;               // the level a full-scale sine stands for, dBm0
     bool help = false;
     bool version = false;
 };

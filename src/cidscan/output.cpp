@@ -97,7 +97,9 @@ std::string formatText(const FoundMessage& found) {
     out += checkVerdict(m);
     out += "\n  raw: ";
     out += sigcore::hexBytes(m.raw);
-    out += "\n\n";
+    out += '\n';
+    if (found.measure) out += measureText(*found.measure, found.rate);
+    out += '\n';
     return out;
 }
 
@@ -138,6 +140,7 @@ std::string formatJson(const FoundMessage& found) {
         }
         object["tones"] = std::move(tones);
     }
+    if (found.measure) object["measure"] = measureJson(*found.measure, found.rate);
     // Bytes that are not UTF-8 become U+FFFD (the dump would throw on them).
     return escapeJsonControls(object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) + "\n";
 }

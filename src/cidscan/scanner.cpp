@@ -1,6 +1,8 @@
 #include "cidscan/scanner.hpp"
 
+#include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "cidscan/lanes.hpp"
@@ -19,11 +21,40 @@ public:
     void onEvent(const sigcore::Event& event) override {
         const auto* decoded = std::get_if<sigcore::MessageDecoded>(&event);
         if (decoded == nullptr || stop_) return;
-        FoundMessage found{file_, channel_, rate_, decoded->message};
+        FoundMessage found{file_, channel_, rate_, decoded->message, std::nullopt};
+        if (ring_ != nullptr) {
+            // Measured once the samples after the message are in as well.
+            pending_.push_back(std::move(found));
+            deliver(false);
+            return;
+        }
         if (!handler_(found)) stop_ = true;
     }
 
+    // With --measure: the channel's recent samples and the level a
+    // full-scale sine stands for.
+    void measureFrom(const sigcore::SampleRing& ring, double refDbm0) {
+        ring_ = &ring;
+        refDbm0_ = refDbm0;
+    }
+
+    // Measures and passes on the held messages whose samples are all in;
+    // every one at the end of the input.
+    void deliver(bool atEnd) {
+        while (!pending_.empty() && !stop_) {
+            FoundMessage& found = pending_.front();
+            if (!atEnd && ring_->end() < measureReadyAt(found.message, rate_)) return;
+            found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_);
+            const bool more = handler_(found);
+            pending_.pop_front();
+            if (!more) stop_ = true;
+        }
+    }
+
 private:
+    const sigcore::SampleRing* ring_ = nullptr;
+    double refDbm0_ = kFullScaleDbm0;
+    std::deque<FoundMessage> pending_;
     const std::string& file_;
     int channel_;
     int rate_;
@@ -39,6 +70,13 @@ struct Channel {
           lanes(makeLanes(standards, rate, sensitivity, catcher)),
           index(static_cast<std::size_t>(channelIndex)) {}
 
+    // With --measure the channel keeps its recent samples.
+    void keepSamples(int rate, double refDbm0) {
+        ring.emplace(measureRingSize(rate));
+        catcher.measureFrom(*ring, refDbm0);
+    }
+
+    std::optional<sigcore::SampleRing> ring;
     MessageCatcher catcher;
     std::vector<std::unique_ptr<Lane>> lanes;
     std::size_t index;
@@ -59,6 +97,7 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
         if (options.channel && *options.channel != c + 1) continue;
         selected.push_back(
             std::make_unique<Channel>(options.standards, c, name, input.rate(), options.sensitivity, handler, stop));
+        if (options.measure) selected.back()->keepSamples(input.rate(), options.refDbm0);
     }
     const auto width = static_cast<std::size_t>(channels);
     const std::size_t blockFrames = input.seekable() ? kFileBlockFrames : kBlockFrames;
@@ -80,10 +119,12 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
         }
         for (const auto& channel : selected) {
             const std::int16_t* samples = width == 1 ? interleaved.data() : perChannel[channel->index].data();
+            if (channel->ring) channel->ring->push(std::span<const std::int16_t>(samples, n));
             for (const auto& lane : channel->lanes) {
                 lane->push(std::span<const std::int16_t>(samples, n));
                 if (stop) break;
             }
+            if (channel->ring) channel->catcher.deliver(false);
             if (stop) break;
         }
     }
@@ -93,6 +134,7 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
                 lane->finish();
                 if (stop) break;
             }
+            if (channel->ring) channel->catcher.deliver(true);
             if (stop) break;
         }
     }

@@ -3,8 +3,9 @@
 real time, with a caller-ID burst, then silence; cidscan --json must print
 the message within half a second of the burst's last sample.
 
-    live_pipe.py CIDSCAN BURST.wav
-BURST.wav is a mono 16-bit file holding one burst (as cidforge writes it).
+    live_pipe.py CIDSCAN BURST.wav [OPTION...]
+BURST.wav is a mono 16-bit file holding one burst (as cidforge writes it);
+the options go to cidscan (--measure: the message must carry its measurement).
 Exit 0 on success, 1 on failure."""
 import json
 import struct
@@ -37,7 +38,8 @@ def main():
     last = max(i for i, v in enumerate(values) if abs(v) > 2000)
     header = (b'RIFF' + struct.pack('<I', 0x7FFFFFFF) + b'WAVEfmt ' +
               struct.pack('<IHHIIHH', 16, 1, 1, rate, rate * 2, 2, 16) + b'data' + struct.pack('<I', 0x7FFFFFFF))
-    proc = subprocess.Popen([cidscan, '--json', '-'], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    options = sys.argv[3:]
+    proc = subprocess.Popen([cidscan, '--json', *options, '-'], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     lines = []
 
     def reader():
@@ -82,6 +84,9 @@ def main():
     print('message %.3f s after the burst end: %s' % (latency, message['fields']))
     if not message['valid']:
         print('FAILED: the message is not valid')
+        return 1
+    if '--measure' in options and not message.get('measure'):
+        print('FAILED: no measurement')
         return 1
     if latency > 0.5:
         print('FAILED: later than 0.5 s')

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # cidscan on a live line: a writer sends a WAV stream in real time through a pipe, and
 # each message must come out within half a second of its burst's end (live_pipe.py).
-#   live_pipe.sh BIN_DIR us|ntt
+#   live_pipe.sh BIN_DIR us|ntt [CIDSCAN OPTION...]
 set -euo pipefail
 bin=${1:?bin folder}
 kind=${2:?us or ntt}
@@ -17,4 +17,4 @@ trap 'rm -rf "$work"' EXIT
 flag=()
 if [[ $kind == us ]]; then flag=(-USA); fi
 "$bin/cidforge" "$work/data.txt" "$work/burst.wav" "${flag[@]}" >/dev/null 2>&1
-python3 "$(dirname "$0")/live_pipe.py" "$bin/cidscan" "$work/burst.wav"
+python3 "$(dirname "$0")/live_pipe.py" "$bin/cidscan" "$work/burst.wav" "${@:3}"

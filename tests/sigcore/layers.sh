@@ -1,33 +1,38 @@
 #!/usr/bin/env bash
-# The library's layers, lowest first: a file in one layer may include headers
-# of its own layer and of the layers before it, never of a later one, and
-# never a program's header. Prints every include that breaks the rule.
+# The library's layers, lowest first, each with the layers it may use: a file
+# includes headers of its own layer and of those only, never of a later
+# layer nor a program's header. Prints every include that breaks the rule.
 # Usage: layers.sh SIGCORE_SOURCE_DIR
 set -euo pipefail
 
 root=${1:?usage: layers.sh SIGCORE_SOURCE_DIR}
-layers=(io dsp messages senders receivers report)
+layers=(io dsp messages senders receivers measure report)
+declare -A may_use=(
+    [io]=""
+    [dsp]="io"
+    [messages]="io dsp"
+    [senders]="io dsp messages"
+    [receivers]="io dsp messages"
+    [measure]="io dsp messages receivers"
+    [report]="io dsp messages receivers"
+)
 
-rank_of() {
-    local i
-    for i in "${!layers[@]}"; do
-        [[ ${layers[$i]} == "$1" ]] && { echo "$i"; return; }
-    done
-    echo -1
+# allowed LAYER USED: whether a file of LAYER may include a header of USED.
+allowed() {
+    [[ $1 == "$2" ]] && return 0
+    [[ " ${may_use[$1]} " == *" $2 "* ]]
 }
 
 status=0
 checked=0
 for layer in "${layers[@]}"; do
-    own=$(rank_of "$layer")
     for file in "$root/$layer"/*.hpp "$root/$layer"/*.cpp "$root/$layer"/*.hpp.in; do
         [[ -e $file ]] || continue
         checked=$((checked + 1))
         while IFS=: read -r line target; do
             if [[ $target =~ ^sigcore/([a-z]+)/[A-Za-z0-9_]+\.hpp$ ]]; then
-                used=$(rank_of "${BASH_REMATCH[1]}")
-                if ((used < 0 || used > own)); then
-                    echo "${file#"$root"/}:$line: $layer includes $target, a later layer" >&2
+                if ! allowed "$layer" "${BASH_REMATCH[1]}"; then
+                    echo "${file#"$root"/}:$line: $layer includes $target, a layer it may not use" >&2
                     status=1
                 fi
             else
@@ -39,13 +44,19 @@ for layer in "${layers[@]}"; do
     done
 done
 
-# A file straight in the library's folder belongs to no layer.
+# A file straight in the library's folder, or in a folder missing from the
+# table, belongs to no layer.
 for file in "$root"/*.hpp "$root"/*.cpp; do
     [[ -e $file ]] || continue
     echo "${file#"$root"/}: outside every layer folder" >&2
     status=1
 done
+for dir in "$root"/*/; do
+    [[ -v may_use[$(basename "$dir")] ]] && continue
+    echo "$(basename "$dir")/: a folder that is no layer of the table" >&2
+    status=1
+done
 
 ((checked > 0)) || { echo "no library files under $root" >&2; exit 1; }
-((status == 0)) && echo "layers: $checked files, every include points to its own layer or a lower one"
+((status == 0)) && echo "layers: $checked files, every include points to its own layer or one it may use"
 exit "$status"

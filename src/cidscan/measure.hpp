@@ -1,0 +1,50 @@
+// --measure: what the line sent, measured from the samples of each decoded
+// message (tone frequencies and levels, bit rate, seizure and mark lengths,
+// DTMF digits' tones and timing), and how cidscan writes it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sigcore/measure/dtmfmeasure.hpp"
+#include "sigcore/measure/fskmeasure.hpp"
+#include "sigcore/measure/samplering.hpp"
+#include "sigcore/messages/events.hpp"
+
+namespace cidscan {
+
+// The level a full-scale sine stands for, by the G.711 convention.
+inline constexpr double kFullScaleDbm0 = 3.14;
+
+struct DigitMeasure {
+    char digit = 0;
+    sigcore::DigitMeasurement tones;
+    std::optional<double> gap;  // samples from this digit's end to the next one's start
+};
+
+// One message's measurement: an FSK burst's or its DTMF digits'.
+struct MessageMeasure {
+    std::optional<sigcore::FskMeasurement> fsk;
+    std::vector<DigitMeasure> digits;
+    double refDbm0 = kFullScaleDbm0;
+};
+
+// How many samples a channel keeps for measuring: the look-back before a
+// message, the longest message, and the look-ahead after it.
+[[nodiscard]] std::size_t measureRingSize(int rate);
+// The stream position up to which the samples must be in before `m` can be
+// measured (its carrier's end is looked for after it).
+[[nodiscard]] std::int64_t measureReadyAt(const sigcore::Message& m, int rate);
+[[nodiscard]] MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRing& ring, int rate,
+                                            double refDbm0);
+
+// The text block's lines (each indented, ending in a line end) and the JSON
+// object.
+[[nodiscard]] std::string measureText(const MessageMeasure& measure, int rate);
+[[nodiscard]] nlohmann::ordered_json measureJson(const MessageMeasure& measure, int rate);
+
+}  // namespace cidscan

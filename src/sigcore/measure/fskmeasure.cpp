@@ -1,0 +1,501 @@
+#include "sigcore/measure/fskmeasure.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <vector>
+
+#include "sigcore/dsp/fft.hpp"
+#include "sigcore/measure/tonefit.hpp"
+
+namespace sigcore {
+
+namespace {
+
+constexpr double kFullScale = 32768.0;
+// A window's normalised tone power above this (half the tone's amplitude)
+// counts as the tone being there.
+constexpr double kPresent = 0.25;
+// A window centred on a bit holds its tone above this (0.6 of the tone's
+// amplitude): the bit is there.
+constexpr double kBitPresent = 0.36;
+// Each bit's edges are left out of the tone fits by this part of a bit.
+constexpr double kEdgeMargin = 0.15;
+// Fewer edges than this between the tone's start and the mark are no
+// channel seizure (a click, noise at the burst's start).
+constexpr int kFewestAlternations = 3;
+// More bytes than any message has, and more mark bits between two.
+constexpr int kMostBytes = 4096;
+// How far the bit clock may be from the nominal rate (a tenth).
+constexpr double kClockTolerance = 0.1;
+// How far from the nominal frequency a tone is looked for, and from the
+// first pass's frequency in the second.
+constexpr double kSearchHz = 100.0;
+constexpr double kRefineHz = 5.0;
+
+// Two correlators one bit long, slid along the signal: for the window that
+// starts at sample s, d[s] > 0 when it holds more mark than space, and e[s]
+// is the tone power in it, both normalised so that a whole bit of either
+// tone gives 1.
+struct Discriminator {
+    std::vector<double> d;
+    std::vector<double> e;
+    int window = 0;
+};
+
+// The analytic signal of x (its negative frequencies removed): a tone's
+// correlator then sees no mirror image of it.
+std::vector<std::complex<double>> analytic(std::span<const float> x) {
+    int n = 1;
+    while (static_cast<std::size_t>(n) < x.size()) n *= 2;
+    const auto size = static_cast<std::size_t>(n);
+    std::vector<double> re(size, 0.0);
+    std::vector<double> im(size, 0.0);
+    std::copy(x.begin(), x.end(), re.begin());
+    const FftTables tables(n);
+    fft(tables, FftDirection::Forward, FftScaling::None, {re, im}, n);
+    for (std::size_t k = 1; k < size; ++k) {
+        const double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
+        re[k] *= gain;
+        im[k] *= gain;
+    }
+    fft(tables, FftDirection::Inverse, FftScaling::DivideByN, {re, im}, n);
+    std::vector<std::complex<double>> z(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) z[i] = {re[i], im[i]};
+    return z;
+}
+
+std::vector<double> slidingPower(const std::vector<std::complex<double>>& z, double freq, int window) {
+    std::vector<std::complex<double>> prefix(z.size() + 1);
+    // The reference phasor turns by rotation, set exactly every 1024 samples.
+    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
+    std::complex<double> phasor = 1.0;
+    for (std::size_t i = 0; i < z.size(); ++i) {
+        if (i % 1024 == 0) phasor = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i));
+        prefix[i + 1] = prefix[i] + z[i] * phasor;
+        phasor *= turn;
+    }
+    const auto w = static_cast<std::size_t>(window);
+    const std::size_t n = z.size() >= w ? z.size() - w + 1 : 0;
+    std::vector<double> power(n);
+    for (std::size_t s = 0; s < n; ++s) power[s] = std::norm(prefix[s + w] - prefix[s]);
+    return power;
+}
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    const auto k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1));
+    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
+    return v[k];
+}
+
+// `amplitude` holds the tones' amplitudes when known (the second pass);
+// otherwise a window wholly in one tone is taken from the loudest of the
+// message's windows.
+Discriminator discriminate(std::span<const float> x, const double* freq, const double* amplitude, int window,
+                           std::size_t from, std::size_t to) {
+    Discriminator out;
+    out.window = window;
+    const std::vector<std::complex<double>> z = analytic(x);
+    const std::vector<double> m = slidingPower(z, freq[0], window);
+    const std::vector<double> s = slidingPower(z, freq[1], window);
+    to = std::min(to, m.size());
+    from = std::min(from, to);
+    const auto a = static_cast<std::ptrdiff_t>(from);
+    const auto b = static_cast<std::ptrdiff_t>(to);
+    const std::vector<double> mm(m.begin() + a, m.begin() + b);
+    const std::vector<double> ss(s.begin() + a, s.begin() + b);
+    const double whole = window;
+    const double mRef = std::max(amplitude ? std::pow(amplitude[0] * whole, 2) : percentile(mm, 0.99), 1e-9);
+    const double sRef = std::max(amplitude ? std::pow(amplitude[1] * whole, 2) : percentile(ss, 0.99), 1e-9);
+    out.d.resize(m.size());
+    out.e.resize(m.size());
+    for (std::size_t i = 0; i < m.size(); ++i) {
+        out.d[i] = m[i] / mRef - s[i] / sRef;
+        out.e[i] = m[i] / mRef + s[i] / sRef;
+    }
+    return out;
+}
+
+double valueAt(const std::vector<double>& v, double s) {
+    if (v.empty()) return 0;
+    const double c = std::clamp(s, 0.0, static_cast<double>(v.size() - 1));
+    const auto i = static_cast<std::size_t>(c);
+    const double f = c - static_cast<double>(i);
+    return i + 1 < v.size() ? v[i] * (1 - f) + v[i + 1] * f : v[i];
+}
+
+struct Edge {
+    double at = 0;  // first sample of the new bit, fractional
+    bool toSpace = false;
+};
+
+// Where d changes sign while a tone is there; a window starting at s is
+// half in the new bit when the edge lies at s + window / 2.
+std::vector<Edge> findEdges(const Discriminator& disc) {
+    std::vector<Edge> edges;
+    for (std::size_t s = 0; s + 1 < disc.d.size(); ++s) {
+        const double a = disc.d[s];
+        const double b = disc.d[s + 1];
+        if ((a > 0) == (b > 0) || disc.e[s] < kPresent || disc.e[s + 1] < kPresent) continue;
+        const double cross = static_cast<double>(s) + a / (a - b);
+        edges.push_back({cross + disc.window / 2.0, a > 0});
+    }
+    return edges;
+}
+
+// Where `level` (of windows `window` long) falls below `threshold`,
+// searching from window start `s` in direction `step` (+1 or -1): the
+// position in samples where the window is half in the tone.
+std::optional<double> boundary(const std::vector<double>& level, double threshold, int window, double s, int step) {
+    if (level.empty()) return std::nullopt;
+    auto i = static_cast<std::ptrdiff_t>(std::clamp(s, 0.0, static_cast<double>(level.size() - 1)));
+    const auto n = static_cast<std::ptrdiff_t>(level.size());
+    for (; i + step >= 0 && i + step < n; i += step) {
+        const double a = level[static_cast<std::size_t>(i)];
+        const double b = level[static_cast<std::size_t>(i + step)];
+        if (a >= threshold && b < threshold) {
+            const double cross = static_cast<double>(i) + step * (a - threshold) / (a - b);
+            return cross + window / 2.0;
+        }
+    }
+    return std::nullopt;
+}
+
+// The first pass finds where the tones begin and end from the
+// correlators' power.
+std::optional<double> toneBoundary(const Discriminator& disc, double s, int step) {
+    return boundary(disc.e, kPresent, disc.window, s, step);
+}
+
+// With a tone's amplitude known, from the signal's own power over windows
+// of the same length: unlike the correlators, it rings before no edge.
+std::optional<double> powerBoundary(std::span<const float> x, double amplitude, int window, double s, int step) {
+    const auto w = static_cast<std::size_t>(window);
+    if (x.size() < w || amplitude <= 0) return std::nullopt;
+    std::vector<double> level(x.size() - w + 1);
+    double sum = 0;
+    for (std::size_t i = 0; i < w; ++i) sum += static_cast<double>(x[i]) * x[i];
+    const double whole = amplitude * amplitude / 2.0 * window;
+    for (std::size_t i = 0; i < level.size(); ++i) {
+        level[i] = sum / whole;
+        if (i + w < x.size()) sum += static_cast<double>(x[i + w]) * x[i + w] - static_cast<double>(x[i]) * x[i];
+    }
+    return boundary(level, 0.5, window, s, step);
+}
+
+// The bit clock: edge = intercept(edge kind) + n * period, fitted by least
+// squares with one intercept for each kind of edge (a tone's level can move
+// one kind's edges against the other's). Edges are numbered as they come,
+// with the clock as fitted so far.
+struct Clock {
+    double origin = 0;  // the first start bit's first sample
+    double period = 0;  // samples per bit
+};
+
+Clock fitClock(const std::vector<Edge>& edges, double first, double last, double period) {
+    struct Group {
+        double n = 0, p = 0, nn = 0, np = 0, count = 0;
+    };
+    Group g[2];
+    double origin[2] = {first, first};
+    const auto refit = [&]() {
+        double num = 0;
+        double den = 0;
+        for (const Group& k : g) {
+            if (k.count < 1) continue;
+            num += k.np - k.n * k.p / k.count;
+            den += k.nn - k.n * k.n / k.count;
+        }
+        if (den > 0 && num > 0) period = num / den;
+        for (int k = 0; k < 2; ++k) {
+            if (g[k].count >= 1) origin[k] = (g[k].p - period * g[k].n) / g[k].count;
+        }
+    };
+    int sinceFit = 0;
+    for (const Edge& e : edges) {
+        if (e.at < first - period / 2 || e.at > last + period / 2) continue;
+        const int k = e.toSpace ? 0 : 1;
+        const double n = std::round((e.at - origin[k]) / period);
+        g[k].n += n;
+        g[k].p += e.at;
+        g[k].nn += n * n;
+        g[k].np += n * e.at;
+        g[k].count += 1;
+        if (++sinceFit >= 8) {
+            refit();
+            sinceFit = 0;
+        }
+    }
+    refit();
+    const double o = g[1].count >= 1 ? (origin[0] + origin[1]) / 2 : origin[0];
+    return {o, period};
+}
+
+// One stretch of bits of the same tone, [begin, end) in samples.
+struct Run {
+    double begin = 0;
+    double end = 0;
+    bool mark = true;
+};
+
+void addStretch(std::vector<Stretch>& out, const Run& r, double margin, std::size_t size) {
+    const double b = std::ceil(r.begin + margin);
+    const double e = std::ceil(r.end - margin);
+    if (b < 0 || e > static_cast<double>(size) || e - b < 3) return;
+    out.push_back({static_cast<std::size_t>(b), static_cast<std::size_t>(e)});
+}
+
+// The message's bits as runs of one tone, and the mark bits between bytes.
+struct MessageBits {
+    std::vector<Run> runs;
+    std::optional<int> gapMin;
+    std::optional<int> gapMax;
+    int lastBit = 0;  // the last byte's stop bit
+};
+
+// The bytes: a start bit, eight bits, then mark bits up to the next start
+// bit; the last byte is the one whose stop bit reaches the message's end.
+MessageBits walkBytes(const Discriminator& disc, const Clock& clock, double msgE) {
+    const double T = clock.period;
+    const auto bitStart = [&](double n) { return clock.origin + n * T; };
+    const auto isMark = [&](double n) { return valueAt(disc.d, bitStart(n) + T / 2 - disc.window / 2.0) > 0; };
+    MessageBits out;
+    std::vector<Run>& runs = out.runs;
+    const auto addBit = [&](int k, bool mark) {
+        if (!runs.empty() && runs.back().mark == mark) {
+            runs.back().end = bitStart(k + 1);
+        } else {
+            runs.push_back({bitStart(k), bitStart(k + 1), mark});
+        }
+    };
+    int n = 0;
+    for (int bytes = 0; bytes < kMostBytes; ++bytes) {
+        for (int k = 0; k < 9; ++k) addBit(n + k, k == 0 ? false : isMark(n + k));
+        const int stop = n + 9;
+        if (bitStart(stop + 1) >= msgE - T / 2) {
+            addBit(stop, true);
+            out.lastBit = stop;
+            break;
+        }
+        int marks = 0;
+        while (marks < kMostBytes && isMark(stop + marks) && bitStart(stop + marks + 1) < msgE - T / 2) {
+            addBit(stop + marks, true);
+            ++marks;
+        }
+        out.gapMin = std::min(out.gapMin.value_or(marks), marks);
+        out.gapMax = std::max(out.gapMax.value_or(marks), marks);
+        n = stop + marks;
+        out.lastBit = n;
+    }
+    return out;
+}
+
+// What comes before the first start bit: the mark and, before it perhaps,
+// the alternating bits of a channel seizure.
+struct LeadIn {
+    double onset = 0;  // where the tone begins
+    double markStart = 0;
+    int seizureBits = 0;
+    std::vector<Run> seizure;  // its bits
+};
+
+LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::vector<Edge>& edges,
+              const Clock& clock, const double* amplitudes) {
+    const double T = clock.period;
+    const int window = disc.window;
+    LeadIn out;
+    out.onset = toneBoundary(disc, clock.origin - window, -1).value_or(0.0);
+    // Alternating bits before the mark: a seizure when there are a few.
+    const Edge* lastAlternation = nullptr;
+    int alternations = 0;
+    for (const Edge& e : edges) {
+        if (e.at > out.onset + T / 2 && e.at < clock.origin - T / 2) {
+            lastAlternation = &e;
+            ++alternations;
+        }
+    }
+    if (alternations < kFewestAlternations) {
+        if (amplitudes) out.onset = powerBoundary(x, amplitudes[0], window, out.onset + T, -1).value_or(out.onset);
+        out.markStart = out.onset;
+        return out;
+    }
+    // The seizure's own bit clock (its bits need not be in step with the
+    // message's): the edges' mean offset from a grid of period T.
+    double offset = 0;
+    int count = 0;
+    for (const Edge& e : edges) {
+        if (e.at > out.onset + T / 2 && e.at <= lastAlternation->at) {
+            offset += e.at - lastAlternation->at - std::round((e.at - lastAlternation->at) / T) * T;
+            ++count;
+        }
+    }
+    const double grid = lastAlternation->at + offset / std::max(count, 1);
+    // The first bit on that grid: the earliest whose window, centred on
+    // it, holds the tone. The bit before the grid's last edge is a space,
+    // so the first one is a mark when an even number of bits lie before.
+    int before = 1;
+    while (grid - (before + 1) * T > 0 && valueAt(disc.e, grid - (before + 0.5) * T - window / 2.0) >= kBitPresent) {
+        ++before;
+    }
+    if (amplitudes) {
+        // Refined by where the signal's own power begins (the correlators
+        // ring before the tone), under the tone that agrees with the count.
+        // Under the wrong tone a loud first bit seems to begin early; so
+        // the count must also put a bit of that tone first, and of the two
+        // the one whose first bit holds its tone the more clearly wins.
+        double bestScore = 0;
+        const int rough = before;
+        for (const bool mark : {true, false}) {
+            const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - rough * T + T / 2, -1);
+            if (!start) continue;
+            const int counted = static_cast<int>(std::lround((grid - *start) / T));
+            const double d = valueAt(disc.d, grid - counted * T + T / 2 - window / 2.0);
+            const double score = mark ? d : -d;
+            if ((counted % 2 == 0) == mark && std::abs(counted - rough) <= 1 && score > bestScore) {
+                bestScore = score;
+                before = counted;
+            }
+        }
+    }
+    out.onset = grid - before * T;
+    const bool firstMark = before % 2 == 0;
+    out.markStart = grid;
+    int bits = static_cast<int>(std::lround((grid - out.onset) / T));
+    // A seizure that opens with a space bit is counted in whole pairs: its
+    // closing mark bit belongs to it, not to the mark.
+    if (!firstMark && bits % 2 == 1) {
+        ++bits;
+        out.markStart += T;
+    }
+    out.seizureBits = bits;
+    for (int k = 0; k < bits; ++k) {
+        out.seizure.push_back({out.onset + k * T, out.onset + (k + 1) * T, (k % 2 == 0) == firstMark});
+    }
+    return out;
+}
+
+double dbfs(double amplitude) { return 20.0 * std::log10(std::max(amplitude, 1e-9) / kFullScale); }
+
+// Each tone's frequency and level fitted over the runs that carry it, the
+// twist, and the noise the fits leave; false when a tone has no run.
+bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T, int rate,
+                const FskNominal& nominal, FskMeasurement& out) {
+    std::vector<Stretch> markStretches;
+    std::vector<Stretch> spaceStretches;
+    for (const Run& r : runs) addStretch(r.mark ? markStretches : spaceStretches, r, kEdgeMargin * T, x.size());
+    if (markStretches.empty() || spaceStretches.empty()) return false;
+    // The second pass looks only near what the first found.
+    const bool again = out.markHz > 0;
+    const double span = (again ? kRefineHz : kSearchHz) / rate;
+    double freq[2] = {(again ? out.markHz : nominal.markHz) / rate, 0};
+    bestFrequency(x, markStretches, freq, 1, 0, span);
+    const FitSums markFit = fitTones(x, markStretches, freq, 1);
+    out.markHz = freq[0] * rate;
+    freq[0] = (again ? out.spaceHz : nominal.spaceHz) / rate;
+    bestFrequency(x, spaceStretches, freq, 1, 0, span);
+    const FitSums spaceFit = fitTones(x, spaceStretches, freq, 1);
+    out.spaceHz = freq[0] * rate;
+    const double markAmp = meanAmplitude(markFit, 0);
+    const double spaceAmp = meanAmplitude(spaceFit, 0);
+    out.markDbfs = dbfs(markAmp);
+    out.spaceDbfs = dbfs(spaceAmp);
+    out.twistDb = out.markDbfs - out.spaceDbfs;
+    // The residual of the fits is the noise over the whole band (two
+    // degrees of freedom per stretch went to the fit); the burst's band
+    // is the two tones and a bit rate around them.
+    const double samples = static_cast<double>(markFit.samples + spaceFit.samples);
+    const double dof = samples - 2.0 * static_cast<double>(markFit.stretches + spaceFit.stretches);
+    const double noise = (markFit.residual + spaceFit.residual) / std::max(dof, 1.0);
+    const double signal = (markFit.explained[0] + spaceFit.explained[0]) / std::max(samples, 1.0);
+    const double band = std::abs(out.spaceHz - out.markHz) + nominal.baud;
+    const double inBand = noise * std::min(1.0, band / (rate / 2.0));
+    out.snrDb = 10.0 * std::log10(std::max(signal, 1e-12) / std::max(inBand, 1e-12));
+    return true;
+}
+
+// One pass of the analysis; the first finds the tones, the second follows
+// the bits again with the tones' frequencies and levels known.
+FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
+                       std::int64_t messageStart, std::int64_t messageEnd, const FskMeasurement* known) {
+    FskMeasurement out;
+    if (known) {
+        out.markHz = known->markHz;
+        out.spaceHz = known->spaceHz;
+    }
+    const double period0 = rate / nominal.baud;
+    // Over a window as long as one cycle of the tones' difference each
+    // correlator is blind to the other tone; that is about a bit and a
+    // quarter for the caller-ID tone plans.
+    const double shift = std::abs(nominal.spaceHz - nominal.markHz);
+    const int window = std::max(3, static_cast<int>(std::lround(rate / std::max(shift, nominal.baud / 2))));
+    const double msgS = static_cast<double>(messageStart - first);
+    const double msgE = static_cast<double>(messageEnd - first);
+    if (msgS < 0 || msgE <= msgS + 9 * period0 || msgE > static_cast<double>(x.size())) return out;
+    const double tones[2] = {(known ? known->markHz : nominal.markHz) / rate,
+                             (known ? known->spaceHz : nominal.spaceHz) / rate};
+    double amplitudes[2] = {0, 0};
+    if (known) {
+        amplitudes[0] = kFullScale * std::pow(10.0, known->markDbfs / 20);
+        amplitudes[1] = kFullScale * std::pow(10.0, known->spaceDbfs / 20);
+    }
+    const Discriminator disc = discriminate(x, tones, known ? amplitudes : nullptr, window,
+                                            static_cast<std::size_t>(msgS),
+                                            static_cast<std::size_t>(std::max(msgS, msgE - window)));
+    const std::vector<Edge> edges = findEdges(disc);
+    // The first start bit: the mark-to-space edge nearest the decoder's.
+    const Edge* start = nullptr;
+    for (const Edge& e : edges) {
+        if (e.toSpace && std::abs(e.at - msgS) < period0 && (!start || std::abs(e.at - msgS) < std::abs(start->at - msgS))) {
+            start = &e;
+        }
+    }
+    if (start == nullptr) return out;
+    const Clock clock = fitClock(edges, start->at, msgE, period0);
+    const double T = clock.period;
+    // A clock far from the nominal bit rate is no FSK burst's.
+    if (!(std::abs(T - period0) < kClockTolerance * period0)) return out;
+    const auto bitStart = [&](double n) { return clock.origin + n * T; };
+
+    MessageBits bits = walkBytes(disc, clock, msgE);
+    std::vector<Run>& runs = bits.runs;
+    const double messageEndAt = bitStart(bits.lastBit + 1);
+    // The carrier's end, looked for after the last stop bit.
+    double endAt = toneBoundary(disc, messageEndAt - window, +1).value_or(static_cast<double>(x.size()));
+    if (known) endAt = powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1).value_or(endAt);
+
+    // Before the first start bit: the mark, and before it perhaps the
+    // alternating bits of a channel seizure.
+    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr);
+    if (lead.seizureBits > 0) {
+        out.seizureBits = lead.seizureBits;
+        out.seizureStart = lead.onset + static_cast<double>(first);
+    }
+    const double markStart = lead.markStart;
+    out.markBits = static_cast<int>(std::lround((clock.origin - markStart) / T));
+    runs.insert(runs.begin(), Run{markStart, clock.origin, true});
+    runs.insert(runs.begin(), lead.seizure.begin(), lead.seizure.end());
+
+    if (!fitTonesOf(x, runs, T, rate, nominal, out)) return out;
+    out.bitRate = rate / T;
+    out.stopBitsMin = bits.gapMin;
+    out.stopBitsMax = bits.gapMax;
+    out.markStart = markStart + static_cast<double>(first);
+    out.messageStart = clock.origin + static_cast<double>(first);
+    out.end = endAt + static_cast<double>(first);
+    out.measured = true;
+    return out;
+}
+
+}  // namespace
+
+FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
+                          std::int64_t messageStart, std::int64_t messageEnd) {
+    const FskMeasurement rough = analyse(x, first, rate, nominal, messageStart, messageEnd, nullptr);
+    if (!rough.measured) return rough;
+    const FskMeasurement fine = analyse(x, first, rate, nominal, messageStart, messageEnd, &rough);
+    return fine.measured ? fine : rough;
+}
+
+}  // namespace sigcore

@@ -1,0 +1,205 @@
+// The measurement layer against signals made here with set parameters: an
+// FSK burst with a channel seizure, twist, an off-nominal bit rate and
+// uneven stop bits (clean and noisy, 8000 and 48000 Hz), DTMF digits with
+// set tones, levels and lengths, and the sample ring across its wrap.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "sigcore/measure/dtmfmeasure.hpp"
+#include "sigcore/measure/fskmeasure.hpp"
+#include "sigcore/measure/samplering.hpp"
+
+namespace {
+
+constexpr double kFullScale = 32768.0;
+
+double amplitudeOf(double dbfs) { return kFullScale * std::pow(10.0, dbfs / 20.0); }
+
+// What the burst was made with; positions in samples.
+struct FskTruth {
+    double markHz = 1203.5;
+    double spaceHz = 2194.2;
+    double markDbfs = -12.0;
+    double spaceDbfs = -15.5;
+    double baud = 1206.0;
+    int seizureBits = 96;
+    int markBits = 150;
+    double seizureStart = 0;
+    double markStart = 0;
+    double messageStart = 0;
+    double end = 0;
+    std::int64_t messageEndSample = 0;
+};
+
+// A continuous-phase burst: silence, seizure (space first), mark, the
+// bytes with 1 to 3 stop bits, two mark bits, silence.
+std::vector<float> fskBurst(int rate, FskTruth& t, double snrDb) {
+    std::vector<int> bits;
+    for (int k = 0; k < t.seizureBits; ++k) bits.push_back(k % 2);
+    bits.insert(bits.end(), static_cast<std::size_t>(t.markBits), 1);
+    const std::vector<int> stops{1, 3, 2, 1, 2, 1};
+    const std::uint8_t bytes[] = {0x04, 0x12, 0x31, 0x32, 0x35, 0x30, 0x33};
+    std::size_t messageBits = 0;
+    for (std::size_t i = 0; i < std::size(bytes); ++i) {
+        bits.push_back(0);
+        for (int b = 0; b < 8; ++b) bits.push_back((bytes[i] >> b) & 1);
+        const int stop = i + 1 < std::size(bytes) ? stops[i] : 1;
+        bits.insert(bits.end(), static_cast<std::size_t>(stop), 1);
+        messageBits += static_cast<std::size_t>(9 + stop);
+    }
+    bits.insert(bits.end(), 2, 1);
+    const int lead = rate / 5;
+    const double perBit = rate / t.baud;
+    std::vector<float> x(static_cast<std::size_t>(lead), 0.0f);
+    const auto n = static_cast<std::size_t>(std::ceil(static_cast<double>(bits.size()) * perBit));
+    double phase = 0.3;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto k = std::min(bits.size() - 1, static_cast<std::size_t>(static_cast<double>(i) / perBit));
+        const bool mark = bits[k] == 1;
+        x.push_back(static_cast<float>(amplitudeOf(mark ? t.markDbfs : t.spaceDbfs) * std::cos(phase)));
+        phase += 2 * std::numbers::pi * (mark ? t.markHz : t.spaceHz) / rate;
+    }
+    x.resize(x.size() + static_cast<std::size_t>(rate / 4), 0.0f);
+    if (snrDb < 100) {
+        const double power = (std::pow(amplitudeOf(t.markDbfs), 2) + std::pow(amplitudeOf(t.spaceDbfs), 2)) / 4;
+        std::mt19937 random(7);
+        std::normal_distribution<double> noise(0.0, std::sqrt(power / std::pow(10.0, snrDb / 10)));
+        for (float& v : x) v += static_cast<float>(noise(random));
+    }
+    t.seizureStart = lead;
+    t.markStart = lead + t.seizureBits * perBit;
+    t.messageStart = t.markStart + t.markBits * perBit;
+    t.messageEndSample = static_cast<std::int64_t>(std::ceil(t.messageStart + static_cast<double>(messageBits) * perBit));
+    t.end = lead + static_cast<double>(n);
+    return x;
+}
+
+TEST(Measure, FskBurstOfKnownTonesLevelsBitRateAndLengths) {
+    for (const int rate : {8000, 48000}) {
+        for (const double snr : {200.0, 20.0}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, SNR " << snr);
+            FskTruth t;
+            const std::vector<float> x = fskBurst(rate, t, snr);
+            // Given to the measurement from a stream position other than 0,
+            // as the decoder would give it.
+            const std::int64_t first = 1000000;
+            const sigcore::FskMeasurement m = sigcore::measureFsk(
+                x, first, rate, {1200, 2200, 1200}, first + std::llround(t.messageStart), first + t.messageEndSample);
+            ASSERT_TRUE(m.measured);
+            EXPECT_NEAR(m.markHz, t.markHz, 1.0);
+            EXPECT_NEAR(m.spaceHz, t.spaceHz, 1.0);
+            EXPECT_NEAR(m.markDbfs, t.markDbfs, 0.2);
+            EXPECT_NEAR(m.spaceDbfs, t.spaceDbfs, 0.2);
+            EXPECT_NEAR(m.twistDb, t.markDbfs - t.spaceDbfs, 0.3);
+            EXPECT_NEAR(m.bitRate, t.baud, t.baud * 0.001);
+            EXPECT_EQ(m.seizureBits, t.seizureBits);
+            EXPECT_EQ(m.markBits, t.markBits);
+            EXPECT_EQ(m.stopBitsMin, 1);
+            EXPECT_EQ(m.stopBitsMax, 3);
+            const double ms = rate / 1000.0;
+            ASSERT_TRUE(m.seizureStart.has_value());
+            EXPECT_NEAR(*m.seizureStart - first, t.seizureStart, ms);
+            EXPECT_NEAR(m.markStart - first, t.markStart, ms);
+            EXPECT_NEAR(m.messageStart - first, t.messageStart, ms);
+            EXPECT_NEAR(m.end - first, t.end, ms);
+            if (snr < 100) {
+                EXPECT_NEAR(m.snrDb, snr + 10 * std::log10(rate / 2.0 / (2194.2 - 1203.5 + 1200)), 1.5);
+            }
+        }
+    }
+    // V.23 tones, the space 6 dB over the mark: a burst that opens with its
+    // loud tone must not seem to begin a bit early.
+    FskTruth loud;
+    loud.markHz = 1306.4;
+    loud.spaceHz = 2099.7;
+    loud.markDbfs = -23.7;
+    loud.spaceDbfs = -17.7;
+    loud.baud = 1203.9;
+    loud.seizureBits = 220;
+    loud.markBits = 141;
+    const std::vector<float> y = fskBurst(8000, loud, 200.0);
+    const sigcore::FskMeasurement v = sigcore::measureFsk(y, 0, 8000, {1300, 2100, 1200}, std::llround(loud.messageStart),
+                                                          loud.messageEndSample);
+    ASSERT_TRUE(v.measured);
+    EXPECT_EQ(v.seizureBits, 220);
+    EXPECT_EQ(v.markBits, 141);
+    EXPECT_NEAR(v.twistDb, -6.0, 0.3);
+    EXPECT_NEAR(v.markStart, loud.markStart, 8.0);
+
+    // No seizure; and the samples before the decoder's start bit cut off.
+    FskTruth t;
+    t.seizureBits = 0;
+    const std::vector<float> x = fskBurst(8000, t, 200.0);
+    const sigcore::FskMeasurement m =
+        sigcore::measureFsk(x, 0, 8000, {1200, 2200, 1200}, std::llround(t.messageStart), t.messageEndSample);
+    ASSERT_TRUE(m.measured);
+    EXPECT_EQ(m.seizureBits, 0);
+    EXPECT_FALSE(m.seizureStart.has_value());
+    EXPECT_EQ(m.markBits, t.markBits);
+    const std::vector<float> cut(x.begin() + static_cast<std::ptrdiff_t>(t.messageStart) + 100, x.end());
+    EXPECT_FALSE(sigcore::measureFsk(cut, 0, 8000, {1200, 2200, 1200}, 0, 2000).measured);
+}
+
+TEST(Measure, DigitsOfKnownTonesLevelsAndLengths) {
+    for (const int rate : {8000, 44100}) {
+        SCOPED_TRACE(rate);
+        const double low = 852 * 1.012;
+        const double high = 1477 * 0.99;
+        const int start = rate / 10;
+        const int length = rate * 63 / 1000;
+        std::vector<float> x(static_cast<std::size_t>(start + length + rate / 10), 0.0f);
+        for (int i = 0; i < length; ++i) {
+            const double t = static_cast<double>(i) / rate;
+            x[static_cast<std::size_t>(start + i)] =
+                static_cast<float>(amplitudeOf(-14.0) * std::sin(2 * std::numbers::pi * low * t + 1.0) +
+                                   amplitudeOf(-11.5) * std::sin(2 * std::numbers::pi * high * t));
+        }
+        // The receiver's positions are coarse: a few milliseconds off.
+        const sigcore::DigitMeasurement d =
+            sigcore::measureDigit(x, 0, rate, '9', start + rate / 300, start + length - rate / 250);
+        ASSERT_TRUE(d.measured);
+        EXPECT_NEAR(d.lowHz, low, 1.0);
+        EXPECT_NEAR(d.highHz, high, 1.0);
+        EXPECT_NEAR(d.lowDbfs, -14.0, 0.2);
+        EXPECT_NEAR(d.highDbfs, -11.5, 0.2);
+        EXPECT_NEAR(d.twistDb, 2.5, 0.3);
+        EXPECT_NEAR(d.start, start, rate / 1000.0);
+        EXPECT_NEAR(d.end - d.start, length, rate / 1000.0);
+    }
+    // A character that is no digit, and a digit no longer held.
+    const std::vector<float> x(8000, 0.0f);
+    EXPECT_FALSE(sigcore::measureDigit(x, 0, 8000, 'x', 100, 600).measured);
+    EXPECT_FALSE(sigcore::measureDigit(x, 5000, 8000, '1', 100, 600).measured);
+}
+
+TEST(Measure, SampleRingKeepsTheLatestSamplesAcrossItsWrap) {
+    sigcore::SampleRing ring(10);
+    std::vector<std::int16_t> block{1, 2, 3, 4, 5, 6, 7};
+    ring.push(block);
+    ring.push(block);
+    EXPECT_EQ(ring.end(), 14);
+    EXPECT_EQ(ring.begin(), 4);
+    std::vector<float> out;
+    // Asked from before what is held: clamped to it.
+    EXPECT_EQ(ring.copy(0, 100, out), 4);
+    EXPECT_EQ(out, (std::vector<float>{5, 6, 7, 1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(ring.copy(8, 10, out), 8);
+    EXPECT_EQ(out, (std::vector<float>{2, 3}));
+    // A block longer than the ring leaves its last samples.
+    std::vector<std::int16_t> longBlock(25);
+    for (std::size_t i = 0; i < longBlock.size(); ++i) longBlock[i] = static_cast<std::int16_t>(i);
+    ring.push(longBlock);
+    EXPECT_EQ(ring.end(), 39);
+    EXPECT_EQ(ring.copy(0, 39, out), 29);
+    EXPECT_EQ(out.front(), 15);
+    EXPECT_EQ(out.back(), 24);
+    EXPECT_EQ(ring.copy(50, 60, out), 39);
+    EXPECT_TRUE(out.empty());
+}
+
+}  // namespace

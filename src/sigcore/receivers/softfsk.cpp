@@ -202,6 +202,11 @@ constexpr double kClearSpace = 0.25;
 // no signal: a byte read there is noise after the carrier's end.
 constexpr double kCarrierShare = 0.1;
 
+// The most bytes a message can take on the line: US and ETSI hold a type,
+// a length byte, up to 255 bytes and a checksum (258); an NTT frame's data
+// link escapes can double its bytes, and its decoder keeps at most 512.
+constexpr std::size_t kMostBurstBytes = 512;
+
 // How far the mark's energy must stand over the space tone's across the mark
 // run that opens a burst.
 constexpr double kRunContrast = 3.0;
@@ -369,6 +374,8 @@ struct PlanReceiver {
     double runTurnIm = 0.0;
 
     // Inside a burst.
+    std::int64_t burstStart = 0;  // where its opening mark run began
+    double burstOffsetHz = 0.0;   // the line's mark less the plan's, over that run
     double markRef = 1.0;    // mean mark energy of the opening mark run
     double bitLength = 0.0;  // samples per bit, tracked across the burst
     double edge = 0.0;       // where the soft value crossed zero at this byte's start bit
@@ -398,7 +405,7 @@ struct PlanReceiver {
         energyRing.assign(size, 0.0);
         ringMask = size - 1;
         sink.holdFailed = o.repair;
-        bytes.reserve(512);
+        bytes.reserve(kMostBurstBytes);
     }
 
     double softAt(std::int64_t i) const { return softRing[static_cast<std::size_t>(i) & ringMask]; }
@@ -411,6 +418,7 @@ struct PlanReceiver {
     }
 
     void startBurst(std::int64_t runStart) {
+        burstStart = runStart;
         markRef = runEnergy / run;
         sink.onEvent(BurstDetected{runStart});
         sink.onEvent(MarkConfirmed{n});
@@ -445,6 +453,10 @@ struct PlanReceiver {
         }
         return capture.last;
     }
+
+    // How far the line's mark lies from the plan's, in Hz, as measured over
+    // the mark run that opened the burst.
+    [[nodiscard]] double mistuning() const { return std::abs(burstOffsetHz); }
 
     // Whether a repaired message whose check now passes may be called valid:
     // under a sum, the flipped bit must have been doubtful and no pair of
@@ -656,6 +668,13 @@ struct PlanReceiver {
             endBurst(byte.start);
             return false;
         }
+        // No message of any standard holds more bytes than this: a carrier
+        // that goes on sending bytes (a stuck or hostile line) has sent no
+        // message past it, and its burst ends, holding memory bounded.
+        if (bytes.size() >= kMostBurstBytes) {
+            endBurst(byte.start);
+            return false;
+        }
         bytes.push_back(byte);
         expected = decoder.decodeByte(byte.value, byte.start, byte.end, sink);
         if (sink.held) repairHeld();
@@ -750,6 +769,7 @@ struct PlanReceiver {
         }
         computeSoft();
         previousSoft = softAt(n);
+        burstOffsetHz = offsetHz;
         startBurst(n - run + 1 - window / 2);
     }
 
@@ -877,9 +897,31 @@ struct PlanReceiver {
         settle(weakest, false);
     }
 
-    // The end of the stream: a burst under way ends at the last sample.
+    // The end of the stream: a byte whose start and data bits are all in is
+    // still decided (its stop bit is missing, not wrong), then a burst under
+    // way ends at the last sample.
     void finish() {
+        while (phase == Phase::InByte && dataBitsIn()) {
+            padAfterEnd();
+            decideByte();
+        }
         if (phase != Phase::Idle) endBurst(n + 1);
+    }
+
+    // Whether the tracked timing's last data bit has its sampling point
+    // among the samples in.
+    [[nodiscard]] bool dataBitsIn() const { return static_cast<double>(n) >= edge + 8.5 * bitLength + 1.0; }
+
+    // The ring past the last sample, as far as any timing's stop bit can lie:
+    // the last soft value held, without energy. The ring holds more than a
+    // byte and a block, so only samples long decided are overwritten.
+    void padAfterEnd() {
+        const double last = softAt(n);
+        const auto through = static_cast<std::int64_t>(std::ceil(edge + 10.5 * bitLength * 1.04)) + 2;
+        for (std::int64_t i = n + 1; i <= through; ++i) {
+            softRing[static_cast<std::size_t>(i) & ringMask] = last;
+            energyRing[static_cast<std::size_t>(i) & ringMask] = 0.0;
+        }
     }
 
     // The block's soft values, (mark - space) / (mark + space) from -1 to 1,
@@ -897,6 +939,106 @@ struct PlanReceiver {
     }
 };
 
+namespace {
+
+// A message of one plan, waiting for the other plans' messages of the same
+// burst, or (without its message) one let out.
+struct Claim {
+    std::size_t plan = 0;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    double fit = 0.0;  // how far the plan's mark lies from the line's, in Hz: the less, the better
+    Message message;
+};
+
+bool overlap(const Claim& a, const Claim& b) { return a.start < b.end && b.start < a.end; }
+
+// One burst, one message. Several plans over the same samples can each read
+// a burst whose tones lie near both (a Bell 202 mark 50 Hz high is within
+// reach of V.23's mark too, and the bits come out alike): of two messages of
+// different plans that overlap on the line, the one whose plan's mark lies
+// nearer the mark measured over the run that opened its burst stands (the
+// run is long and steady, which the measure needs; the space tone, whose
+// bits come single or in short runs, is not measured). A message waits while another plan is inside a
+// burst that began before the message ended (its reading of the same burst
+// may yet come), for at most a second of stream.
+class Rivals {
+public:
+    Rivals(std::vector<EventSink*> sinks, int rate) : sinks_(std::move(sinks)), patience_(rate) {}
+
+    void offer(std::size_t plan, const Message& message, double fit) {
+        Claim claim{plan, message.startSample, message.endSample, fit, message};
+        for (auto it = held_.begin(); it != held_.end();) {
+            if (it->plan != plan && overlap(*it, claim)) {
+                if (it->fit <= fit) return;
+                it = held_.erase(it);
+                continue;
+            }
+            ++it;
+        }
+        for (const Claim& r : recent_) {
+            if (r.plan != plan && overlap(r, claim) && r.fit <= fit) return;
+        }
+        held_.push_back(std::move(claim));
+    }
+
+    // Lets out the messages no other plan's message can overlap any more
+    // (all of them at the end of the stream).
+    void release(const std::vector<std::unique_ptr<PlanReceiver>>& plans, bool all) {
+        for (auto it = held_.begin(); it != held_.end();) {
+            if (!all && !settled(*it, plans)) {
+                ++it;
+                continue;
+            }
+            sinks_[it->plan]->onEvent(MessageDecoded{std::move(it->message)});
+            it->message = Message{};
+            if (recent_.size() == kRecent) recent_.erase(recent_.begin());
+            recent_.push_back(std::move(*it));
+            it = held_.erase(it);
+        }
+    }
+
+private:
+    static constexpr std::size_t kRecent = 8;
+
+    bool settled(const Claim& claim, const std::vector<std::unique_ptr<PlanReceiver>>& plans) const {
+        if (plans[claim.plan]->n > claim.end + patience_) return true;
+        for (std::size_t q = 0; q < plans.size(); ++q) {
+            if (q == claim.plan) continue;
+            if (plans[q]->phase != Phase::Idle && plans[q]->burstStart <= claim.end) return false;
+        }
+        return true;
+    }
+
+    std::vector<EventSink*> sinks_;
+    std::int64_t patience_;
+    std::vector<Claim> held_;
+    std::vector<Claim> recent_;  // the last let out, without their messages
+};
+
+// What a plan's receiver emits, on its way to the plan's sink: with several
+// plans its messages go through the rivals first.
+class PlanOutput final : public EventSink {
+public:
+    PlanOutput(EventSink& out, std::size_t index) : out_(out), index_(index) {}
+    void onEvent(const Event& event) override {
+        const auto* decoded = std::get_if<MessageDecoded>(&event);
+        if (decoded == nullptr || rivals == nullptr) {
+            out_.onEvent(event);
+            return;
+        }
+        rivals->offer(index_, decoded->message, receiver->mistuning());
+    }
+    Rivals* rivals = nullptr;
+    const PlanReceiver* receiver = nullptr;
+
+private:
+    EventSink& out_;
+    std::size_t index_;
+};
+
+}  // namespace
+
 // The line filter, a high-pass at 500 Hz against hum and a low-pass at
 // 2900 Hz against the noise above the tones, run once for every plan.
 struct SoftFskReceiver::Impl {
@@ -904,14 +1046,24 @@ struct SoftFskReceiver::Impl {
     Biquad lowPass;
     bool useLowPass;
     std::array<double, kBlock> filtered{};
+    std::vector<std::unique_ptr<PlanOutput>> outputs;
     std::vector<std::unique_ptr<PlanReceiver>> plans;
+    std::optional<Rivals> rivals;  // with more than one plan
 
     Impl(std::span<const ReceiverPlan> list, int rate, const SoftFskOptions& options)
         : highPass(butterworth(true, 500.0, rate)),
           lowPass(butterworth(false, 2900.0, rate)),
           useLowPass(2900.0 < 0.45 * rate) {
+        std::vector<EventSink*> sinks;
         for (const ReceiverPlan& p : list) {
-            plans.push_back(std::make_unique<PlanReceiver>(p.plan, p.decoder, rate, p.sink, options));
+            outputs.push_back(std::make_unique<PlanOutput>(p.sink, plans.size()));
+            plans.push_back(std::make_unique<PlanReceiver>(p.plan, p.decoder, rate, *outputs.back(), options));
+            outputs.back()->receiver = plans.back().get();
+            sinks.push_back(&p.sink);
+        }
+        if (list.size() > 1) {
+            rivals.emplace(std::move(sinks), rate);
+            for (const auto& o : outputs) o->rivals = &*rivals;
         }
     }
 
@@ -925,6 +1077,7 @@ struct SoftFskReceiver::Impl {
             runCascade(highPass, pass, filtered.data(), count);
         }
         for (const auto& plan : plans) plan->pushBlock(filtered.data(), count);
+        if (rivals) rivals->release(plans, false);
     }
 };
 
@@ -955,6 +1108,7 @@ void SoftFskReceiver::push(std::span<const std::int16_t> samples) {
 
 void SoftFskReceiver::finish() {
     for (const auto& plan : impl_->plans) plan->finish();
+    if (impl_->rivals) impl_->rivals->release(impl_->plans, true);
 }
 
 std::int64_t SoftFskReceiver::samplesPushed() const { return impl_->plans.front()->n + 1; }

@@ -961,10 +961,11 @@ bool overlap(const Claim& a, const Claim& b) { return a.start < b.end && b.start
 // run is long and steady, which the measure needs; the space tone, whose
 // bits come single or in short runs, is not measured). A message waits while another plan is inside a
 // burst that began before the message ended (its reading of the same burst
-// may yet come), for at most a second of stream.
+// comes within a few bytes), for at most a quarter second of stream: a live
+// line's messages must not lag.
 class Rivals {
 public:
-    Rivals(std::vector<EventSink*> sinks, int rate) : sinks_(std::move(sinks)), patience_(rate) {}
+    Rivals(std::vector<EventSink*> sinks, int rate) : sinks_(std::move(sinks)), patience_(rate / 4) {}
 
     void offer(std::size_t plan, const Message& message, double fit) {
         Claim claim{plan, message.startSample, message.endSample, fit, message};

@@ -46,9 +46,10 @@ public:
     // exactly as a receiver of that plan alone would (the plans' events of
     // one block of samples come plan after plan), except that a burst two
     // plans read gives one message: of two messages of different plans that
-    // overlap on the line, only the one whose plan's tones fit the samples
-    // better goes out, once no other plan's can come (a message waits for
-    // that at most a second of stream). Also throws for an empty list.
+    // overlap on the line, only the one whose plan's mark lies nearer the
+    // mark measured under its burst goes out, once no other plan's can come
+    // (a message waits for that at most a quarter second of stream). Also
+    // throws for an empty list.
     SoftFskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, const SoftFskOptions& options = {});
     ~SoftFskReceiver();
     SoftFskReceiver(const SoftFskReceiver&) = delete;

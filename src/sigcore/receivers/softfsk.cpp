@@ -80,6 +80,8 @@ struct ToneBlock {
     // before the block.
     std::array<double, kBlock + 1> markSumRe{};
     std::array<double, kBlock + 1> markSumIm{};
+    std::array<double, kBlock + 1> spaceSumRe{};  // the same for the space filter
+    std::array<double, kBlock + 1> spaceSumIm{};
 };
 
 // The energies of the mark and space tones over the last `window` samples:
@@ -130,6 +132,8 @@ public:
         const Pair scale = Pair{scale_, scale_};
         out.markSumRe[0] = sumRe[0];
         out.markSumIm[0] = sumIm[0];
+        out.spaceSumRe[0] = sumRe[1];
+        out.spaceSumIm[0] = sumIm[1];
         for (std::size_t i = 0; i < count; ++i) {
             const Pair sample = Pair{x[i], x[i]};
             const Pair productRe = sample * cosine[i];
@@ -144,6 +148,8 @@ public:
             out.markLeads[i] = static_cast<std::uint8_t>((energy[0] > floorEnergy) & (energy[0] > energy[1]));
             out.markSumRe[i + 1] = sumRe[0];
             out.markSumIm[i + 1] = sumIm[0];
+            out.spaceSumRe[i + 1] = sumRe[1];
+            out.spaceSumIm[i + 1] = sumIm[1];
         }
         sumRe_ = sumRe;
         sumIm_ = sumIm;
@@ -225,6 +231,13 @@ struct ReceivedByte {
     std::int64_t start = 0;
     std::int64_t end = 0;
     std::array<double, 8> confidence{};  // |soft value| of each data bit
+    // How the space filter turned from one bit's sampling point to the next
+    // where both bits were space, summed, with the samples between them and
+    // the number of such pairs: the angle per sample is the space tone's
+    // offset from the plan's.
+    std::complex<double> spaceTurn;
+    double spaceLag = 0.0;
+    int spacePairs = 0;
 };
 
 // A data bit whose soft value lay nearer zero than this share of the mean
@@ -354,6 +367,7 @@ struct PlanReceiver {
     // and a block of samples, which goes in before the block is stepped through.
     std::vector<double> softRing;
     std::vector<double> energyRing;  // mark + space energy, for the same samples
+    std::vector<std::complex<double>> spaceSumRing;  // the space filter's window sum, for the same samples
     std::size_t ringMask;
 
     // The tone filters' output for the block under way.
@@ -403,6 +417,7 @@ struct PlanReceiver {
         while (static_cast<double>(size) < 16 * bitTime + 16 + kBlock) size *= 2;
         softRing.assign(size, 0.0);
         energyRing.assign(size, 0.0);
+        spaceSumRing.assign(size, {});
         ringMask = size - 1;
         sink.holdFailed = o.repair;
         bytes.reserve(kMostBurstBytes);
@@ -454,9 +469,22 @@ struct PlanReceiver {
         return capture.last;
     }
 
-    // How far the line's mark lies from the plan's, in Hz, as measured over
-    // the mark run that opened the burst.
-    [[nodiscard]] double mistuning() const { return std::abs(burstOffsetHz); }
+    // How far the line's tones under `message` (the burst's last bytes) lie
+    // from the plan's, in Hz: the mark's offset (over the run that opened
+    // the burst) and the space's (over the message's bytes), added.
+    [[nodiscard]] double mistuning(const Message& message) const {
+        const std::size_t count = std::min(message.raw.size(), bytes.size());
+        std::complex<double> space;
+        double lag = 0.0;
+        int pairs = 0;
+        for (std::size_t i = bytes.size() - count; i < bytes.size(); ++i) {
+            space += bytes[i].spaceTurn;
+            lag += bytes[i].spaceLag;
+            pairs += bytes[i].spacePairs;
+        }
+        const double spaceOffset = pairs > 0 ? std::arg(space) / (lag / pairs) : 0.0;  // radians per sample
+        return std::abs(burstOffsetHz) + std::abs(spaceOffset) * samplingRate / (2 * kPi);
+    }
 
     // Whether a repaired message whose check now passes may be called valid:
     // under a sum, the flipped bit must have been doubtful and no pair of
@@ -595,9 +623,31 @@ struct PlanReceiver {
         }
         // The edge as the soft value shows it lies half a window after the
         // line's transition.
+        measureSpace(byte, chosen);
         byte.start = static_cast<std::int64_t>(edge) - window / 2;
         byte.end = static_cast<std::int64_t>(edge + 10 * chosen.length) - window / 2;
         return byte;
+    }
+
+    // At the sampling points of two space bits in a row the space filter's
+    // window holds the space tone alone: its turn from one to the next
+    // measures the tone (a turn of one sample would carry the ripple of the
+    // tone's mirror frequency).
+    void measureSpace(ReceivedByte& byte, const Candidate& chosen) const {
+        bool previousSpace = true;  // the start bit
+        auto previousAt = static_cast<std::int64_t>(std::floor(edge + chosen.shift + 0.5 * chosen.length));
+        for (int k = 1; k <= 8; ++k) {
+            const bool space = ((byte.value >> (k - 1)) & 1u) == 0;
+            const auto at = static_cast<std::int64_t>(std::floor(edge + chosen.shift + (k + 0.5) * chosen.length));
+            if (space && previousSpace && at <= n) {
+                byte.spaceTurn += spaceSumRing[static_cast<std::size_t>(at) & ringMask] *
+                                  std::conj(spaceSumRing[static_cast<std::size_t>(previousAt) & ringMask]);
+                byte.spaceLag += static_cast<double>(at - previousAt);
+                ++byte.spacePairs;
+            }
+            previousSpace = space;
+            previousAt = at;
+        }
     }
 
     // Decides the byte that began at `edge` and hands it on.
@@ -935,6 +985,7 @@ struct PlanReceiver {
             const auto at = static_cast<std::size_t>(first + static_cast<std::int64_t>(i)) & ringMask;
             softRing[at] = (em - es) / (em + es + 1e-9);
             energyRing[at] = em + es;
+            spaceSumRing[at] = {block.spaceSumRe[i + 1], block.spaceSumIm[i + 1]};
         }
     }
 };
@@ -947,7 +998,7 @@ struct Claim {
     std::size_t plan = 0;
     std::int64_t start = 0;
     std::int64_t end = 0;
-    double fit = 0.0;  // how far the plan's mark lies from the line's, in Hz: the less, the better
+    double fit = 0.0;  // how far the plan's tones lie from the line's, in Hz: the less, the better
     Message message;
 };
 
@@ -956,10 +1007,9 @@ bool overlap(const Claim& a, const Claim& b) { return a.start < b.end && b.start
 // One burst, one message. Several plans over the same samples can each read
 // a burst whose tones lie near both (a Bell 202 mark 50 Hz high is within
 // reach of V.23's mark too, and the bits come out alike): of two messages of
-// different plans that overlap on the line, the one whose plan's mark lies
-// nearer the mark measured over the run that opened its burst stands (the
-// run is long and steady, which the measure needs; the space tone, whose
-// bits come single or in short runs, is not measured). A message waits while another plan is inside a
+// different plans that overlap on the line, the one whose plan's tones lie
+// nearer the line's stands: the mark's offset measured over the run that
+// opened the burst, the space's over the message's pairs of space bits. A message waits while another plan is inside a
 // burst that began before the message ended (its reading of the same burst
 // comes within a few bytes), for at most a quarter second of stream: a live
 // line's messages must not lag.
@@ -1028,7 +1078,7 @@ public:
             out_.onEvent(event);
             return;
         }
-        rivals->offer(index_, decoded->message, receiver->mistuning());
+        rivals->offer(index_, decoded->message, receiver->mistuning(decoded->message));
     }
     Rivals* rivals = nullptr;
     const PlanReceiver* receiver = nullptr;

@@ -46,8 +46,8 @@ public:
     // exactly as a receiver of that plan alone would (the plans' events of
     // one block of samples come plan after plan), except that a burst two
     // plans read gives one message: of two messages of different plans that
-    // overlap on the line, only the one whose plan's mark lies nearer the
-    // mark measured under its burst goes out, once no other plan's can come
+    // overlap on the line, only the one whose plan's tones lie nearer the
+    // tones measured under it goes out, once no other plan's can come
     // (a message waits for that at most a quarter second of stream). Also
     // throws for an empty list.
     SoftFskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, const SoftFskOptions& options = {});

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -246,6 +247,54 @@ TEST(CidscanEndToEnd, TextBlockOnceAndExitStatuses) {
     r = runTool("cidscan", {"--version"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind("cidscan ", 0), 0u);
+}
+
+TEST(CidscanEndToEnd, OneMessageForEachBurstSentAndNoneMadeUp) {
+    if (!havePython()) GTEST_SKIP() << "python3 is not installed";
+    TempDir dir;
+    testsupport::FmtFields fmt;
+    const std::vector<std::uint8_t> message = mdmf("8005550100", "ACME CORP");
+    const std::string fields = "name=ACME CORP,number=8005550100";
+    auto write = [&](const std::string& name, const std::vector<std::int16_t>& samples) {
+        testsupport::writeBytes(dir.file(name), testsupport::waveFile(fmt, pcm16(samples)));
+        return dir.file(name);
+    };
+    std::vector<std::string> files;
+    std::vector<std::string> want;
+    // A Bell 202 burst whose mark lies 40 Hz high, within reach of V.23's
+    // mark too: one message, a US one.
+    fsksynth::Modulator high;
+    high.tones = fsksynth::Tones{1240.0, 2200.0, 1200.0};
+    fsksynth::appendSilence(high, 2000);
+    fsksynth::appendBurst(high, message, 180, 10, 1);
+    fsksynth::appendSilence(high, 2000);
+    files.push_back(write("high.wav", high.samples));
+    want.push_back(files.back() + "|1|bell202|80|true|true|" + fields);
+    // The input ends with the last stop bit: the checksum is still read.
+    fsksynth::Modulator cut;
+    fsksynth::appendSilence(cut, 2000);
+    fsksynth::appendBurst(cut, message, 180, 0, 1);
+    files.push_back(write("cut.wav", cut.samples));
+    want.push_back(files.back() + "|1|bell202|80|true|true|" + fields);
+    // An NTT burst that stops dead into faint noise (as a recorder's
+    // dither leaves it): its frame and nothing after it.
+    const std::vector<std::uint8_t> frame = nttframe::build(nttframe::param(0x02, "0312345678"));
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> faint(-10, 10);
+    for (int seed = 0; seed < 30; ++seed) {
+        fsksynth::Modulator ntt;
+        ntt.tones = fsksynth::Tones{1300.0, 2100.0, 1200.0};
+        for (int i = 0; i < 1600; ++i) ntt.samples.push_back(static_cast<std::int16_t>(faint(random)));
+        fsksynth::appendBurst(ntt, frame, 180, 0, 4);
+        for (int i = 0; i < 1600; ++i) ntt.samples.push_back(static_cast<std::int16_t>(faint(random)));
+        files.push_back(write("ntt" + std::to_string(seed) + ".wav", ntt.samples));
+        want.push_back(files.back() + "|1|v23-ntt|40|true|true|number=0312345678");
+    }
+    std::vector<std::string> args{"--json"};
+    args.insert(args.end(), files.begin(), files.end());
+    const testsupport::RunResult r = runTool("cidscan", args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(summarise(r.out), want);
 }
 
 }  // namespace

@@ -93,18 +93,19 @@ containers)
         src=$WORK/$original.wav
         want=$(decode "$src" | jq -c '{standard, type, valid, raw, fields}')
         [[ -n $want ]] || fail "nothing decoded from the original $original burst"
-        sox "$src" -e mu-law "$WORK/$original-mulaw.wav"
-        sox "$src" -e a-law "$WORK/$original-alaw.wav"
-        sox "$src" -e floating-point -b 32 "$WORK/$original-float.wav"
-        sox "$src" -e floating-point -b 64 "$WORK/$original-double.wav"
+        # -R: the same dither every run, so that a run repeats the last.
+        sox -R "$src" -e mu-law "$WORK/$original-mulaw.wav"
+        sox -R "$src" -e a-law "$WORK/$original-alaw.wav"
+        sox -R "$src" -e floating-point -b 32 "$WORK/$original-float.wav"
+        sox -R "$src" -e floating-point -b 64 "$WORK/$original-double.wav"
         # Quiet float: samples are scaled by full scale, not by the file's own peak.
-        sox "$src" -e floating-point -b 32 "$WORK/$original-float-quiet.wav" vol 0.1
-        sox "$src" -b 24 "$WORK/$original-24bit.wav"
-        sox "$src" -b 8 "$WORK/$original-8bit.wav"
-        sox "$src" -e ima-adpcm "$WORK/$original-ima.wav"
-        sox "$src" "$WORK/$original.aiff"
-        sox "$src" "$WORK/$original.flac"
-        sox "$src" -r 44100 -c 2 "$WORK/$original-stereo44k.wav"
+        sox -R "$src" -e floating-point -b 32 "$WORK/$original-float-quiet.wav" vol 0.1
+        sox -R "$src" -b 24 "$WORK/$original-24bit.wav"
+        sox -R "$src" -b 8 "$WORK/$original-8bit.wav"
+        sox -R "$src" -e ima-adpcm "$WORK/$original-ima.wav"
+        sox -R "$src" "$WORK/$original.aiff"
+        sox -R "$src" "$WORK/$original.flac"
+        sox -R "$src" -r 44100 -c 2 "$WORK/$original-stereo44k.wav"
         # LIST (as ffmpeg writes it) and JUNK chunks between the format and the data.
         python3 - "$src" "$WORK/$original-list.wav" <<'PY'
 import struct, sys

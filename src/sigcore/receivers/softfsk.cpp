@@ -80,6 +80,8 @@ struct ToneBlock {
     // before the block.
     std::array<double, kBlock + 1> markSumRe{};
     std::array<double, kBlock + 1> markSumIm{};
+    std::array<double, kBlock + 1> spaceSumRe{};  // the same for the space filter
+    std::array<double, kBlock + 1> spaceSumIm{};
 };
 
 // The energies of the mark and space tones over the last `window` samples:
@@ -130,6 +132,8 @@ public:
         const Pair scale = Pair{scale_, scale_};
         out.markSumRe[0] = sumRe[0];
         out.markSumIm[0] = sumIm[0];
+        out.spaceSumRe[0] = sumRe[1];
+        out.spaceSumIm[0] = sumIm[1];
         for (std::size_t i = 0; i < count; ++i) {
             const Pair sample = Pair{x[i], x[i]};
             const Pair productRe = sample * cosine[i];
@@ -144,6 +148,8 @@ public:
             out.markLeads[i] = static_cast<std::uint8_t>((energy[0] > floorEnergy) & (energy[0] > energy[1]));
             out.markSumRe[i + 1] = sumRe[0];
             out.markSumIm[i + 1] = sumIm[0];
+            out.spaceSumRe[i + 1] = sumRe[1];
+            out.spaceSumIm[i + 1] = sumIm[1];
         }
         sumRe_ = sumRe;
         sumIm_ = sumIm;
@@ -202,6 +208,11 @@ constexpr double kClearSpace = 0.25;
 // no signal: a byte read there is noise after the carrier's end.
 constexpr double kCarrierShare = 0.1;
 
+// The most bytes a message can take on the line: US and ETSI hold a type,
+// a length byte, up to 255 bytes and a checksum (258); an NTT frame's data
+// link escapes can double its bytes, and its decoder keeps at most 512.
+constexpr std::size_t kMostBurstBytes = 512;
+
 // How far the mark's energy must stand over the space tone's across the mark
 // run that opens a burst.
 constexpr double kRunContrast = 3.0;
@@ -220,6 +231,13 @@ struct ReceivedByte {
     std::int64_t start = 0;
     std::int64_t end = 0;
     std::array<double, 8> confidence{};  // |soft value| of each data bit
+    // How the space filter turned from one bit's sampling point to the next
+    // where both bits were space, summed, with the samples between them and
+    // the number of such pairs: the angle per sample is the space tone's
+    // offset from the plan's.
+    std::complex<double> spaceTurn;
+    double spaceLag = 0.0;
+    int spacePairs = 0;
 };
 
 // A data bit whose soft value lay nearer zero than this share of the mean
@@ -349,6 +367,7 @@ struct PlanReceiver {
     // and a block of samples, which goes in before the block is stepped through.
     std::vector<double> softRing;
     std::vector<double> energyRing;  // mark + space energy, for the same samples
+    std::vector<std::complex<double>> spaceSumRing;  // the space filter's window sum, for the same samples
     std::size_t ringMask;
 
     // The tone filters' output for the block under way.
@@ -369,6 +388,8 @@ struct PlanReceiver {
     double runTurnIm = 0.0;
 
     // Inside a burst.
+    std::int64_t burstStart = 0;  // where its opening mark run began
+    double burstOffsetHz = 0.0;   // the line's mark less the plan's, over that run
     double markRef = 1.0;    // mean mark energy of the opening mark run
     double bitLength = 0.0;  // samples per bit, tracked across the burst
     double edge = 0.0;       // where the soft value crossed zero at this byte's start bit
@@ -396,9 +417,10 @@ struct PlanReceiver {
         while (static_cast<double>(size) < 16 * bitTime + 16 + kBlock) size *= 2;
         softRing.assign(size, 0.0);
         energyRing.assign(size, 0.0);
+        spaceSumRing.assign(size, {});
         ringMask = size - 1;
         sink.holdFailed = o.repair;
-        bytes.reserve(512);
+        bytes.reserve(kMostBurstBytes);
     }
 
     double softAt(std::int64_t i) const { return softRing[static_cast<std::size_t>(i) & ringMask]; }
@@ -411,6 +433,7 @@ struct PlanReceiver {
     }
 
     void startBurst(std::int64_t runStart) {
+        burstStart = runStart;
         markRef = runEnergy / run;
         sink.onEvent(BurstDetected{runStart});
         sink.onEvent(MarkConfirmed{n});
@@ -444,6 +467,23 @@ struct PlanReceiver {
             decoder.decodeByte(value, bytes[i].start, bytes[i].end, capture);
         }
         return capture.last;
+    }
+
+    // How far the line's tones under `message` (the burst's last bytes) lie
+    // from the plan's, in Hz: the mark's offset (over the run that opened
+    // the burst) and the space's (over the message's bytes), added.
+    [[nodiscard]] double mistuning(const Message& message) const {
+        const std::size_t count = std::min(message.raw.size(), bytes.size());
+        std::complex<double> space;
+        double lag = 0.0;
+        int pairs = 0;
+        for (std::size_t i = bytes.size() - count; i < bytes.size(); ++i) {
+            space += bytes[i].spaceTurn;
+            lag += bytes[i].spaceLag;
+            pairs += bytes[i].spacePairs;
+        }
+        const double spaceOffset = pairs > 0 ? std::arg(space) / (lag / pairs) : 0.0;  // radians per sample
+        return std::abs(burstOffsetHz) + std::abs(spaceOffset) * samplingRate / (2 * kPi);
     }
 
     // Whether a repaired message whose check now passes may be called valid:
@@ -583,9 +623,31 @@ struct PlanReceiver {
         }
         // The edge as the soft value shows it lies half a window after the
         // line's transition.
+        measureSpace(byte, chosen);
         byte.start = static_cast<std::int64_t>(edge) - window / 2;
         byte.end = static_cast<std::int64_t>(edge + 10 * chosen.length) - window / 2;
         return byte;
+    }
+
+    // At the sampling points of two space bits in a row the space filter's
+    // window holds the space tone alone: its turn from one to the next
+    // measures the tone (a turn of one sample would carry the ripple of the
+    // tone's mirror frequency).
+    void measureSpace(ReceivedByte& byte, const Candidate& chosen) const {
+        bool previousSpace = true;  // the start bit
+        auto previousAt = static_cast<std::int64_t>(std::floor(edge + chosen.shift + 0.5 * chosen.length));
+        for (int k = 1; k <= 8; ++k) {
+            const bool space = ((byte.value >> (k - 1)) & 1u) == 0;
+            const auto at = static_cast<std::int64_t>(std::floor(edge + chosen.shift + (k + 0.5) * chosen.length));
+            if (space && previousSpace && at <= n) {
+                byte.spaceTurn += spaceSumRing[static_cast<std::size_t>(at) & ringMask] *
+                                  std::conj(spaceSumRing[static_cast<std::size_t>(previousAt) & ringMask]);
+                byte.spaceLag += static_cast<double>(at - previousAt);
+                ++byte.spacePairs;
+            }
+            previousSpace = space;
+            previousAt = at;
+        }
     }
 
     // Decides the byte that began at `edge` and hands it on.
@@ -653,6 +715,13 @@ struct PlanReceiver {
         // After a message, a byte that opens none is the line's noise, not
         // another message in the same carrier.
         if (sink.followOn && bytes.empty() && expected == NextByte::MessageType && !decoder.isMessageType(byte.value)) {
+            endBurst(byte.start);
+            return false;
+        }
+        // No message of any standard holds more bytes than this: a carrier
+        // that goes on sending bytes (a stuck or hostile line) has sent no
+        // message past it, and its burst ends, holding memory bounded.
+        if (bytes.size() >= kMostBurstBytes) {
             endBurst(byte.start);
             return false;
         }
@@ -750,6 +819,7 @@ struct PlanReceiver {
         }
         computeSoft();
         previousSoft = softAt(n);
+        burstOffsetHz = offsetHz;
         startBurst(n - run + 1 - window / 2);
     }
 
@@ -877,9 +947,31 @@ struct PlanReceiver {
         settle(weakest, false);
     }
 
-    // The end of the stream: a burst under way ends at the last sample.
+    // The end of the stream: a byte whose start and data bits are all in is
+    // still decided (its stop bit is missing, not wrong), then a burst under
+    // way ends at the last sample.
     void finish() {
+        while (phase == Phase::InByte && dataBitsIn()) {
+            padAfterEnd();
+            decideByte();
+        }
         if (phase != Phase::Idle) endBurst(n + 1);
+    }
+
+    // Whether the tracked timing's last data bit has its sampling point
+    // among the samples in.
+    [[nodiscard]] bool dataBitsIn() const { return static_cast<double>(n) >= edge + 8.5 * bitLength + 1.0; }
+
+    // The ring past the last sample, as far as any timing's stop bit can lie:
+    // the last soft value held, without energy. The ring holds more than a
+    // byte and a block, so only samples long decided are overwritten.
+    void padAfterEnd() {
+        const double last = softAt(n);
+        const auto through = static_cast<std::int64_t>(std::ceil(edge + 10.5 * bitLength * 1.04)) + 2;
+        for (std::int64_t i = n + 1; i <= through; ++i) {
+            softRing[static_cast<std::size_t>(i) & ringMask] = last;
+            energyRing[static_cast<std::size_t>(i) & ringMask] = 0.0;
+        }
     }
 
     // The block's soft values, (mark - space) / (mark + space) from -1 to 1,
@@ -893,9 +985,110 @@ struct PlanReceiver {
             const auto at = static_cast<std::size_t>(first + static_cast<std::int64_t>(i)) & ringMask;
             softRing[at] = (em - es) / (em + es + 1e-9);
             energyRing[at] = em + es;
+            spaceSumRing[at] = {block.spaceSumRe[i + 1], block.spaceSumIm[i + 1]};
         }
     }
 };
+
+namespace {
+
+// A message of one plan, waiting for the other plans' messages of the same
+// burst, or (without its message) one let out.
+struct Claim {
+    std::size_t plan = 0;
+    std::int64_t start = 0;
+    std::int64_t end = 0;
+    double fit = 0.0;  // how far the plan's tones lie from the line's, in Hz: the less, the better
+    Message message;
+};
+
+bool overlap(const Claim& a, const Claim& b) { return a.start < b.end && b.start < a.end; }
+
+// One burst, one message. Several plans over the same samples can each read
+// a burst whose tones lie near both (a Bell 202 mark 50 Hz high is within
+// reach of V.23's mark too, and the bits come out alike): of two messages of
+// different plans that overlap on the line, the one whose plan's tones lie
+// nearer the line's stands: the mark's offset measured over the run that
+// opened the burst, the space's over the message's pairs of space bits. A message waits while another plan is inside a
+// burst that began before the message ended (its reading of the same burst
+// comes within a few bytes), for at most a quarter second of stream: a live
+// line's messages must not lag.
+class Rivals {
+public:
+    Rivals(std::vector<EventSink*> sinks, int rate) : sinks_(std::move(sinks)), patience_(rate / 4) {}
+
+    void offer(std::size_t plan, const Message& message, double fit) {
+        Claim claim{plan, message.startSample, message.endSample, fit, message};
+        for (auto it = held_.begin(); it != held_.end();) {
+            if (it->plan != plan && overlap(*it, claim)) {
+                if (it->fit <= fit) return;
+                it = held_.erase(it);
+                continue;
+            }
+            ++it;
+        }
+        for (const Claim& r : recent_) {
+            if (r.plan != plan && overlap(r, claim) && r.fit <= fit) return;
+        }
+        held_.push_back(std::move(claim));
+    }
+
+    // Lets out the messages no other plan's message can overlap any more
+    // (all of them at the end of the stream).
+    void release(const std::vector<std::unique_ptr<PlanReceiver>>& plans, bool all) {
+        for (auto it = held_.begin(); it != held_.end();) {
+            if (!all && !settled(*it, plans)) {
+                ++it;
+                continue;
+            }
+            sinks_[it->plan]->onEvent(MessageDecoded{std::move(it->message)});
+            it->message = Message{};
+            if (recent_.size() == kRecent) recent_.erase(recent_.begin());
+            recent_.push_back(std::move(*it));
+            it = held_.erase(it);
+        }
+    }
+
+private:
+    static constexpr std::size_t kRecent = 8;
+
+    bool settled(const Claim& claim, const std::vector<std::unique_ptr<PlanReceiver>>& plans) const {
+        if (plans[claim.plan]->n > claim.end + patience_) return true;
+        for (std::size_t q = 0; q < plans.size(); ++q) {
+            if (q == claim.plan) continue;
+            if (plans[q]->phase != Phase::Idle && plans[q]->burstStart <= claim.end) return false;
+        }
+        return true;
+    }
+
+    std::vector<EventSink*> sinks_;
+    std::int64_t patience_;
+    std::vector<Claim> held_;
+    std::vector<Claim> recent_;  // the last let out, without their messages
+};
+
+// What a plan's receiver emits, on its way to the plan's sink: with several
+// plans its messages go through the rivals first.
+class PlanOutput final : public EventSink {
+public:
+    PlanOutput(EventSink& out, std::size_t index) : out_(out), index_(index) {}
+    void onEvent(const Event& event) override {
+        const auto* decoded = std::get_if<MessageDecoded>(&event);
+        if (decoded == nullptr || rivals == nullptr) {
+            out_.onEvent(event);
+            return;
+        }
+        rivals->offer(index_, decoded->message, receiver->mistuning(decoded->message));
+    }
+    Rivals* rivals = nullptr;
+    const PlanReceiver* receiver = nullptr;
+
+private:
+    EventSink& out_;
+    std::size_t index_;
+};
+
+}  // namespace
 
 // The line filter, a high-pass at 500 Hz against hum and a low-pass at
 // 2900 Hz against the noise above the tones, run once for every plan.
@@ -904,14 +1097,24 @@ struct SoftFskReceiver::Impl {
     Biquad lowPass;
     bool useLowPass;
     std::array<double, kBlock> filtered{};
+    std::vector<std::unique_ptr<PlanOutput>> outputs;
     std::vector<std::unique_ptr<PlanReceiver>> plans;
+    std::optional<Rivals> rivals;  // with more than one plan
 
     Impl(std::span<const ReceiverPlan> list, int rate, const SoftFskOptions& options)
         : highPass(butterworth(true, 500.0, rate)),
           lowPass(butterworth(false, 2900.0, rate)),
           useLowPass(2900.0 < 0.45 * rate) {
+        std::vector<EventSink*> sinks;
         for (const ReceiverPlan& p : list) {
-            plans.push_back(std::make_unique<PlanReceiver>(p.plan, p.decoder, rate, p.sink, options));
+            outputs.push_back(std::make_unique<PlanOutput>(p.sink, plans.size()));
+            plans.push_back(std::make_unique<PlanReceiver>(p.plan, p.decoder, rate, *outputs.back(), options));
+            outputs.back()->receiver = plans.back().get();
+            sinks.push_back(&p.sink);
+        }
+        if (list.size() > 1) {
+            rivals.emplace(std::move(sinks), rate);
+            for (const auto& o : outputs) o->rivals = &*rivals;
         }
     }
 
@@ -925,6 +1128,7 @@ struct SoftFskReceiver::Impl {
             runCascade(highPass, pass, filtered.data(), count);
         }
         for (const auto& plan : plans) plan->pushBlock(filtered.data(), count);
+        if (rivals) rivals->release(plans, false);
     }
 };
 
@@ -955,6 +1159,7 @@ void SoftFskReceiver::push(std::span<const std::int16_t> samples) {
 
 void SoftFskReceiver::finish() {
     for (const auto& plan : impl_->plans) plan->finish();
+    if (impl_->rivals) impl_->rivals->release(impl_->plans, true);
 }
 
 std::int64_t SoftFskReceiver::samplesPushed() const { return impl_->plans.front()->n + 1; }

@@ -44,7 +44,12 @@ public:
     // Several tone plans over the same stream: the line filter runs once,
     // each plan's tone filters, bit decisions and decoder on its output,
     // exactly as a receiver of that plan alone would (the plans' events of
-    // one block of samples come plan after plan). Also throws for an empty list.
+    // one block of samples come plan after plan), except that a burst two
+    // plans read gives one message: of two messages of different plans that
+    // overlap on the line, only the one whose plan's tones lie nearer the
+    // tones measured under it goes out, once no other plan's can come
+    // (a message waits for that at most a quarter second of stream). Also
+    // throws for an empty list.
     SoftFskReceiver(std::span<const ReceiverPlan> plans, int samplingRate, const SoftFskOptions& options = {});
     ~SoftFskReceiver();
     SoftFskReceiver(const SoftFskReceiver&) = delete;
@@ -53,7 +58,8 @@ public:
     // Samples of the stream in order, any number at a time. Allocates nothing
     // between bursts; a burst keeps its bytes for the repair.
     void push(std::span<const std::int16_t> samples);
-    // The end of the stream: a burst under way ends at the last sample.
+    // The end of the stream: a byte whose stop bit the end cut off is still
+    // decided, then a burst under way ends at the last sample.
     void finish();
 
     [[nodiscard]] std::int64_t samplesPushed() const;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sigcore/messages/etsimessage.hpp"
 #include "sigcore/messages/usmessage.hpp"
 #include "sigcore/receivers/softfsk.hpp"
 
@@ -345,6 +346,118 @@ TEST(SoftFsk, EveryMessageOfOneCarrierAndNoneAfterIt) {
                 EXPECT_EQ(got[1].raw, caller);
                 EXPECT_TRUE(got[0].valid && got[1].valid);
             }
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Burst ends as well as messages.
+struct Bursts final : sigcore::EventSink {
+    std::vector<sigcore::Message> messages;
+    std::vector<std::int64_t> ends;
+    void onEvent(const sigcore::Event& e) override {
+        if (const auto* d = std::get_if<sigcore::MessageDecoded>(&e)) messages.push_back(d->message);
+        if (const auto* b = std::get_if<sigcore::BurstEnded>(&e)) ends.push_back(b->position);
+    }
+};
+
+TEST(SoftFsk, BurstLifeBoundedAtBothEnds) {
+    // A stream that ends with the last stop bit, or even inside it, loses
+    // no byte: the stop bit is missing, not wrong.
+    const auto caller = withChecksum({0x04, 0x0C, '1', '2', '2', '5', '1', '0', '3', '0', '5', '5', '5', '1'});
+    for (const int rate : {8000, 11025, 16000, 48000}) {
+        for (int step = 0; step < 4; ++step) {
+            for (const double cut : {0.0, 0.5}) {
+                Line line{rate};
+                line.timing = step / 4.0;
+                line.silence(0.05);
+                line.mark(0.08);
+                line.bytes(caller);
+                line.pcm.resize(line.pcm.size() - static_cast<std::size_t>(cut * rate / line.baud));
+                const auto got = receiveUs(line);
+                ASSERT_EQ(got.size(), 1u) << rate << " " << step << " " << cut;
+                EXPECT_TRUE(got[0].complete && got[0].valid) << rate << " " << step << " " << cut;
+                EXPECT_EQ(got[0].raw, caller) << rate << " " << step << " " << cut;
+            }
+        }
+    }
+    // A carrier that sends bytes without end (a stuck or hostile line)
+    // holds no burst beyond the longest message, and the receiver hears the
+    // next burst after it.
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> anyByte(0, 255);
+    const int rate = 8000;
+    Line line{rate};
+    line.mark(0.08);
+    line.bytes({0x04, 0xFF});
+    std::vector<std::uint8_t> endless(3000);
+    for (auto& b : endless) b = static_cast<std::uint8_t>(anyByte(random));
+    line.bytes(endless);
+    line.silence(0.2);
+    line.mark(0.08);
+    line.bytes(caller);
+    line.mark(0.05);
+    sigcore::UsMessageDecoder decoder;
+    Bursts bursts;
+    sigcore::SoftFskReceiver receiver(sigcore::kBell202, decoder, rate, bursts);
+    receiver.push(line.pcm);
+    receiver.finish();
+    ASSERT_GE(bursts.ends.size(), 2u);
+    const double byteSamples = 10.0 * rate / line.baud;
+    EXPECT_LT(static_cast<double>(bursts.ends.front()), (0.08 * rate) + 520 * byteSamples);
+    ASSERT_FALSE(bursts.messages.empty());
+    EXPECT_EQ(bursts.messages.back().raw, caller);
+    EXPECT_TRUE(bursts.messages.back().valid);
+}
+
+// Bursts through a Bell 202 and a V.23 plan at once: the messages that each
+// plan's sink received.
+std::pair<std::vector<sigcore::Message>, std::vector<sigcore::Message>> receiveBoth(const Line& line) {
+    sigcore::UsMessageDecoder us;
+    sigcore::EtsiMessageDecoder etsi;
+    Messages usMessages;
+    Messages etsiMessages;
+    const std::vector<sigcore::ReceiverPlan> plans{{sigcore::kBell202, us, usMessages},
+                                                   {sigcore::kV23, etsi, etsiMessages}};
+    sigcore::SoftFskReceiver receiver(plans, line.rate);
+    for (std::size_t at = 0; at < line.pcm.size(); at += 500) {
+        receiver.push(std::span<const std::int16_t>(line.pcm).subspan(at, std::min<std::size_t>(500, line.pcm.size() - at)));
+    }
+    receiver.finish();
+    return {usMessages.list, etsiMessages.list};
+}
+
+TEST(SoftFsk, OneBurstOneMessageUnderTheStandardOfItsMark) {
+    // A message both plans read (type 0x80 is a US and an ETSI type) comes
+    // out once, from the plan whose tones lie nearer the line's (the mark's
+    // offset and the space's added); a second burst later is another message.
+    const auto message = withChecksum({0x80, 0x0A, 0x02, 0x08, '0', '3', '1', '2', '3', '4', '5', '6'});
+    struct Case {
+        double mark, space;
+        bool us;
+    };
+    for (const int rate : {8000, 16000}) {
+        for (const Case c : {Case{1200, 2200, true}, Case{1240, 2200, true}, Case{1230, 2150, true},
+                             Case{1270, 2200, true}, Case{1265, 2150, false}, Case{1300, 2100, false},
+                             Case{1240, 2100, false}}) {
+            Line line{rate};
+            line.markHz = c.mark;
+            line.spaceHz = c.space;
+            for (int burst = 0; burst < 2; ++burst) {
+                line.silence(0.3);
+                line.mark(0.1);
+                line.bytes(message);
+                line.mark(0.01);
+            }
+            line.silence(0.2);
+            const auto [us, etsi] = receiveBoth(line);
+            const auto& chosen = c.us ? us : etsi;
+            EXPECT_EQ((c.us ? etsi : us).size(), 0u) << rate << " " << c.mark;
+            ASSERT_EQ(chosen.size(), 2u) << rate << " " << c.mark;
+            for (const auto& m : chosen) EXPECT_TRUE(m.valid && m.raw == message) << rate << " " << c.mark;
         }
     }
 }

@@ -52,7 +52,9 @@ def main():
     proc.stdin.flush()
     chunk = rate // 50  # 20 ms blocks, as a sound card delivers them
     start = time.monotonic()
-    burst_end_time = None
+    # When the burst's last sample is due; a message may come out before it,
+    # once its last byte is in and the mark after it still runs.
+    burst_end_time = start + (last + 1) / rate
     stream = samples + b'\0\0' * (2 * rate)  # two seconds of silence after the file
     total = len(stream) // 2
     for first in range(0, total, chunk):
@@ -64,8 +66,6 @@ def main():
             time.sleep(delay)
         proc.stdin.write(stream[2 * first:2 * (first + n)])
         proc.stdin.flush()
-        if burst_end_time is None and first + n > last:
-            burst_end_time = start + (last + 1) / rate
         if lines:
             break
     # The line is still open: no end of input may be what brings the message out.

@@ -34,6 +34,14 @@ constexpr double kMaxWindowTwist = 15.85;    // 12 dB either way
 constexpr double kFirstProbeHz = 100.0;
 constexpr double kLastProbeHz = 3000.0;
 constexpr double kMaxOtherShare = 0.05;    // 13 dB below
+// Unless the pair carries most of the tone's energy: talk-off pairs are two
+// partials among others of like level and carry at most about 85 % of it;
+// a digit keyed over speech carries more, and the partials of the speech
+// may come nearer. From kDominantPairShare to kClearPairShare of the energy
+// in the pair, the allowed component rises (in dB) from kMaxOtherShare to
+// the weaker tone's own level.
+constexpr double kDominantPairShare = 0.85;
+constexpr double kClearPairShare = 0.93;
 constexpr double kMinPeakOverFloor = 20.0;   // 13 dB
 constexpr double kProbeClearanceBins = 2.5;  // a Hann window's main lobe is 2 bins either side
 constexpr double kMaxToneAnalysisSeconds = 0.08;
@@ -47,6 +55,14 @@ constexpr double kMaxForwardTwistDb = 8.5;     // high group stronger
 constexpr double kMaxReverseTwistDb = 4.5;     // low group stronger
 
 double power(const std::complex<double>& w) { return std::norm(w); }
+
+// The strongest other component allowed, against the weaker tone's power,
+// when the pair carries `pairShare` of the tone's energy.
+double allowedOtherShare(double pairShare) {
+    if (pairShare <= kDominantPairShare) return kMaxOtherShare;
+    const double rise = std::min(1.0, (pairShare - kDominantPairShare) / (kClearPairShare - kDominantPairShare));
+    return std::pow(kMaxOtherShare, 1.0 - rise);
+}
 
 }  // namespace
 
@@ -246,7 +262,9 @@ bool DtmfReceiver::toneStandsAlone(std::int64_t start, std::int64_t end, double 
         toneWindowed_[i] = history_[static_cast<std::size_t>((from + static_cast<std::int64_t>(i)) % kept)] * weight;
     }
     const std::span<const double> tone(toneWindowed_.data(), count);
-    const double limit = kMaxOtherShare * std::min(weightedPower(tone, rowHz), weightedPower(tone, columnHz));
+    const double rowPower = weightedPower(tone, rowHz);
+    const double columnPower = weightedPower(tone, columnHz);
+    double limit = kMaxOtherShare * std::min(rowPower, columnPower);
     const double bin = static_cast<double>(rate_) / static_cast<double>(count);
     const double clearance = kProbeClearanceBins * bin;
     std::size_t probes = 0;
@@ -262,6 +280,13 @@ bool DtmfReceiver::toneStandsAlone(std::int64_t start, std::int64_t end, double 
         ++probes;
     }
     if (probes == 0 || strongest <= limit) return true;
+    // The pair's share of the weighted energy: a Hann-weighted tone of
+    // amplitude A over n samples has energy 3 A^2 n / 16 and power (A n / 4)^2.
+    double energy = 0.0;
+    for (const double x : tone) energy += x * x;
+    const double pairShare = energy > 0.0 ? 3.0 * (rowPower + columnPower) / (static_cast<double>(count) * energy) : 0.0;
+    limit = allowedOtherShare(pairShare) * std::min(rowPower, columnPower);
+    if (strongest <= limit) return true;
     const auto middle = probePowers_.begin() + static_cast<std::ptrdiff_t>(probes / 2);
     std::nth_element(probePowers_.begin(), middle, probePowers_.begin() + static_cast<std::ptrdiff_t>(probes));
     const double floor = *middle;

@@ -43,10 +43,14 @@ python3 "$REPO/bench/tools/speech.py" "$WORK/speech.wav" "$seconds" -22 11
 # heard SENT GOT: "right other", the digits of GOT in SENT's order and the rest.
 heard() {
     python3 -c '
-import difflib, sys
+import sys
 sent, got = sys.argv[1], sys.argv[2]
-right = sum(b.size for b in difflib.SequenceMatcher(None, sent, got, autojunk=False).get_matching_blocks())
-print(right, len(got) - right)' "$1" "$2"
+row = [0] * (len(got) + 1)
+for a in sent:
+    diagonal, row[0] = 0, 0
+    for j, b in enumerate(got, 1):
+        diagonal, row[j] = row[j], diagonal + 1 if a == b else max(row[j], row[j - 1])
+print(row[-1], len(got) - row[-1])' "$1" "$2"
 }
 
 {

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-# speech.py OUT.wav [SECONDS] [LEVEL_DBFS] [SEED]: speech-like test audio, 8000 Hz 16-bit mono,
+# speech.py OUT.wav [SECONDS] [LEVEL_DBFS] [SEED] [LOW-HIGH]: speech-like test audio, 8000 Hz 16-bit mono,
 # made by a source-filter model of a talker. Seeded (default seed 11; another seed gives other
-# talkers and phrases), so every run writes the same file.
+# talkers and phrases), so every run writes the same file. LOW-HIGH (e.g. 160-420) draws all six
+# talkers' fundamentals from that range in Hz instead (high-pitched talkers).
 #
 # Phrases of 1 to 4 s, each by one of several talkers (fundamental 100 to 140 Hz or 180 to
 # 250 Hz), separated by pauses of 0.2 to 1.5 s. A phrase is a string of syllables at about
@@ -123,13 +124,17 @@ def phrase(rng, talker_f0, length):
 
 def main():
     if len(sys.argv) < 2:
-        sys.exit("usage: speech.py OUT.wav [SECONDS] [LEVEL_DBFS] [SEED]")
+        sys.exit("usage: speech.py OUT.wav [SECONDS] [LEVEL_DBFS] [SEED] [LOW-HIGH]")
     seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 3600
     level = float(sys.argv[3]) if len(sys.argv) > 3 else -22.0
     total = RATE * seconds
     seed = int(sys.argv[4]) if len(sys.argv) > 4 else 11
     rng = random.Random(seed)
-    talkers = [rng.uniform(100.0, 140.0) for _ in range(3)] + [rng.uniform(180.0, 250.0) for _ in range(3)]
+    if len(sys.argv) > 5:
+        low, high = (float(v) for v in sys.argv[5].split('-'))
+        talkers = [rng.uniform(low, high) for _ in range(6)]
+    else:
+        talkers = [rng.uniform(100.0, 140.0) for _ in range(3)] + [rng.uniform(180.0, 250.0) for _ in range(3)]
     pcm = array.array('h')
     while len(pcm) < total:
         pause = int(RATE * rng.uniform(0.2, 1.5))

@@ -34,6 +34,14 @@ constexpr double kMaxWindowTwist = 15.85;    // 12 dB either way
 constexpr double kFirstProbeHz = 100.0;
 constexpr double kLastProbeHz = 3000.0;
 constexpr double kMaxOtherShare = 0.05;    // 13 dB below
+// Unless the pair carries most of the tone's energy: talk-off pairs are two
+// partials among others of like level and carry at most about 85 % of it. A
+// digit keyed over speech carries more, and the partials of the speech come
+// and go: over a dominant pair, a component counts only when it reaches
+// kMaxSteadyOtherShare of the weaker tone in each half of the tone on its
+// own, as a note held beside the pair does.
+constexpr double kDominantPairShare = 0.9;
+constexpr double kMaxSteadyOtherShare = 0.08;  // 11 dB below
 constexpr double kMinPeakOverFloor = 20.0;   // 13 dB
 constexpr double kProbeClearanceBins = 2.5;  // a Hann window's main lobe is 2 bins either side
 constexpr double kMaxToneAnalysisSeconds = 0.08;
@@ -47,6 +55,7 @@ constexpr double kMaxForwardTwistDb = 8.5;     // high group stronger
 constexpr double kMaxReverseTwistDb = 4.5;     // low group stronger
 
 double power(const std::complex<double>& w) { return std::norm(w); }
+
 
 }  // namespace
 
@@ -74,9 +83,11 @@ DtmfReceiver::DtmfReceiver(int samplingRate, EventSink& sink) : sink_(sink), rat
     }
     halfSamples_.assign(2 * h, 0.0);
     history_.assign(h * kHistoryHalfBlocks, 0.0);
-    toneWindowed_.assign(history_.size(), 0.0);
+    toneWindowed_.assign(2 * history_.size(), 0.0);  // the tone, then its two halves
     // Probes every half bin of the longest analysis, and a few to spare.
     probePowers_.assign(static_cast<std::size_t>((kLastProbeHz - kFirstProbeHz) * 2.0 * kMaxToneAnalysisSeconds) + 8, 0.0);
+    probeFrequencies_.assign(probePowers_.size(), 0.0);
+    probeSorted_.assign(probePowers_.size(), 0.0);
 }
 
 void DtmfReceiver::push(std::span<const std::int16_t> samples) {
@@ -231,6 +242,25 @@ double DtmfReceiver::weightedPower(std::span<const double> weighted, double freq
     return s1 * s1 + s2 * s2 - coefficient * s1 * s2;
 }
 
+std::span<const double> DtmfReceiver::windowTone(std::int64_t from, std::size_t count, std::size_t at) {
+    const auto kept = static_cast<std::int64_t>(history_.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const double weight =
+            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(count));
+        toneWindowed_[at + i] = history_[static_cast<std::size_t>((from + static_cast<std::int64_t>(i)) % kept)] * weight;
+    }
+    return {toneWindowed_.data() + at, count};
+}
+
+bool DtmfReceiver::persists(std::span<const double> first, std::span<const double> second, double frequency,
+                            double rowHz, double columnHz) const {
+    for (const std::span<const double> half : {first, second}) {
+        const double weaker = std::min(weightedPower(half, rowHz), weightedPower(half, columnHz));
+        if (weightedPower(half, frequency) <= kMaxSteadyOtherShare * weaker) return false;
+    }
+    return true;
+}
+
 bool DtmfReceiver::toneStandsAlone(std::int64_t start, std::int64_t end, double rowHz, double columnHz) {
     // The tone's last samples, up to kMaxToneAnalysisSeconds of them, all still kept.
     const auto kept = static_cast<std::int64_t>(history_.size());
@@ -240,13 +270,10 @@ bool DtmfReceiver::toneStandsAlone(std::int64_t start, std::int64_t end, double 
     const std::int64_t to = std::min(end, now);
     if (to - from < 2 * half_) return true;
     const auto count = static_cast<std::size_t>(to - from);
-    for (std::size_t i = 0; i < count; ++i) {
-        const double weight =
-            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(count));
-        toneWindowed_[i] = history_[static_cast<std::size_t>((from + static_cast<std::int64_t>(i)) % kept)] * weight;
-    }
-    const std::span<const double> tone(toneWindowed_.data(), count);
-    const double limit = kMaxOtherShare * std::min(weightedPower(tone, rowHz), weightedPower(tone, columnHz));
+    const std::span<const double> tone = windowTone(from, count, 0);
+    const double rowPower = weightedPower(tone, rowHz);
+    const double columnPower = weightedPower(tone, columnHz);
+    const double limit = kMaxOtherShare * std::min(rowPower, columnPower);
     const double bin = static_cast<double>(rate_) / static_cast<double>(count);
     const double clearance = kProbeClearanceBins * bin;
     std::size_t probes = 0;
@@ -257,16 +284,30 @@ bool DtmfReceiver::toneStandsAlone(std::int64_t start, std::int64_t end, double 
             near = near || std::abs(f - partial) < clearance;
         }
         if (near) continue;
+        probeFrequencies_[probes] = f;
         probePowers_[probes] = weightedPower(tone, f);
         strongest = std::max(strongest, probePowers_[probes]);
         ++probes;
     }
     if (probes == 0 || strongest <= limit) return true;
-    const auto middle = probePowers_.begin() + static_cast<std::ptrdiff_t>(probes / 2);
-    std::nth_element(probePowers_.begin(), middle, probePowers_.begin() + static_cast<std::ptrdiff_t>(probes));
+    std::copy_n(probePowers_.begin(), probes, probeSorted_.begin());
+    const auto middle = probeSorted_.begin() + static_cast<std::ptrdiff_t>(probes / 2);
+    std::nth_element(probeSorted_.begin(), middle, probeSorted_.begin() + static_cast<std::ptrdiff_t>(probes));
     const double floor = *middle;
+    // The pair's share of the weighted energy: a Hann-weighted tone of
+    // amplitude A over n samples has energy 3 A^2 n / 16 and power (A n / 4)^2.
+    double energy = 0.0;
+    for (const double x : tone) energy += x * x;
+    const bool dominant = 3.0 * (rowPower + columnPower) > kDominantPairShare * static_cast<double>(count) * energy;
+    std::span<const double> first;
+    std::span<const double> second;
+    if (dominant) {
+        first = windowTone(from, count / 2, count);
+        second = windowTone(from + static_cast<std::int64_t>(count / 2), count - count / 2, count + count / 2);
+    }
     for (std::size_t i = 0; i < probes; ++i) {
-        if (probePowers_[i] > limit && probePowers_[i] > kMinPeakOverFloor * floor) return false;
+        if (probePowers_[i] <= limit || probePowers_[i] <= kMinPeakOverFloor * floor) continue;
+        if (!dominant || persists(first, second, probeFrequencies_[i], rowHz, columnHz)) return false;
     }
     return true;
 }

@@ -28,9 +28,12 @@
 //   - nothing else of note sounds with the pair: over the tone (its last
 //     80 ms at most, kept for this), no other component from 100 to 3000 Hz,
 //     away from the pair and its second harmonics, reaches 13 dB below the
-//     weaker tone while standing 13 dB above the band's median. Music and
-//     voiced speech put partials on a row and a column now and then, but
-//     with other partials beside them; noise spreads over the whole band.
+//     weaker tone while standing 13 dB above the band's median; when the
+//     pair carries over 90 % of the tone's energy, a component counts only
+//     when it reaches 11 dB below the weaker tone in each half of the tone.
+//     Music and voiced speech put partials on a row and a column now and
+//     then, but with other partials of like level beside them; noise spreads
+//     over the whole band; speech over a keyed digit comes and goes.
 // A repeated digit needs a gap of 25 ms or more between its tones. A digit
 // is reported about 25 ms after its tone ends.
 #pragma once
@@ -114,6 +117,12 @@ private:
     [[nodiscard]] bool harmonicsClear(std::size_t row, std::size_t column, std::array<double, kTones>& p) const;
     // The power at `frequency` of weighted samples.
     [[nodiscard]] double weightedPower(std::span<const double> weighted, double frequency) const;
+    // Hann-weights `count` kept samples from sample `from` into toneWindowed_ at `at`.
+    std::span<const double> windowTone(std::int64_t from, std::size_t count, std::size_t at);
+    // Whether the component at `frequency` reaches kMaxOtherShare of the
+    // weaker tone in both halves of the tone.
+    [[nodiscard]] bool persists(std::span<const double> first, std::span<const double> second, double frequency,
+                                double rowHz, double columnHz) const;
     // Whether nothing else in the band comes near the weaker tone over the
     // tone's samples (start..end, its frequencies as measured).
     [[nodiscard]] bool toneStandsAlone(std::int64_t start, std::int64_t end, double rowHz, double columnHz);
@@ -137,8 +146,10 @@ private:
     int filled_ = 0;
     std::vector<double> halfSamples_;  // the previous half-block's samples, then this one's
     std::vector<double> history_;      // the last kHistoryHalfBlocks half-blocks, sample s at s % size
-    std::vector<double> toneWindowed_;  // a tone's samples, Hann-weighted
+    std::vector<double> toneWindowed_;  // a tone's samples, Hann-weighted, then each half of them
     std::vector<double> probePowers_;   // the powers toneStandsAlone probes
+    std::vector<double> probeFrequencies_;  // at these frequencies
+    std::vector<double> probeSorted_;       // the powers, partly sorted for their median
 
     bool havePreviousHalf_ = false;
     Correlations previousHalf_{};

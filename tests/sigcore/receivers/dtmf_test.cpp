@@ -296,6 +296,23 @@ TEST(DtmfReceiver, PairWithOtherPartialsBesideItIsNoDigit) {
                                {1047.0, 1000}, {1221.5, 6000}, {1396.0, 800}}),
                   "")
             << rate;
+        // A digit keyed while someone talks: a voice whose pitch falls from
+        // 125 to 120 Hz and swells over the tone, its strongest partial 11 dB
+        // below each tone over the tone (8 dB at its loudest), stays the digit.
+        std::vector<std::int16_t> x(static_cast<std::size_t>(rate / 10), 0);
+        double phase = 0.0;
+        const int n = rate * 8 / 100;
+        for (int i = 0; i < n; ++i) {
+            const double t = static_cast<double>(i) / n;
+            phase += 2 * std::numbers::pi * (125.0 - 5.0 * t) / rate;
+            const double voice = (0.4 + 0.6 * t) * (2400 * std::sin(4 * phase) + 950 * std::sin(3 * phase) +
+                                                    950 * std::sin(5 * phase) + 950 * std::sin(11 * phase));
+            const double pair = 6000 * (std::sin(2 * std::numbers::pi * 697.0 * i / rate) +
+                                        std::sin(2 * std::numbers::pi * 1209.0 * i / rate));
+            x.push_back(static_cast<std::int16_t>(std::lround(pair + voice)));
+        }
+        x.resize(x.size() + static_cast<std::size_t>(rate / 5), 0);
+        EXPECT_EQ(digitsOf(receive(rate, x)), "1") << rate;
     }
 }
 

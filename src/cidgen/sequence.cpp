@@ -46,7 +46,7 @@ constexpr std::array<Plan, 8> kPlans{{
      {}},
     {Preset::EtsiRing, "etsi-ring", true, false, 0, Alert::Ring, 0, 800, 25, 1000, 4000, true, 0, 1, 0, {}, {}},
     {Preset::Bt, "bt", true, true, 150, Alert::DualTone, 100, 60, 25, 400, 200, false, 250, 2, 0, {}, {}},
-    {Preset::Ntt, "ntt", true, false, 0, Alert::Car, 2500, 500, 16, 500, 500, false, 500, 1, 1000, {}, {}},
+    {Preset::Ntt, "ntt", true, false, 0, Alert::Car, 1500, 500, 16, 500, 500, false, 500, 1, 1000, {}, {}},
     {Preset::DtmfBeforeRing, "dtmf", false, true, 0, Alert::None, 0, 100, 25, 1000, 4000, false, 500, 1, 0, {}, {}},
 }};
 

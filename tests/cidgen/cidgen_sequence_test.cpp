@@ -161,8 +161,8 @@ TEST(CidgenSequence, AlertToneAndRingCadenceSitWhereAskedWithinAMillisecond) {
     }
     const auto rings = bursts(x, 20.0, 400, std::pow(10.0, -6.0 / 20.0));  // one period of 20 Hz
     ASSERT_EQ(rings.size(), 2u);
-    for (int i = 0; i < 2; ++i) {
-        const Row* ring = rowNamed(rows, "ring (", i);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const Row* ring = rowNamed(rows, "ring (", static_cast<int>(i));
         ASSERT_NE(ring, nullptr);
         EXPECT_NEAR(rings[i].first, ring->startMs, 1.0);
         EXPECT_NEAR(rings[i].second - rings[i].first, 400.0, 1.0);
@@ -192,6 +192,7 @@ TEST(CidgenSequence, BadPresetsAndMismatchedMessagesAreRefused) {
         {{"--sequence", "bt", "--standard", "dtmf-cid", "--number", "1", "-o", wav}, "--sequence bt"},
         {{"--sequence", "bt", "--ring-cadence", "400", "-o", wav}, "--ring-cadence"},
         {{"--sequence", "bt", "--ring-level", "3", "-o", wav}, "--ring-level"},
+        {{"--sequence", "bt", "--from-json", "-", "-o", wav}, "--from-json"},
     };
     for (const auto& [args, named] : refused) {
         const auto r = runTool("cidgen", args);
@@ -199,6 +200,11 @@ TEST(CidgenSequence, BadPresetsAndMismatchedMessagesAreRefused) {
         EXPECT_NE(r.err.find(named), std::string::npos) << r.err;
         EXPECT_FALSE(testsupport::fileExists(wav)) << named;
     }
+    // --describe prints the table only: no file even with -o.
+    const auto table = runTool("cidgen", {"--sequence", "ntt", "--describe", "-o", wav});
+    EXPECT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find("CAR ring (16 Hz)"), std::string::npos) << table.out;
+    EXPECT_FALSE(testsupport::fileExists(wav));
 }
 
 }  // namespace

@@ -108,10 +108,6 @@ int defaultMarkBits(Standard standard) {
     return standard == Standard::Ntt ? 240 : 180;
 }
 
-namespace {
-
-// One message's segment at the options' levels and adjustments; adds the
-// power of its tones while they sound to `power` when that is still 0.
 sigcore::Segment messageSegment(const Options& o, const Outgoing& m, double& power) {
     const bool dtmf = isDtmf(m.standard);
     const double level = o.levelDbm0.value_or(dtmf ? kDtmfLevelDbm0 : kFskLevelDbm0);
@@ -142,8 +138,6 @@ sigcore::Segment messageSegment(const Options& o, const Outgoing& m, double& pow
     return sigcore::FskWriter(s, m.bytes, o.rate);
 }
 
-}  // namespace
-
 Composed composeMessages(const Options& o, std::span<const Outgoing> messages) {
     Composed c;
     for (const Outgoing& m : messages) {
@@ -163,6 +157,16 @@ Composed compose(const Options& o) {
         return c;
     }
     const Outgoing one{o.standard, std::move(built.bytes)};
+    if (o.sequence) {
+        Sequence sequence = composeSequence(o, one);
+        Composed c;
+        c.messages.push_back(one);
+        c.segments = std::move(sequence.segments);
+        c.steps = std::move(sequence.steps);
+        c.tonePower = sequence.tonePower;
+        c.error = std::move(sequence.error);
+        return c;
+    }
     return composeMessages(o, std::span(&one, 1));
 }
 

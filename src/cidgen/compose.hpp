@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cidgen/options.hpp"
+#include "cidgen/sequence.hpp"
 #include "sigcore/senders/segments.hpp"
 
 namespace cidgen {
@@ -23,6 +24,7 @@ struct Composed {
     std::vector<Outgoing> messages;
     std::vector<sigcore::Segment> segments;
     double tonePower = 0.0;                // mean power of the first message's tones while they sound
+    std::vector<Step> steps;               // with --sequence: the timing table
     std::string error;                     // not empty: nothing can be sent
 };
 
@@ -31,6 +33,10 @@ struct Composed {
 // Messages sent one after the other, each after --lead-ms of silence, with
 // the options' signal settings; --tail-ms of silence at the end.
 [[nodiscard]] Composed composeMessages(const Options& options, std::span<const Outgoing> messages);
+
+// One message's segment at the options' levels and adjustments; sets
+// `power` to the power of its tones while they sound when it is still 0.
+[[nodiscard]] sigcore::Segment messageSegment(const Options& options, const Outgoing& message, double& power);
 
 // The standard's nominal numbers of seizure and mark bits.
 [[nodiscard]] int defaultSeizureBits(Standard standard);

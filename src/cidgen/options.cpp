@@ -140,6 +140,7 @@ Handled messageOption(const Arg& a, Options& o, std::string& error) {
         const auto s = standardNamed(v);
         if (!s) return bad("takes us-sdmf, us-mdmf, us-vmwi, etsi, ntt, dtmf-cid or dtmf");
         o.standard = *s;
+        o.standardGiven = true;
     } else if (a.name == "--number" || a.name == "--redirecting") {
         if (!printableAscii(v) || v.empty() || v.size() > 64) return bad("takes 1 to 64 printable ASCII characters");
         (a.name == "--number" ? f.number : f.redirecting) = std::string(v);
@@ -215,6 +216,21 @@ Handled lineOption(const Arg& a, Options& o, std::string& error) {
         const auto n = realNumber(v, -50.0, 50.0);
         if (!n) return bad("takes a percentage of full scale from -50 to 50");
         o.dcPercent = *n;
+    } else if (a.name == "--sequence") {
+        o.sequence = presetNamed(v);
+        if (!o.sequence) return bad("takes us-onhook, us-cw, etsi-dtas, etsi-rpas, etsi-ring, bt, ntt or dtmf");
+    } else if (a.name == "--ring-cadence") {
+        o.ringCadence = numberPair(v, 1.0, 10000.0, 0.0, 10000.0);
+        if (!o.ringCadence) return bad("takes ON,OFF: 1 to 10000 ms on and 0 to 10000 ms off");
+    } else if (a.name == "--ring-hz" || a.name == "--ring-level" || a.name == "--alert-ms" || a.name == "--gap-ms") {
+        const bool hz = a.name == "--ring-hz";
+        const bool level = a.name == "--ring-level";
+        const auto n = hz ? realNumber(v, 5.0, 100.0) : level ? realNumber(v, -60.0, 0.0) : realNumber(v, 0.0, 10000.0);
+        if (!n) return bad(hz ? "takes 5 to 100 Hz" : level ? "takes -60 to 0 dBFS" : "takes 0 to 10000 ms");
+        if (hz) o.ringHz = n;
+        if (level) o.ringLevelDbfs = *n;
+        if (a.name == "--alert-ms") o.alertMs = n;
+        if (a.name == "--gap-ms") o.gapMs = n;
     } else if (a.name == "--clip") {
         o.clipPercent = realNumber(v, 1.0, 100.0);
         if (!o.clipPercent) return bad("takes a percentage of full scale from 1 to 100");
@@ -312,7 +328,8 @@ Handled outputOption(const Arg& a, Options& o, std::string& error) {
 }
 
 bool isFlag(std::string_view name) {
-    return name == "--help" || name == "-h" || name == "--version" || name == "--bad-checksum";
+    return name == "--help" || name == "-h" || name == "--version" || name == "--bad-checksum" ||
+           name == "--describe";
 }
 
 }  // namespace
@@ -353,6 +370,7 @@ ParseResult parseOptions(std::span<const char* const> args, const std::string& n
             if (a.name == "--help" || a.name == "-h") o.help = true;
             if (a.name == "--version") o.version = true;
             if (a.name == "--bad-checksum") o.badChecksum = true;
+            if (a.name == "--describe") o.describe = true;
             continue;
         }
         if (!a.name.starts_with("-") || a.name == "-") {
@@ -376,7 +394,9 @@ ParseResult parseOptions(std::span<const char* const> args, const std::string& n
             }
         }
     }
-    if (!o.help && !o.version && o.output.empty()) result.error = "-o OUT is needed (- for standard output)";
+    if (o.sequence && !o.standardGiven) o.standard = presetStandard(*o.sequence);
+    if (o.describe && !o.sequence) result.error = "--describe: needs --sequence";
+    if (result.error.empty() && !o.help && !o.version && !o.describe && o.output.empty()) result.error = "-o OUT is needed (- for standard output)";
     return result;
 }
 
@@ -420,6 +440,15 @@ const char* usageText() {
            "  --clip PCT             clip the samples at PCT percent of full scale\n"
            "  --digit-ms MS          --digit-gap-ms MS   DTMF tone and gap (default 70, 70)\n"
            "  --lead-ms MS           --tail-ms MS   silence before and after (default 200)\n"
+           "Call sequence:\n"
+           "  --sequence P           the line's signals around the message: us-onhook, us-cw,\n"
+           "                         etsi-dtas, etsi-rpas, etsi-ring, bt, ntt, dtmf\n"
+           "  --ring-cadence ON,OFF  ringing on and off times in ms (default: the preset's)\n"
+           "  --ring-hz HZ           ringing frequency (US 20, ETSI and BT 25, NTT 16)\n"
+           "  --ring-level DBFS      ringing peak level (default -3)\n"
+           "  --alert-ms MS          alert length (CAS, DT-AS, RP-AS, first ring, NTT CAR)\n"
+           "  --gap-ms MS            from the alert's end to the data\n"
+           "  --describe             print the timing table on standard output, write no file\n"
            "Output:\n"
            "  -o OUT                 the file (written whole or not at all), - standard output\n"
            "  --rate HZ              8000 (default) to 48000\n"

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "cidgen/sequence.hpp"
 #include "sigcore/messages/messagebuild.hpp"
 
 namespace cidgen {
@@ -20,6 +21,7 @@ enum class Encoding { S8, U8, S16, S24, Float, Ulaw, Alaw };
 
 struct Options {
     Standard standard = Standard::UsMdmf;
+    bool standardGiven = false;          // else a --sequence preset chooses it
     sigcore::CallerIdFields fields;      // date and time filled in by the parser
     std::optional<bool> messageWaiting;  // a message-waiting message instead of caller ID
     std::optional<std::vector<std::uint8_t>> raw;  // sent as it is
@@ -47,6 +49,14 @@ struct Options {
     double digitGapMs = 70.0;
     double leadMs = 200.0;
     double tailMs = 200.0;
+
+    std::optional<Preset> sequence;      // the call sequence around the message
+    std::optional<std::pair<double, double>> ringCadence;  // on, off in ms; default: the preset's
+    std::optional<double> ringHz;
+    double ringLevelDbfs = -3.0;         // the ringing's peak
+    std::optional<double> alertMs;
+    std::optional<double> gapMs;
+    bool describe = false;               // print the timing table instead of writing
 
     std::string output;                  // "-" is standard output
     std::optional<FileType> type;        // default: from the extension, else WAV

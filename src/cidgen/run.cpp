@@ -137,11 +137,17 @@ int runCidgen(std::span<const char* const> args) {
         return sigcore::answerInfoRequest(o.help ? sigcore::InfoRequest::help : sigcore::InfoRequest::version,
                                           "cidgen", usageText());
     }
+    if (o.sequence && o.fromJson) return failWith("--sequence: sends one message; not with --from-json");
     std::string error;
-    const auto format = chooseFormat(o, error);
-    if (!format) return failWith(error);
+    const auto format = o.describe ? std::optional<SoundFormat>() : chooseFormat(o, error);
+    if (!format && !o.describe) return failWith(error);
     Composed composed = o.fromJson ? composeFromJson(o) : compose(o);
     if (!composed.error.empty()) return failWith(composed.error);
+    if (o.describe) {
+        const std::string table = describeSteps(composed.steps, o.rate);
+        std::fwrite(table.data(), 1, table.size(), stdout);
+        return std::fflush(stdout) == 0 ? kExitOk : failWith("standard output: write error");
+    }
     const double noiseRms = o.snrDb ? std::sqrt(composed.tonePower / std::pow(10.0, *o.snrDb / 10.0)) : 0.0;
     Renderer renderer{sigcore::SegmentPlayer(std::move(composed.segments)), sigcore::LineImpairer(impairmentsOf(o), o.rate),
                       sigcore::WhiteNoise(o.seed, noiseRms), o.snrDb.has_value()};

@@ -13,6 +13,30 @@ std::size_t Silence::write(std::span<double> out) {
     return n;
 }
 
+std::size_t Tones::write(std::span<double> out) {
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(out.size()), samples - next));
+    const double first = 2.0 * std::numbers::pi * firstHz / rate;
+    const double second = 2.0 * std::numbers::pi * secondHz / rate;
+    for (std::size_t i = 0; i < n; ++i) {
+        // From the sample index, so the phase never drifts over a long ring.
+        const auto k = static_cast<double>(next + static_cast<std::int64_t>(i));
+        out[i] = firstPeak * std::sin(first * k) + secondPeak * std::sin(second * k);
+    }
+    next += static_cast<std::int64_t>(n);
+    return n;
+}
+
+std::size_t LineStep::write(std::span<double> out) {
+    const auto n = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(out.size()), samples - next));
+    const double perSample = decayMs > 0.0 ? 1000.0 / (decayMs * rate) : 1e9;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto k = static_cast<double>(next + static_cast<std::int64_t>(i));
+        out[i] = peak * std::exp(-k * perSample);
+    }
+    next += static_cast<std::int64_t>(n);
+    return n;
+}
+
 std::int64_t segmentSamples(const Segment& segment) {
     return std::visit([](const auto& s) { return s.totalSamples(); }, segment);
 }

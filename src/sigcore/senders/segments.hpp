@@ -27,7 +27,36 @@ struct Silence {
     std::size_t write(std::span<double> out);
 };
 
-using Segment = std::variant<Silence, FskWriter, DtmfWriter>;
+// One or two sines for a set time, both starting at phase 0: a ringing
+// burst as a recording across the line shows it (a low, loud tone), or a
+// dual-tone alert (2130 + 2750 Hz). A second peak of 0 leaves one tone.
+struct Tones {
+    double firstHz = 0.0;
+    double firstPeak = 0.0;   // full scale 1.0
+    double secondHz = 0.0;
+    double secondPeak = 0.0;
+    std::int64_t samples = 0;
+    int rate = 8000;
+    std::int64_t next = 0;
+
+    [[nodiscard]] std::int64_t totalSamples() const { return samples; }
+    std::size_t write(std::span<double> out);
+};
+
+// A line reversal as a recording made through a coupling capacitor shows
+// it: a step of `peak` that decays with `decayMs` to nothing.
+struct LineStep {
+    double peak = 0.0;
+    double decayMs = 20.0;
+    std::int64_t samples = 0;
+    int rate = 8000;
+    std::int64_t next = 0;
+
+    [[nodiscard]] std::int64_t totalSamples() const { return samples; }
+    std::size_t write(std::span<double> out);
+};
+
+using Segment = std::variant<Silence, FskWriter, DtmfWriter, Tones, LineStep>;
 
 [[nodiscard]] std::int64_t segmentSamples(const Segment& segment);
 

@@ -175,9 +175,11 @@ constexpr double kLargestOffsetHz = 75.0;
 // is what the decoder expects and the best's is not (sum of ten soft values).
 constexpr double kExpectationMargin = 1.0;
 
-// How much less certain (sum of ten soft values) another timing of a byte may
-// be than the one taken for the bits it reads otherwise to be in doubt.
-constexpr double kTimingMargin = 0.3;
+// How much less certain another timing of a byte may be than the one taken,
+// as a share of the taken one's score, for the bits it reads otherwise to be
+// in doubt. A share, because the soft values of a plan's tones (V.23's lie
+// closer than Bell 202's) and the line's noise set what a sure byte scores.
+constexpr double kTimingMargin = 0.04;
 
 // The timings a byte is read at: bit lengths up to 4 % off the tracked one,
 // start points up to two tenths of a bit off the edge.
@@ -599,10 +601,11 @@ struct PlanReceiver {
     // transitions, and a confident reading at one timing is then no proof.
     [[nodiscard]] std::uint8_t timingDoubt(const Candidate& chosen) const {
         unsigned differ = 0;
+        const double margin = kTimingMargin * std::max(chosen.score, 0.0);
         for (int l = -kTimingSteps; l <= kTimingSteps; ++l) {
             for (int p = -kPhaseSteps; p <= kPhaseSteps; ++p) {
                 const Candidate c = timingAt(l, p);
-                if (c.score >= chosen.score - kTimingMargin) differ |= c.value ^ chosen.value;
+                if (c.score >= chosen.score - margin) differ |= c.value ^ chosen.value;
             }
         }
         return static_cast<std::uint8_t>(differ);

@@ -181,6 +181,17 @@ constexpr double kLargestOffsetHz = 75.0;
 // is what the decoder expects and the best's is not (sum of ten soft values).
 constexpr double kExpectationMargin = 1.0;
 
+// How much less certain another timing of a byte may be than the one taken,
+// as a share of the taken one's score, for the bits it reads otherwise to be
+// in doubt. A share, because the soft values of a plan's tones (V.23's lie
+// closer than Bell 202's) and the line's noise set what a sure byte scores.
+constexpr double kTimingMargin = 0.04;
+
+// The timings a byte is read at: bit lengths up to 4 % off the tracked one,
+// start points up to two tenths of a bit off the edge.
+constexpr int kTimingSteps = 4;
+constexpr int kPhaseSteps = 2;
+
 // The certainty given to a bit that the decoder's expectation fixes; soft
 // values lie within -1 .. 1.
 constexpr double kCertain = 2.0;
@@ -238,6 +249,10 @@ struct ReceivedByte {
     std::complex<double> spaceTurn;
     double spaceLag = 0.0;
     int spacePairs = 0;
+    // Data bits whose reading is in doubt whatever their soft value: set by
+    // the decoder's expectation against the line, or read otherwise by a
+    // timing of the byte nearly as certain as the one taken.
+    std::uint8_t doubted = 0;
 };
 
 // A data bit whose soft value lay nearer zero than this share of the mean
@@ -246,9 +261,10 @@ struct ReceivedByte {
 // the line's noise set what a sure bit looks like.
 constexpr double kDoubtfulShare = 0.3;
 // A repair of a message checked by a sum flips a bit this much less certain
-// than the mean, or none: flipping a sure bit to make a sum pass makes a
-// message that was not sent more often than it mends one.
-constexpr double kRepairShare = 0.5;
+// than the mean, or none: flipping a fairly sure bit to make a sum pass makes
+// a message that was not sent more often than it mends one (under noise and
+// echo most wrong messages called valid were such repairs).
+constexpr double kRepairShare = 0.2;
 
 // The certainty under which a bit of the burst's last `count` bytes is
 // doubtful. Bits that the decoder's expectation fixed are left out of the mean.
@@ -269,9 +285,10 @@ double doubtfulBelow(const std::vector<ReceivedByte>& burst, std::size_t count, 
 // be misread without the sum showing it: bits of the same weight read as 1
 // and as 0 (their errors cancel), or two top bits (each worth 128). One
 // misread bit always shows, so a message without such a pair passes its sum
-// only with the bytes sent, or with three misread bits or more. The values
-// are the message's bytes (a repair's flip included), the certainties those
-// of the burst's last bytes, the message's.
+// only with the bytes sent, or with three misread bits or more. A bit in
+// doubt (`ReceivedByte::doubted`) counts as doubtful whatever its soft value.
+// The values are the message's bytes (a repair's flip included), the
+// certainties those of the burst's last bytes, the message's.
 bool sumMayHideMisreads(const Message& message, const std::vector<ReceivedByte>& burst) {
     if (!hasSumCheck(message.standard)) return false;
     const std::size_t count = std::min(message.raw.size(), burst.size());
@@ -282,7 +299,7 @@ bool sumMayHideMisreads(const Message& message, const std::vector<ReceivedByte>&
         const ReceivedByte& byte = burst[burst.size() - count + i];
         const std::uint8_t value = message.raw[message.raw.size() - count + i];
         for (std::size_t b = 0; b < 8; ++b) {
-            if (byte.confidence[b] >= below) continue;
+            if (byte.confidence[b] >= below && ((byte.doubted >> b) & 1u) == 0) continue;
             ++(((value >> b) & 1u) != 0 ? doubtfulOnes : doubtfulZeros)[b];
         }
     }
@@ -573,6 +590,27 @@ struct PlanReceiver {
         return std::abs(slope / bitTime - 1.0) < 0.1 ? slope : 0.0;
     }
 
+    // The timing `l` hundredths longer than the tracked bit length and `p`
+    // tenths of a bit later than the start edge: its score (the certainty of
+    // its ten sampling points with a space start and a mark stop bit) and the
+    // data bits it reads.
+    [[nodiscard]] Candidate timingAt(int l, int p) const {
+        const double length = bitLength * (1.0 + 0.01 * l);
+        const double shift = 0.1 * p * length;
+        double score = 0.0;
+        std::uint8_t value = 0;
+        for (int k = 0; k < 10; ++k) {
+            const double v = softAt(edge + shift + (k + 0.5) * length);
+            score += k == 0 ? -v : (k == 9 ? v : std::abs(v));
+            if (k >= 1 && k <= 8 && v > 0.0) value = static_cast<std::uint8_t>(value | (1u << (k - 1)));
+        }
+        // Prefer the tracked timing, the length most: an echo slows the
+        // line's rise after a run of space, and a length fitted freely to the
+        // ten points shortens there and misreads the bit before the stop bit.
+        score -= 0.15 * std::abs(l) + 0.1 * std::abs(p);
+        return Candidate{score, length, shift, value};
+    }
+
     // Of the bit lengths and phases near the tracked ones, the timing whose
     // ten sampling points are the most certain, with a space start bit and a
     // mark stop bit; a little less certain one whose byte is what the decoder
@@ -582,25 +620,11 @@ struct PlanReceiver {
     [[nodiscard]] Candidate chooseTiming() const {
         Candidate best;
         Candidate bestExpected;
-        for (int l = -4; l <= 4; ++l) {
-            const double length = bitLength * (1.0 + 0.01 * l);
-            for (int p = -2; p <= 2; ++p) {
-                const double shift = 0.1 * p * length;
-                double score = 0.0;
-                std::uint8_t value = 0;
-                for (int k = 0; k < 10; ++k) {
-                    const double v = softAt(edge + shift + (k + 0.5) * length);
-                    score += k == 0 ? -v : (k == 9 ? v : std::abs(v));
-                    if (k >= 1 && k <= 8 && v > 0.0) value = static_cast<std::uint8_t>(value | (1u << (k - 1)));
-                }
-                // Prefer the tracked timing, the length most: an echo slows
-                // the line's rise after a run of space, and a length fitted
-                // freely to the ten points shortens there and misreads the
-                // bit before the stop bit.
-                score -= 0.15 * std::abs(l) + 0.1 * std::abs(p);
-                const Candidate c{score, length, shift, value};
-                if (score > best.score) best = c;
-                if (score > bestExpected.score && isExpected(value)) bestExpected = c;
+        for (int l = -kTimingSteps; l <= kTimingSteps; ++l) {
+            for (int p = -kPhaseSteps; p <= kPhaseSteps; ++p) {
+                const Candidate c = timingAt(l, p);
+                if (c.score > best.score) best = c;
+                if (c.score > bestExpected.score && isExpected(c.value)) bestExpected = c;
             }
         }
         if (bestExpected.score < best.score - kExpectationMargin) return best;
@@ -610,6 +634,21 @@ struct PlanReceiver {
             if (((differ >> (k - 1)) & 1u) != 0 && clear) return best;
         }
         return bestExpected;
+    }
+
+    // The data bits that another timing of the byte, nearly as certain as
+    // `chosen`, reads otherwise: an echo or a tone offset moves a bit's
+    // transitions, and a confident reading at one timing is then no proof.
+    [[nodiscard]] std::uint8_t timingDoubt(const Candidate& chosen) const {
+        unsigned differ = 0;
+        const double margin = kTimingMargin * std::max(chosen.score, 0.0);
+        for (int l = -kTimingSteps; l <= kTimingSteps; ++l) {
+            for (int p = -kPhaseSteps; p <= kPhaseSteps; ++p) {
+                const Candidate c = timingAt(l, p);
+                if (c.score >= chosen.score - margin) differ |= c.value ^ chosen.value;
+            }
+        }
+        return static_cast<std::uint8_t>(differ);
     }
 
     // The byte's data bits sampled with timing `chosen`, with their
@@ -655,6 +694,7 @@ struct PlanReceiver {
         const Candidate chosen = chooseTiming();
         ReceivedByte byte = sampleByte(chosen);
         fitExpectation(byte);
+        byte.doubted = static_cast<std::uint8_t>(byte.doubted | timingDoubt(chosen));
         const double stopCenter = edge + chosen.shift + 9.5 * chosen.length;
         const bool stopOk = softAt(stopCenter) > 0.0;
         const double startSoft = softAt(edge + chosen.shift + 0.5 * chosen.length);
@@ -911,6 +951,7 @@ struct PlanReceiver {
             if (certainty[b] >= kUncertain) return;
             byte.value = static_cast<std::uint8_t>(byte.value ^ (1u << bit));
             certainty[b] = kCertain;
+            byte.doubted = static_cast<std::uint8_t>(byte.doubted | (1u << bit));
         };
         switch (expected) {
         case NextByte::SevenBitChar: settle(7, false); break;

@@ -177,9 +177,9 @@ TEST(SoftFsk, EchoDoesNotPullTheBitTiming) {
 std::size_t bitIndex(std::size_t byte, std::size_t bit) { return 96 + byte * 10 + 1 + bit; }
 
 TEST(SoftFsk, RepairsOneUncertainBitAndRefusesTwo) {
-    // One data bit sent mostly as the wrong tone, but not entirely: it is
-    // read wrong, and it is the least certain bit of the message.
-    const auto one = receive(burst(8000, 1200, 0.3, 0.0, {{bitIndex(4, 2), 0.56}}), 8000);
+    // One data bit sent nearly half as the wrong tone: it is read wrong, and
+    // it is far less certain than the message's other bits.
+    const auto one = receive(burst(8000, 1200, 0.3, 0.0, {{bitIndex(4, 2), 0.51}}), 8000);
     ASSERT_EQ(one.size(), 1u);
     EXPECT_TRUE(one[0].valid);
     EXPECT_TRUE(one[0].repaired);

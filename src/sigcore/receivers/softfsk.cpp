@@ -1040,36 +1040,46 @@ struct Claim {
     std::int64_t start = 0;
     std::int64_t end = 0;
     double fit = 0.0;  // how far the plan's tones lie from the line's, in Hz: the less, the better
+    bool valid = false;
     Message message;
 };
 
 bool overlap(const Claim& a, const Claim& b) { return a.start < b.end && b.start < a.end; }
 
+// Whether `held` stands against `rival`: a message that passed its check
+// stands against one that did not (noise on the other plan's filters must not
+// take a burst's message away); of two alike, the nearer plan's.
+bool stands(const Claim& held, const Claim& rival) {
+    if (held.valid != rival.valid) return held.valid;
+    return held.fit <= rival.fit;
+}
+
 // One burst, one message. Several plans over the same samples can each read
 // a burst whose tones lie near both (a Bell 202 mark 50 Hz high is within
 // reach of V.23's mark too, and the bits come out alike): of two messages of
-// different plans that overlap on the line, the one whose plan's tones lie
-// nearer the line's stands: the mark's offset measured over the run that
-// opened the burst, the space's over the message's pairs of space bits. A message waits while another plan is inside a
-// burst that began before the message ended (its reading of the same burst
-// comes within a few bytes), for at most a quarter second of stream: a live
-// line's messages must not lag.
+// different plans that overlap on the line, one that passed its check stands
+// against one that did not, and of two alike the one whose plan's tones lie
+// nearer the line's: the mark's offset measured over the run that opened the
+// burst, the space's over the message's pairs of space bits. A message waits
+// while another plan is inside a burst that began before the message ended
+// (its reading of the same burst comes within a few bytes), for at most a
+// quarter second of stream: a live line's messages must not lag.
 class Rivals {
 public:
     Rivals(std::vector<EventSink*> sinks, int rate) : sinks_(std::move(sinks)), patience_(rate / 4) {}
 
     void offer(std::size_t plan, const Message& message, double fit) {
-        Claim claim{plan, message.startSample, message.endSample, fit, message};
+        Claim claim{plan, message.startSample, message.endSample, fit, message.valid, message};
         for (auto it = held_.begin(); it != held_.end();) {
             if (it->plan != plan && overlap(*it, claim)) {
-                if (it->fit <= fit) return;
+                if (stands(*it, claim)) return;
                 it = held_.erase(it);
                 continue;
             }
             ++it;
         }
         for (const Claim& r : recent_) {
-            if (r.plan != plan && overlap(r, claim) && r.fit <= fit) return;
+            if (r.plan != plan && overlap(r, claim) && stands(r, claim)) return;
         }
         held_.push_back(std::move(claim));
     }

@@ -2,7 +2,9 @@
 # chords.py OUT.wav [SECONDS]: music-like test audio with no DTMF in it: chords of three or four
 # equal-tempered notes from 110 Hz up, none within 4% of a DTMF frequency, a new chord every
 # 100 to 300 ms, 8000 Hz 16-bit mono. Seeded, so every run writes the same file.
-import math, random, struct, sys, array
+import math, random, sys, array
+
+from wavfile import write_mono16
 rate=8000; total=rate*(int(sys.argv[2]) if len(sys.argv) > 2 else 3600)
 random.seed(5)
 scale=[110*2**(k/12) for k in range(0,48)]  # 110 Hz .. ~1.7 kHz, equal temperament
@@ -20,6 +22,4 @@ while n<total:
         for k in range(len(notes)): s+=amps[k]*math.sin(ph[k]+w[k]*i)
         out.append(max(-32768,min(32767,int(s))))
     n+=dur
-with open(sys.argv[1],'wb') as f:
-    data=out.tobytes()
-    f.write(b'RIFF'+struct.pack('<I',36+len(data))+b'WAVEfmt '+struct.pack('<IHHIIHH',16,1,1,rate,rate*2,2,16)+b'data'+struct.pack('<I',len(data))+data)
+write_mono16(sys.argv[1], rate, out, 'chords.py')

@@ -12,8 +12,9 @@
 import array
 import math
 import random
-import struct
 import sys
+
+from wavfile import write_mono16
 
 RATE = 8000
 TABLE = 4096  # samples of one period of an instrument's waveform
@@ -109,16 +110,7 @@ def main():
                 m += step
         t += length
     pcm = array.array('h', (max(-32768, min(32767, int(round(v)))) for v in out))
-    if sys.byteorder != 'little':
-        pcm.byteswap()
-    data = pcm.tobytes()
-    try:
-        with open(sys.argv[1], 'wb') as f:
-            f.write(b'RIFF' + struct.pack('<I', 36 + len(data)) + b'WAVEfmt '
-                    + struct.pack('<IHHIIHH', 16, 1, 1, RATE, RATE * 2, 2, 16)
-                    + b'data' + struct.pack('<I', len(data)) + data)
-    except OSError as e:
-        sys.exit(f"music.py: can't write {sys.argv[1]}: {e}")
+    write_mono16(sys.argv[1], RATE, pcm, 'music.py')
 
 
 if __name__ == '__main__':

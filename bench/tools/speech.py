@@ -16,8 +16,9 @@
 import array
 import math
 import random
-import struct
 import sys
+
+from wavfile import write_mono16
 
 RATE = 8000
 FRAME = 80  # samples between parameter updates (10 ms)
@@ -146,16 +147,7 @@ def main():
         gain = 32768.0 * 10.0 ** ((level + rng.uniform(-4.0, 4.0)) / 20.0) / rms
         for v in x[: total - len(pcm)]:
             pcm.append(max(-32768, min(32767, int(round(v * gain)))))
-    if sys.byteorder != 'little':
-        pcm.byteswap()
-    data = pcm.tobytes()
-    try:
-        with open(sys.argv[1], 'wb') as f:
-            f.write(b'RIFF' + struct.pack('<I', 36 + len(data)) + b'WAVEfmt '
-                    + struct.pack('<IHHIIHH', 16, 1, 1, RATE, RATE * 2, 2, 16)
-                    + b'data' + struct.pack('<I', len(data)) + data)
-    except OSError as e:
-        sys.exit(f"speech.py: can't write {sys.argv[1]}: {e}")
+    write_mono16(sys.argv[1], RATE, pcm, 'speech.py')
 
 
 if __name__ == '__main__':

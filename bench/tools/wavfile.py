@@ -12,7 +12,7 @@ def write_mono16(path, rate, samples, program):
     if sys.byteorder != 'little':
         pcm.byteswap()
     try:
-        with wave.open(path, 'wb') as w:
+        with open(path, 'wb') as f, wave.open(f, 'wb') as w:
             w.setnchannels(1)
             w.setsampwidth(2)
             w.setframerate(rate)

@@ -77,7 +77,11 @@ void checkNttDecodes(std::span<const std::uint8_t> frame) {
 
 void checkMultipleDecodes(std::span<const std::uint8_t> message) {
     const sigcore::Message parsed = sigcore::parseEtsiMessage(message);
-    require(parsed.complete && parsed.valid, "a built multiple data message is complete with a correct checksum");
+    // The checksum, not `valid`: a data file may give a date and time that do
+    // not exist, which the generator sends as written and the decoder rightly
+    // refuses to call valid.
+    require(parsed.complete && parsed.checkComputed == parsed.checkReceived,
+            "a built multiple data message is complete with a correct checksum");
     require(parsed.raw.size() == message.size(), "the whole multiple data message is parsed");
 }
 

@@ -248,7 +248,8 @@ bool prepareDirectory(const std::filesystem::path& dir, bool force, std::string&
             error = escaped(dir.string()) + ": not a directory";
             return false;
         }
-        if (!force && !std::filesystem::is_empty(dir, ec)) {
+        const bool empty = !ec && (force || std::filesystem::is_empty(dir, ec));
+        if (!ec && !empty) {
             error = escaped(dir.string()) + ": not empty (--force writes the plan's files over any of the same names)";
             return false;
         }

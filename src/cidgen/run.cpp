@@ -13,6 +13,7 @@
 #include "cidgen/compose.hpp"
 #include "cidgen/fromjson.hpp"
 #include "cidgen/options.hpp"
+#include "cidgen/plan.hpp"
 #include "cidgen/soundfile.hpp"
 #include "sigcore/io/cliinfo.hpp"
 #include "sigcore/senders/impair.hpp"
@@ -126,7 +127,24 @@ sigcore::Impairments impairmentsOf(const Options& o) {
 
 }  // namespace
 
+bool renderSound(const Options& o, Composed composed, SoundFormat format, std::vector<unsigned char>& bytes,
+                 std::size_t& clipped, std::string& error) {
+    const double noiseRms = o.snrDb ? std::sqrt(composed.tonePower / std::pow(10.0, *o.snrDb / 10.0)) : 0.0;
+    Renderer renderer{sigcore::SegmentPlayer(std::move(composed.segments)), sigcore::LineImpairer(impairmentsOf(o), o.rate),
+                      sigcore::WhiteNoise(o.seed, noiseRms), o.snrDb.has_value()};
+    const double seconds = static_cast<double>(renderer.player.totalSamples()) / o.rate;
+    if (seconds > kMostSeconds) {
+        error = "the signal would last " + std::to_string(static_cast<long long>(seconds)) + " s, more than " +
+                std::to_string(static_cast<int>(kMostSeconds));
+        return false;
+    }
+    if (!encodeSound(std::ref(renderer), o.rate, format, bytes, error)) return false;
+    clipped = renderer.clipped;
+    return true;
+}
+
 int runCidgen(std::span<const char* const> args) {
+    if (!args.empty() && std::string_view(args[0]) == "--plan") return runPlan(args);
     const sigcore::InfoRequest info = sigcore::infoRequest(args);
     if (info != sigcore::InfoRequest::none) return sigcore::answerInfoRequest(info, "cidgen", usageText());
     const auto [date, time] = localNow();
@@ -148,19 +166,10 @@ int runCidgen(std::span<const char* const> args) {
         std::fwrite(table.data(), 1, table.size(), stdout);
         return std::fflush(stdout) == 0 ? kExitOk : failWith("standard output: write error");
     }
-    const double noiseRms = o.snrDb ? std::sqrt(composed.tonePower / std::pow(10.0, *o.snrDb / 10.0)) : 0.0;
-    Renderer renderer{sigcore::SegmentPlayer(std::move(composed.segments)), sigcore::LineImpairer(impairmentsOf(o), o.rate),
-                      sigcore::WhiteNoise(o.seed, noiseRms), o.snrDb.has_value()};
-    const double seconds = static_cast<double>(renderer.player.totalSamples()) / o.rate;
-    if (seconds > kMostSeconds) {
-        return failWith("the signal would last " + std::to_string(static_cast<long long>(seconds)) +
-                        " s, more than " + std::to_string(static_cast<int>(kMostSeconds)));
-    }
     std::vector<unsigned char> bytes;
-    if (!encodeSound(std::ref(renderer), o.rate, *format, bytes, error)) return failWith(error);
-    if (renderer.clipped > 0) {
-        std::fprintf(stderr, "cidgen: warning: %zu samples beyond full scale were clipped\n", renderer.clipped);
-    }
+    std::size_t clipped = 0;
+    if (!renderSound(o, std::move(composed), *format, bytes, clipped, error)) return failWith(error);
+    if (clipped > 0) std::fprintf(stderr, "cidgen: warning: %zu samples beyond full scale were clipped\n", clipped);
     if (!writeWhole(o.output, bytes, error)) return failWith(error);
     return kExitOk;
 }

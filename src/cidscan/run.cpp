@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "cidscan/check.hpp"
 #include "cidscan/escape.hpp"
 #include "cidscan/input.hpp"
 #include "cidscan/options.hpp"
@@ -29,6 +30,7 @@ struct RunState {
     MessageWriter& writer;
     std::atomic<std::size_t> next{0};
     std::atomic<bool> anyFailed{false};
+    std::atomic<bool> anyCheckFailed{false};
     std::atomic<bool> stop{false};
 };
 
@@ -43,7 +45,17 @@ void scanOne(RunState& state, const std::string& name) {
     if (!input.warning().empty()) state.writer.error(shown + ": " + input.warning());
     const MessageHandler handler = [&state](const FoundMessage& found) {
         if (state.stop) return false;
-        if (!state.writer.write(found)) {
+        bool written = false;
+        if (state.options.check && found.measure) {
+            FoundMessage checked = found;
+            checked.check = checkMessage(*found.measure, found.rate, *state.options.check);
+            written = state.writer.write(checked);
+            // Counted once written: --once stops before later messages.
+            if (!checked.check->pass) state.anyCheckFailed = true;
+        } else {
+            written = state.writer.write(found);
+        }
+        if (!written) {
             state.stop = true;
             return false;
         }
@@ -109,7 +121,8 @@ int runCidscan(std::span<const char* const> args) {
         std::fputs("cidscan: can't write to standard output\n", stderr);
         return kExitInputFailed;
     }
-    return state.anyFailed ? kExitInputFailed : kExitOk;
+    if (state.anyFailed) return kExitInputFailed;
+    return state.anyCheckFailed ? kExitCheckFailed : kExitOk;
 }
 
 }  // namespace cidscan

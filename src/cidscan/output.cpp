@@ -157,6 +157,7 @@ bool MessageWriter::write(const FoundMessage& found) {
         return false;
     }
     ++written_;
+    if (found.check && !found.check->pass) checkFailed_ = true;
     return !once_;
 }
 
@@ -170,6 +171,11 @@ void MessageWriter::error(const std::string& line) {
 bool MessageWriter::failed() const {
     const std::lock_guard lock(mutex_);
     return failed_;
+}
+
+bool MessageWriter::checkFailed() const {
+    const std::lock_guard lock(mutex_);
+    return checkFailed_;
 }
 
 }  // namespace cidscan

@@ -30,7 +30,6 @@ struct RunState {
     MessageWriter& writer;
     std::atomic<std::size_t> next{0};
     std::atomic<bool> anyFailed{false};
-    std::atomic<bool> anyCheckFailed{false};
     std::atomic<bool> stop{false};
 };
 
@@ -45,17 +44,15 @@ void scanOne(RunState& state, const std::string& name) {
     if (!input.warning().empty()) state.writer.error(shown + ": " + input.warning());
     const MessageHandler handler = [&state](const FoundMessage& found) {
         if (state.stop) return false;
-        bool written = false;
+        bool more = false;
         if (state.options.check && found.measure) {
             FoundMessage checked = found;
             checked.check = checkMessage(*found.measure, found.rate, *state.options.check);
-            written = state.writer.write(checked);
-            // Counted once written: --once stops before later messages.
-            if (!checked.check->pass) state.anyCheckFailed = true;
+            more = state.writer.write(checked);
         } else {
-            written = state.writer.write(found);
+            more = state.writer.write(found);
         }
-        if (!written) {
+        if (!more) {
             state.stop = true;
             return false;
         }
@@ -122,7 +119,7 @@ int runCidscan(std::span<const char* const> args) {
         return kExitInputFailed;
     }
     if (state.anyFailed) return kExitInputFailed;
-    return state.anyCheckFailed ? kExitCheckFailed : kExitOk;
+    return writer.checkFailed() ? kExitCheckFailed : kExitOk;
 }
 
 }  // namespace cidscan

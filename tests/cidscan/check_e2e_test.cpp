@@ -94,6 +94,11 @@ TEST(CidscanCheck, TextTableAndWrongKindOfSignal) {
     EXPECT_EQ(r.status, 0);
     EXPECT_FALSE(nlohmann::json::parse(r.out).contains("check"));
 
+    // Only a message written counts: --once stops at the passing one.
+    const std::string good = generated(dir, "good.wav", {"--number", "2125551234"});
+    EXPECT_EQ(runTool("cidscan", {"--once", "--check", "gr30", good, wav}).status, 0);
+    EXPECT_EQ(runTool("cidscan", {"--check", "gr30", good, wav}).status, 3);
+
     // A standard without sourced limits, or an unknown one, is a usage error.
     EXPECT_EQ(runTool("cidscan", {"--check", "etsi", wav}).status, 2);
     EXPECT_EQ(runTool("cidscan", {"--check", "bogus", wav}).status, 2);

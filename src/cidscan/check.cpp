@@ -42,7 +42,7 @@ std::string checkText(const sigcore::CheckResult& check) {
     char line[256];
     for (const sigcore::CheckItem& item : check.items) {
         std::snprintf(line, sizeof line, "  check: %-16s %10.2f  min %8s  max %8s  %s\n", item.name.c_str(),
-                      item.value, boundText(item.min).c_str(), boundText(item.max).c_str(),
+                      rounded3(item.value), boundText(item.min).c_str(), boundText(item.max).c_str(),
                       item.pass ? "PASS" : "FAIL");
         out += line;
     }

@@ -43,6 +43,7 @@ TEST(CidscanCheck, BurstsInsideAndJustOutsideALimit) {
     TempDir dir;
     const std::vector<std::string> us{"--standard", "us-mdmf", "--number", "2125551234"};
     const std::vector<std::string> dtmf{"--standard", "dtmf", "--digits", "123"};
+    const std::vector<std::string> etsi{"--standard", "etsi", "--number", "0123456789", "--mark-bits", "60"};
     auto with = [](std::vector<std::string> base, std::vector<std::string> more) {
         base.insert(base.end(), more.begin(), more.end());
         return base;
@@ -52,6 +53,13 @@ TEST(CidscanCheck, BurstsInsideAndJustOutsideALimit) {
         {"bell202 mark 10 Hz high", with(us, {"--mark-offset", "10"}), {"--check", "gr30"}, {}},
         {"bell202 mark 15 Hz high", with(us, {"--mark-offset", "15"}), {"--check", "gr30"}, {"mark_hz"}},
         {"bell202 space 25 Hz low", with(us, {"--space-offset", "-25"}), {"--check", "gr30"}, {"space_hz"}},
+        {"v23 with a BT-length mark", etsi, {"--check", "bt"}, {}},
+        {"v23 with 90 seizure bits", with(etsi, {"--seizure-bits", "90"}), {"--check", "bt"}, {"seizure_bits"}},
+        {"v23 with 95 mark bits", with(etsi, {"--mark-bits", "95"}), {"--check", "bt"}, {"mark_bits"}},
+        {"dtmf twist 3.9 dB", {"--standard", "dtmf", "--digits", "1", "--twist", "3.9"},
+         {"--standard", "dtmf", "--check", "dtmf"}, {}},
+        {"dtmf twist 4.2 dB", {"--standard", "dtmf", "--digits", "1", "--twist", "4.2"},
+         {"--standard", "dtmf", "--check", "dtmf"}, {"1:twist_db"}},
         {"dtmf nominal", dtmf, {"--standard", "dtmf", "--check", "dtmf"}, {}},
         {"dtmf 45 ms tones", with(dtmf, {"--digit-ms", "45"}), {"--standard", "dtmf", "--check", "dtmf"},
          {"1:duration_ms", "2:duration_ms", "3:duration_ms"}},
@@ -101,6 +109,7 @@ TEST(CidscanCheck, TextTableAndWrongKindOfSignal) {
 
     // A standard without sourced limits, or an unknown one, is a usage error.
     EXPECT_EQ(runTool("cidscan", {"--check", "etsi", wav}).status, 2);
+    EXPECT_EQ(runTool("cidscan", {"--check", "ntt", wav}).status, 2);
     EXPECT_EQ(runTool("cidscan", {"--check", "bogus", wav}).status, 2);
 }
 

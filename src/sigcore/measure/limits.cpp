@@ -11,6 +11,10 @@ constexpr std::string_view kBellcoreQuoted =
     "secondary: Bellcore TR-NWT-000030 figures quoted in Club 100 BBS message 6814 (1996)";
 constexpr std::string_view kDtmfTiming =
     "secondary: Multi-Tech support note on DTMF signalling timing requirements";
+constexpr std::string_view kDtmfReceiver =
+    "secondary: DTMF receiver requirements as given in Kuo, Lee and Tian, Real-Time Digital Signal Processing, 9.3";
+constexpr std::string_view kBtSummary =
+    "secondary: summary of SIN 227 posted to the TELECOM Digest (btclid.txt)";
 
 // Bell 202 bit duration 833 +/- 50 us, as a bit rate.
 constexpr double kSlowestBitRate = 1.0 / 883e-6;
@@ -20,6 +24,13 @@ constexpr std::array kLimits{
     Limit{CheckStandard::Gr30, "mark_hz", 1188.0, 1212.0, kBellcoreQuoted},
     Limit{CheckStandard::Gr30, "space_hz", 2178.0, 2222.0, kBellcoreQuoted},
     Limit{CheckStandard::Gr30, "bit_rate", kSlowestBitRate, kFastestBitRate, kBellcoreQuoted},
+    Limit{CheckStandard::Bt, "seizure_bits", 96.0, 315.0, kBtSummary},
+    Limit{CheckStandard::Bt, "mark_bits", 55.0, 90.0, kBtSummary},
+    Limit{CheckStandard::Dtmf, "low_dev_pct", -1.5, 1.5, kDtmfReceiver},
+    Limit{CheckStandard::Dtmf, "high_dev_pct", -1.5, 1.5, kDtmfReceiver},
+    // twist_db is high minus low group: the high group up to 8 dB weaker
+    // (normal twist) or 4 dB stronger (reverse twist).
+    Limit{CheckStandard::Dtmf, "twist_db", -8.0, 4.0, kDtmfReceiver},
     Limit{CheckStandard::Dtmf, "duration_ms", 50.0, std::nullopt, kDtmfTiming},
     Limit{CheckStandard::Dtmf, "gap_ms", 45.0, std::nullopt, kDtmfTiming},
 };
@@ -46,6 +57,11 @@ std::optional<double> fskValue(const FskMeasurement& m, double refDbm0, std::str
 
 std::optional<double> digitValue(const CheckedDigit& d, int rate, double refDbm0, std::string_view item) {
     const DigitMeasurement& t = d.tones;
+    double lowHz = 0;
+    double highHz = 0;
+    const bool nominal = dtmfNominal(d.digit, lowHz, highHz);
+    if (item == "low_dev_pct" && nominal) return 100.0 * (t.lowHz - lowHz) / lowHz;
+    if (item == "high_dev_pct" && nominal) return 100.0 * (t.highHz - highHz) / highHz;
     if (item == "low_dbm0") return t.lowDbfs + refDbm0;
     if (item == "high_dbm0") return t.highDbfs + refDbm0;
     if (item == "twist_db") return t.twistDb;

@@ -6,6 +6,7 @@
 
 #include "sigcore/messages/events.hpp"
 #include "cidscan/measure.hpp"
+#include "sigcore/measure/limits.hpp"
 
 namespace cidscan {
 
@@ -15,6 +16,7 @@ struct FoundMessage {
     int rate = 8000;   // the input's sampling rate, for times in seconds
     sigcore::Message message;
     std::optional<MessageMeasure> measure;  // with --measure
+    std::optional<sigcore::CheckResult> check;  // with --check
 };
 
 }  // namespace cidscan

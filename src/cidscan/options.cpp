@@ -66,11 +66,14 @@ const char* usageText() {
            "  --once                 exit after the first message\n"
            "  --measure              measure each message's tones, levels and timing\n"
            "  --ref-dbm0 X           the level in dBm0 of a full-scale sine (default 3.14)\n"
+           "  --check S              judge each measurement against the limits of gr30, bt\n"
+           "                         or dtmf (implies --measure)\n"
            "  -j N, --jobs N         decode up to N files at once\n"
            "  --help                 this text\n"
            "  --version              the program's version\n"
            "\n"
-           "Exit status: 0 every input was read, 1 an input could not be read, 2 usage error.\n";
+           "Exit status: 0 every input was read, 1 an input could not be read, 2 usage error,\n"
+           "3 every input was read and a message failed its --check.\n";
 }
 
 namespace {
@@ -117,6 +120,15 @@ std::optional<std::string> applyChoice(std::string_view name, std::optional<std:
         const auto level = v ? parseLevel(*v, -100.0, 100.0) : std::nullopt;
         if (!level) return "--ref-dbm0 takes a level in dBm0 from -100 to 100";
         o.refDbm0 = *level;
+    } else if (name == "--check") {
+        const auto standard = v ? sigcore::parseCheckStandard(*v) : std::nullopt;
+        if (!standard) return "--check takes gr30, etsi, bt, ntt or dtmf";
+        // A standard whose limits could not be sourced would pass everything.
+        if (sigcore::limitsOf(*standard).empty()) {
+            return "--check " + std::string(*v) + ": no limits for this standard are known yet (gr30, bt and dtmf are)";
+        }
+        o.check = standard;
+        o.measure = true;
     } else if (name == "--sensitivity") {
         const auto n = v ? parseNumber(*v, 0, 100) : std::nullopt;
         if (!n) return "--sensitivity takes a number from 0 to 100";
@@ -165,7 +177,7 @@ std::string applyOption(std::span<const char* const> args, std::size_t& i, Optio
     if (!inlineValue && applyFlag(name, o)) return {};
     const bool takesValue = name == "--standard" || name == "--channel" || name == "--sensitivity" || name == "-j" ||
                             name == "--jobs" || name == "--raw" || name == "--rate" || name == "--channels" ||
-                            name == "--ref-dbm0";
+                            name == "--ref-dbm0" || name == "--check";
     if (takesValue) {
         std::optional<std::string_view> value = inlineValue;
         if (!value && i + 1 < args.size()) value = std::string_view(args[++i]);

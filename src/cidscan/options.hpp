@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sigcore/measure/limits.hpp"
+
 namespace cidscan {
 
 // Which standards run over the samples. All is US, NTT, ETSI and DTMF caller
@@ -34,6 +36,7 @@ struct Options {
     bool once = false;
     bool measure = false;                // --measure: measure every message's signal
     double refDbm0 = 3.14;               // the level a full-scale sine stands for, dBm0
+    std::optional<sigcore::CheckStandard> check;  // --check: judge every measurement (implies measure)
     bool help = false;
     bool version = false;
 };

@@ -4,6 +4,7 @@
 
 #include <cinttypes>
 
+#include "cidscan/check.hpp"
 #include "cidscan/escape.hpp"
 #include "sigcore/messages/messagetext.hpp"
 #include "sigcore/messages/usmessage.hpp"
@@ -99,6 +100,7 @@ std::string formatText(const FoundMessage& found) {
     out += sigcore::hexBytes(m.raw);
     out += '\n';
     if (found.measure) out += measureText(*found.measure, found.rate);
+    if (found.check) out += checkText(*found.check);
     out += '\n';
     return out;
 }
@@ -141,6 +143,7 @@ std::string formatJson(const FoundMessage& found) {
         object["tones"] = std::move(tones);
     }
     if (found.measure) object["measure"] = measureJson(*found.measure, found.rate);
+    if (found.check) object["check"] = checkJson(*found.check);
     // Bytes that are not UTF-8 become U+FFFD (the dump would throw on them).
     return escapeJsonControls(object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) + "\n";
 }
@@ -154,6 +157,7 @@ bool MessageWriter::write(const FoundMessage& found) {
         return false;
     }
     ++written_;
+    if (found.check && !found.check->pass) checkFailed_ = true;
     return !once_;
 }
 
@@ -167,6 +171,11 @@ void MessageWriter::error(const std::string& line) {
 bool MessageWriter::failed() const {
     const std::lock_guard lock(mutex_);
     return failed_;
+}
+
+bool MessageWriter::checkFailed() const {
+    const std::lock_guard lock(mutex_);
+    return checkFailed_;
 }
 
 }  // namespace cidscan

@@ -29,6 +29,8 @@ public:
     // A line on standard error, never inside a message on a shared terminal.
     void error(const std::string& line);
     [[nodiscard]] bool failed() const;
+    // A message written failed its --check.
+    [[nodiscard]] bool checkFailed() const;
 
 private:
     std::FILE* out_;
@@ -37,6 +39,7 @@ private:
     mutable std::mutex mutex_;
     int written_ = 0;
     bool failed_ = false;
+    bool checkFailed_ = false;
 };
 
 }  // namespace cidscan

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "cidscan/check.hpp"
 #include "cidscan/escape.hpp"
 #include "cidscan/input.hpp"
 #include "cidscan/options.hpp"
@@ -43,7 +44,15 @@ void scanOne(RunState& state, const std::string& name) {
     if (!input.warning().empty()) state.writer.error(shown + ": " + input.warning());
     const MessageHandler handler = [&state](const FoundMessage& found) {
         if (state.stop) return false;
-        if (!state.writer.write(found)) {
+        bool more = false;
+        if (state.options.check && found.measure) {
+            FoundMessage checked = found;
+            checked.check = checkMessage(*found.measure, found.rate, *state.options.check);
+            more = state.writer.write(checked);
+        } else {
+            more = state.writer.write(found);
+        }
+        if (!more) {
             state.stop = true;
             return false;
         }
@@ -109,7 +118,8 @@ int runCidscan(std::span<const char* const> args) {
         std::fputs("cidscan: can't write to standard output\n", stderr);
         return kExitInputFailed;
     }
-    return state.anyFailed ? kExitInputFailed : kExitOk;
+    if (state.anyFailed) return kExitInputFailed;
+    return writer.checkFailed() ? kExitCheckFailed : kExitOk;
 }
 
 }  // namespace cidscan

@@ -1,4 +1,6 @@
-// A message as cidscan reports it: the message and where it was found.
+// A message as cidscan reports it: the message and where it was found; with
+// --measure, also a signal around a burst (an alert tone, ringing, an
+// acknowledgement), reported in the same stream.
 #pragma once
 
 #include <optional>
@@ -7,6 +9,7 @@
 #include "sigcore/messages/events.hpp"
 #include "cidscan/measure.hpp"
 #include "sigcore/measure/limits.hpp"
+#include "sigcore/measure/linesignal.hpp"
 
 namespace cidscan {
 
@@ -17,6 +20,9 @@ struct FoundMessage {
     sigcore::Message message;
     std::optional<MessageMeasure> measure;  // with --measure
     std::optional<sigcore::CheckResult> check;  // with --check
+    // Set when this record is a line signal rather than a message: `message`
+    // is then unused and `measure` absent.
+    std::optional<sigcore::LineSignal> signal;
 };
 
 }  // namespace cidscan

@@ -31,6 +31,9 @@ struct MessageMeasure {
     std::optional<sigcore::FskMeasurement> fsk;
     std::vector<DigitMeasure> digits;
     double refDbm0 = kFullScaleDbm0;
+    // From the end of the last line signal before the burst to its first
+    // bit (seizure or mark); absent when no signal came before.
+    std::optional<double> afterSignalMs;
 };
 
 // How many samples a channel keeps for measuring: the look-back before a

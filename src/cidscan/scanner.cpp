@@ -21,7 +21,7 @@ public:
     void onEvent(const sigcore::Event& event) override {
         const auto* decoded = std::get_if<sigcore::MessageDecoded>(&event);
         if (decoded == nullptr || stop_) return;
-        FoundMessage found{file_, channel_, rate_, decoded->message, std::nullopt, std::nullopt};
+        FoundMessage found{file_, channel_, rate_, decoded->message, std::nullopt, std::nullopt, std::nullopt};
         if (ring_ != nullptr) {
             // Measured once the samples after the message are in as well.
             pending_.push_back(std::move(found));

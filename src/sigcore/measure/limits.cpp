@@ -21,6 +21,10 @@ constexpr std::string_view kFskTable =
 constexpr std::string_view kAlertTable =
     "secondary: Zarlink MT88E45 data sheet (2005), Table 3 CAS/DT-AS Characteristics, from SR-TSV-002476, "
     "ETS 300 778-2, SIN 227 and SIN 242";
+constexpr std::string_view kEtsiTiming =
+    "secondary: Dialogic CSP 8.4.1 help, Caller ID/Calling Name Information (In-band Signaling), timings T4 and T5";
+constexpr std::string_view kRingTiming =
+    "secondary: HP Journal article on HP TeleShare caller-ID detection (studylib.net doc 12969736)";
 constexpr std::string_view kOffHookTiming =
     "secondary: Zarlink MT88E45 data sheet (2005), Figure 16, Bellcore off-hook data transmission timing";
 
@@ -37,6 +41,7 @@ constexpr std::array kLimits{
     Limit{CheckStandard::Gr30, "space_dbm0", -36.20, -4.23, kFskTable},
     Limit{CheckStandard::Gr30, "snr_db", 25.0, std::nullopt, kFskTable},
     Limit{CheckStandard::Gr30, "after_signal_ms", 0.0, 500.0, kOffHookTiming, LineSignalKind::Ack},
+    Limit{CheckStandard::Gr30, "after_signal_ms", 500.0, std::nullopt, kRingTiming, LineSignalKind::Ring},
     Limit{CheckStandard::Etsi, "mark_hz", off(1300, -1.5), off(1300, 1.5), kFskTable},
     Limit{CheckStandard::Etsi, "space_hz", off(2100, -1.5), off(2100, 1.5), kFskTable},
     Limit{CheckStandard::Etsi, "bit_rate", 1188.0, 1212.0, kFskTable},
@@ -44,6 +49,8 @@ constexpr std::array kLimits{
     Limit{CheckStandard::Etsi, "space_dbm0", -33.78, -5.78, kFskTable},
     Limit{CheckStandard::Etsi, "twist_db", -6.0, 6.0, kFskTable},
     Limit{CheckStandard::Etsi, "snr_db", 20.0, std::nullopt, kFskTable},
+    Limit{CheckStandard::Etsi, "after_signal_ms", 45.0, 500.0, kEtsiTiming, LineSignalKind::DtAs},
+    Limit{CheckStandard::Etsi, "after_signal_ms", 500.0, 2000.0, kEtsiTiming, LineSignalKind::Ring},
     Limit{CheckStandard::Bt, "seizure_bits", 96.0, 315.0, kBtSummary},
     Limit{CheckStandard::Bt, "mark_bits", 55.0, 90.0, kBtSummary},
     Limit{CheckStandard::Bt, "mark_dbm0", -37.78, -5.78, kFskTable},

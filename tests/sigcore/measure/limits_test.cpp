@@ -3,7 +3,9 @@
 // is missing or of the wrong kind never passes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sigcore/measure/limits.hpp"
@@ -218,7 +220,23 @@ TEST(Limits, GapAfterTheLastSignalIsJudgedByItsKind) {
     EXPECT_TRUE(r.pass);
     for (const sigcore::CheckItem& item : r.items) EXPECT_NE(item.name, "after_signal_ms");
 
+    // ETSI: 45 to 500 ms after a DT-AS, 500 to 2000 ms after ringing; one
+    // item, by the kind that came last.
+    const sigcore::FskMeasurement v23 = nominalV23();
+    for (const auto& [kind, ms, pass] : {std::tuple{LineSignalKind::DtAs, 45.0, true},
+                                         std::tuple{LineSignalKind::DtAs, 500.1, false},
+                                         std::tuple{LineSignalKind::Ring, 499.9, false},
+                                         std::tuple{LineSignalKind::Ring, 2000.0, true}}) {
+        r = sigcore::checkFsk(v23, 3.14, CheckStandard::Etsi, sigcore::SignalGap{kind, ms});
+        EXPECT_EQ(r.pass, pass) << ms;
+        EXPECT_EQ(std::count_if(r.items.begin(), r.items.end(),
+                                [](const sigcore::CheckItem& i) { return i.name == "after_signal_ms"; }),
+                  1);
+    }
+
     const sigcore::FskMeasurement us = nominalBell202();
+    r = sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ring, 499.0});
+    EXPECT_EQ(failed(r), std::vector<std::string>{"after_signal_ms"});
     EXPECT_TRUE(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ack, 500}).pass);
     r = sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ack, 500.1});
     EXPECT_FALSE(named(r, "after_signal_ms").pass);

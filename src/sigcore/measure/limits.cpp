@@ -25,6 +25,8 @@ constexpr std::string_view kEtsiTiming =
     "secondary: Dialogic CSP 8.4.1 help, Caller ID/Calling Name Information (In-band Signaling), timings T4 and T5";
 constexpr std::string_view kRingTiming =
     "secondary: HP Journal article on HP TeleShare caller-ID detection (studylib.net doc 12969736)";
+constexpr std::string_view kRockwell =
+    "secondary: Rockwell caller-ID data sheet as posted to the TELECOM Digest (1991), carrier signal 130 +/- 25 ms";
 constexpr std::string_view kOffHookTiming =
     "secondary: Zarlink MT88E45 data sheet (2005), Figure 16, Bellcore off-hook data transmission timing";
 
@@ -40,6 +42,11 @@ constexpr std::array kLimits{
     Limit{CheckStandard::Gr30, "mark_dbm0", -36.20, -4.23, kFskTable},
     Limit{CheckStandard::Gr30, "space_dbm0", -36.20, -4.23, kFskTable},
     Limit{CheckStandard::Gr30, "snr_db", 25.0, std::nullopt, kFskTable},
+    // The mark: 130 +/- 25 ms after ringing, 58 to 75 ms off hook (after
+    // the alert or the acknowledgement), in bits at 1200 bit/s.
+    Limit{CheckStandard::Gr30, "mark_bits", 126.0, 186.0, kRockwell, LineSignalKind::Ring},
+    Limit{CheckStandard::Gr30, "mark_bits", 69.6, 90.0, kOffHookTiming, LineSignalKind::Cas},
+    Limit{CheckStandard::Gr30, "mark_bits", 69.6, 90.0, kOffHookTiming, LineSignalKind::Ack},
     Limit{CheckStandard::Gr30, "after_signal_ms", 0.0, 500.0, kOffHookTiming, LineSignalKind::Ack},
     Limit{CheckStandard::Gr30, "after_signal_ms", 500.0, std::nullopt, kRingTiming, LineSignalKind::Ring},
     Limit{CheckStandard::Etsi, "mark_hz", off(1300, -1.5), off(1300, 1.5), kFskTable},
@@ -239,10 +246,11 @@ CheckResult checkFsk(const FskMeasurement& m, double refDbm0, CheckStandard stan
     CheckResult out{standard, false, {}};
     if (!m.measured || isDtmfCheck(standard)) return out;
     for (const Limit& limit : limitsOf(standard)) {
+        // A limit about what follows one kind of signal needs that signal.
+        if (limit.after && (!gap || gap->kind != *limit.after)) continue;
         std::optional<double> value;
         if (limit.item == "after_signal_ms") {
-            // Judged only after the kind of signal the limit is about.
-            if (gap && (!limit.after || *limit.after == gap->kind)) value = gap->ms;
+            if (gap) value = gap->ms;
         } else {
             value = fskValue(m, refDbm0, limit.item);
         }

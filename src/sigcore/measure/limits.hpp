@@ -18,8 +18,10 @@ namespace sigcore {
 enum class CheckStandard { Gr30, Etsi, Bt, Ntt, Dtmf };
 
 // One limit: the measured item (named as in the measurement's JSON) and its
-// allowed range; an absent bound is no bound. A limit on a message's
-// "after_signal_ms" names the kind of signal the gap is measured from.
+// allowed range; an absent bound is no bound. A limit with `after` applies
+// only when the last line signal before the burst was of that kind (the
+// time from it, "after_signal_ms", or a length that differs on and off
+// hook).
 struct Limit {
     CheckStandard standard;
     std::string_view item;

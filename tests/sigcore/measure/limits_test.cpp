@@ -234,9 +234,28 @@ TEST(Limits, GapAfterTheLastSignalIsJudgedByItsKind) {
                   1);
     }
 
-    const sigcore::FskMeasurement us = nominalBell202();
+    sigcore::FskMeasurement us = nominalBell202();
+    us.seizureBits = 300;
+    us.markBits = 180;
     r = sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ring, 499.0});
     EXPECT_EQ(failed(r), std::vector<std::string>{"after_signal_ms"});
+    // The mark's length is judged by what came before: 126 to 186 bits after
+    // ringing, 70 to 90 off hook; without a signal, not at all.
+    const sigcore::SignalGap afterRing{LineSignalKind::Ring, 600};
+    EXPECT_TRUE(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, afterRing).pass);
+    us.markBits = 187;
+    EXPECT_EQ(failed(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, afterRing)),
+              std::vector<std::string>{"mark_bits"});
+    EXPECT_TRUE(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30).pass);
+    us.markBits = 90;
+    EXPECT_TRUE(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Cas, 300}).pass);
+    us.markBits = 69;
+    r = sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ack, 100});
+    EXPECT_EQ(failed(r), std::vector<std::string>{"mark_bits"});
+    EXPECT_EQ(std::count_if(r.items.begin(), r.items.end(),
+                            [](const sigcore::CheckItem& i) { return i.name == "mark_bits"; }),
+              1);
+    us.markBits = 80;
     EXPECT_TRUE(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ack, 500}).pass);
     r = sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ack, 500.1});
     EXPECT_FALSE(named(r, "after_signal_ms").pass);

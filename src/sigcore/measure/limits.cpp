@@ -98,7 +98,8 @@ constexpr std::array<SignalLimit, kAlertItems> alertLimits(const AlertRow& r) {
 }
 
 // BT's idle-state alert (before an on-hook burst, DT-AS here) and its
-// loop-state alert (CAS); Bellcore and ETSI alert an off-hook phone only.
+// loop-state alert (CAS); Bellcore's CAS and ETSI's off-hook DT-AS (CAS
+// here: the limits of ETSI's on-hook DT-AS were not found).
 constexpr std::array kAlertRows{
     AlertRow{CheckStandard::Gr30, LineSignalKind::Cas, 0.5, -32.0, -14.0, 6.0, 75.0, 85.0, kAlertTable},
     AlertRow{CheckStandard::Etsi, LineSignalKind::Cas, 0.5, -32.78, -9.78, 6.0, 75.0, 85.0, kAlertTable},

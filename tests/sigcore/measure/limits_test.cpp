@@ -175,32 +175,18 @@ TEST(Limits, FskLevelsTwistAndNoisePerStandard) {
     EXPECT_TRUE(sigcore::checkFsk(m, ref, CheckStandard::Bt).pass);
     EXPECT_TRUE(sigcore::checkFsk(m, ref + 1.0, CheckStandard::Etsi).pass);
 
-    m = nominalV23();
-    m.spaceDbfs = -5.78 - ref + 0.01;
-    m.twistDb = m.markDbfs - m.spaceDbfs;  // about -10.9 dB
-    EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Etsi)),
-              (std::vector<std::string>{"space_dbm0", "twist_db"}));
-
+    // Bounds are inclusive and exact (generated bursts just inside and
+    // outside each limit are in the end-to-end tests).
     m = nominalV23();
     m.twistDb = 6.0;
     EXPECT_TRUE(sigcore::checkFsk(m, ref, CheckStandard::Etsi).pass);
     m.twistDb = -6.01;
     EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Etsi)), std::vector<std::string>{"twist_db"});
-
-    m = nominalV23();
-    m.markHz = 1300 * 1.015 + 0.01;
-    m.spaceHz = 2100 * 0.985 - 0.01;
-    EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Etsi)),
-              (std::vector<std::string>{"mark_hz", "space_hz"}));
-
     m = nominalBell202();
     m.snrDb = 25.0;
     EXPECT_TRUE(sigcore::checkFsk(m, ref, CheckStandard::Gr30).pass);
     m.snrDb = 24.99;
     EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Gr30)), std::vector<std::string>{"snr_db"});
-    m = nominalBell202();
-    m.markDbfs = -4.23 - ref + 0.01;
-    EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Gr30)), std::vector<std::string>{"mark_dbm0"});
 }
 
 // The time after the last signal is an item only where the standard limits

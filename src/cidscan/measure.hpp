@@ -12,6 +12,7 @@
 
 #include "sigcore/measure/dtmfmeasure.hpp"
 #include "sigcore/measure/fskmeasure.hpp"
+#include "sigcore/measure/linesignal.hpp"
 #include "sigcore/measure/samplering.hpp"
 #include "sigcore/messages/events.hpp"
 
@@ -34,6 +35,8 @@ struct MessageMeasure {
     // From the end of the last line signal before the burst to its first
     // bit (seizure or mark); absent when no signal came before.
     std::optional<double> afterSignalMs;
+    // That signal's kind (a limit on the gap depends on what came before).
+    std::optional<sigcore::LineSignalKind> afterSignalKind;
 };
 
 // How many samples a channel keeps for measuring: the look-back before a

@@ -66,8 +66,8 @@ const char* usageText() {
            "  --once                 exit after the first message\n"
            "  --measure              measure each message's tones, levels and timing\n"
            "  --ref-dbm0 X           the level in dBm0 of a full-scale sine (default 3.14)\n"
-           "  --check S              judge each measurement against the limits of gr30, bt\n"
-           "                         or dtmf (implies --measure)\n"
+           "  --check S              judge each measurement against the limits of gr30,\n"
+           "                         etsi, bt or dtmf (implies --measure)\n"
            "  -j N, --jobs N         decode up to N files at once\n"
            "  --help                 this text\n"
            "  --version              the program's version\n"
@@ -125,7 +125,7 @@ std::optional<std::string> applyChoice(std::string_view name, std::optional<std:
         if (!standard) return "--check takes gr30, etsi, bt, ntt or dtmf";
         // A standard whose limits could not be sourced would pass everything.
         if (sigcore::limitsOf(*standard).empty()) {
-            return "--check " + std::string(*v) + ": no limits for this standard are known yet (gr30, bt and dtmf are)";
+            return "--check " + std::string(*v) + ": no limits for this standard are known yet (gr30, etsi, bt and dtmf are)";
         }
         o.check = standard;
         o.measure = true;

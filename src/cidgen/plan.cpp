@@ -126,6 +126,11 @@ Entry conditionEntry(Standard standard, const Condition& c) {
                     {"mark_offset_hz", c.markOffset}, {"space_offset_hz", c.spaceOffset},
                     {"rate_error_pct", c.rateError}};
     e.conditions["snr_db"] = c.snr != 0.0 ? nlohmann::ordered_json(c.snr) : nlohmann::ordered_json(nullptr);
+    // What a measurement of the file should find besides the changes above.
+    e.conditions["seizure_bits"] = defaultSeizureBits(standard);
+    e.conditions["mark_bits"] = defaultMarkBits(standard);
+    e.conditions["stop_bits"] = o.stopBits;
+    e.conditions["lead_ms"] = o.leadMs;
     return e;
 }
 

@@ -122,6 +122,8 @@ sigcore::Segment messageSegment(const Options& o, const Outgoing& m, double& pow
         s.gapMs = o.digitGapMs;
         s.highPeak = firstPeak;
         s.lowPeak = secondPeak;
+        s.lowScale = 1.0 + o.dtmfLowDeviationPercent / 100.0;
+        s.highScale = 1.0 + o.dtmfHighDeviationPercent / 100.0;
         return sigcore::DtmfWriter(s, std::string(m.bytes.begin(), m.bytes.end()), o.rate);
     }
     sigcore::FskSettings s;

@@ -117,6 +117,6 @@ foreach(kind IN ITEMS resend-mdmf resend-clip resend-dtmf)
 endforeach()
 
 # spandsp's receivers decode every "display" file of cidgen's test plans.
-foreach(plan IN ITEMS gr30 etsi)
+foreach(plan IN ITEMS gr30 etsi ntt dtmf-cid)
   interop_test(spandsp_rx.cidgen_plan_${plan} spandsp_reads_plans.sh ${plan})
 endforeach()

@@ -78,6 +78,8 @@ sigcore::BuildResult messageFor(const Options& o) {
         r.error = "--name: US messages carry printable ASCII names only";
     } else if (o.standard == Standard::Dtmf && (!o.fields.number.empty() || !o.fields.name.empty())) {
         r.error = "--standard dtmf sends --digits only";
+    } else if (!dtmf && (o.dtmfLowDeviationPercent != 0.0 || o.dtmfHighDeviationPercent != 0.0)) {
+        r.error = "--dtmf-deviation: DTMF tones only (FSK: --mark-offset, --space-offset)";
     }
     if (!r.error.empty()) return r;
     if (o.raw) {

@@ -262,6 +262,37 @@ std::vector<Entry> negativeEntries() {
     return entries;
 }
 
+// An NTT frame with a spoiled CRC or cut off, and DTMF caller ID without its
+// end digit.
+void addNttAndDtmfNegatives(std::vector<Entry>& entries) {
+    const std::vector<std::uint8_t> frame = compose(baseOptions(Standard::Ntt)).messages.at(0).bytes;
+    for (const std::string_view spoil : {"bad-crc", "cut-off"}) {
+        Entry e;
+        e.shortName = "ntt-" + std::string(spoil);
+        e.options = baseOptions(Standard::Ntt);
+        e.expect = Expect::Reject;
+        std::vector<std::uint8_t> bytes = frame;
+        if (spoil == "bad-crc") {
+            bytes.back() = static_cast<std::uint8_t>(bytes.back() ^ 0x01U);
+        } else {
+            bytes.resize(bytes.size() / 2);
+        }
+        e.options.raw = bytes;
+        e.options.fields = {};
+        e.conditions = {{"spoil", spoil}};
+        entries.push_back(std::move(e));
+    }
+    Entry e;
+    e.shortName = "dtmf-cid-cut-off";
+    e.options = baseOptions(Standard::DtmfCid);
+    const std::vector<std::uint8_t> digits = compose(e.options).messages.at(0).bytes;
+    e.options.digits = std::string(digits.begin(), digits.end() - 1);  // no end digit
+    e.options.fields = {};
+    e.expect = Expect::Reject;
+    e.conditions = {{"spoil", "cut-off"}};
+    entries.push_back(std::move(e));
+}
+
 std::optional<std::vector<Entry>> planEntries(std::string_view name) {
     std::vector<Entry> entries;
     if (name == "gr30") {
@@ -274,6 +305,7 @@ std::optional<std::vector<Entry>> planEntries(std::string_view name) {
         for (const DtmfCondition& c : kDtmfCid) entries.push_back(dtmfEntry(c));
     } else if (name == "negative") {
         entries = negativeEntries();
+        addNttAndDtmfNegatives(entries);
     } else {
         return std::nullopt;
     }

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -20,7 +18,7 @@ namespace cidscan {
 namespace {
 
 // A manifest is a line per file: far below this for any plan.
-constexpr std::streamsize kMaxManifestBytes = 16 * 1024 * 1024;
+constexpr std::size_t kMaxManifestBytes = 16 * 1024 * 1024;
 
 const char* expectationName(Expectation e) {
     switch (e) {
@@ -183,21 +181,46 @@ Verdict judgeFile(const ManifestLine& line, const std::vector<sigcore::Message>&
     return {true, valid.empty() ? "no valid message (either is allowed)" : "decoded (either is allowed)"};
 }
 
-int runExpect(const Options& options) {
-    std::ifstream in(*options.expect, std::ios::binary);
+namespace {
+
+// The whole manifest file, or why it can't be had.
+std::optional<std::string> readManifest(const std::string& path, std::string& error) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        error = "can't open";
+        return std::nullopt;
+    }
     std::string text;
-    if (in) {
-        text.assign(std::istreambuf_iterator<char>(in), {});
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() <= kMaxManifestBytes) text.append(buffer, n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) {
+        error = "can't read (a folder?)";
+        return std::nullopt;
     }
-    if (!in && !in.eof()) {
-        std::fprintf(stderr, "cidscan: --expect: %s: can't read\n", terminalText(*options.expect).c_str());
+    if (text.size() > kMaxManifestBytes) {
+        error = "too large for a manifest";
+        return std::nullopt;
+    }
+    return text;
+}
+
+}  // namespace
+
+int runExpect(const Options& options) {
+    if (std::find(options.files.begin(), options.files.end(), "-") != options.files.end()) {
+        std::fputs("cidscan: --expect: name the plan's files (standard input has no name in the manifest)\n", stderr);
+        return kExitUsage;
+    }
+    std::string why;
+    const std::optional<std::string> text = readManifest(*options.expect, why);
+    if (!text) {
+        std::fprintf(stderr, "cidscan: --expect: %s: %s\n", terminalText(*options.expect).c_str(), why.c_str());
         return kExitInputFailed;
     }
-    if (static_cast<std::streamsize>(text.size()) > kMaxManifestBytes) {
-        std::fprintf(stderr, "cidscan: --expect: %s: too large for a manifest\n", terminalText(*options.expect).c_str());
-        return kExitInputFailed;
-    }
-    const Manifest manifest = parseManifest(text);
+    const Manifest manifest = parseManifest(*text);
     if (!manifest.error.empty()) {
         std::fprintf(stderr, "cidscan: --expect: %s: %s\n", terminalText(*options.expect).c_str(),
                      terminalText(manifest.error).c_str());

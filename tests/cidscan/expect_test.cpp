@@ -137,6 +137,9 @@ TEST(CidscanExpect, PlanReadBackAgreesAndADifferentManifestIsCaught) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(runTool("cidscan", {"--expect", manifest}).status, 2);
+    // A folder named as the manifest, and standard input among the files.
+    EXPECT_EQ(runTool("cidscan", {"--expect", plan, first}).status, 1);
+    EXPECT_EQ(runTool("cidscan", {"--expect", manifest, "-"}, testsupport::readFile(first)).status, 2);
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 # file with a tone below -30 dBm0 is raised by sox to -13.5 dBm0 first (the
 # bytes must still come out right; the level itself is measured elsewhere).
 #   PLAN: gr30 (CLASS receiver), etsi (CLIP receiver), ntt (JCLIP receiver),
-#         dtmf-cid (CLIP_DTMF receiver)
+#         dtmf-cid (CLIP_DTMF receiver); negative: no receiver delivers any of
+#         its spoiled messages
 # spandsp's DTMF receiver takes a twist only strictly inside -8 to +4 dB and
 # loses digits already at +3.9 and -7.9 dB, and drops tones 1.5 % high: the
 # dtmf-cid files at those limits are named as its misses, not counted.
@@ -24,10 +25,30 @@ gr30) receiver=recv-us ;;
 etsi) receiver=recv-clip ;;
 ntt) receiver=recv-jp ;;
 dtmf-cid) receiver=recv-dtmf peer_limits=" 005-twist-high.wav 006-twist-low.wav 009-freq-high.wav " ;;
+negative) receiver=by-name ;;
 *) fail "unknown plan $plan" ;;
 esac
 
 "$BIN_DIR/cidgen" --plan "$plan" "$WORK/plan" >/dev/null || fail "cidgen --plan $plan failed"
+if [[ $plan == negative ]]; then
+    count=0
+    while IFS= read -r file; do
+        case $file in
+        *-us-*) receiver=recv-us ;;
+        *-etsi-*) receiver=recv-clip ;;
+        *-ntt-*) receiver=recv-jp ;;
+        *-dtmf-cid-*) receiver=recv-dtmf ;;
+        *) fail "no spandsp receiver for $file" ;;
+        esac
+        [[ $file =~ ^[0-9A-Za-z._-]+$ ]] || fail "unexpected file name in the manifest"
+        got=$("$CIDPEER" "$receiver" "$WORK/plan/$file" | grep -a '^message' || true)
+        [[ -z $got ]] || fail "spandsp delivered the spoiled message of $file: $got"
+        count=$((count + 1))
+    done < <(jq -r 'select(.expect == "reject") | .file' "$WORK/plan/manifest.jsonl")
+    ((count > 0)) || fail "the negative plan has no reject file"
+    echo "spandsp delivered none of the $count spoiled messages"
+    exit 0
+fi
 # The bytes spandsp hands over for each manifest line, in hex.
 expected() {
     local raw=$1

@@ -10,6 +10,7 @@
 
 #include "cidscan/check.hpp"
 #include "cidscan/escape.hpp"
+#include "cidscan/expect.hpp"
 #include "cidscan/input.hpp"
 #include "cidscan/options.hpp"
 #include "cidscan/output.hpp"
@@ -104,6 +105,7 @@ int runCidscan(std::span<const char* const> args) {
                    stderr);
         return kExitUsage;
     }
+    if (options.expect) return runExpect(options);
     MessageWriter writer(stdout, options.output, options.once);
     RunState state{options, writer};
     const auto threads = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), options.files.size());

@@ -12,6 +12,7 @@
 
 #include "sigcore/measure/dtmfmeasure.hpp"
 #include "sigcore/measure/fskmeasure.hpp"
+#include "sigcore/measure/leveltrace.hpp"
 #include "sigcore/measure/samplering.hpp"
 #include "sigcore/messages/events.hpp"
 
@@ -34,6 +35,8 @@ struct MessageMeasure {
     // From the end of the last line signal before the burst to its first
     // bit (seizure or mark); absent when no signal came before.
     std::optional<double> afterSignalMs;
+    // With --report: the tone levels over the burst, for its timing diagram.
+    std::optional<sigcore::LevelTrace> trace;
 };
 
 // How many samples a channel keeps for measuring: the look-back before a

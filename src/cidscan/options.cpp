@@ -68,6 +68,8 @@ const char* usageText() {
            "  --ref-dbm0 X           the level in dBm0 of a full-scale sine (default 3.14)\n"
            "  --check S              judge each measurement against the limits of gr30, bt\n"
            "                         or dtmf (implies --measure)\n"
+           "  --report FILE          also write an HTML page of every message with its\n"
+           "                         measurement, check and timing diagram (implies --measure)\n"
            "  -j N, --jobs N         decode up to N files at once\n"
            "  --help                 this text\n"
            "  --version              the program's version\n"
@@ -129,6 +131,11 @@ std::optional<std::string> applyChoice(std::string_view name, std::optional<std:
         }
         o.check = standard;
         o.measure = true;
+    } else if (name == "--report") {
+        // Standard output carries the messages; the page needs a file of its own.
+        if (!v || v->empty() || *v == "-") return "--report takes the name of the HTML file to write";
+        o.report = std::string(*v);
+        o.measure = true;
     } else if (name == "--sensitivity") {
         const auto n = v ? parseNumber(*v, 0, 100) : std::nullopt;
         if (!n) return "--sensitivity takes a number from 0 to 100";
@@ -177,7 +184,7 @@ std::string applyOption(std::span<const char* const> args, std::size_t& i, Optio
     if (!inlineValue && applyFlag(name, o)) return {};
     const bool takesValue = name == "--standard" || name == "--channel" || name == "--sensitivity" || name == "-j" ||
                             name == "--jobs" || name == "--raw" || name == "--rate" || name == "--channels" ||
-                            name == "--ref-dbm0" || name == "--check";
+                            name == "--ref-dbm0" || name == "--check" || name == "--report";
     if (takesValue) {
         std::optional<std::string_view> value = inlineValue;
         if (!value && i + 1 < args.size()) value = std::string_view(args[++i]);

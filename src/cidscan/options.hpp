@@ -37,6 +37,7 @@ struct Options {
     bool measure = false;                // --measure: measure every message's signal
     double refDbm0 = 3.14;               // the level a full-scale sine stands for, dBm0
     std::optional<sigcore::CheckStandard> check;  // --check: judge every measurement (implies measure)
+    std::optional<std::string> report;   // --report FILE: an HTML page of the run (implies measure)
     bool help = false;
     bool version = false;
 };

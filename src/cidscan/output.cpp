@@ -15,6 +15,8 @@ namespace {
 
 double seconds(std::int64_t sample, int rate) { return static_cast<double>(sample) / static_cast<double>(rate); }
 
+}  // namespace
+
 std::string typeName(const sigcore::Message& m) {
     if (m.standard == sigcore::Standard::Bell202) {
         const std::string_view name = sigcore::usMessageTypeName(m.type);
@@ -63,8 +65,6 @@ std::string checkVerdict(const sigcore::Message& m) {
     }
     return out;
 }
-
-}  // namespace
 
 const char* standardName(sigcore::Standard standard) {
     switch (standard) {
@@ -157,6 +157,7 @@ bool MessageWriter::write(const FoundMessage& found) {
         return false;
     }
     ++written_;
+    if (report_ != nullptr) report_->add(found);
     if (found.check && !found.check->pass) checkFailed_ = true;
     return !once_;
 }
@@ -166,6 +167,7 @@ void MessageWriter::error(const std::string& line) {
     // The line may carry a file name: escaped like the text output.
     std::fprintf(stderr, "cidscan: %s\n", terminalText(line).c_str());
     std::fflush(stderr);
+    if (report_ != nullptr) report_->error(line);
 }
 
 bool MessageWriter::failed() const {

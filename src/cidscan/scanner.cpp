@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cidscan/lanes.hpp"
+#include "cidscan/trace.hpp"
 
 namespace cidscan {
 
@@ -32,10 +33,11 @@ public:
     }
 
     // With --measure: the channel's recent samples and the level a
-    // full-scale sine stands for.
-    void measureFrom(const sigcore::SampleRing& ring, double refDbm0) {
+    // full-scale sine stands for; with --report, the tone levels too.
+    void measureFrom(const sigcore::SampleRing& ring, double refDbm0, bool trace) {
         ring_ = &ring;
         refDbm0_ = refDbm0;
+        trace_ = trace;
     }
 
     // Measures and passes on the held messages whose samples are all in;
@@ -45,6 +47,7 @@ public:
             FoundMessage& found = pending_.front();
             if (!atEnd && ring_->end() < measureReadyAt(found.message, rate_)) return;
             found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_);
+            if (trace_) found.measure->trace = traceMessage(*found.measure, *ring_, rate_);
             const bool more = handler_(found);
             pending_.pop_front();
             if (!more) stop_ = true;
@@ -54,6 +57,7 @@ public:
 private:
     const sigcore::SampleRing* ring_ = nullptr;
     double refDbm0_ = kFullScaleDbm0;
+    bool trace_ = false;
     std::deque<FoundMessage> pending_;
     const std::string& file_;
     int channel_;
@@ -71,9 +75,9 @@ struct Channel {
           index(static_cast<std::size_t>(channelIndex)) {}
 
     // With --measure the channel keeps its recent samples.
-    void keepSamples(int rate, double refDbm0) {
+    void keepSamples(int rate, double refDbm0, bool trace) {
         ring.emplace(measureRingSize(rate));
-        catcher.measureFrom(*ring, refDbm0);
+        catcher.measureFrom(*ring, refDbm0, trace);
     }
 
     std::optional<sigcore::SampleRing> ring;
@@ -97,7 +101,7 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
         if (options.channel && *options.channel != c + 1) continue;
         selected.push_back(
             std::make_unique<Channel>(options.standards, c, name, input.rate(), options.sensitivity, handler, stop));
-        if (options.measure) selected.back()->keepSamples(input.rate(), options.refDbm0);
+        if (options.measure) selected.back()->keepSamples(input.rate(), options.refDbm0, options.report.has_value());
     }
     const auto width = static_cast<std::size_t>(channels);
     const std::size_t blockFrames = input.seekable() ? kFileBlockFrames : kBlockFrames;

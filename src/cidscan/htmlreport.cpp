@@ -42,8 +42,12 @@ std::string valueText(const nlohmann::ordered_json& v) {
     return v.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-std::string cell(const std::string& key, const nlohmann::ordered_json& v) {
-    return "<td class=\"" + std::string(v.is_number() ? "num" : "text") + "\" data-key=\"" + htmlText(key) + "\">" +
+// A cell marked with what it holds: data-measure="mark_hz" (the measurement's
+// JSON member), data-check="value" (a check item's), data-field="number" (a
+// decoded field), data-message="raw" (the message's own), data-run="version"
+// (the run's).
+std::string cell(const char* attribute, const std::string& key, const nlohmann::ordered_json& v) {
+    return "<td class=\"" + std::string(v.is_number() ? "num" : "text") + "\" " + attribute + "=\"" + htmlText(key) + "\">" +
            htmlText(valueText(v)) + "</td>";
 }
 
@@ -52,7 +56,7 @@ std::string keyValueTable(const char* cls, const nlohmann::ordered_json& object)
     std::string out = std::string("<table class=\"") + cls + "\"><tr><th>item</th><th>value</th></tr>\n";
     for (const auto& [key, value] : object.items()) {
         if (value.is_structured()) continue;
-        out += "<tr><td>" + htmlText(key) + "</td>" + cell(key, value) + "</tr>\n";
+        out += "<tr><td>" + htmlText(key) + "</td>" + cell("data-measure", key, value) + "</tr>\n";
     }
     return out + "</table>\n";
 }
@@ -71,7 +75,7 @@ std::string rowsTable(const char* cls, const nlohmann::ordered_json& rows) {
     for (const auto& row : rows) {
         out += "<tr>";
         for (const auto& [key, value] : widest->items()) {
-            out += cell(key, row.is_object() && row.contains(key) ? row[key] : nlohmann::ordered_json(nullptr));
+            out += cell("data-measure", key, row.is_object() && row.contains(key) ? row[key] : nlohmann::ordered_json(nullptr));
         }
         out += "</tr>\n";
     }
@@ -101,8 +105,9 @@ std::string checkSection(const sigcore::CheckResult& check) {
     }
     out += "<table class=\"check\"><tr><th>item</th><th>value</th><th>min</th><th>max</th><th>verdict</th></tr>\n";
     for (const auto& item : j["items"]) {
-        out += "<tr><td data-key=\"name\">" + htmlText(valueText(item["name"])) + "</td>" + cell("value", item["value"]) +
-               cell("min", item["min"]) + cell("max", item["max"]) + "<td data-key=\"pass\">" +
+        out += "<tr><td data-check=\"name\">" + htmlText(valueText(item["name"])) + "</td>" +
+               cell("data-check", "value", item["value"]) + cell("data-check", "min", item["min"]) +
+               cell("data-check", "max", item["max"]) + "<td data-check=\"pass\">" +
                passWord(item["pass"].get<bool>()) + "</td></tr>\n";
     }
     return out + "</table>\n";
@@ -118,11 +123,11 @@ std::string messageSection(const FoundMessage& f, int number) {
                       fixed(span.to, 4) + " s</h4>\n";
     out += "<table class=\"fields\"><tr><th>field</th><th>value</th></tr>\n";
     for (const sigcore::MessageField& field : m.fields) {
-        out += "<tr><td>" + htmlText(field.key) + "</td><td class=\"text\" data-key=\"" + htmlText(field.key) + "\">" +
+        out += "<tr><td>" + htmlText(field.key) + "</td><td class=\"text\" data-field=\"" + htmlText(field.key) + "\">" +
                htmlText(field.value) + "</td></tr>\n";
     }
-    out += "<tr><td>check</td><td data-key=\"verdict\">" + htmlText(checkVerdict(m)) + "</td></tr>\n";
-    out += "<tr><td>raw</td><td class=\"raw\" data-key=\"raw\">" + htmlText(sigcore::hexBytes(m.raw)) +
+    out += "<tr><td>check</td><td data-message=\"verdict\">" + htmlText(checkVerdict(m)) + "</td></tr>\n";
+    out += "<tr><td>raw</td><td class=\"raw\" data-message=\"raw\">" + htmlText(sigcore::hexBytes(m.raw)) +
            "</td></tr>\n</table>\n";
     if (f.measure) {
         const nlohmann::ordered_json j = measureJson(*f.measure, f.rate);
@@ -183,8 +188,8 @@ std::string runTable(const ReportRun& run, std::span<const FoundMessage> records
         if (i > 0) out += "<br>";
         out += "<code>" + htmlText(run.files[i] == "-" ? std::string("standard input") : run.files[i]) + "</code>";
     }
-    out += "</td></tr>\n<tr><th>cidscan</th><td data-key=\"version\">" + htmlText(run.version) + "</td></tr>\n";
-    out += "<tr><th>run at</th><td data-key=\"started\">" + htmlText(run.started) + "</td></tr>\n";
+    out += "</td></tr>\n<tr><th>cidscan</th><td data-run=\"version\">" + htmlText(run.version) + "</td></tr>\n";
+    out += "<tr><th>run at</th><td data-run=\"started\">" + htmlText(run.started) + "</td></tr>\n";
     std::string line;
     for (const std::string& a : run.arguments) line += (line.empty() ? "" : " ") + a;
     out += "<tr><th>command</th><td><code>cidscan " + htmlText(line) + "</code></td></tr>\n";
@@ -195,10 +200,10 @@ std::string runTable(const ReportRun& run, std::span<const FoundMessage> records
         messages += f.signal ? 0 : 1;
         if (f.check) (f.check->pass ? passed : failed) += 1;
     }
-    out += "<tr><th>found</th><td data-key=\"messages\">" + std::to_string(messages) + " messages, " +
+    out += "<tr><th>found</th><td data-run=\"messages\">" + std::to_string(messages) + " messages, " +
            std::to_string(records.size() - static_cast<std::size_t>(messages)) + " signals</td></tr>\n";
     if (run.check) {
-        out += "<tr><th>check</th><td data-key=\"check\">" + htmlText(sigcore::checkStandardName(*run.check)) + ": " +
+        out += "<tr><th>check</th><td data-run=\"check\">" + htmlText(sigcore::checkStandardName(*run.check)) + ": " +
                std::to_string(passed) + " passed, " + std::to_string(failed) + " failed " + passWord(failed == 0 && passed > 0) +
                "</td></tr>\n";
     }

@@ -124,13 +124,13 @@ TEST(HtmlReport, CheckAndMeasurementShowTheJsonValues) {
     const FoundMessage f = measured("a.wav", 24000);
     ASSERT_FALSE(f.check->pass);
     const std::string page = cidscan::renderReport(runOf({"a.wav"}), {f}, {});
-    EXPECT_NE(page.find("<td data-key=\"name\">mark_hz</td><td class=\"num\" data-key=\"value\">1250.0</td>"
-                        "<td class=\"num\" data-key=\"min\">1188.0</td><td class=\"num\" data-key=\"max\">1212.0</td>"
-                        "<td data-key=\"pass\"><span class=\"fail\">FAIL</span>"),
+    EXPECT_NE(page.find("<td data-check=\"name\">mark_hz</td><td class=\"num\" data-check=\"value\">1250.0</td>"
+                        "<td class=\"num\" data-check=\"min\">1188.0</td><td class=\"num\" data-check=\"max\">1212.0</td>"
+                        "<td data-check=\"pass\"><span class=\"fail\">FAIL</span>"),
               std::string::npos);
     EXPECT_NE(page.find("check gr30: <span class=\"fail\">FAIL</span>"), std::string::npos);
     EXPECT_NE(page.find("gr30: 0 passed, 1 failed"), std::string::npos);
-    EXPECT_NE(page.find("data-key=\"mark_dbm0\">-12.86</td>"), std::string::npos);
+    EXPECT_NE(page.find("data-measure=\"mark_dbm0\">-12.86</td>"), std::string::npos);
     // The diagram: the burst's three parts and a polyline per tone.
     EXPECT_NE(page.find("<g class=\"seizure\">"), std::string::npos);
     EXPECT_NE(page.find("<g class=\"mark\">"), std::string::npos);
@@ -152,9 +152,9 @@ TEST(HtmlReport, LineSignalsHaveTheirOwnBoxesAndTables) {
     ASSERT_NE(section, std::string::npos);
     EXPECT_LT(section, page.find("<div class=\"record message\""));  // earlier in time
     EXPECT_NE(page.find("1. signal dt-as, 1.0000 s - 1.1000 s"), std::string::npos);
-    EXPECT_NE(page.find("data-key=\"low_hz\">2130.5</td>"), std::string::npos);
-    EXPECT_NE(page.find("data-key=\"digit\">&lt;</td>"), std::string::npos);
-    EXPECT_EQ(page.find("data-key=\"ring_hz\""), std::string::npos);  // not measured: not shown
+    EXPECT_NE(page.find("data-measure=\"low_hz\">2130.5</td>"), std::string::npos);
+    EXPECT_NE(page.find("data-measure=\"digit\">&lt;</td>"), std::string::npos);
+    EXPECT_EQ(page.find("data-measure=\"ring_hz\""), std::string::npos);  // not measured: not shown
     EXPECT_NE(page.find("<g class=\"signal\"><title>dt-as 1.0000 s - 1.1000 s</title>"), std::string::npos);
     EXPECT_NE(page.find("1 messages, 1 signals"), std::string::npos);
 }

@@ -30,7 +30,7 @@ constexpr const char* kStyle =
     ".signal rect{fill:#d9c2e8;stroke:#734}.seizure rect{fill:#f6d7a7;stroke:#a60}"
     ".mark rect{fill:#bcd6f0;stroke:#269}.message rect{fill:#c6e5c0;stroke:#372}.digit rect{fill:#c6e5c0;stroke:#372}"
     "polyline{fill:none;stroke-width:1.2}polyline.mark{stroke:#1f5fbf}polyline.space{stroke:#e07000}"
-    "polyline.band{stroke:#2a8a2a}.limit line{stroke:#c00;stroke-dasharray:4 3}.limit text{fill:#c00}"
+    "polyline.band{stroke:#2a8a2a}.limit line{stroke:#c00;stroke-dasharray:4 3}.limit polyline{fill:none;stroke:#c00;stroke-width:1.5}.limit text{fill:#c00}"
     ".key span{display:inline-block;margin-right:1.2em}.key i{display:inline-block;width:1.5em;height:.3em;"
     "vertical-align:middle;margin-right:.3em}";
 
@@ -213,8 +213,8 @@ std::string runTable(const ReportRun& run, std::span<const FoundMessage> records
 constexpr const char* kKey =
     "<p class=\"key\"><span><i style=\"background:#1f5fbf\"></i>mark level</span>"
     "<span><i style=\"background:#e07000\"></i>space level</span>"
-    "<span><i style=\"background:#2a8a2a\"></i>DTMF level (whole band)</span>"
-    "<span><i style=\"background:#c00\"></i>level limit</span></p>\n";
+    "<span><i style=\"background:#2a8a2a\"></i>whole-band level</span>"
+    "<span><i style=\"background:#c00\"></i>limit (--check)</span></p>\n";
 
 // One channel's diagram and records; `number` counts the records on the page.
 std::string channelSection(std::span<const FoundMessage> records, std::optional<sigcore::CheckStandard> check,

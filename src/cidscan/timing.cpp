@@ -152,7 +152,8 @@ void traceLines(std::string& out, const Scale& s, const FoundMessage& f) {
     const sigcore::LevelTrace& t = *f.measure->trace;
     const double rate = f.rate;
     for (std::size_t row = 0; row < t.dbfs.size(); ++row) {
-        const char* cls = t.dbfs.size() == 1 ? "band" : (row == 0 ? "mark" : "space");
+        const bool band = row >= t.toneHz.size() || !(t.toneHz[row] > 0);
+        const char* cls = band ? "band" : (row == 0 ? "mark" : "space");
         out += "<polyline class=\"" + std::string(cls) + "\" points=\"";
         for (std::size_t k = 0; k < t.dbfs[row].size(); ++k) {
             const double at = (t.firstCentre + t.step * static_cast<double>(k)) / rate;
@@ -173,6 +174,30 @@ void limitLines(std::string& out, const Scale& s, std::span<const sigcore::Limit
                    px(kWidth - kRight - 2) + "\" y=\"" + px(s.y(*bound) - 3) + "\" text-anchor=\"end\">" +
                    htmlText(label) + "</text></g>\n";
         }
+    }
+}
+
+// The allowed lengths of a burst's seizure and mark, as a bracket under the
+// burst's row from where the part would end at its shortest to where it
+// would end at its longest (at the measured bit rate).
+void lengthLimits(std::string& out, const Scale& s, const FoundMessage& f,
+                  std::optional<sigcore::CheckStandard> check) {
+    if (!check || !f.measure || !f.measure->fsk || !f.measure->fsk->measured) return;
+    const sigcore::FskMeasurement& k = *f.measure->fsk;
+    const double bit = 1.0 / (k.bitRate > 0 ? k.bitRate : 1200.0);
+    for (const sigcore::Limit& limit : sigcore::limitsOf(*check)) {
+        std::optional<double> start;
+        if (limit.item == "seizure_bits" && k.seizureStart) start = *k.seizureStart / f.rate;
+        if (limit.item == "mark_bits") start = k.markStart / f.rate;
+        if (!start || !limit.min) continue;
+        const double from = *start + *limit.min * bit;
+        const double to = limit.max ? *start + *limit.max * bit : from;
+        const double y = kBurstTop + kLaneHeight + 5;
+        const std::string label = std::string(limit.item) + " " + fixed(*limit.min, 0) + " to " +
+                                  (limit.max ? fixed(*limit.max, 0) : std::string("-"));
+        out += "<g class=\"limit\"><title>" + htmlText(label) + "</title><polyline points=\"" + px(s.x(from)) + "," +
+               px(y - 4) + " " + px(s.x(from)) + "," + px(y) + " " + px(s.x(to)) + "," + px(y) + " " + px(s.x(to)) +
+               "," + px(y - 4) + "\"/></g>\n";
     }
 }
 
@@ -265,6 +290,7 @@ std::string timingDiagram(std::span<const FoundMessage* const> records, std::opt
             signalBoxes(out, s, *f);
         } else {
             burstBoxes(out, s, *f);
+            lengthLimits(out, s, *f, check);
             traceLines(out, s, *f);
         }
     }

@@ -40,11 +40,13 @@ std::optional<sigcore::LevelTrace> traceMessage(const MessageMeasure& measure,
     std::vector<float> x;
     const std::int64_t first = ring.copy(static_cast<std::int64_t>(std::floor(span->from - margin)),
                                          static_cast<std::int64_t>(std::ceil(span->to + margin)), x);
-    std::array<double, 2> tones{0.0, 0.0};
+    // The whole band shows the carrier's level, steady across seizure and
+    // mark where each tone alone comes and goes with the bits.
+    std::array<double, 3> tones{0.0, 0.0, 0.0};
     std::size_t count = 1;
     if (measure.fsk) {
-        tones = {measure.fsk->markHz, measure.fsk->spaceHz};
-        count = 2;
+        tones = {measure.fsk->markHz, measure.fsk->spaceHz, 0.0};
+        count = 3;
     }
     sigcore::LevelTrace trace =
         sigcore::traceLevels(x, first, rate, std::span<const double>(tones.data(), count), kTraceStepSeconds);

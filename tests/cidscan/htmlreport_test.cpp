@@ -171,4 +171,17 @@ TEST(HtmlReport, TimingAxisAndSpans) {
     EXPECT_TRUE(cidscan::timingDiagram({}, std::nullopt).empty());
 }
 
+TEST(HtmlReport, DiagramMarksTheCheckedLengthsAndTheWholeBand) {
+    FoundMessage f = measured("a.wav", 24000);
+    f.measure->trace->toneHz.push_back(0);  // a third row: the whole band
+    f.measure->trace->dbfs.emplace_back(140, -16.0F);
+    const FoundMessage* records[] = {&f};
+    const std::string bt = cidscan::timingDiagram(records, sigcore::CheckStandard::Bt);
+    EXPECT_NE(bt.find("<g class=\"limit\"><title>seizure_bits 96 to 315</title>"), std::string::npos) << bt;
+    EXPECT_NE(bt.find("<g class=\"limit\"><title>mark_bits 55 to 90</title>"), std::string::npos);
+    EXPECT_NE(bt.find("<polyline class=\"band\""), std::string::npos);
+    // Without --check no limit is drawn.
+    EXPECT_EQ(cidscan::timingDiagram(records, std::nullopt).find("class=\"limit\""), std::string::npos);
+}
+
 }  // namespace

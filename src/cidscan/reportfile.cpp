@@ -29,11 +29,28 @@ std::string baseOf(const std::string& path) {
 
 // The mode the new file gets: the replaced file's, else what the umask leaves
 // of rw-rw-rw-.
-mode_t modeFor(const struct stat* existing) {
-    if (existing != nullptr) return existing->st_mode & 07777;
+mode_t modeFor(const std::string& target) {
+    struct stat st {};
+    if (stat(target.c_str(), &st) == 0) return st.st_mode & 07777;
     const mode_t mask = umask(0);
     umask(mask);
     return 0666 & ~mask;
+}
+
+std::string failure(const std::string& what, int errnum) { return what + ": " + std::strerror(errnum); }
+
+// Writes all of `text` to `fd`, flushed to the disk.
+bool writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return fsync(fd) == 0 || errno == EINVAL;
 }
 
 }  // namespace
@@ -45,8 +62,7 @@ ReplacingFile::ReplacingFile(std::string target) : target_(std::move(target)) {
         char resolved[PATH_MAX];
         if (realpath(target_.c_str(), resolved) != nullptr) target_ = resolved;
     }
-    const bool exists = stat(target_.c_str(), &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) {
+    if (stat(target_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         error_ = target_ + ": is not a regular file";
         return;
     }
@@ -55,62 +71,49 @@ ReplacingFile::ReplacingFile(std::string target) : target_(std::move(target)) {
         error_ = target_ + ": names a folder, not a file";
         return;
     }
-    std::string name = folderOf(target_) + "/." + base + ".XXXXXX";
-    std::vector<char> buffer(name.begin(), name.end());
+    std::string probe;
+    const int fd = createTemporary(probe);
+    if (fd < 0) return;
+    close(fd);
+    unlink(probe.c_str());
+}
+
+int ReplacingFile::createTemporary(std::string& name) {
+    const std::string pattern = folderOf(target_) + "/." + baseOf(target_) + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
-    fd_ = mkstemp(buffer.data());
-    if (fd_ < 0) {
-        fail("can't create a file in " + folderOf(target_), errno);
-        return;
+    const int fd = mkstemp(buffer.data());
+    if (fd < 0) {
+        error_ = failure("can't create a file in " + folderOf(target_), errno);
+        return -1;
     }
-    temporary_ = buffer.data();
-    if (fchmod(fd_, modeFor(exists ? &st : nullptr)) != 0) fail("can't set the mode of " + temporary_, errno);
-}
-
-ReplacingFile::~ReplacingFile() { discard(); }
-
-void ReplacingFile::fail(const std::string& what, int errnum) {
-    if (error_.empty()) error_ = what + ": " + std::strerror(errnum);
-    discard();
-}
-
-void ReplacingFile::discard() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-    if (!temporary_.empty()) unlink(temporary_.c_str());
-    temporary_.clear();
+    name = buffer.data();
+    return fd;
 }
 
 bool ReplacingFile::commit(std::string_view text) {
-    if (fd_ < 0) {
-        if (error_.empty()) error_ = target_ + ": already written";
+    if (!error_.empty()) return false;
+    if (committed_) {
+        error_ = target_ + ": already written";
         return false;
     }
-    const std::string shown = target_;
-    while (!text.empty()) {
-        const ssize_t n = write(fd_, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            fail("can't write " + shown, n < 0 ? errno : EIO);
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    if (fsync(fd_) != 0 && errno != EINVAL) {
-        fail("can't write " + shown, errno);
+    committed_ = true;
+    const mode_t mode = modeFor(target_);
+    std::string temporary;
+    const int fd = createTemporary(temporary);
+    if (fd < 0) return false;
+    const bool written = fchmod(fd, mode) == 0 && writeAll(fd, text);
+    const int writeErrno = errno;
+    if (close(fd) != 0 || !written) {
+        error_ = failure("can't write " + target_, written ? errno : writeErrno);
+        unlink(temporary.c_str());
         return false;
     }
-    const int fd = fd_;
-    fd_ = -1;
-    if (close(fd) != 0) {
-        fail("can't write " + shown, errno);
+    if (rename(temporary.c_str(), target_.c_str()) != 0) {
+        error_ = failure("can't replace " + target_, errno);
+        unlink(temporary.c_str());
         return false;
     }
-    if (rename(temporary_.c_str(), target_.c_str()) != 0) {
-        fail("can't replace " + target_, errno);
-        return false;
-    }
-    temporary_.clear();
     return true;
 }
 

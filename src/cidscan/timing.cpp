@@ -46,7 +46,9 @@ std::string fixed(double v, int places) {
     return text;
 }
 
-std::string px(double v) { return fixed(v, 1); }
+// A coordinate; one that could not be worked out is drawn at 0 rather than
+// written as "nan", which the browser would reject.
+std::string px(double v) { return fixed(std::isfinite(v) ? v : 0.0, 1); }
 
 // A box from `from` to `to` seconds in the lane at `top`, labelled when the
 // label fits, with the label and `title` shown on hovering.

@@ -31,7 +31,7 @@ TEST(ReplacingFile, TargetChangesOnlyAtCommitAndNothingIsLeftOver) {
     {
         ReplacingFile f(target);
         ASSERT_TRUE(f.ok()) << f.error();
-        EXPECT_TRUE(testsupport::fileExists(f.temporaryName()));
+        EXPECT_EQ(entries(dir.path()), 1);  // nothing new until the text is all there
         EXPECT_EQ(testsupport::readFile(target), "old");
         ASSERT_TRUE(f.commit("new page"));
         EXPECT_FALSE(f.commit("again"));  // once only
@@ -69,6 +69,7 @@ TEST(ReplacingFile, TargetsThatCantBeWrittenAreRefusedAtOnce) {
     ReplacingFile device("/dev/null");
     EXPECT_FALSE(device.ok());
     ReplacingFile missing(dir.file("no/such/folder/r.html"));
+    EXPECT_NE(missing.error().find("/no/such/folder: No such file or directory"), std::string::npos) << missing.error();
     EXPECT_FALSE(missing.ok());
     EXPECT_NE(missing.error().find("can't create a file in"), std::string::npos) << missing.error();
     EXPECT_FALSE(missing.commit("x"));

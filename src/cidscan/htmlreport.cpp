@@ -119,14 +119,14 @@ std::string messageSection(const FoundMessage& f, int number) {
     std::snprintf(heading, sizeof heading, "%d. %s message %02x", number, standardName(m.standard), m.type);
     const TimeSpan span{static_cast<double>(m.startSample) / f.rate, static_cast<double>(m.endSample) / f.rate};
     std::string out = "<div class=\"record message\" id=\"r" + std::to_string(number) + "\">\n<h4>" +
-                      htmlText(heading) + " (" + htmlText(typeName(m)) + "), " + fixed(span.from, 4) + " s - " +
+                      htmlText(heading) + " (" + htmlText(messageTypeName(m)) + "), " + fixed(span.from, 4) + " s - " +
                       fixed(span.to, 4) + " s</h4>\n";
     out += "<table class=\"fields\"><tr><th>field</th><th>value</th></tr>\n";
     for (const sigcore::MessageField& field : m.fields) {
         out += "<tr><td>" + htmlText(field.key) + "</td><td class=\"text\" data-field=\"" + htmlText(field.key) + "\">" +
                htmlText(field.value) + "</td></tr>\n";
     }
-    out += "<tr><td>check</td><td data-message=\"verdict\">" + htmlText(checkVerdict(m)) + "</td></tr>\n";
+    out += "<tr><td>check</td><td data-message=\"verdict\">" + htmlText(messageVerdict(m)) + "</td></tr>\n";
     out += "<tr><td>raw</td><td class=\"raw\" data-message=\"raw\">" + htmlText(sigcore::hexBytes(m.raw)) +
            "</td></tr>\n</table>\n";
     if (f.measure) {

@@ -15,8 +15,6 @@ namespace {
 
 double seconds(std::int64_t sample, int rate) { return static_cast<double>(sample) / static_cast<double>(rate); }
 
-}  // namespace
-
 std::string typeName(const sigcore::Message& m) {
     if (m.standard == sigcore::Standard::Bell202) {
         const std::string_view name = sigcore::usMessageTypeName(m.type);
@@ -65,6 +63,8 @@ std::string checkVerdict(const sigcore::Message& m) {
     }
     return out;
 }
+
+}  // namespace
 
 const char* standardName(sigcore::Standard standard) {
     switch (standard) {
@@ -179,5 +179,9 @@ bool MessageWriter::checkFailed() const {
     const std::lock_guard lock(mutex_);
     return checkFailed_;
 }
+
+std::string messageTypeName(const sigcore::Message& m) { return typeName(m); }
+
+std::string messageVerdict(const sigcore::Message& m) { return checkVerdict(m); }
 
 }  // namespace cidscan

@@ -18,9 +18,9 @@ namespace cidscan {
 // One JSON object (the keys the manual page lists) and a line end.
 [[nodiscard]] std::string formatJson(const FoundMessage& found);
 // What the message is, by its type: "caller ID (MDMF)", "call set-up", ...
-[[nodiscard]] std::string typeName(const sigcore::Message& m);
+[[nodiscard]] std::string messageTypeName(const sigcore::Message& m);
 // Whether its checksum, CRC or framing came out right, in words.
-[[nodiscard]] std::string checkVerdict(const sigcore::Message& m);
+[[nodiscard]] std::string messageVerdict(const sigcore::Message& m);
 // "bell202" or "v23-ntt".
 [[nodiscard]] const char* standardName(sigcore::Standard standard);
 

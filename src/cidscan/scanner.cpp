@@ -5,8 +5,8 @@
 #include <optional>
 #include <vector>
 
-#include "cidscan/lanes.hpp"
 #include "cidscan/trace.hpp"
+#include "cidscan/lanes.hpp"
 
 namespace cidscan {
 
@@ -18,6 +18,9 @@ class MessageCatcher final : public sigcore::EventSink {
 public:
     MessageCatcher(const std::string& file, int channel, int rate, const MessageHandler& handler, bool& stop)
         : file_(file), channel_(channel), rate_(rate), handler_(handler), stop_(stop) {}
+
+    // With --report: each measured message keeps its tone levels over time.
+    void keepLevelTrace() { trace_ = true; }
 
     void onEvent(const sigcore::Event& event) override {
         const auto* decoded = std::get_if<sigcore::MessageDecoded>(&event);
@@ -33,11 +36,10 @@ public:
     }
 
     // With --measure: the channel's recent samples and the level a
-    // full-scale sine stands for; with --report, the tone levels too.
-    void measureFrom(const sigcore::SampleRing& ring, double refDbm0, bool trace) {
+    // full-scale sine stands for.
+    void measureFrom(const sigcore::SampleRing& ring, double refDbm0) {
         ring_ = &ring;
         refDbm0_ = refDbm0;
-        trace_ = trace;
     }
 
     // Measures and passes on the held messages whose samples are all in;
@@ -75,9 +77,9 @@ struct Channel {
           index(static_cast<std::size_t>(channelIndex)) {}
 
     // With --measure the channel keeps its recent samples.
-    void keepSamples(int rate, double refDbm0, bool trace) {
+    void keepSamples(int rate, double refDbm0) {
         ring.emplace(measureRingSize(rate));
-        catcher.measureFrom(*ring, refDbm0, trace);
+        catcher.measureFrom(*ring, refDbm0);
     }
 
     std::optional<sigcore::SampleRing> ring;
@@ -101,7 +103,8 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
         if (options.channel && *options.channel != c + 1) continue;
         selected.push_back(
             std::make_unique<Channel>(options.standards, c, name, input.rate(), options.sensitivity, handler, stop));
-        if (options.measure) selected.back()->keepSamples(input.rate(), options.refDbm0, options.report.has_value());
+        if (options.measure) selected.back()->keepSamples(input.rate(), options.refDbm0);
+        if (options.report) selected.back()->catcher.keepLevelTrace();
     }
     const auto width = static_cast<std::size_t>(channels);
     const std::size_t blockFrames = input.seekable() ? kFileBlockFrames : kBlockFrames;

@@ -11,7 +11,6 @@
 
 #include "cidscan/check.hpp"
 #include "cidscan/escape.hpp"
-#include "cidscan/htmlreport.hpp"
 #include "cidscan/input.hpp"
 #include "cidscan/options.hpp"
 #include "cidscan/output.hpp"
@@ -107,6 +106,8 @@ int runCidscan(std::span<const char* const> args) {
                    stderr);
         return kExitUsage;
     }
+    MessageWriter writer(stdout, options.output, options.once);
+    RunState state{options, writer};
     // The report's file is made before anything is read, so that one that
     // can't be written stops the run at once.
     const ReportRun reportRun{SIGTOOLS_VERSION, utcNow(), std::vector<std::string>(args.begin(), args.end()),
@@ -120,9 +121,7 @@ int runCidscan(std::span<const char* const> args) {
         }
     }
     ReportCollector report;
-    MessageWriter writer(stdout, options.output, options.once);
     if (reportFile) writer.reportTo(&report);
-    RunState state{options, writer};
     const auto threads = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), options.files.size());
     if (threads <= 1) {
         worker(state);

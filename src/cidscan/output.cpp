@@ -152,12 +152,13 @@ bool MessageWriter::write(const FoundMessage& found) {
     const std::string text = format_ == OutputFormat::Json ? formatJson(found) : formatText(found);
     const std::lock_guard lock(mutex_);
     if (failed_ || (once_ && written_ > 0)) return false;
+    // On the page even when standard output fails on it: it was found.
+    if (report_ != nullptr) report_->add(found);
     if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fflush(out_) != 0) {
         failed_ = true;
         return false;
     }
     ++written_;
-    if (report_ != nullptr) report_->add(found);
     if (found.check && !found.check->pass) checkFailed_ = true;
     return !once_;
 }

@@ -1,6 +1,7 @@
 #include "cidscan/htmlreport.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <span>
@@ -143,28 +144,35 @@ std::string messageSection(const FoundMessage& f, int number) {
     return out + "</div>\n";
 }
 
-// A line signal's measurement, in the units the JSON gives them.
+// Rounded to `places` decimals, as the JSON output rounds measurements.
+double rounded(double v, int places) {
+    const double scale = std::pow(10.0, places);
+    const double r = std::round(v * scale) / scale;
+    return r == 0.0 ? 0.0 : r;
+}
+
+// A line signal's measurement, named and rounded as in the JSON output.
 nlohmann::ordered_json signalJson(const FoundMessage& f) {
     const sigcore::LineSignal& s = *f.signal;
     const sigcore::LineSignalMeasurement& m = s.measure;
     nlohmann::ordered_json j;
     j["signal"] = std::string(sigcore::lineSignalName(s.kind));
-    j["start_s"] = static_cast<double>(s.startSample) / f.rate;
-    j["end_s"] = static_cast<double>(s.endSample) / f.rate;
-    j["duration_ms"] = m.durationMs;
+    j["start_s"] = rounded(static_cast<double>(s.startSample) / f.rate, 6);
+    j["end_s"] = rounded(static_cast<double>(s.endSample) / f.rate, 6);
+    if (m.digit) j["digit"] = std::string(1, *m.digit);
     const auto put = [&j](const char* key, const std::optional<double>& v) {
-        if (v) j[key] = *v;
+        if (v) j[key] = rounded(*v, 3);
     };
     put("low_hz", m.lowHz);
     put("high_hz", m.highHz);
     put("low_dbfs", m.lowDbfs);
     put("high_dbfs", m.highDbfs);
     put("twist_db", m.twistDb);
-    if (m.digit) j["digit"] = std::string(1, *m.digit);
     put("ring_hz", m.ringHz);
     put("ring_dbfs", m.ringDbfs);
     put("on_ms", m.onMs);
     put("off_ms", m.offMs);
+    j["duration_ms"] = rounded(m.durationMs, 3);
     return j;
 }
 

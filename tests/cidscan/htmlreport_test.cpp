@@ -145,6 +145,7 @@ TEST(HtmlReport, LineSignalsHaveTheirOwnBoxesAndTables) {
     signal.rate = 8000;
     signal.signal = sigcore::LineSignal{sigcore::LineSignalKind::DtAs, 8000, 8800, {}};
     signal.signal->measure.lowHz = 2130.5;
+    signal.signal->measure.lowDbfs = -16.64001709793172;  // shown as the JSON rounds it
     signal.signal->measure.digit = '<';
     signal.signal->measure.durationMs = 100;
     const std::string page = cidscan::renderReport(runOf({"a.wav"}), {measured("a.wav", 24000), signal}, {});
@@ -154,6 +155,7 @@ TEST(HtmlReport, LineSignalsHaveTheirOwnBoxesAndTables) {
     EXPECT_NE(page.find("1. signal dt-as, 1.0000 s - 1.1000 s"), std::string::npos);
     EXPECT_NE(page.find("data-measure=\"low_hz\">2130.5</td>"), std::string::npos);
     EXPECT_NE(page.find("data-measure=\"digit\">&lt;</td>"), std::string::npos);
+    EXPECT_NE(page.find("data-measure=\"low_dbfs\">-16.64</td>"), std::string::npos);
     EXPECT_EQ(page.find("data-measure=\"ring_hz\""), std::string::npos);  // not measured: not shown
     EXPECT_NE(page.find("<g class=\"signal\"><title>dt-as 1.0000 s - 1.1000 s</title>"), std::string::npos);
     EXPECT_NE(page.find("1 messages, 1 signals"), std::string::npos);

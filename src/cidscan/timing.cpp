@@ -58,9 +58,13 @@ void box(std::string& out, const Scale& s, TimeSpan span, double top, std::strin
     const double width = std::max(1.0, s.x(span.to) - x1);
     out += "<g class=\"" + std::string(cls) + "\"><title>" + htmlText(title) + "</title><rect x=\"" + px(x1) +
            "\" y=\"" + px(top) + "\" width=\"" + px(width) + "\" height=\"" + px(kLaneHeight) + "\"/>";
+    const std::string y = px(top + kLaneHeight / 2 + 4);
     if (width >= kCharWidth * static_cast<double>(label.size()) + 4) {
-        out += "<text x=\"" + px(x1 + width / 2) + "\" y=\"" + px(top + kLaneHeight / 2 + 4) +
-               "\" text-anchor=\"middle\">" + htmlText(label) + "</text>";
+        out += "<text x=\"" + px(x1 + width / 2) + "\" y=\"" + y + "\" text-anchor=\"middle\">" + htmlText(label) +
+               "</text>";
+    } else if (cls == "signal") {
+        // A short signal (a line reversal is a step) is named beside its box.
+        out += "<text x=\"" + px(x1 + width + 2) + "\" y=\"" + y + "\">" + htmlText(label) + "</text>";
     }
     out += "</g>\n";
 }

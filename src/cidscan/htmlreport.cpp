@@ -114,14 +114,15 @@ std::string checkSection(const sigcore::CheckResult& check) {
     return out + "</table>\n";
 }
 
-std::string messageSection(const FoundMessage& f, int number) {
+// A message's tables, after `diagram` (its call's, or none).
+std::string messageSection(const FoundMessage& f, int number, const std::string& diagram) {
     const sigcore::Message& m = f.message;
     char heading[160];
     std::snprintf(heading, sizeof heading, "%d. %s message %02x", number, standardName(m.standard), m.type);
     const TimeSpan span{static_cast<double>(m.startSample) / f.rate, static_cast<double>(m.endSample) / f.rate};
     std::string out = "<div class=\"record message\" id=\"r" + std::to_string(number) + "\">\n<h4>" +
                       htmlText(heading) + " (" + htmlText(messageTypeName(m)) + "), " + fixed(span.from, 4) + " s - " +
-                      fixed(span.to, 4) + " s</h4>\n";
+                      fixed(span.to, 4) + " s</h4>\n" + diagram;
     out += "<table class=\"fields\"><tr><th>field</th><th>value</th></tr>\n";
     for (const sigcore::MessageField& field : m.fields) {
         out += "<tr><td>" + htmlText(field.key) + "</td><td class=\"text\" data-field=\"" + htmlText(field.key) + "\">" +
@@ -225,13 +226,39 @@ constexpr const char* kKey =
     "<span><i style=\"background:#c00\"></i>limit (--check)</span></p>\n";
 
 // One channel's diagram and records; `number` counts the records on the page.
+// How long before a message the signals of its call may begin.
+constexpr double kCallLeadSeconds = 5.0;
+
+// The records of the call a message ends (records[at]): the signals right
+// before it, back to the previous message and no more than kCallLeadSeconds
+// before it, and the message.
+std::vector<const FoundMessage*> callOf(std::span<const FoundMessage> records, std::size_t at) {
+    std::vector<const FoundMessage*> out;
+    const double start = recordSpan(records[at]).from;
+    for (std::size_t i = at; i-- > 0;) {
+        if (!records[i].signal || recordSpan(records[i]).from < start - kCallLeadSeconds) break;
+        out.insert(out.begin(), &records[i]);
+    }
+    out.push_back(&records[at]);
+    return out;
+}
+
+// One channel's diagram and records; `number` counts the records on the
+// page. With several messages each also gets a diagram of its own call.
 std::string channelSection(std::span<const FoundMessage> records, std::optional<sigcore::CheckStandard> check,
                            int& number) {
     std::vector<const FoundMessage*> pointers;
     for (const FoundMessage& f : records) pointers.push_back(&f);
+    const auto messages = std::count_if(records.begin(), records.end(), [](const FoundMessage& f) { return !f.signal; });
     std::string out = "<h3>channel " + std::to_string(records.front().channel) + "</h3>\n";
     out += timingDiagram(pointers, check) + kKey;
-    for (const FoundMessage& f : records) out += f.signal ? signalSection(f, ++number) : messageSection(f, ++number);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i].signal) {
+            out += signalSection(records[i], ++number);
+        } else {
+            out += messageSection(records[i], ++number, messages > 1 ? timingDiagram(callOf(records, i), check) : "");
+        }
+    }
     return out;
 }
 

@@ -161,6 +161,37 @@ TEST(HtmlReport, LineSignalsHaveTheirOwnBoxesAndTables) {
     EXPECT_NE(page.find("1 messages, 1 signals"), std::string::npos);
 }
 
+int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST(HtmlReport, EachMessageOfSeveralGetsTheDiagramOfItsCall) {
+    const auto signalAt = [](sigcore::LineSignalKind kind, std::int64_t start) {
+        FoundMessage f;
+        f.file = "a.wav";
+        f.signal = sigcore::LineSignal{kind, start, start + 800, {}};
+        return f;
+    };
+    // A ring long before the first burst, a CAS just before the second.
+    const std::vector<FoundMessage> records{signalAt(sigcore::LineSignalKind::Ring, 0), measured("a.wav", 80000),
+                                            signalAt(sigcore::LineSignalKind::Cas, 150000),
+                                            measured("a.wav", 160000)};
+    const std::string page = cidscan::renderReport(runOf({"a.wav"}), records, {});
+    EXPECT_EQ(count(page, "<svg "), 3);
+    const auto first = page.find("<div class=\"record message\" id=\"r2\">");
+    const auto second = page.find("<div class=\"record message\" id=\"r4\">");
+    ASSERT_NE(second, std::string::npos);
+    const std::string firstCall = page.substr(first, page.find("</svg>", first) - first);
+    const std::string secondCall = page.substr(second, page.find("</svg>", second) - second);
+    EXPECT_EQ(count(firstCall, "<g class=\"signal\">"), 0);  // the ring is 10 s before it
+    EXPECT_EQ(count(secondCall, "<g class=\"signal\"><title>cas "), 1);
+    EXPECT_EQ(count(secondCall, "<g class=\"seizure\">"), 1);
+    // One message: the channel's diagram is its call's.
+    EXPECT_EQ(count(cidscan::renderReport(runOf({"a.wav"}), {records[2], records[3]}, {}), "<svg "), 1);
+}
+
 TEST(HtmlReport, TimingAxisAndSpans) {
     EXPECT_DOUBLE_EQ(cidscan::tickStep(1.0, 10), 0.1);
     EXPECT_DOUBLE_EQ(cidscan::tickStep(3.0, 10), 0.5);

@@ -191,6 +191,10 @@ std::string signalSection(const FoundMessage& f, int number) {
 
 namespace {
 
+std::string counted(std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
 std::string runTable(const ReportRun& run, std::span<const FoundMessage> records) {
     std::string out = "<table class=\"run\">\n<tr><th>files</th><td>";
     for (std::size_t i = 0; i < run.files.size(); ++i) {
@@ -209,8 +213,9 @@ std::string runTable(const ReportRun& run, std::span<const FoundMessage> records
         messages += f.signal ? 0 : 1;
         if (f.check) (f.check->pass ? passed : failed) += 1;
     }
-    out += "<tr><th>found</th><td data-run=\"messages\">" + std::to_string(messages) + " messages, " +
-           std::to_string(records.size() - static_cast<std::size_t>(messages)) + " signals</td></tr>\n";
+    const std::size_t signals = records.size() - static_cast<std::size_t>(messages);
+    out += "<tr><th>found</th><td data-run=\"messages\">" + counted(static_cast<std::size_t>(messages), "message") +
+           ", " + counted(signals, "signal") + "</td></tr>\n";
     if (run.check) {
         out += "<tr><th>check</th><td data-run=\"check\">" + htmlText(sigcore::checkStandardName(*run.check)) + ": " +
                std::to_string(passed) + " passed, " + std::to_string(failed) + " failed " + passWord(failed == 0 && passed > 0) +

@@ -122,7 +122,8 @@ std::vector<sigcore::Limit> levelLimits(std::optional<sigcore::CheckStandard> ch
 }
 
 // The dBm0 range that holds every traced level above the floor and every
-// level limit, in whole tens: at least 30 dB, at most 80 dB from the top.
+// level limit, in whole tens: at least 50 dB (silence, drawn at the
+// bottom, well below the tones), at most 80 dB.
 void fitLevels(Scale& s, std::span<const FoundMessage* const> records, std::span<const sigcore::Limit> limits) {
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
@@ -146,7 +147,7 @@ void fitLevels(Scale& s, std::span<const FoundMessage* const> records, std::span
     if (!(high >= low)) return;  // nothing to fit: the default range
     s.hi = std::ceil((high + 3) / 10) * 10;
     s.lo = std::max(std::floor((low - 3) / 10) * 10, s.hi - 80);
-    s.lo = std::min(s.lo, s.hi - 30);
+    s.lo = std::min(s.lo, s.hi - 50);
 }
 
 }  // namespace

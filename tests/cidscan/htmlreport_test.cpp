@@ -158,7 +158,7 @@ TEST(HtmlReport, LineSignalsHaveTheirOwnBoxesAndTables) {
     EXPECT_NE(page.find("data-measure=\"low_dbfs\">-16.64</td>"), std::string::npos);
     EXPECT_EQ(page.find("data-measure=\"ring_hz\""), std::string::npos);  // not measured: not shown
     EXPECT_NE(page.find("<g class=\"signal\"><title>dt-as 1.0000 s - 1.1000 s</title>"), std::string::npos);
-    EXPECT_NE(page.find("1 messages, 1 signals"), std::string::npos);
+    EXPECT_NE(page.find("1 message, 1 signal"), std::string::npos);
 }
 
 int count(const std::string& text, const std::string& what) {

@@ -250,18 +250,17 @@ std::vector<const FoundMessage*> callOf(std::span<const FoundMessage> records, s
 
 // One channel's diagram and records; `number` counts the records on the
 // page. With several messages each also gets a diagram of its own call.
-std::string channelSection(std::span<const FoundMessage> records, std::optional<sigcore::CheckStandard> check,
-                           int& number) {
+std::string channelSection(std::span<const FoundMessage> records, int& number) {
     std::vector<const FoundMessage*> pointers;
     for (const FoundMessage& f : records) pointers.push_back(&f);
     const auto messages = std::count_if(records.begin(), records.end(), [](const FoundMessage& f) { return !f.signal; });
     std::string out = "<h3>channel " + std::to_string(records.front().channel) + "</h3>\n";
-    out += timingDiagram(pointers, check) + kKey;
+    out += timingDiagram(pointers) + kKey;
     for (std::size_t i = 0; i < records.size(); ++i) {
         if (records[i].signal) {
             out += signalSection(records[i], ++number);
         } else {
-            out += messageSection(records[i], ++number, messages > 1 ? timingDiagram(callOf(records, i), check) : "");
+            out += messageSection(records[i], ++number, messages > 1 ? timingDiagram(callOf(records, i)) : "");
         }
     }
     return out;
@@ -307,7 +306,7 @@ std::string renderReport(const ReportRun& run, std::vector<FoundMessage> records
                 return f.file != file || f.channel != first->channel;
             });
             out += channelSection(std::span<const FoundMessage>(&*first, static_cast<std::size_t>(last - first)),
-                                  run.check, number);
+                                  number);
             first = last;
         }
         out += "</section>\n";

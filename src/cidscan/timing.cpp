@@ -111,12 +111,31 @@ void burstBoxes(std::string& out, const Scale& s, const FoundMessage& f) {
         what + "message " + secondsText(span.from) + " - " + secondsText(span.to));
 }
 
-// The level limits of the checked standard: the items measured in dBm0.
-std::vector<sigcore::Limit> levelLimits(std::optional<sigcore::CheckStandard> check) {
-    std::vector<sigcore::Limit> out;
-    if (!check) return out;
-    for (const sigcore::Limit& limit : sigcore::limitsOf(*check)) {
-        if (limit.item.ends_with("_dbm0")) out.push_back(limit);
+// A limit as drawn: the checked item (without a DTMF digit's "N:") and its
+// bounds.
+struct DrawnLimit {
+    std::string item;
+    std::optional<double> min;
+    std::optional<double> max;
+    bool operator==(const DrawnLimit&) const = default;
+};
+
+std::string_view itemName(std::string_view name) {
+    const auto colon = name.find(':');
+    return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+// The level limits the records were checked against (the items in dBm0),
+// each once.
+std::vector<DrawnLimit> levelLimits(std::span<const FoundMessage* const> records) {
+    std::vector<DrawnLimit> out;
+    for (const FoundMessage* f : records) {
+        if (!f->check) continue;
+        for (const sigcore::CheckItem& item : f->check->items) {
+            DrawnLimit limit{std::string(itemName(item.name)), item.min, item.max};
+            if (!limit.item.ends_with("_dbm0") || std::ranges::find(out, limit) != out.end()) continue;
+            out.push_back(std::move(limit));
+        }
     }
     return out;
 }
@@ -124,7 +143,7 @@ std::vector<sigcore::Limit> levelLimits(std::optional<sigcore::CheckStandard> ch
 // The dBm0 range that holds every traced level above the floor and every
 // level limit, in whole tens: at least 50 dB (silence, drawn at the
 // bottom, well below the tones), at most 80 dB.
-void fitLevels(Scale& s, std::span<const FoundMessage* const> records, std::span<const sigcore::Limit> limits) {
+void fitLevels(Scale& s, std::span<const FoundMessage* const> records, std::span<const DrawnLimit> limits) {
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
     for (const FoundMessage* f : records) {
@@ -137,7 +156,7 @@ void fitLevels(Scale& s, std::span<const FoundMessage* const> records, std::span
             }
         }
     }
-    for (const sigcore::Limit& limit : limits) {
+    for (const DrawnLimit& limit : limits) {
         for (const std::optional<double>& b : {limit.min, limit.max}) {
             if (!b) continue;
             low = std::min(low, *b);
@@ -170,12 +189,12 @@ void traceLines(std::string& out, const Scale& s, const FoundMessage& f) {
     }
 }
 
-void limitLines(std::string& out, const Scale& s, std::span<const sigcore::Limit> limits) {
-    for (const sigcore::Limit& limit : limits) {
+void limitLines(std::string& out, const Scale& s, std::span<const DrawnLimit> limits) {
+    for (const DrawnLimit& limit : limits) {
         for (const auto& [bound, word] : {std::pair{limit.min, "min"}, std::pair{limit.max, "max"}}) {
             if (!bound) continue;
             const std::string y = px(s.y(*bound));
-            const std::string label = std::string(limit.item) + " " + word + " " + fixed(*bound, 1);
+            const std::string label = limit.item + " " + word + " " + fixed(*bound, 1);
             out += "<g class=\"limit\"><title>" + htmlText(label) + "</title><line x1=\"" + px(kLeft) + "\" y1=\"" +
                    y + "\" x2=\"" + px(kWidth - kRight) + "\" y2=\"" + y + "\"/><text x=\"" +
                    px(kWidth - kRight - 2) + "\" y=\"" + px(s.y(*bound) - 3) + "\" text-anchor=\"end\">" +
@@ -184,24 +203,34 @@ void limitLines(std::string& out, const Scale& s, std::span<const sigcore::Limit
     }
 }
 
-// The allowed lengths of a burst's seizure and mark, as a bracket under the
-// burst's row from where the part would end at its shortest to where it
-// would end at its longest (at the measured bit rate).
-void lengthLimits(std::string& out, const Scale& s, const FoundMessage& f,
-                  std::optional<sigcore::CheckStandard> check) {
-    if (!check || !f.measure || !f.measure->fsk || !f.measure->fsk->measured) return;
+// Where a checked timing item is counted from (seconds) and its unit in
+// seconds: the seizure and the mark in bits from their starts, the gap
+// after a line signal in ms from that signal's end.
+std::optional<std::pair<double, double>> timingOrigin(const FoundMessage& f, std::string_view item) {
     const sigcore::FskMeasurement& k = *f.measure->fsk;
     const double bit = 1.0 / (k.bitRate > 0 ? k.bitRate : 1200.0);
-    for (const sigcore::Limit& limit : sigcore::limitsOf(*check)) {
-        std::optional<double> start;
-        if (limit.item == "seizure_bits" && k.seizureStart) start = *k.seizureStart / f.rate;
-        if (limit.item == "mark_bits") start = k.markStart / f.rate;
-        if (!start || !limit.min) continue;
-        const double from = *start + *limit.min * bit;
-        const double to = limit.max ? *start + *limit.max * bit : from;
+    const double firstBit = k.seizureStart.value_or(k.markStart) / f.rate;
+    if (item == "seizure_bits" && k.seizureStart) return std::pair{*k.seizureStart / f.rate, bit};
+    if (item == "mark_bits") return std::pair{k.markStart / f.rate, bit};
+    if (item == "after_signal_ms" && f.measure->afterSignalMs) {
+        return std::pair{firstBit - *f.measure->afterSignalMs / 1000.0, 0.001};
+    }
+    return std::nullopt;
+}
+
+// The checked lengths of a burst's parts, each as a bracket under the
+// burst's row from where the part would end at its shortest to where it
+// would end at its longest.
+void timingLimits(std::string& out, const Scale& s, const FoundMessage& f) {
+    if (!f.check || !f.measure || !f.measure->fsk || !f.measure->fsk->measured) return;
+    for (const sigcore::CheckItem& item : f.check->items) {
+        const auto origin = timingOrigin(f, item.name);
+        if (!origin || !item.min) continue;
+        const double from = origin->first + *item.min * origin->second;
+        const double to = item.max ? origin->first + *item.max * origin->second : from;
         const double y = kBurstTop + kLaneHeight + 5;
-        const std::string label = std::string(limit.item) + " " + fixed(*limit.min, 0) + " to " +
-                                  (limit.max ? fixed(*limit.max, 0) : std::string("-"));
+        const std::string label =
+            item.name + " " + fixed(*item.min, 0) + " to " + (item.max ? fixed(*item.max, 0) : std::string("-"));
         out += "<g class=\"limit\"><title>" + htmlText(label) + "</title><polyline points=\"" + px(s.x(from)) + "," +
                px(y - 4) + " " + px(s.x(from)) + "," + px(y) + " " + px(s.x(to)) + "," + px(y) + " " + px(s.x(to)) +
                "," + px(y - 4) + "\"/></g>\n";
@@ -271,7 +300,7 @@ double tickStep(double span, int wanted) {
     return 10 * power;
 }
 
-std::string timingDiagram(std::span<const FoundMessage* const> records, std::optional<sigcore::CheckStandard> check) {
+std::string timingDiagram(std::span<const FoundMessage* const> records) {
     if (records.empty()) return {};
     Scale s;
     s.t0 = std::numeric_limits<double>::infinity();
@@ -285,7 +314,7 @@ std::string timingDiagram(std::span<const FoundMessage* const> records, std::opt
     s.t0 = std::max(0.0, s.t0 - pad);
     s.t1 += pad;
     if (!std::isfinite(s.t0) || !std::isfinite(s.t1) || !(s.t1 > s.t0)) s = Scale{};
-    const std::vector<sigcore::Limit> limits = levelLimits(check);
+    const std::vector<DrawnLimit> limits = levelLimits(records);
     fitLevels(s, records, limits);
     std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"timing\" width=\"" + px(kWidth) +
                       "\" height=\"" + px(kHeight) + "\" viewBox=\"0 0 " + px(kWidth) + " " + px(kHeight) +
@@ -297,7 +326,7 @@ std::string timingDiagram(std::span<const FoundMessage* const> records, std::opt
             signalBoxes(out, s, *f);
         } else {
             burstBoxes(out, s, *f);
-            lengthLimits(out, s, *f, check);
+            timingLimits(out, s, *f);
             traceLines(out, s, *f);
         }
     }

@@ -1,15 +1,13 @@
 // --report: the timing diagram of one channel, an inline SVG drawn to scale
 // in seconds: a row of boxes for the line signals, a row for each burst's
 // parts (seizure, mark, message) or DTMF digits, and under them the tone
-// levels over time in dBm0 with the checked standard's level limits.
+// levels over time in dBm0, with the limits the --check applied.
 #pragma once
 
-#include <optional>
 #include <span>
 #include <string>
 
 #include "cidscan/found.hpp"
-#include "sigcore/measure/limits.hpp"
 
 namespace cidscan {
 
@@ -27,8 +25,8 @@ struct TimeSpan {
 [[nodiscard]] double tickStep(double span, int wanted);
 
 // The <svg> element for the records of one channel (all of one file and
-// channel, in any order); empty when there are none.
-[[nodiscard]] std::string timingDiagram(std::span<const FoundMessage* const> records,
-                                        std::optional<sigcore::CheckStandard> check);
+// channel, in any order); empty when there are none. The limits drawn are
+// those the records' checks applied.
+[[nodiscard]] std::string timingDiagram(std::span<const FoundMessage* const> records);
 
 }  // namespace cidscan

@@ -201,20 +201,25 @@ TEST(HtmlReport, TimingAxisAndSpans) {
     const cidscan::TimeSpan span = cidscan::recordSpan(f);
     EXPECT_DOUBLE_EQ(span.from, (24000.0 - 4040.0) / 8000.0);  // the trace's first window
     EXPECT_DOUBLE_EQ(span.to, (24000.0 + 1620.0) / 8000.0);  // the carrier's end
-    EXPECT_TRUE(cidscan::timingDiagram({}, std::nullopt).empty());
+    EXPECT_TRUE(cidscan::timingDiagram({}).empty());
 }
 
 TEST(HtmlReport, DiagramMarksTheCheckedLengthsAndTheWholeBand) {
     FoundMessage f = measured("a.wav", 24000);
     f.measure->trace->toneHz.push_back(0);  // a third row: the whole band
     f.measure->trace->dbfs.emplace_back(140, -16.0F);
+    f.check = cidscan::checkMessage(*f.measure, f.rate, sigcore::CheckStandard::Bt);
+    f.check->items.push_back({"mark_dbm0", -13.0, -30.5, -5.5, true});  // a level limit
     const FoundMessage* records[] = {&f};
-    const std::string bt = cidscan::timingDiagram(records, sigcore::CheckStandard::Bt);
+    const std::string bt = cidscan::timingDiagram(records);
     EXPECT_NE(bt.find("<g class=\"limit\"><title>seizure_bits 96 to 315</title>"), std::string::npos) << bt;
     EXPECT_NE(bt.find("<g class=\"limit\"><title>mark_bits 55 to 90</title>"), std::string::npos);
     EXPECT_NE(bt.find("<polyline class=\"band\""), std::string::npos);
+    EXPECT_NE(bt.find("<title>mark_dbm0 min -30.5</title>"), std::string::npos);
+    EXPECT_NE(bt.find("<title>mark_dbm0 max -5.5</title>"), std::string::npos);
     // Without --check no limit is drawn.
-    EXPECT_EQ(cidscan::timingDiagram(records, std::nullopt).find("class=\"limit\""), std::string::npos);
+    f.check.reset();
+    EXPECT_EQ(cidscan::timingDiagram(records).find("class=\"limit\""), std::string::npos);
 }
 
 }  // namespace

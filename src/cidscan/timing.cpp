@@ -189,17 +189,29 @@ void traceLines(std::string& out, const Scale& s, const FoundMessage& f) {
     }
 }
 
+// One dashed line per bound; items with the same bound (mark and space
+// often share theirs) share the line and its label.
 void limitLines(std::string& out, const Scale& s, std::span<const DrawnLimit> limits) {
+    std::vector<std::pair<double, std::string>> lines;  // bound, label
     for (const DrawnLimit& limit : limits) {
         for (const auto& [bound, word] : {std::pair{limit.min, "min"}, std::pair{limit.max, "max"}}) {
             if (!bound) continue;
-            const std::string y = px(s.y(*bound));
-            const std::string label = limit.item + " " + word + " " + fixed(*bound, 1);
-            out += "<g class=\"limit\"><title>" + htmlText(label) + "</title><line x1=\"" + px(kLeft) + "\" y1=\"" +
-                   y + "\" x2=\"" + px(kWidth - kRight) + "\" y2=\"" + y + "\"/><text x=\"" +
-                   px(kWidth - kRight - 2) + "\" y=\"" + px(s.y(*bound) - 3) + "\" text-anchor=\"end\">" +
-                   htmlText(label) + "</text></g>\n";
+            const std::string tail = std::string(" ") + word + " " + fixed(*bound, 1);
+            const auto same = std::ranges::find_if(lines, [&](const auto& l) {
+                return l.first == *bound && l.second.ends_with(tail);
+            });
+            if (same != lines.end()) {
+                same->second.insert(same->second.size() - tail.size(), ", " + limit.item);
+            } else {
+                lines.emplace_back(*bound, limit.item + tail);
+            }
         }
+    }
+    for (const auto& [bound, label] : lines) {
+        const std::string y = px(s.y(bound));
+        out += "<g class=\"limit\"><title>" + htmlText(label) + "</title><line x1=\"" + px(kLeft) + "\" y1=\"" + y +
+               "\" x2=\"" + px(kWidth - kRight) + "\" y2=\"" + y + "\"/><text x=\"" + px(kWidth - kRight - 2) +
+               "\" y=\"" + px(s.y(bound) - 3) + "\" text-anchor=\"end\">" + htmlText(label) + "</text></g>\n";
     }
 }
 

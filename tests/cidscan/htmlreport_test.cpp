@@ -209,14 +209,16 @@ TEST(HtmlReport, DiagramMarksTheCheckedLengthsAndTheWholeBand) {
     f.measure->trace->toneHz.push_back(0);  // a third row: the whole band
     f.measure->trace->dbfs.emplace_back(140, -16.0F);
     f.check = cidscan::checkMessage(*f.measure, f.rate, sigcore::CheckStandard::Bt);
-    f.check->items.push_back({"mark_dbm0", -13.0, -30.5, -5.5, true});  // a level limit
+    f.check->items.push_back({"mark_dbm0", -13.0, -30.5, -5.5, true});  // level limits
+    f.check->items.push_back({"space_dbm0", -13.0, -30.5, -6.0, true});
     const FoundMessage* records[] = {&f};
     const std::string bt = cidscan::timingDiagram(records);
     EXPECT_NE(bt.find("<g class=\"limit\"><title>seizure_bits 96 to 315</title>"), std::string::npos) << bt;
     EXPECT_NE(bt.find("<g class=\"limit\"><title>mark_bits 55 to 90</title>"), std::string::npos);
     EXPECT_NE(bt.find("<polyline class=\"band\""), std::string::npos);
-    EXPECT_NE(bt.find("<title>mark_dbm0 min -30.5</title>"), std::string::npos);
+    EXPECT_NE(bt.find("<title>mark_dbm0, space_dbm0 min -30.5</title>"), std::string::npos);  // one line
     EXPECT_NE(bt.find("<title>mark_dbm0 max -5.5</title>"), std::string::npos);
+    EXPECT_NE(bt.find("<title>space_dbm0 max -6.0</title>"), std::string::npos);
     // Without --check no limit is drawn.
     f.check.reset();
     EXPECT_EQ(cidscan::timingDiagram(records).find("class=\"limit\""), std::string::npos);

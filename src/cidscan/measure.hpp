@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sigcore/measure/dtmfmeasure.hpp"
+#include "sigcore/measure/leveltrace.hpp"
 #include "sigcore/measure/fskmeasure.hpp"
 #include "sigcore/measure/linesignal.hpp"
 #include "sigcore/measure/samplering.hpp"
@@ -32,6 +33,8 @@ struct MessageMeasure {
     std::optional<sigcore::FskMeasurement> fsk;
     std::vector<DigitMeasure> digits;
     double refDbm0 = kFullScaleDbm0;
+    // With --report: the tone levels over the burst, for its timing diagram.
+    std::optional<sigcore::LevelTrace> trace;
     // From the end of the last line signal before the burst to its first
     // bit (seizure or mark); absent when no signal came before.
     std::optional<double> afterSignalMs;

@@ -56,6 +56,8 @@ const char* usageText() {
            "V.23, DTMF caller ID) in recordings; FILE '-' or no FILE reads standard input.\n"
            "\n"
            "  --json                 one JSON object per message (JSON Lines)\n"
+           "  --report FILE          also write an HTML page of every message with its\n"
+           "                         measurement, check and timing diagram (implies --measure)\n"
            "  --standard S           us, ntt, etsi, v23 (ntt and etsi), dtmf-cid, dtmf (plain\n"
            "                         digits) or all (every caller-ID standard, the default)\n"
            "  --channel N            decode channel N only (from 1; default every channel)\n"
@@ -119,6 +121,11 @@ std::optional<std::string> applyChoice(std::string_view name, std::optional<std:
         const auto n = v ? parseNumber(*v, 1, kMostChannels) : std::nullopt;
         if (!n) return "--channel takes a channel number from 1";
         o.channel = n;
+    } else if (name == "--report") {
+        // Standard output carries the messages; the page needs a file of its own.
+        if (!v || v->empty() || *v == "-") return "--report takes the name of the HTML file to write";
+        o.report = std::string(*v);
+        o.measure = true;
     } else if (name == "--ref-dbm0") {
         const auto level = v ? parseLevel(*v, -100.0, 100.0) : std::nullopt;
         if (!level) return "--ref-dbm0 takes a level in dBm0 from -100 to 100";
@@ -181,7 +188,8 @@ std::string applyOption(std::span<const char* const> args, std::size_t& i, Optio
         inlineValue = arg.substr(eq + 1);
     }
     if (!inlineValue && applyFlag(name, o)) return {};
-    const bool takesValue = name == "--standard" || name == "--channel" || name == "--sensitivity" || name == "-j" ||
+    const bool takesValue = name == "--report" ||
+                            name == "--standard" || name == "--channel" || name == "--sensitivity" || name == "-j" ||
                             name == "--jobs" || name == "--raw" || name == "--rate" || name == "--channels" ||
                             name == "--ref-dbm0" || name == "--check" || name == "--expect";
     if (takesValue) {

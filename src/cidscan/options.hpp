@@ -28,6 +28,7 @@ enum class OutputFormat { Text, Json };
 struct Options {
     std::vector<std::string> files;      // "-" is standard input; never empty after parsing
     OutputFormat output = OutputFormat::Text;
+    std::optional<std::string> report;   // --report FILE: an HTML page of the run (implies measure)
     StandardChoice standards = StandardChoice::All;
     std::optional<int> channel;          // from 1; every channel when not set
     std::optional<RawInput> raw;         // every input is headerless samples

@@ -60,6 +60,9 @@ struct Options {
     std::optional<double> sasLevelDbm0;
     std::optional<char> ack;             // us-cw: the phone's acknowledgement digit, rendered
     std::optional<double> ackDelayMs;    // from the CAS's end to the acknowledgement
+    std::optional<double> ackMs;         // the acknowledgement's length
+    std::optional<double> reversalMs;    // from the line reversal to the alert
+    std::optional<double> ringAfterMs;   // from the data's end to the ringing
     bool describe = false;               // print the timing table instead of writing
 
     std::string output;                  // "-" is standard output

@@ -117,7 +117,7 @@ void addCallWaiting(Builder& b, const Options& o, double casPeak, double casMs, 
     const auto tones = sigcore::dtmfFrequencies(*o.ack);
     const double peak = sigcore::sinePeakFromDbm0(kAckLevelDbm0, o.refDbm0);
     const std::int64_t delay = msSamples(o.ackDelayMs.value_or(kAckDelayMs), b.rate);
-    const std::int64_t ack = msSamples(kAckMs, b.rate);
+    const std::int64_t ack = msSamples(o.ackMs.value_or(kAckMs), b.rate);
     b.add(sigcore::Silence{delay}, "pause before the acknowledgement");
     b.add(sigcore::Tones{tones->first, peak, tones->second, peak, ack, b.rate},
           std::string("acknowledgement DTMF ") + *o.ack + " (" + number(tones->first) + "+" + number(tones->second) +
@@ -135,7 +135,7 @@ void addLead(Builder& b, const Plan& p, const Options& o, double ringPeak, doubl
     const double gapMs = o.gapMs.value_or(p.gapMs);
     if (p.reversal) {
         // With no alert the step's decay runs through the gap to the data.
-        const double ms = p.alert == Alert::None ? gapMs : p.reversalMs;
+        const double ms = p.alert == Alert::None ? gapMs : o.reversalMs.value_or(p.reversalMs);
         b.add(sigcore::LineStep{kReversalPeak, kReversalDecayMs, msSamples(ms, b.rate), b.rate},
               p.alert == Alert::None ? "line reversal (a decaying step) and the gap" : "line reversal (a decaying step)");
     }
@@ -178,7 +178,9 @@ void addTrail(Builder& b, const Plan& p, const Options& o, double ringPeak, doub
     const double off = o.ringCadence ? o.ringCadence->second : p.ringOffMs;
     if (p.ringsAfter == 0) return;
     const double nowMs = 1000.0 * static_cast<double>(b.at) / b.rate;
-    const double wait = p.nextRingOnCadence ? std::max(ringEndMs + off - nowMs, kLeastRingGapMs) : p.afterMs;
+    const double wait = o.ringAfterMs                ? *o.ringAfterMs
+                        : p.nextRingOnCadence        ? std::max(ringEndMs + off - nowMs, kLeastRingGapMs)
+                                                     : p.afterMs;
     b.silence(wait, "pause before the ringing");
     const double length = p.ringAfterOnMs > 0.0 ? p.ringAfterOnMs : on;
     for (int i = 0; i < p.ringsAfter; ++i) {
@@ -187,19 +189,25 @@ void addTrail(Builder& b, const Plan& p, const Options& o, double ringPeak, doub
     }
 }
 
-// Why the call-waiting options cannot be rendered; empty when they can.
-std::string callWaitingError(const Plan& p, const Options& o) {
+// Why the options a preset does not use, or an acknowledgement that does
+// not fit its gap, cannot be rendered; empty when all can.
+std::string sequenceOptionError(const Plan& p, const Options& o) {
+    if (o.reversalMs && !(p.reversal && p.alert != Alert::None)) {
+        return "--reversal-ms: only with --sequence etsi-dtas or bt (dtmf: --gap-ms)";
+    }
+    if (o.ringAfterMs && p.ringsAfter == 0) return std::string("--ring-after-ms: ") + p.name + " sends no ringing";
     if (p.preset != Preset::UsCallWaiting) {
-        if (o.sasMs || o.sasLevelDbm0 || o.ack || o.ackDelayMs) {
-            return "--sas-ms, --sas-level, --ack and --ack-delay-ms: only with --sequence us-cw";
+        if (o.sasMs || o.sasLevelDbm0 || o.ack || o.ackDelayMs || o.ackMs) {
+            return "--sas-ms, --sas-level, --ack, --ack-delay-ms and --ack-ms: only with --sequence us-cw";
         }
         return {};
     }
-    if (o.ackDelayMs && !o.ack) return "--ack-delay-ms: needs --ack";
+    if ((o.ackDelayMs || o.ackMs) && !o.ack) return o.ackMs ? "--ack-ms: needs --ack" : "--ack-delay-ms: needs --ack";
     if (!o.ack) return {};
+    const double ackMs = o.ackMs.value_or(kAckMs);
     const std::int64_t gap = msSamples(o.gapMs.value_or(p.gapMs), o.rate);
-    if (msSamples(o.ackDelayMs.value_or(kAckDelayMs), o.rate) + msSamples(kAckMs, o.rate) > gap) {
-        return "--ack-delay-ms: the acknowledgement (" + number(kAckMs) + " ms) must end within --gap-ms (" +
+    if (msSamples(o.ackDelayMs.value_or(kAckDelayMs), o.rate) + msSamples(ackMs, o.rate) > gap) {
+        return "--ack-delay-ms: the acknowledgement (" + number(ackMs) + " ms) must end within --gap-ms (" +
                number(o.gapMs.value_or(p.gapMs)) + " ms)";
     }
     return {};
@@ -235,7 +243,7 @@ Sequence composeSequence(const Options& options, const Outgoing& message) {
                   (p.fsk ? "an FSK standard (us-*, etsi, ntt)" : "--standard dtmf-cid or dtmf");
         return s;
     }
-    s.error = callWaitingError(p, options);
+    s.error = sequenceOptionError(p, options);
     if (!s.error.empty()) return s;
     Options o = options;
     if (!o.seizureBits && p.seizureBits) o.seizureBits = p.seizureBits;

@@ -185,6 +185,15 @@ TEST(CidgenSequence, AlertToneAndRingCadenceSitWhereAskedWithinAMillisecond) {
     EXPECT_NEAR(usRings[0].second - usRings[0].first, 1500.0, 1.0);
     EXPECT_NEAR(usRings[1].first - usRings[0].second, 3000.0, 1.0);
     EXPECT_NEAR(usRings[1].second - usRings[1].first, 1500.0, 1.0);
+
+    // --ring-after-ms puts the second ring that long after the data instead.
+    const auto moved = parseTable(
+        runTool("cidgen", {"--sequence", "us-onhook", "--ring-after-ms", "700", "--number", "5551234", "--describe"})
+            .out);
+    const Row* data = rowNamed(moved, "FSK burst");
+    const Row* second = rowNamed(moved, "ring (");
+    ASSERT_TRUE(data != nullptr && second != nullptr);
+    EXPECT_DOUBLE_EQ(second->startMs - data->endMs, 700.0);
 }
 
 TEST(CidgenSequence, BadPresetsAndMismatchedMessagesAreRefused) {
@@ -205,6 +214,11 @@ TEST(CidgenSequence, BadPresetsAndMismatchedMessagesAreRefused) {
          "must end within --gap-ms"},
         {{"--sequence", "us-cw", "--ack", "E", "--number", "1", "-o", wav}, "--ack: takes one DTMF digit"},
         {{"--sequence", "us-cw", "--ack", "DD", "--number", "1", "-o", wav}, "--ack: takes one DTMF digit"},
+        {{"--sequence", "us-cw", "--ack-ms", "70", "--number", "1", "-o", wav}, "--ack-ms: needs --ack"},
+        {{"--sequence", "us-cw", "--ack", "D", "--ack-ms", "0", "--number", "1", "-o", wav}, "--ack-ms"},
+        {{"--sequence", "us-cw", "--ring-after-ms", "300", "--number", "1", "-o", wav}, "sends no ringing"},
+        {{"--sequence", "dtmf", "--reversal-ms", "300", "--number", "1", "-o", wav}, "--reversal-ms: only with"},
+        {{"--sequence", "etsi-ring", "--reversal-ms", "300", "--number", "1", "-o", wav}, "--reversal-ms: only with"},
         {{"--sequence", "us-cw", "--sas-ms", "-1", "--number", "1", "-o", wav}, "--sas-ms"},
         {{"--sequence", "us-cw", "--sas-level", "nan", "--number", "1", "-o", wav}, "--sas-level"},
     };

@@ -49,9 +49,9 @@ check us-onhook 8000 '{"ref": 3.14, "ring_dbfs": -6,
 
 check us-cw-ack 8000 '{"ref": 3.14, "levels": {"SAS": -16, "CAS": -15, "acknowledgement": -10},
     "burst": {"mark_hz": 1200, "seizure_bits": 0, "mark_bits": 80, "dbm0": -13.5},
-    "lengths_ms": {"SAS": 250, "CAS": 82, "acknowledgement": 60},
+    "lengths_ms": {"SAS": 250, "CAS": 82, "acknowledgement": 70},
     "spans_ms": [["SAS", "CAS", 0], ["CAS", "acknowledgement", 40], ["CAS", "FSK burst", 300]]}' \
-    --sequence us-cw --sas-ms 250 --sas-level -16 --ack D --ack-delay-ms 40 --alert-ms 82 --gap-ms 300
+    --sequence us-cw --sas-ms 250 --sas-level -16 --ack D --ack-delay-ms 40 --ack-ms 70 --alert-ms 82 --gap-ms 300
 
 check us-cw 11025 '{"ref": 3.14, "levels": {"SAS": -13, "CAS": -15},
     "burst": {"mark_hz": 1200, "seizure_bits": 0, "mark_bits": 80, "dbm0": -13.5},
@@ -78,9 +78,9 @@ check etsi-ring 8000 '{"ref": 3.14, "ring_dbfs": -3,
 
 check bt 22050 '{"ref": 0, "ring_dbfs": -3, "levels": {"DT-AS": -13.5},
     "burst": {"mark_hz": 1300, "seizure_bits": 300, "mark_bits": 80, "dbm0": -13.5},
-    "lengths_ms": {"line reversal": 150, "DT-AS": 95, "ring (": 400, "ring pause": 200},
-    "spans_ms": [["DT-AS", "FSK burst", 50], ["FSK burst", "ring (", 250]]}' \
-    --sequence bt --alert-ms 95 --gap-ms 50 --ref-dbm0 0
+    "lengths_ms": {"line reversal": 120, "DT-AS": 95, "ring (": 400, "ring pause": 200},
+    "spans_ms": [["DT-AS", "FSK burst", 50], ["FSK burst", "ring (", 400]]}' \
+    --sequence bt --reversal-ms 120 --alert-ms 95 --gap-ms 50 --ring-after-ms 400 --ref-dbm0 0
 
 check ntt 8000 '{"ref": 3.14, "ring_dbfs": -3,
     "burst": {"mark_hz": 1300, "seizure_bits": 0, "mark_bits": 240, "dbm0": -13.5},

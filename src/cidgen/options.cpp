@@ -1,10 +1,13 @@
 #include "cidgen/options.hpp"
 
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
+
+#include "sigcore/senders/dtmf.hpp"
 
 namespace cidgen {
 
@@ -245,6 +248,39 @@ Handled lineOption(const Arg& a, Options& o, std::string& error) {
     return Handled::Yes;
 }
 
+// The call sequence's other timings: the call-waiting signals around the
+// CAS (the tone the subscriber hears before it, the phone's acknowledgement
+// after it), the time from the line reversal and the time to the ringing.
+Handled sequenceOption(const Arg& a, Options& o, std::string& error) {
+    const std::string_view v = a.value.value_or("");
+    const auto bad = [&](std::string_view what) {
+        error = std::string(a.name) + ": " + std::string(what) + ", not '" + escaped(v) + "'";
+        return Handled::Error;
+    };
+    if (a.name == "--ack") {
+        const char digit = v.size() == 1 ? static_cast<char>(std::toupper(static_cast<unsigned char>(v[0]))) : '\0';
+        if (!sigcore::dtmfFrequencies(digit)) return bad("takes one DTMF digit: 0-9, *, #, A-D");
+        o.ack = digit;
+    } else if (a.name == "--sas-level") {
+        o.sasLevelDbm0 = realNumber(v, -60.0, 3.0);
+        if (!o.sasLevelDbm0) return bad("takes -60 to 3 dBm0");
+    } else if (a.name == "--sas-ms" || a.name == "--ack-delay-ms" || a.name == "--reversal-ms" ||
+               a.name == "--ring-after-ms") {
+        const auto n = realNumber(v, 0.0, 10000.0);
+        if (!n) return bad("takes 0 to 10000 ms");
+        (a.name == "--sas-ms"         ? o.sasMs
+         : a.name == "--ack-delay-ms" ? o.ackDelayMs
+         : a.name == "--reversal-ms"  ? o.reversalMs
+                                      : o.ringAfterMs) = n;
+    } else if (a.name == "--ack-ms") {
+        o.ackMs = realNumber(v, 1.0, 1000.0);
+        if (!o.ackMs) return bad("takes 1 to 1000 ms");
+    } else {
+        return Handled::No;
+    }
+    return Handled::Yes;
+}
+
 // Options about the signal.
 Handled signalOption(const Arg& a, Options& o, std::string& error) {
     const std::string_view v = a.value.value_or("");
@@ -389,7 +425,7 @@ ParseResult parseOptions(std::span<const char* const> args, const std::string& n
             }
             a.value = std::string_view(args[++i] != nullptr ? args[i] : "");
         }
-        for (const auto handler : {messageOption, signalOption, lineOption, outputOption}) {
+        for (const auto handler : {messageOption, signalOption, lineOption, sequenceOption, outputOption}) {
             const Handled h = handler(a, o, result.error);
             if (h == Handled::Error) return result;
             if (h == Handled::Yes) break;
@@ -456,6 +492,13 @@ const char* usageText() {
            "  --ring-level DBFS      ringing peak level (default -3)\n"
            "  --alert-ms MS          alert length (CAS, DT-AS, RP-AS, first ring, NTT CAR)\n"
            "  --gap-ms MS            from the alert's end to the data\n"
+           "  --sas-ms MS            us-cw: the 440 Hz tone before the CAS (default 300, 0 none)\n"
+           "  --sas-level DBM0       us-cw: its level (default -13)\n"
+           "  --ack DIGIT            us-cw: render the phone's acknowledgement (DTMF, 60 ms)\n"
+           "  --ack-delay-ms MS      us-cw: from the CAS's end to it (default 50)\n"
+           "  --ack-ms MS            us-cw: its length (default 60)\n"
+           "  --reversal-ms MS       etsi-dtas, bt: from the line reversal to the DT-AS\n"
+           "  --ring-after-ms MS     from the data's end to the ringing (default: the preset's)\n"
            "  --describe             print the timing table on standard output, write no file\n"
            "Output:\n"
            "  -o OUT                 the file (written whole or not at all), - standard output\n"

@@ -58,6 +58,13 @@ struct Options {
     double ringLevelDbfs = -3.0;         // the ringing's peak
     std::optional<double> alertMs;
     std::optional<double> gapMs;
+    std::optional<double> sasMs;         // us-cw: the 440 Hz tone before the CAS (0: none)
+    std::optional<double> sasLevelDbm0;
+    std::optional<char> ack;             // us-cw: the phone's acknowledgement digit, rendered
+    std::optional<double> ackDelayMs;    // from the CAS's end to the acknowledgement
+    std::optional<double> ackMs;         // the acknowledgement's length
+    std::optional<double> reversalMs;    // from the line reversal to the alert
+    std::optional<double> ringAfterMs;   // from the data's end to the ringing
     bool describe = false;               // print the timing table instead of writing
 
     std::string output;                  // "-" is standard output

@@ -12,3 +12,9 @@ set_tests_properties(cidgen.plans PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
 add_test(NAME cidgen.measure_back
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/measure_back.sh ${CMAKE_BINARY_DIR}/bin)
 set_tests_properties(cidgen.measure_back PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)
+
+# cidgen --sequence: every preset's rows measured by numpy against the table
+# and the asked frequencies, levels and timings.
+add_test(NAME cidgen.sequence_checks
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/sequence_checks.sh ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(cidgen.sequence_checks PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120)

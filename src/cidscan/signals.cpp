@@ -1,0 +1,197 @@
+#include "cidscan/signals.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "sigcore/measure/dtmfmeasure.hpp"
+
+namespace cidscan {
+
+namespace {
+
+constexpr double kAckWindowSeconds = 0.5;
+// The acknowledgement's digit reaches the tracker about 25 ms after its end.
+constexpr double kAckWaitSeconds = kAckWindowSeconds + 0.15;
+constexpr double kAlertHoldSeconds = 3.0;
+constexpr double kRingHoldSeconds = 8.0;
+constexpr double kRpAsMaxSeconds = 0.35;
+constexpr double kRpAsBeforeSeconds = 2.5;
+constexpr double kAlertHz[2] = {2130.0, 2750.0};
+// The receiver's alert edges are its 5 ms blocks'.
+constexpr sigcore::TonePairSearch kAlertSearch{0.008, 60.0, 0.03};
+constexpr std::size_t kKept = 8;
+
+bool isAckDigit(char d) { return d >= 'A' && d <= 'D'; }
+
+// A measured tone pair's frequencies, levels and edges into the signal.
+void takeTones(sigcore::LineSignal& s, const sigcore::DigitMeasurement& m, int rate) {
+    if (!m.measured) return;
+    s.startSample = std::llround(m.start);
+    s.endSample = std::llround(m.end);
+    s.measure.lowHz = m.lowHz;
+    s.measure.highHz = m.highHz;
+    s.measure.lowDbfs = m.lowDbfs;
+    s.measure.highDbfs = m.highDbfs;
+    s.measure.twistDb = m.twistDb;
+    s.measure.durationMs = 1000.0 * (m.end - m.start) / rate;
+}
+
+}  // namespace
+
+SignalTracker::SignalTracker(int rate, const sigcore::SampleRing& ring)
+    : rate_(rate), ring_(ring), tones_(rate, *this), digits_(rate, *this) {}
+
+void SignalTracker::push(std::span<const std::int16_t> samples) {
+    tones_.push(samples);
+    digits_.push(samples);
+}
+
+void SignalTracker::finish() {
+    tones_.finish();
+    digits_.finish();
+}
+
+void SignalTracker::onLineTone(const sigcore::LineTone& tone) {
+    // The two paths close their runs at different delays: kept in start order.
+    auto at = held_.end();
+    while (at != held_.begin() && std::prev(at)->tone.start > tone.start) --at;
+    held_.insert(at, Held{tone, std::nullopt});
+}
+
+void SignalTracker::onEvent(const sigcore::Event& event) {
+    const auto* digit = std::get_if<sigcore::DtmfTone>(&event);
+    if (digit == nullptr || !isAckDigit(digit->digit)) return;
+    const auto window = static_cast<std::int64_t>(kAckWindowSeconds * rate_);
+    for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
+        Held& h = *it;
+        if (h.tone.kind != sigcore::LineToneKind::Alert) continue;
+        if (!h.ack && digit->start >= h.tone.end && digit->start - h.tone.end <= window) h.ack = *digit;
+        return;
+    }
+}
+
+void SignalTracker::noteMessage(std::int64_t start, sigcore::Standard standard) {
+    if (noted_.size() >= kKept) noted_.pop_front();
+    noted_.push_back({start, standard});
+}
+
+bool SignalTracker::isAck(const sigcore::Message& m) const {
+    if (m.standard != sigcore::Standard::DtmfCallerId || m.tones.size() != 1) return false;
+    const auto slack = static_cast<std::int64_t>(0.01 * rate_);
+    return std::any_of(ackStarts_.begin(), ackStarts_.end(),
+                       [&](std::int64_t s) { return std::abs(s - m.tones.front().start) <= slack; });
+}
+
+const SignalTracker::Noted* SignalTracker::messageAfter(std::int64_t position) const {
+    for (const Noted& n : noted_) {
+        if (n.start >= position) return &n;
+    }
+    return nullptr;
+}
+
+void SignalTracker::resolve(bool atEnd) {
+    while (!held_.empty()) {
+        const Held h = held_.front();
+        const bool decided = h.tone.kind == sigcore::LineToneKind::Alert ? decideAlert(h, atEnd) : decideLow(h, atEnd);
+        if (!decided) return;
+        held_.pop_front();
+    }
+}
+
+bool SignalTracker::decideAlert(const Held& h, bool atEnd) {
+    const std::int64_t now = digits_.samplesPushed();
+    const auto margin = static_cast<std::int64_t>(std::ceil(sigcore::kDigitMarginSeconds * rate_));
+    if (h.ack) {
+        if (!atEnd && ring_.end() < h.ack->end + margin) return false;
+        ready_.push_back(measureAlert(h.tone, sigcore::LineSignalKind::Cas));
+        ready_.push_back(measureAck(*h.ack));
+        if (ackStarts_.size() >= kKept) ackStarts_.pop_front();
+        ackStarts_.push_back(h.ack->start);
+        return true;
+    }
+    if (!atEnd && now < h.tone.end + static_cast<std::int64_t>(kAckWaitSeconds * rate_)) return false;
+    sigcore::LineSignalKind kind = sigcore::LineSignalKind::DtAs;
+    const Noted* next = messageAfter(h.tone.end);
+    if (next != nullptr && next->start - h.tone.end <= static_cast<std::int64_t>(kAlertHoldSeconds * rate_)) {
+        if (next->standard == sigcore::Standard::Bell202) kind = sigcore::LineSignalKind::Cas;
+    } else if (!atEnd && now < h.tone.end + static_cast<std::int64_t>(kAlertHoldSeconds * rate_)) {
+        return false;
+    }
+    ready_.push_back(measureAlert(h.tone, kind));
+    return true;
+}
+
+bool SignalTracker::decideLow(const Held& h, bool atEnd) {
+    sigcore::LineSignal s{sigcore::LineSignalKind::LineReversal, h.tone.start, h.tone.end, {}};
+    if (h.tone.kind == sigcore::LineToneKind::LineReversal) {
+        ready_.push_back(s);
+        return true;
+    }
+    s.kind = sigcore::LineSignalKind::Ring;
+    const double onMs = 1000.0 * static_cast<double>(h.tone.end - h.tone.start) / rate_;
+    // The next ring, held or under way.
+    std::int64_t nextRing = -1;
+    for (const Held& other : held_) {
+        if (other.tone.kind == sigcore::LineToneKind::Ringing && other.tone.start >= h.tone.end) {
+            nextRing = other.tone.start;
+            break;
+        }
+    }
+    if (nextRing < 0 && tones_.lowRunStart() >= h.tone.end) nextRing = tones_.lowRunStart();
+    const Noted* next = messageAfter(h.tone.end);
+    if (next != nullptr && (nextRing < 0 || next->start < nextRing)) {
+        const bool shortRing = onMs <= 1000.0 * kRpAsMaxSeconds;
+        const bool soon = next->start - h.tone.end <= static_cast<std::int64_t>(kRpAsBeforeSeconds * rate_);
+        if (shortRing && soon && next->standard != sigcore::Standard::V23Ntt) s.kind = sigcore::LineSignalKind::RpAs;
+    } else if (nextRing >= 0) {
+        s.measure.offMs = 1000.0 * static_cast<double>(nextRing - h.tone.end) / rate_;
+    } else if (!atEnd && tones_.samplesPushed() < h.tone.end + static_cast<std::int64_t>(kRingHoldSeconds * rate_)) {
+        return false;
+    }
+    s.measure.ringHz = h.tone.hz;
+    s.measure.ringDbfs = peakDbfs(h.tone.start, h.tone.end);
+    s.measure.onMs = onMs;
+    s.measure.durationMs = onMs;
+    ready_.push_back(s);
+    return true;
+}
+
+std::int64_t SignalTracker::settledBefore() const {
+    const std::int64_t settled = tones_.settledBefore();
+    return held_.empty() ? settled : std::min(settled, held_.front().tone.start);
+}
+
+sigcore::LineSignal SignalTracker::measureAlert(const sigcore::LineTone& tone, sigcore::LineSignalKind kind) const {
+    sigcore::LineSignal s{kind, tone.start, tone.end, {}};
+    std::vector<float> x;
+    const auto margin = static_cast<std::int64_t>(kAlertSearch.marginSeconds * rate_);
+    const std::int64_t first = ring_.copy(tone.start - margin, tone.end + margin, x);
+    const sigcore::DigitMeasurement m =
+        sigcore::measureTonePair(x, first, rate_, kAlertHz, tone.start, tone.end, kAlertSearch);
+    s.measure.durationMs = 1000.0 * static_cast<double>(tone.end - tone.start) / rate_;
+    takeTones(s, m, rate_);
+    return s;
+}
+
+sigcore::LineSignal SignalTracker::measureAck(const sigcore::DtmfTone& tone) const {
+    sigcore::LineSignal s{sigcore::LineSignalKind::Ack, tone.start, tone.end, {}};
+    s.measure.digit = tone.digit;
+    s.measure.durationMs = 1000.0 * static_cast<double>(tone.end - tone.start) / rate_;
+    std::vector<float> x;
+    const auto margin = static_cast<std::int64_t>(sigcore::kDigitMarginSeconds * rate_);
+    const std::int64_t first = ring_.copy(tone.start - margin, tone.end + margin, x);
+    const sigcore::DigitMeasurement m = sigcore::measureDigit(x, first, rate_, tone.digit, tone.start, tone.end);
+    takeTones(s, m, rate_);
+    return s;
+}
+
+double SignalTracker::peakDbfs(std::int64_t start, std::int64_t end) const {
+    std::vector<float> x;
+    ring_.copy(start, end, x);
+    float peak = 0;
+    for (const float v : x) peak = std::max(peak, std::abs(v));
+    return 20.0 * std::log10(std::max(static_cast<double>(peak), 1.0) / 32768.0);
+}
+
+}  // namespace cidscan

@@ -1,0 +1,178 @@
+#include "sigcore/receivers/linesignals.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace sigcore {
+
+namespace {
+
+constexpr double kBlockSeconds = 0.005;
+constexpr double kAlertHz[2] = {2130.0, 2750.0};
+// Each alert tone's amplitude: -45 dBFS.
+constexpr double kAlertMinAmplitude = 32768.0 * 0.005623;
+constexpr double kAlertShare = 0.6;
+constexpr double kAlertMaxTwist = 3.1623;  // 10 dB in amplitude
+constexpr int kAlertMinBlocks = 6;         // 30 ms
+constexpr int kAlertBridgedBlocks = 1;
+// The low-frequency path.
+constexpr double kDcHz = 1.0;
+constexpr double kLowPassHz = 100.0;
+constexpr double kLowThreshold = 32768.0 * 0.031623;  // -30 dBFS
+constexpr double kLowHysteresis = kLowThreshold / 2;
+constexpr double kLowShare = 0.5;
+constexpr double kLowBridgeSeconds = 0.040;
+constexpr double kRingMinSeconds = 0.080;
+constexpr double kRingMinHz = 12.0;
+constexpr double kRingMaxHz = 80.0;
+// A swing this many times larger to one side than the other is one-sided.
+constexpr double kOneSided = 3.0;
+constexpr double kReversalMaxSeconds = 0.4;
+
+std::complex<double> rotation(double hz, int rate) {
+    const double w = 2.0 * std::numbers::pi * hz / rate;
+    return {std::cos(w), -std::sin(w)};
+}
+
+}  // namespace
+
+LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
+    : sink_(sink), rate_(std::max(samplingRate, 1)),
+      block_(static_cast<std::size_t>(std::max(1L, std::lround(kBlockSeconds * rate_)))),
+      dcA_(std::exp(-2.0 * std::numbers::pi * kDcHz / rate_)),
+      lpA_(std::exp(-2.0 * std::numbers::pi * kLowPassHz / rate_)) {
+    for (int k = 0; k < 2; ++k) {
+        step_[k] = rotation(kAlertHz[k], rate_);
+        osc_[k] = 1.0;
+        corr_[k] = 0.0;
+    }
+}
+
+void LineSignalReceiver::push(std::span<const std::int16_t> samples) {
+    for (const std::int16_t s : samples) {
+        const double x = s;
+        corr_[0] += x * osc_[0];
+        corr_[1] += x * osc_[1];
+        osc_[0] *= step_[0];
+        osc_[1] *= step_[1];
+        energy_ += x * x;
+        const double hp = x - dcX_ + dcA_ * dcY_;
+        dcX_ = x;
+        dcY_ = hp;
+        lp1_ += (1.0 - lpA_) * (hp - lp1_);
+        lp2_ += (1.0 - lpA_) * (lp1_ - lp2_);
+        lowEnergy_ += lp2_ * lp2_;
+        hpEnergy_ += hp * hp;
+        const double a = std::abs(lp2_);
+        blockPeak_ = std::max(blockPeak_, a);
+        if (a > kLowThreshold) {
+            if (aboveFirst_ < 0) aboveFirst_ = pushed_;
+            lowLast_ = pushed_;
+            lowPeak_ = std::max(lowPeak_, a);
+        }
+        if (lp2_ > kLowHysteresis && lowSign_ <= 0) {
+            if (lowSign_ < 0) {
+                if (upCrossings_ == 0) firstUp_ = pushed_;
+                lastUp_ = pushed_;
+                ++upCrossings_;
+            }
+            lowSign_ = 1;
+        } else if (lp2_ < -kLowHysteresis && lowSign_ >= 0) {
+            lowSign_ = -1;
+        }
+        // One-sidedness: the largest swing to each side.
+        if (lp2_ > 0) {
+            posPeak_ = std::max(posPeak_, lp2_);
+        } else {
+            negPeak_ = std::max(negPeak_, -lp2_);
+        }
+        ++pushed_;
+        if (++filled_ == block_) endBlock();
+    }
+}
+
+void LineSignalReceiver::endBlock() {
+    const auto n = static_cast<double>(filled_);
+    // Each tone's mean power (amplitude^2 / 2) against the block's.
+    const double a0 = 2.0 * std::abs(corr_[0]) / n;
+    const double a1 = 2.0 * std::abs(corr_[1]) / n;
+    const double tonePower = (a0 * a0 + a1 * a1) / 2.0;
+    const bool alert = a0 >= kAlertMinAmplitude && a1 >= kAlertMinAmplitude && a0 <= kAlertMaxTwist * a1 &&
+                       a1 <= kAlertMaxTwist * a0 && tonePower >= kAlertShare * energy_ / n;
+    alertBlock(alert);
+    lowBlock(blockPeak_ > kLowThreshold && lowEnergy_ >= kLowShare * hpEnergy_);
+    // Keep the oscillators on the unit circle.
+    for (auto& o : osc_) o /= std::abs(o);
+    corr_[0] = corr_[1] = 0.0;
+    energy_ = lowEnergy_ = hpEnergy_ = blockPeak_ = 0;
+    filled_ = 0;
+}
+
+void LineSignalReceiver::alertBlock(bool alert) {
+    const std::int64_t blockStart = pushed_ - static_cast<std::int64_t>(filled_);
+    if (alert) {
+        if (!alertRun_) alertFirst_ = blockStart;
+        alertRun_ = true;
+        alertMissing_ = 0;
+        alertLast_ = pushed_;
+        return;
+    }
+    if (alertRun_ && ++alertMissing_ > kAlertBridgedBlocks) closeAlert();
+}
+
+void LineSignalReceiver::closeAlert() {
+    alertRun_ = false;
+    const auto blocks = static_cast<double>(alertLast_ - alertFirst_) / static_cast<double>(block_);
+    if (blocks + 0.5 >= kAlertMinBlocks) sink_.onLineTone({LineToneKind::Alert, alertFirst_, alertLast_, 0, 0});
+}
+
+void LineSignalReceiver::lowBlock(bool loud) {
+    if (loud) {
+        lowRun_ = true;
+        lowLoudEnd_ = pushed_;
+        return;
+    }
+    const auto bridge = static_cast<std::int64_t>(kLowBridgeSeconds * rate_);
+    if (lowRun_ && pushed_ - lowLoudEnd_ > bridge) closeLow();
+    if (!lowRun_ && pushed_ - lowLast_ > bridge) {
+        // Quiet: what a run would count starts afresh.
+        aboveFirst_ = -1;
+        lowPeak_ = posPeak_ = negPeak_ = 0;
+        upCrossings_ = 0;
+    }
+}
+
+void LineSignalReceiver::closeLow() {
+    lowRun_ = false;
+    if (aboveFirst_ < 0) return;
+    const double seconds = static_cast<double>(lowLast_ + 1 - aboveFirst_) / rate_;
+    const double big = std::max(posPeak_, negPeak_);
+    const double small = std::min(posPeak_, negPeak_);
+    LineTone tone{LineToneKind::Ringing, aboveFirst_, lowLast_ + 1, 0, lowPeak_};
+    if (big >= kOneSided * small) {
+        if (seconds > kReversalMaxSeconds) return;
+        tone.kind = LineToneKind::LineReversal;
+        tone.end = tone.start;
+        sink_.onLineTone(tone);
+        return;
+    }
+    if (seconds < kRingMinSeconds || upCrossings_ < 2 || lastUp_ <= firstUp_) return;
+    tone.hz = (upCrossings_ - 1) * static_cast<double>(rate_) / static_cast<double>(lastUp_ - firstUp_);
+    if (tone.hz >= kRingMinHz && tone.hz <= kRingMaxHz) sink_.onLineTone(tone);
+}
+
+void LineSignalReceiver::finish() {
+    if (filled_ > 0) endBlock();
+    if (alertRun_) closeAlert();
+    if (lowRun_) closeLow();
+}
+
+std::int64_t LineSignalReceiver::settledBefore() const {
+    std::int64_t settled = pushed_ - static_cast<std::int64_t>(filled_);
+    if (alertRun_) settled = std::min(settled, alertFirst_);
+    if (aboveFirst_ >= 0) settled = std::min(settled, aboveFirst_);
+    return settled;
+}
+
+}  // namespace sigcore

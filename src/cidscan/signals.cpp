@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sigcore/measure/dtmfmeasure.hpp"
+#include "sigcore/measure/tonefit.hpp"
 
 namespace cidscan {
 
@@ -21,6 +22,12 @@ constexpr double kAlertHz[2] = {2130.0, 2750.0};
 // The receiver's alert edges are its 5 ms blocks'.
 constexpr sigcore::TonePairSearch kAlertSearch{0.008, 60.0, 0.03};
 constexpr std::size_t kKept = 8;
+// Ringing: looked at this far beyond the receiver's edges; its edges where
+// the wave first and last reaches this share of its peak; its fundamental
+// searched this far from the zero crossings' estimate.
+constexpr double kRingMarginSeconds = 0.05;
+constexpr double kRingEdgeShare = 0.1;
+constexpr double kRingSearchHz = 2.0;
 
 bool isAckDigit(char d) { return d >= 'A' && d <= 'D'; }
 
@@ -149,12 +156,41 @@ bool SignalTracker::decideLow(const Held& h, bool atEnd) {
     } else if (!atEnd && tones_.samplesPushed() < h.tone.end + static_cast<std::int64_t>(kRingHoldSeconds * rate_)) {
         return false;
     }
-    s.measure.ringHz = h.tone.hz;
-    s.measure.ringDbfs = peakDbfs(h.tone.start, h.tone.end);
-    s.measure.onMs = onMs;
-    s.measure.durationMs = onMs;
+    measureRing(h.tone, s);
     ready_.push_back(s);
     return true;
+}
+
+void SignalTracker::measureRing(const sigcore::LineTone& tone, sigcore::LineSignal& s) const {
+    // The receiver's edges lag where its DC blocker's memory outlasts the
+    // ringing: taken again from the samples.
+    std::vector<float> x;
+    const auto margin = static_cast<std::int64_t>(kRingMarginSeconds * rate_);
+    const std::int64_t first = ring_.copy(tone.start - margin, tone.end + margin, x);
+    s.measure.ringHz = tone.hz;
+    if (x.empty()) return;
+    // The wave's middle and half its swing: a clipped wave's too.
+    const auto [low, high] = std::minmax_element(x.begin(), x.end());
+    const double mean = (static_cast<double>(*low) + static_cast<double>(*high)) / 2.0;
+    const double peak = (static_cast<double>(*high) - static_cast<double>(*low)) / 2.0;
+    const double threshold = std::max(kRingEdgeShare * peak, 1.0);
+    std::size_t begin = 0;
+    while (begin < x.size() && std::abs(x[begin] - mean) < threshold) ++begin;
+    std::size_t end = x.size();
+    while (end > begin && std::abs(x[end - 1] - mean) < threshold) --end;
+    if (end > begin) {
+        s.startSample = first + static_cast<std::int64_t>(begin);
+        s.endSample = first + static_cast<std::int64_t>(end);
+        if (s.measure.offMs) *s.measure.offMs += 1000.0 * static_cast<double>(tone.end - s.endSample) / rate_;
+        // The fundamental that explains most of the wave, clipped or not.
+        const sigcore::Stretch all{begin, end};
+        double freq[1] = {tone.hz / rate_};
+        sigcore::bestFrequency(x, std::span<const sigcore::Stretch>(&all, 1), freq, 1, 0, kRingSearchHz / rate_);
+        s.measure.ringHz = freq[0] * rate_;
+    }
+    s.measure.ringDbfs = 20.0 * std::log10(std::max(peak, 1.0) / 32768.0);
+    s.measure.onMs = 1000.0 * static_cast<double>(s.endSample - s.startSample) / rate_;
+    s.measure.durationMs = *s.measure.onMs;
 }
 
 std::int64_t SignalTracker::settledBefore() const {
@@ -184,14 +220,6 @@ sigcore::LineSignal SignalTracker::measureAck(const sigcore::DtmfTone& tone) con
     const sigcore::DigitMeasurement m = sigcore::measureDigit(x, first, rate_, tone.digit, tone.start, tone.end);
     takeTones(s, m, rate_);
     return s;
-}
-
-double SignalTracker::peakDbfs(std::int64_t start, std::int64_t end) const {
-    std::vector<float> x;
-    ring_.copy(start, end, x);
-    float peak = 0;
-    for (const float v : x) peak = std::max(peak, std::abs(v));
-    return 20.0 * std::log10(std::max(static_cast<double>(peak), 1.0) / 32768.0);
 }
 
 }  // namespace cidscan

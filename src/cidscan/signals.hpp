@@ -70,7 +70,8 @@ private:
     [[nodiscard]] const Noted* messageAfter(std::int64_t position) const;
     [[nodiscard]] sigcore::LineSignal measureAlert(const sigcore::LineTone& tone, sigcore::LineSignalKind kind) const;
     [[nodiscard]] sigcore::LineSignal measureAck(const sigcore::DtmfTone& tone) const;
-    [[nodiscard]] double peakDbfs(std::int64_t start, std::int64_t end) const;
+    // Edges, fundamental and peak of ringing, into `s`.
+    void measureRing(const sigcore::LineTone& tone, sigcore::LineSignal& s) const;
 
     int rate_;
     const sigcore::SampleRing& ring_;

@@ -20,7 +20,7 @@ constexpr int kAlertBridgedBlocks = 1;
 constexpr double kDcHz = 1.0;
 constexpr double kLowPassHz = 100.0;
 constexpr double kLowThreshold = 32768.0 * 0.031623;  // -30 dBFS
-constexpr double kLowHysteresis = kLowThreshold / 2;
+constexpr double kLowRelative = 0.125;
 constexpr double kLowShare = 0.5;
 constexpr double kLowBridgeSeconds = 0.040;
 constexpr double kRingMinSeconds = 0.080;
@@ -29,6 +29,8 @@ constexpr double kRingMaxHz = 80.0;
 // A swing this many times larger to one side than the other is one-sided.
 constexpr double kOneSided = 3.0;
 constexpr double kReversalMaxSeconds = 0.4;
+constexpr double kReversalMinPeak = 32768.0 * 0.1;  // -20 dBFS
+constexpr double kAfterRingSeconds = 0.5;
 
 std::complex<double> rotation(double hz, int rate) {
     const double w = 2.0 * std::numbers::pi * hz / rate;
@@ -66,19 +68,23 @@ void LineSignalReceiver::push(std::span<const std::int16_t> samples) {
         hpEnergy_ += hp * hp;
         const double a = std::abs(lp2_);
         blockPeak_ = std::max(blockPeak_, a);
-        if (a > kLowThreshold) {
+        // Relative to the run's peak too: the DC blocker's memory outlasts
+        // a strong wave at a fraction of its level.
+        const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
+        if (a > threshold) {
             if (aboveFirst_ < 0) aboveFirst_ = pushed_;
             lowLast_ = pushed_;
             lowPeak_ = std::max(lowPeak_, a);
         }
-        if (lp2_ > kLowHysteresis && lowSign_ <= 0) {
+        const double hysteresis = threshold / 2;
+        if (lp2_ > hysteresis && lowSign_ <= 0) {
             if (lowSign_ < 0) {
                 if (upCrossings_ == 0) firstUp_ = pushed_;
                 lastUp_ = pushed_;
                 ++upCrossings_;
             }
             lowSign_ = 1;
-        } else if (lp2_ < -kLowHysteresis && lowSign_ >= 0) {
+        } else if (lp2_ < -hysteresis && lowSign_ >= 0) {
             lowSign_ = -1;
         }
         // One-sidedness: the largest swing to each side.
@@ -101,7 +107,8 @@ void LineSignalReceiver::endBlock() {
     const bool alert = a0 >= kAlertMinAmplitude && a1 >= kAlertMinAmplitude && a0 <= kAlertMaxTwist * a1 &&
                        a1 <= kAlertMaxTwist * a0 && tonePower >= kAlertShare * energy_ / n;
     alertBlock(alert);
-    lowBlock(blockPeak_ > kLowThreshold && lowEnergy_ >= kLowShare * hpEnergy_);
+    const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
+    lowBlock(blockPeak_ > threshold && lowEnergy_ >= kLowShare * hpEnergy_);
     // Keep the oscillators on the unit circle.
     for (auto& o : osc_) o /= std::abs(o);
     corr_[0] = corr_[1] = 0.0;
@@ -151,7 +158,9 @@ void LineSignalReceiver::closeLow() {
     const double small = std::min(posPeak_, negPeak_);
     LineTone tone{LineToneKind::Ringing, aboveFirst_, lowLast_ + 1, 0, lowPeak_};
     if (big >= kOneSided * small) {
-        if (seconds > kReversalMaxSeconds) return;
+        // The DC blocker's memory after ringing swings to one side as well.
+        const bool afterRing = ringEnded_ >= 0 && static_cast<double>(aboveFirst_ - ringEnded_) < kAfterRingSeconds * rate_;
+        if (seconds > kReversalMaxSeconds || big < kReversalMinPeak || afterRing) return;
         tone.kind = LineToneKind::LineReversal;
         tone.end = tone.start;
         sink_.onLineTone(tone);
@@ -159,7 +168,9 @@ void LineSignalReceiver::closeLow() {
     }
     if (seconds < kRingMinSeconds || upCrossings_ < 2 || lastUp_ <= firstUp_) return;
     tone.hz = (upCrossings_ - 1) * static_cast<double>(rate_) / static_cast<double>(lastUp_ - firstUp_);
-    if (tone.hz >= kRingMinHz && tone.hz <= kRingMaxHz) sink_.onLineTone(tone);
+    if (tone.hz < kRingMinHz || tone.hz > kRingMaxHz) return;
+    ringEnded_ = tone.end;
+    sink_.onLineTone(tone);
 }
 
 void LineSignalReceiver::finish() {

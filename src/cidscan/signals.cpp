@@ -12,8 +12,6 @@ namespace cidscan {
 namespace {
 
 constexpr double kAckWindowSeconds = 0.5;
-// The acknowledgement's digit reaches the tracker about 25 ms after its end.
-constexpr double kAckWaitSeconds = kAckWindowSeconds + 0.15;
 constexpr double kAlertHoldSeconds = 3.0;
 constexpr double kRingHoldSeconds = 8.0;
 constexpr double kRpAsMaxSeconds = 0.35;
@@ -117,7 +115,8 @@ bool SignalTracker::decideAlert(const Held& h, bool atEnd) {
         ackStarts_.push_back(h.ack->start);
         return true;
     }
-    if (!atEnd && now < h.tone.end + static_cast<std::int64_t>(kAckWaitSeconds * rate_)) return false;
+    // A message decoded after the alert: any acknowledgement came before
+    // its burst and has been heard.
     sigcore::LineSignalKind kind = sigcore::LineSignalKind::DtAs;
     const Noted* next = messageAfter(h.tone.end);
     if (next != nullptr && next->start - h.tone.end <= static_cast<std::int64_t>(kAlertHoldSeconds * rate_)) {

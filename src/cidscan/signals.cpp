@@ -135,6 +135,11 @@ bool SignalTracker::decideLow(const Held& h, bool atEnd) {
         return true;
     }
     s.kind = sigcore::LineSignalKind::Ring;
+    // Under a burst: hum or another low-frequency sound, not ringing.
+    if (std::any_of(noted_.begin(), noted_.end(),
+                    [&](const Noted& n) { return n.start >= h.tone.start && n.start < h.tone.end; })) {
+        return true;
+    }
     const double onMs = 1000.0 * static_cast<double>(h.tone.end - h.tone.start) / rate_;
     // The next ring, held or under way.
     std::int64_t nextRing = -1;
@@ -193,7 +198,9 @@ void SignalTracker::measureRing(const sigcore::LineTone& tone, sigcore::LineSign
 }
 
 std::int64_t SignalTracker::settledBefore() const {
-    const std::int64_t settled = tones_.settledBefore();
+    // A low-frequency run under way when a message is decoded lies under
+    // its burst (ringing never does: it is dropped), so only alerts count.
+    const std::int64_t settled = tones_.alertsSettledBefore();
     return held_.empty() ? settled : std::min(settled, held_.front().tone.start);
 }
 

@@ -12,6 +12,8 @@
 //     not an NTT frame (whose CAR rings briefly too) is an RP-AS; any other
 //     ringing is a ring. A ring's off time is given when the next ring
 //     begins before a message or 8 s of quiet;
+//   - ringing that a burst starts under is no ringing (mains hum is
+//     dropped so, or by its length);
 //   - a line reversal is reported at once.
 // An alert waits at most 3 s, ringing at most 8 s after its end for what
 // follows; nothing waits at the end of the input.
@@ -49,7 +51,8 @@ public:
     // The earliest decided signal, or null.
     [[nodiscard]] const sigcore::LineSignal* front() const { return ready_.empty() ? nullptr : &ready_.front(); }
     void pop() { ready_.pop_front(); }
-    // Every signal that starts before this position is decided.
+    // Every signal that starts before this position and can precede a
+    // message decoded now is decided.
     [[nodiscard]] std::int64_t settledBefore() const;
 
     void onLineTone(const sigcore::LineTone& tone) override;

@@ -26,6 +26,8 @@ constexpr double kLowBridgeSeconds = 0.040;
 constexpr double kRingMinSeconds = 0.080;
 constexpr double kRingMinHz = 12.0;
 constexpr double kRingMaxHz = 80.0;
+// No cadence rings longer; mains hum goes on.
+constexpr double kRingMaxSeconds = 4.0;
 // A swing this many times larger to one side than the other is one-sided.
 constexpr double kOneSided = 3.0;
 constexpr double kReversalMaxSeconds = 0.4;
@@ -59,6 +61,8 @@ void LineSignalReceiver::push(std::span<const std::int16_t> samples) {
         osc_[0] *= step_[0];
         osc_[1] *= step_[1];
         energy_ += x * x;
+        // An offset the stream starts with is no step.
+        if (pushed_ == 0) dcX_ = x;
         const double hp = x - dcX_ + dcA_ * dcY_;
         dcX_ = x;
         dcY_ = hp;
@@ -166,7 +170,7 @@ void LineSignalReceiver::closeLow() {
         sink_.onLineTone(tone);
         return;
     }
-    if (seconds < kRingMinSeconds || upCrossings_ < 2 || lastUp_ <= firstUp_) return;
+    if (seconds < kRingMinSeconds || seconds > kRingMaxSeconds || upCrossings_ < 2 || lastUp_ <= firstUp_) return;
     tone.hz = (upCrossings_ - 1) * static_cast<double>(rate_) / static_cast<double>(lastUp_ - firstUp_);
     if (tone.hz < kRingMinHz || tone.hz > kRingMaxHz) return;
     ringEnded_ = tone.end;
@@ -179,11 +183,14 @@ void LineSignalReceiver::finish() {
     if (lowRun_) closeLow();
 }
 
+std::int64_t LineSignalReceiver::alertsSettledBefore() const {
+    const std::int64_t settled = pushed_ - static_cast<std::int64_t>(filled_);
+    return alertRun_ ? std::min(settled, alertFirst_) : settled;
+}
+
 std::int64_t LineSignalReceiver::settledBefore() const {
-    std::int64_t settled = pushed_ - static_cast<std::int64_t>(filled_);
-    if (alertRun_) settled = std::min(settled, alertFirst_);
-    if (aboveFirst_ >= 0) settled = std::min(settled, aboveFirst_);
-    return settled;
+    const std::int64_t settled = alertsSettledBefore();
+    return aboveFirst_ >= 0 ? std::min(settled, aboveFirst_) : settled;
 }
 
 }  // namespace sigcore

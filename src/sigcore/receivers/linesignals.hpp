@@ -14,14 +14,15 @@
 //     (one missing block bridged) of 30 ms or more is an alert; its edges
 //     are the blocks' (a measurement refines them).
 //   - Low-frequency signals: the samples, rid of DC, go through a 100 Hz
-//     two-pole low-pass. A block is loud when the low-passed wave peaks
+//     two-pole low-pass (an offset the stream starts with is taken as its
+//     DC). A block is loud when the low-passed wave peaks
 //     above -30 dBFS and an eighth of the run's peak so far, and holds half
 //     the block's energy. A run of loud blocks
 //     (gaps up to 40 ms bridged) ends 40 ms after its last loud block; its
 //     edges are its first and last samples above that level, and its
 //     frequency comes from the low-passed wave's zero crossings, which
-//     clipping leaves in place. A run of 80 ms or more with a fundamental of
-//     12 to 80 Hz is ringing; a run of up to 400 ms that swings to one side
+//     clipping leaves in place. A run of 80 ms to 4 s (longer is mains hum)
+//     with a fundamental of 12 to 80 Hz is ringing; a run of up to 400 ms that swings to one side
 //     only (three times further than to the other), peaking above -20 dBFS,
 //     not within 500 ms after ringing (a step decaying through the audio
 //     path's coupling, or a click) is a line reversal, located at its
@@ -72,6 +73,8 @@ public:
     [[nodiscard]] std::int64_t samplesPushed() const { return pushed_; }
     // Every signal that starts before this position has reached the sink.
     [[nodiscard]] std::int64_t settledBefore() const;
+    // Every alert that does.
+    [[nodiscard]] std::int64_t alertsSettledBefore() const;
     // The start of the low-frequency run under way, or -1.
     [[nodiscard]] std::int64_t lowRunStart() const { return lowRun_ ? aboveFirst_ : -1; }
 

@@ -3,7 +3,8 @@
 // (not with the project's generator): an alert with its DTMF
 // acknowledgement before a Bell 202 burst, a DT-AS before a V.23 burst,
 // clipped ringing and a ring-pulse alert, a line reversal's decaying step;
-// and what must not be a signal (noise, a burst alone), nor change without
+// and what must not be a signal (noise, hum under a burst, a burst alone),
+// nor change without
 // --measure.
 #include <gtest/gtest.h>
 
@@ -195,7 +196,7 @@ TEST(CidscanSignals, ClippedRingingItsCadenceAndTheRingPulseAlert) {
     EXPECT_NEAR(r[1].at("measure").at("after_signal_ms").get<double>(), 800, 20);
 }
 
-TEST(CidscanSignals, LineReversalStepAndNothingFromNoiseOrABurstAlone) {
+TEST(CidscanSignals, LineReversalStepAndNothingFromNoiseHumOrABurstAlone) {
     TempDir dir;
     // A step of half full scale decaying with 10 ms, then a V.23 burst.
     std::vector<std::int16_t> x(2000, 0);
@@ -218,6 +219,15 @@ TEST(CidscanSignals, LineReversalStepAndNothingFromNoiseOrABurstAlone) {
     r = scan(written(dir, "noise.wav", y));
     ASSERT_EQ(kinds(r), "bell202 ");
     EXPECT_FALSE(r[0].at("measure").contains("after_signal_ms"));
+
+    // 60 Hz hum at -6 dBFS from 0.5 s before the burst to 0.5 s after it
+    // (under 4 s): under the burst, not ringing.
+    std::vector<std::int16_t> z(4000, 0);
+    appendBurst(z, 4000, false);
+    const std::size_t end = z.size();
+    addTones(z, 0, end, {60}, {amplitudeOf(-6)});
+    r = scan(written(dir, "hum.wav", z));
+    ASSERT_EQ(kinds(r), "bell202 ");
 }
 
 }  // namespace

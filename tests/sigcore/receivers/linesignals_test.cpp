@@ -1,7 +1,7 @@
 // The line-signal receiver on synthetic samples: what it takes for an alert
 // and what it leaves (too short, one tone only, FSK and DTMF tones), ringing
-// of several frequencies and its edges, the decaying step of a line
-// reversal, the same result whatever the block size, and a settled position
+// of several frequencies and its edges, hum and a DC offset that are
+// neither, the decaying step of a line reversal, the same result whatever the block size, and a settled position
 // that never passes a signal still under way.
 #include <gtest/gtest.h>
 
@@ -77,6 +77,15 @@ TEST(LineSignalReceiver, RingingOfEachFrequencyWithItsEdges) {
     addTones(x, 11000, 400, {25}, 20000);
     x.resize(14000, 0);
     EXPECT_TRUE(run(x).empty());
+}
+
+TEST(LineSignalReceiver, NeitherHumNorAnOffsetFromTheStart) {
+    // 50 Hz for 5 s: longer than any ring.
+    std::vector<std::int16_t> x;
+    addTones(x, 0, 40000, {50}, 20000);
+    EXPECT_TRUE(run(x).empty());
+    // An offset of a quarter of full scale from the first sample on.
+    EXPECT_TRUE(run(std::vector<std::int16_t>(16000, 8192)).empty());
 }
 
 TEST(LineSignalReceiver, DecayingStepIsALineReversal) {

@@ -25,9 +25,26 @@ constexpr std::size_t kKept = 8;
 // searched this far from the zero crossings' estimate.
 constexpr double kRingMarginSeconds = 0.05;
 constexpr double kRingEdgeShare = 0.1;
+constexpr double kRingEdgeOverNoise = 4.5;
+constexpr double kRingCrestShare = 0.95;
+constexpr double kNoiseSeconds = 0.03;
 constexpr double kRingSearchHz = 2.0;
 
 bool isAckDigit(char d) { return d >= 'A' && d <= 'D'; }
+
+// The RMS about `mean` of the quieter of the stretch's first and last 30 ms:
+// the noise where the ringing is not.
+double noiseAround(const std::vector<float>& x, double mean, int rate) {
+    const std::size_t n = std::min(x.size() / 4, static_cast<std::size_t>(rate * kNoiseSeconds));
+    if (n == 0) return 0;
+    double head = 0;
+    double tail = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        head += (x[i] - mean) * (x[i] - mean);
+        tail += (x[x.size() - 1 - i] - mean) * (x[x.size() - 1 - i] - mean);
+    }
+    return std::sqrt(std::min(head, tail) / static_cast<double>(n));
+}
 
 // A measured tone pair's frequencies, levels and edges into the signal.
 void takeTones(sigcore::LineSignal& s, const sigcore::DigitMeasurement& m, int rate) {
@@ -176,23 +193,31 @@ void SignalTracker::measureRing(const sigcore::LineTone& tone, sigcore::LineSign
     // The wave's middle and half its swing: a clipped wave's too.
     const auto [low, high] = std::minmax_element(x.begin(), x.end());
     const double mean = (static_cast<double>(*low) + static_cast<double>(*high)) / 2.0;
-    const double peak = (static_cast<double>(*high) - static_cast<double>(*low)) / 2.0;
-    const double threshold = std::max(kRingEdgeShare * peak, 1.0);
+    const double swing = (static_cast<double>(*high) - static_cast<double>(*low)) / 2.0;
+    // The edges: where the wave first and last stands clear of both its
+    // peak's tenth and the noise around it.
+    const double threshold = std::max({kRingEdgeShare * swing, kRingEdgeOverNoise * noiseAround(x, mean, rate_), 1.0});
     std::size_t begin = 0;
     while (begin < x.size() && std::abs(x[begin] - mean) < threshold) ++begin;
     std::size_t end = x.size();
     while (end > begin && std::abs(x[end - 1] - mean) < threshold) --end;
-    if (end > begin) {
-        s.startSample = first + static_cast<std::int64_t>(begin);
-        s.endSample = first + static_cast<std::int64_t>(end);
-        if (s.measure.offMs) *s.measure.offMs += 1000.0 * static_cast<double>(tone.end - s.endSample) / rate_;
-        // The fundamental that explains most of the wave, clipped or not.
-        const sigcore::Stretch all{begin, end};
-        double freq[1] = {tone.hz / rate_};
-        sigcore::bestFrequency(x, std::span<const sigcore::Stretch>(&all, 1), freq, 1, 0, kRingSearchHz / rate_);
-        s.measure.ringHz = freq[0] * rate_;
-    }
-    s.measure.ringDbfs = 20.0 * std::log10(std::max(peak, 1.0) / 32768.0);
+    if (end <= begin) return;
+    s.startSample = first + static_cast<std::int64_t>(begin);
+    s.endSample = first + static_cast<std::int64_t>(end);
+    if (s.measure.offMs) *s.measure.offMs += 1000.0 * static_cast<double>(tone.end - s.endSample) / rate_;
+    // The fundamental that explains most of the wave, clipped or not.
+    const sigcore::Stretch all{begin, end};
+    double freq[1] = {tone.hz / rate_};
+    sigcore::bestFrequency(x, std::span<const sigcore::Stretch>(&all, 1), freq, 1, 0, kRingSearchHz / rate_);
+    s.measure.ringHz = freq[0] * rate_;
+    // Its peak: the level most of the wave's crests reach, which noise on
+    // them hardly moves (a sine is within 0.03 dB of its peak 5 % of the
+    // time; a clipped wave longer).
+    std::vector<float> crest(x.begin() + static_cast<std::ptrdiff_t>(begin), x.begin() + static_cast<std::ptrdiff_t>(end));
+    for (float& v : crest) v = static_cast<float>(std::abs(v - mean));
+    const auto at = crest.begin() + static_cast<std::ptrdiff_t>(kRingCrestShare * static_cast<double>(crest.size()));
+    std::nth_element(crest.begin(), at, crest.end());
+    s.measure.ringDbfs = 20.0 * std::log10(std::max(static_cast<double>(*at), 1.0) / 32768.0);
     s.measure.onMs = 1000.0 * static_cast<double>(s.endSample - s.startSample) / rate_;
     s.measure.durationMs = *s.measure.onMs;
 }

@@ -3,9 +3,7 @@
 // (not with the project's generator): an alert with its DTMF
 // acknowledgement before a Bell 202 burst, a DT-AS before a V.23 burst,
 // clipped ringing and a ring-pulse alert, a line reversal's decaying step;
-// and what must not be a signal (noise, hum under a burst, a burst alone),
-// nor change without
-// --measure.
+// and what must not be a signal (noise, hum under a burst, a burst alone).
 #include <gtest/gtest.h>
 
 #include <algorithm>

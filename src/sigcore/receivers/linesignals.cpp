@@ -146,8 +146,11 @@ void LineSignalReceiver::lowBlock(bool loud) {
     }
     const auto bridge = static_cast<std::int64_t>(kLowBridgeSeconds * rate_);
     if (lowRun_ && pushed_ - lowLoudEnd_ > bridge) closeLow();
-    if (!lowRun_ && pushed_ - lowLast_ > bridge) {
-        // Quiet: what a run would count starts afresh.
+    // No run: what one would count starts afresh, but for what this block
+    // and the one before saw (the first block of a step holds more of its
+    // edge than of the low-passed step; a noise spike earlier is no start).
+    const std::int64_t blockStart = pushed_ - static_cast<std::int64_t>(filled_);
+    if (!lowRun_ && aboveFirst_ < blockStart - static_cast<std::int64_t>(block_)) {
         aboveFirst_ = -1;
         lowPeak_ = posPeak_ = negPeak_ = 0;
         upCrossings_ = 0;

@@ -33,6 +33,7 @@ constexpr double kOneSided = 3.0;
 constexpr double kReversalMaxSeconds = 0.4;
 constexpr double kReversalMinPeak = 32768.0 * 0.1;  // -20 dBFS
 constexpr double kAfterRingSeconds = 0.5;
+constexpr double kSettleSeconds = 0.1;
 
 std::complex<double> rotation(double hz, int rate) {
     const double w = 2.0 * std::numbers::pi * hz / rate;
@@ -167,7 +168,9 @@ void LineSignalReceiver::closeLow() {
     if (big >= kOneSided * small) {
         // The DC blocker's memory after ringing swings to one side as well.
         const bool afterRing = ringEnded_ >= 0 && static_cast<double>(aboveFirst_ - ringEnded_) < kAfterRingSeconds * rate_;
-        if (seconds > kReversalMaxSeconds || big < kReversalMinPeak || afterRing) return;
+        // So does the offset of a noisy first sample, taken as the DC.
+        const bool atStart = static_cast<double>(aboveFirst_) < kSettleSeconds * rate_;
+        if (seconds > kReversalMaxSeconds || big < kReversalMinPeak || afterRing || atStart) return;
         tone.kind = LineToneKind::LineReversal;
         tone.end = tone.start;
         sink_.onLineTone(tone);

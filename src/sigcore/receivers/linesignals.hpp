@@ -15,19 +15,19 @@
 //     are the blocks' (a measurement refines them).
 //   - Low-frequency signals: the samples, rid of DC, go through a 100 Hz
 //     two-pole low-pass (an offset the stream starts with is taken as its
-//     DC). A block is loud when the low-passed wave peaks
-//     above -30 dBFS and an eighth of the run's peak so far, and holds half
-//     the block's energy. A run of loud blocks
-//     (gaps up to 40 ms bridged) ends 40 ms after its last loud block; its
-//     edges are its first and last samples above that level, and its
-//     frequency comes from the low-passed wave's zero crossings, which
-//     clipping leaves in place. A run of 80 ms to 4 s (longer is mains hum)
-//     with a fundamental of 12 to 80 Hz is ringing; a run of up to 400 ms that swings to one side
-//     only (three times further than to the other), peaking above -20 dBFS,
-//     not within 500 ms after ringing (a step decaying through the audio
-//     path's coupling, or a click) is a line reversal, located at its
-//     first sample: a best effort, since an
-//     audio path shows the DC step in its own way or not at all.
+//     DC). A block is loud when the low-passed wave peaks above -30 dBFS and
+//     an eighth of the run's peak so far, and holds half the block's
+//     energy. A run of loud blocks (gaps up to 40 ms bridged) ends 40 ms
+//     after its last loud block; its edges are its first and last samples
+//     above that level, and its frequency comes from the low-passed wave's
+//     zero crossings, which clipping leaves in place. A run of 80 ms to 4 s
+//     (longer is mains hum) with a fundamental of 12 to 80 Hz is ringing. A
+//     run of up to 400 ms that swings to one side only (three times further
+//     than to the other), peaking above -20 dBFS, not within 500 ms after
+//     ringing nor in the stream's first 100 ms (a step decaying through the
+//     audio path's coupling, or a click) is a line reversal, located at its
+//     first sample: a best effort, since an audio path shows the DC step in
+//     its own way or not at all.
 // Each signal reaches the sink once it has ended. Allocates nothing after
 // construction.
 #pragma once

@@ -32,7 +32,7 @@ constexpr double kRingMaxSeconds = 4.0;
 constexpr double kOneSided = 3.0;
 constexpr double kReversalMaxSeconds = 0.4;
 constexpr double kReversalMinPeak = 32768.0 * 0.1;  // -20 dBFS
-constexpr double kAfterRingSeconds = 0.5;
+constexpr double kAfterRingSeconds = 0.25;
 constexpr double kSettleSeconds = 0.1;
 
 std::complex<double> rotation(double hz, int rate) {

@@ -23,7 +23,7 @@
 //     zero crossings, which clipping leaves in place. A run of 80 ms to 4 s
 //     (longer is mains hum) with a fundamental of 12 to 80 Hz is ringing. A
 //     run of up to 400 ms that swings to one side only (three times further
-//     than to the other), peaking above -20 dBFS, not within 500 ms after
+//     than to the other), peaking above -20 dBFS, not within 250 ms after
 //     ringing nor in the stream's first 100 ms (a step decaying through the
 //     audio path's coupling, or a click) is a line reversal, located at its
 //     first sample: a best effort, since an audio path shows the DC step in

@@ -20,30 +20,48 @@ constexpr double kAlertHz[2] = {2130.0, 2750.0};
 // The receiver's alert edges are its 5 ms blocks'.
 constexpr sigcore::TonePairSearch kAlertSearch{0.008, 60.0, 0.03};
 constexpr std::size_t kKept = 8;
-// Ringing: looked at this far beyond the receiver's edges; its edges where
-// the wave first and last reaches this share of its peak; its fundamental
-// searched this far from the zero crossings' estimate.
+// Ringing: looked at this far beyond the receiver's edges; its fundamental
+// searched this far from the zero crossings' estimate; its level where this
+// share of its samples stays under; the noise around it from this long.
 constexpr double kRingMarginSeconds = 0.05;
-constexpr double kRingEdgeShare = 0.1;
-constexpr double kRingEdgeOverNoise = 4.5;
 constexpr double kRingCrestShare = 0.95;
 constexpr double kNoiseSeconds = 0.03;
 constexpr double kRingSearchHz = 2.0;
 
 bool isAckDigit(char d) { return d >= 'A' && d <= 'D'; }
 
-// The RMS about `mean` of the quieter of the stretch's first and last 30 ms:
-// the noise where the ringing is not.
-double noiseAround(const std::vector<float>& x, double mean, int rate) {
-    const std::size_t n = std::min(x.size() / 4, static_cast<std::size_t>(rate * kNoiseSeconds));
-    if (n == 0) return 0;
-    double head = 0;
-    double tail = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        head += (x[i] - mean) * (x[i] - mean);
-        tail += (x[x.size() - 1 - i] - mean) * (x[x.size() - 1 - i] - mean);
-    }
-    return std::sqrt(std::min(head, tail) / static_cast<double>(n));
+// The power about `mean` of x[from, from + count).
+double powerOf(const std::vector<float>& x, double mean, std::size_t from, std::size_t count) {
+    double sum = 0;
+    for (std::size_t i = from; i < from + count && i < x.size(); ++i) sum += (x[i] - mean) * (x[i] - mean);
+    return count == 0 ? 0 : sum / static_cast<double>(count);
+}
+
+// Where ringing of `period` samples begins and ends in `x`: where its power,
+// averaged over one period centred on the sample, crosses halfway between
+// `ringPower` and `noisePower`. A step in the envelope crosses halfway at
+// the step, whatever the noise, clipping or phase.
+struct Edges {
+    std::size_t begin = 0;
+    std::size_t end = 0;
+};
+std::optional<Edges> ringEdges(const std::vector<float>& x, double mean, std::size_t period, double ringPower,
+                               double noisePower) {
+    std::vector<double> sums(x.size() + 1, 0.0);
+    for (std::size_t i = 0; i < x.size(); ++i) sums[i + 1] = sums[i] + (x[i] - mean) * (x[i] - mean);
+    const std::size_t half = period / 2;
+    const double level = (ringPower + noisePower) / 2;
+    const auto above = [&](std::size_t i) {
+        const std::size_t lo = i > half ? i - half : 0;
+        const std::size_t hi = std::min(x.size(), i + half + 1);
+        return sums[hi] - sums[lo] >= level * static_cast<double>(hi - lo);
+    };
+    std::size_t begin = 0;
+    while (begin < x.size() && !above(begin)) ++begin;
+    std::size_t end = x.size();
+    while (end > begin && !above(end - 1)) --end;
+    if (end <= begin) return std::nullopt;
+    return Edges{begin, end};
 }
 
 // A measured tone pair's frequencies, levels and edges into the signal.
@@ -167,17 +185,25 @@ bool SignalTracker::decideLow(const Held& h, bool atEnd) {
         }
     }
     if (nextRing < 0 && tones_.lowRunStart() >= h.tone.end) nextRing = tones_.lowRunStart();
+    if (nextRing >= 0) {
+        // Where it begins, taken from the samples like this ring's edges.
+        const std::optional<std::int64_t> start = ringStartNear(nextRing, h.tone.hz, atEnd);
+        if (!start) return false;
+        nextRing = *start;
+    }
+    std::int64_t off = -1;
     const Noted* next = messageAfter(h.tone.end);
     if (next != nullptr && (nextRing < 0 || next->start < nextRing)) {
         const bool shortRing = onMs <= 1000.0 * kRpAsMaxSeconds;
         const bool soon = next->start - h.tone.end <= static_cast<std::int64_t>(kRpAsBeforeSeconds * rate_);
         if (shortRing && soon && next->standard != sigcore::Standard::V23Ntt) s.kind = sigcore::LineSignalKind::RpAs;
     } else if (nextRing >= 0) {
-        s.measure.offMs = 1000.0 * static_cast<double>(nextRing - h.tone.end) / rate_;
+        off = nextRing;
     } else if (!atEnd && tones_.samplesPushed() < h.tone.end + static_cast<std::int64_t>(kRingHoldSeconds * rate_)) {
         return false;
     }
     measureRing(h.tone, s);
+    if (off >= 0) s.measure.offMs = 1000.0 * static_cast<double>(off - s.endSample) / rate_;
     ready_.push_back(s);
     return true;
 }
@@ -186,25 +212,25 @@ void SignalTracker::measureRing(const sigcore::LineTone& tone, sigcore::LineSign
     // The receiver's edges lag where its DC blocker's memory outlasts the
     // ringing: taken again from the samples.
     std::vector<float> x;
-    const auto margin = static_cast<std::int64_t>(kRingMarginSeconds * rate_);
-    const std::int64_t first = ring_.copy(tone.start - margin, tone.end + margin, x);
+    const auto margin = static_cast<std::size_t>(kRingMarginSeconds * rate_);
+    const std::int64_t first = ring_.copy(tone.start - static_cast<std::int64_t>(margin),
+                                          tone.end + static_cast<std::int64_t>(margin), x);
     s.measure.ringHz = tone.hz;
-    if (x.empty()) return;
-    // The wave's middle and half its swing: a clipped wave's too.
+    if (x.size() <= 2 * margin) return;
+    // The wave's middle: a clipped wave's too.
     const auto [low, high] = std::minmax_element(x.begin(), x.end());
     const double mean = (static_cast<double>(*low) + static_cast<double>(*high)) / 2.0;
-    const double swing = (static_cast<double>(*high) - static_cast<double>(*low)) / 2.0;
-    // The edges: where the wave first and last stands clear of both its
-    // peak's tenth and the noise around it.
-    const double threshold = std::max({kRingEdgeShare * swing, kRingEdgeOverNoise * noiseAround(x, mean, rate_), 1.0});
-    std::size_t begin = 0;
-    while (begin < x.size() && std::abs(x[begin] - mean) < threshold) ++begin;
-    std::size_t end = x.size();
-    while (end > begin && std::abs(x[end - 1] - mean) < threshold) --end;
-    if (end <= begin) return;
+    const auto period = static_cast<std::size_t>(rate_ / tone.hz);
+    const auto noiseLength = static_cast<std::size_t>(kNoiseSeconds * rate_);
+    const double noise = std::min(powerOf(x, mean, 0, noiseLength), powerOf(x, mean, x.size() - noiseLength, noiseLength));
+    const std::size_t inside = x.size() - 2 * margin;
+    const double power = inside > 2 * period ? powerOf(x, mean, margin + period / 2, inside - period)
+                                             : powerOf(x, mean, margin, inside);
+    const std::optional<Edges> edges = ringEdges(x, mean, period, power, noise);
+    if (!edges) return;
+    const auto [begin, end] = *edges;
     s.startSample = first + static_cast<std::int64_t>(begin);
     s.endSample = first + static_cast<std::int64_t>(end);
-    if (s.measure.offMs) *s.measure.offMs += 1000.0 * static_cast<double>(tone.end - s.endSample) / rate_;
     // The fundamental that explains most of the wave, clipped or not.
     const sigcore::Stretch all{begin, end};
     double freq[1] = {tone.hz / rate_};
@@ -220,6 +246,26 @@ void SignalTracker::measureRing(const sigcore::LineTone& tone, sigcore::LineSign
     s.measure.ringDbfs = 20.0 * std::log10(std::max(static_cast<double>(*at), 1.0) / 32768.0);
     s.measure.onMs = 1000.0 * static_cast<double>(s.endSample - s.startSample) / rate_;
     s.measure.durationMs = *s.measure.onMs;
+}
+
+std::optional<std::int64_t> SignalTracker::ringStartNear(std::int64_t coarse, double hz, bool atEnd) const {
+    const auto margin = static_cast<std::int64_t>(kRingMarginSeconds * rate_);
+    const auto period = static_cast<std::int64_t>(rate_ / hz);
+    // Half a period of the ring in, and the margin beyond it.
+    const std::int64_t to = coarse + 2 * margin + period;
+    if (!atEnd && ring_.end() < to) return std::nullopt;
+    std::vector<float> x;
+    const std::int64_t first = ring_.copy(coarse - margin, to, x);
+    const auto head = static_cast<std::size_t>(std::max<std::int64_t>(0, coarse - first));
+    if (x.size() <= head + static_cast<std::size_t>(period)) return coarse;
+    const auto [low, high] = std::minmax_element(x.begin(), x.end());
+    const double mean = (static_cast<double>(*low) + static_cast<double>(*high)) / 2.0;
+    const auto noiseLength = std::min(head, static_cast<std::size_t>(kNoiseSeconds * rate_));
+    const double noise = powerOf(x, mean, 0, noiseLength);
+    const auto in = head + static_cast<std::size_t>(period / 2);
+    const double power = powerOf(x, mean, in, x.size() - in);
+    const std::optional<Edges> edges = ringEdges(x, mean, static_cast<std::size_t>(period), power, noise);
+    return edges ? first + static_cast<std::int64_t>(edges->begin) : coarse;
 }
 
 std::int64_t SignalTracker::settledBefore() const {

@@ -73,6 +73,9 @@ private:
     [[nodiscard]] const Noted* messageAfter(std::int64_t position) const;
     [[nodiscard]] sigcore::LineSignal measureAlert(const sigcore::LineTone& tone, sigcore::LineSignalKind kind) const;
     [[nodiscard]] sigcore::LineSignal measureAck(const sigcore::DtmfTone& tone) const;
+    // The start of the ringing the receiver found at about `coarse`; none
+    // while its samples are not all in.
+    [[nodiscard]] std::optional<std::int64_t> ringStartNear(std::int64_t coarse, double hz, bool atEnd) const;
     // Edges, fundamental and peak of ringing, into `s`.
     void measureRing(const sigcore::LineTone& tone, sigcore::LineSignal& s) const;
 

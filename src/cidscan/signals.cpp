@@ -13,7 +13,8 @@ namespace {
 
 constexpr double kAckWindowSeconds = 0.5;
 constexpr double kAlertHoldSeconds = 3.0;
-constexpr double kRingHoldSeconds = 8.0;
+// Up to 4 s of ringing and this wait stay within the 12 s a channel keeps.
+constexpr double kRingHoldSeconds = 7.0;
 constexpr double kRpAsMaxSeconds = 0.35;
 constexpr double kRpAsBeforeSeconds = 2.5;
 constexpr double kAlertHz[2] = {2130.0, 2750.0};
@@ -117,7 +118,8 @@ void SignalTracker::noteMessage(std::int64_t start, sigcore::Standard standard) 
 }
 
 bool SignalTracker::isAck(const sigcore::Message& m) const {
-    if (m.standard != sigcore::Standard::DtmfCallerId || m.tones.size() != 1) return false;
+    const bool dtmf = m.standard == sigcore::Standard::DtmfCallerId || m.standard == sigcore::Standard::Dtmf;
+    if (!dtmf || m.tones.size() != 1) return false;
     const auto slack = static_cast<std::int64_t>(0.01 * rate_);
     return std::any_of(ackStarts_.begin(), ackStarts_.end(),
                        [&](std::int64_t s) { return std::abs(s - m.tones.front().start) <= slack; });

@@ -11,11 +11,11 @@
 //   - ringing of at most 350 ms followed within 2.5 s by a message that is
 //     not an NTT frame (whose CAR rings briefly too) is an RP-AS; any other
 //     ringing is a ring. A ring's off time is given when the next ring
-//     begins before a message or 8 s of quiet;
+//     begins before a message or 7 s of quiet;
 //   - ringing that a burst starts under is no ringing (mains hum is
 //     dropped so, or by its length);
 //   - a line reversal is reported at once.
-// An alert waits at most 3 s, ringing at most 8 s after its end for what
+// An alert waits at most 3 s, ringing at most 7 s after its end for what
 // follows; nothing waits at the end of the input.
 #pragma once
 

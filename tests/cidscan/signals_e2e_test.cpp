@@ -129,6 +129,8 @@ TEST(CidscanSignals, CasWithItsAcknowledgementBeforeABell202Burst) {
     const testsupport::RunResult plain = runTool("cidscan", {"--json", wav});
     EXPECT_EQ(plain.out.find("\"signal\""), std::string::npos);
     EXPECT_NE(plain.out.find("\"bell202\""), std::string::npos);
+    // Plain DTMF runs: the digit is the acknowledgement there too.
+    EXPECT_EQ(kinds(scan(wav, {"--standard", "dtmf"})), "cas ack ");
     // --once: a signal is not the message it waits for.
     const std::vector<nlohmann::json> once = scan(wav, {"--once"});
     EXPECT_EQ(kinds(once), "cas ack bell202 ");

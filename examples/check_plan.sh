@@ -4,6 +4,8 @@
 #   display: a valid message with the same raw bytes was decoded;
 #   reject:  no valid message was decoded;
 #   either:  anything goes (the condition is outside the standard's limits).
+# cidscan --expect DIR/manifest.jsonl DIR/*.wav gives the same verdicts; this
+# script reaches them on its own, from cidscan --json and jq.
 # Usage: check_plan.sh DIR   (CIDSCAN=path/to/cidscan to choose the decoder)
 # Exit status: 0 all agree, 1 a disagreement, 2 a usage or read error.
 set -u

@@ -13,9 +13,10 @@ PROGRAM_PACKAGES=(cmake g++ make pkg-config libsndfile1-dev nlohmann-json3-dev)
 TEST_PACKAGES=("${PROGRAM_PACKAGES[@]}" libgtest-dev libbenchmark-dev libspandsp-dev sox multimon-ng minimodem
     jq python3)
 # Continuous integration besides: clang for the fuzz targets, valgrind, gnuplot
-# for the benchmark plots, GNU parallel for the README's batch examples and
-# debootstrap for the bare-machine test.
-CI_PACKAGES=("${TEST_PACKAGES[@]}" clang libclang-rt-14-dev valgrind gnuplot-nox parallel debootstrap)
+# for the benchmark plots, GNU parallel for the README's batch examples,
+# debootstrap for the bare-machine test and chromium, the headless browser
+# that opens cidscan's HTML report.
+CI_PACKAGES=("${TEST_PACKAGES[@]}" clang libclang-rt-14-dev valgrind gnuplot-nox parallel debootstrap chromium)
 
 # ensure_packages PKG...: installs the packages that are not installed, with
 # apt-get as root or through `sudo -n`; without either it prints the command to

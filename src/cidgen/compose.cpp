@@ -78,6 +78,8 @@ sigcore::BuildResult messageFor(const Options& o) {
         r.error = "--name: US messages carry printable ASCII names only";
     } else if (o.standard == Standard::Dtmf && (!o.fields.number.empty() || !o.fields.name.empty())) {
         r.error = "--standard dtmf sends --digits only";
+    } else if (!dtmf && (o.dtmfLowDeviationPercent != 0.0 || o.dtmfHighDeviationPercent != 0.0)) {
+        r.error = "--dtmf-deviation: DTMF tones only (FSK: --mark-offset, --space-offset)";
     }
     if (!r.error.empty()) return r;
     if (o.raw) {
@@ -122,6 +124,8 @@ sigcore::Segment messageSegment(const Options& o, const Outgoing& m, double& pow
         s.gapMs = o.digitGapMs;
         s.highPeak = firstPeak;
         s.lowPeak = secondPeak;
+        s.lowScale = 1.0 + o.dtmfLowDeviationPercent / 100.0;
+        s.highScale = 1.0 + o.dtmfHighDeviationPercent / 100.0;
         return sigcore::DtmfWriter(s, std::string(m.bytes.begin(), m.bytes.end()), o.rate);
     }
     sigcore::FskSettings s;

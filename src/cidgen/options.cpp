@@ -209,6 +209,11 @@ Handled lineOption(const Arg& a, Options& o, std::string& error) {
     if (a.name == "--echo") {
         o.echo = numberPair(v, 0.0, 1000.0, -60.0, 0.0);
         if (!o.echo) return bad("takes MS,DB: a delay of 0 to 1000 ms and a level of -60 to 0 dB");
+    } else if (a.name == "--dtmf-deviation") {
+        const auto pair = numberPair(v, -10.0, 10.0, -10.0, 10.0);
+        if (!pair) return bad("takes LOW,HIGH: each group's deviation from -10 to 10 per cent");
+        o.dtmfLowDeviationPercent = pair->first;
+        o.dtmfHighDeviationPercent = pair->second;
     } else if (a.name == "--hum") {
         o.hum = numberPair(v, 1.0, 1000.0, -80.0, 3.0);
         if (!o.hum) return bad("takes HZ,DBM0: a frequency of 1 to 1000 Hz and a level of -80 to 3 dBm0");
@@ -402,7 +407,7 @@ ParseResult parseOptions(std::span<const char* const> args, const std::string& n
 
 const char* usageText() {
     return "usage: cidgen [OPTIONS] -o OUT\n"
-           "       cidgen --plan gr30|etsi|negative DIR [--force]\n"
+           "       cidgen --plan gr30|etsi|ntt|dtmf-cid|negative DIR [--force]\n"
            "Writes a caller-ID or DTMF test signal as a sound file (OUT - is standard output),\n"
            "or a test plan: a WAV per receiver condition and DIR/manifest.jsonl.\n"
            "\n"
@@ -434,6 +439,7 @@ const char* usageText() {
            "  --twist DB             FSK: mark minus space; DTMF: high minus low group\n"
            "  --mark-offset HZ       --space-offset HZ   tone frequency offsets\n"
            "  --rate-error PCT       bit-rate deviation in percent\n"
+           "  --dtmf-deviation L,H   DTMF: each group's tones off nominal, in percent\n"
            "  --snr DB               white noise, tone power over noise power in 0..fs/2\n"
            "  --seed N               noise seed (default 1; the same seed, the same noise)\n"
            "  --echo MS,DB           an echo MS ms later, DB relative to the signal\n"

@@ -38,6 +38,8 @@ struct Options {
     double markOffsetHz = 0.0;
     double spaceOffsetHz = 0.0;
     double rateErrorPercent = 0.0;
+    double dtmfLowDeviationPercent = 0.0;   // DTMF: each group's tones off nominal
+    double dtmfHighDeviationPercent = 0.0;
     std::optional<double> snrDb;
     std::optional<std::pair<double, double>> echo;  // delay in ms, level relative to the signal in dB
     std::optional<std::pair<double, double>> hum;   // frequency in Hz, level in dBm0

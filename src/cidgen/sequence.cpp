@@ -47,7 +47,8 @@ constexpr std::array<Plan, 8> kPlans{{
     {Preset::EtsiRing, "etsi-ring", true, false, 0, Alert::Ring, 0, 800, 25, 1000, 4000, true, 0, 1, 0, {}, {}},
     {Preset::Bt, "bt", true, true, 150, Alert::DualTone, 100, 60, 25, 400, 200, false, 250, 2, 0, {}, {}},
     {Preset::Ntt, "ntt", true, false, 0, Alert::Car, 1500, 500, 16, 500, 500, false, 500, 1, 1000, {}, {}},
-    {Preset::DtmfBeforeRing, "dtmf", false, true, 0, Alert::None, 0, 100, 25, 1000, 4000, false, 500, 1, 0, {}, {}},
+    // The data at least 200 ms after the reversal, the ring 200 to 500 ms after the data.
+    {Preset::DtmfBeforeRing, "dtmf", false, true, 0, Alert::None, 0, 250, 25, 1000, 4000, false, 300, 1, 0, {}, {}},
 }};
 
 constexpr double kReversalPeak = 0.5;   // the step's height, full scale 1.0

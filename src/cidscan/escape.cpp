@@ -100,4 +100,21 @@ std::string escapeJsonControls(std::string_view json) {
     return out;
 }
 
+std::string htmlText(std::string_view text) {
+    const std::string shown = terminalText(text);
+    std::string out;
+    out.reserve(shown.size());
+    for (const char c : shown) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace cidscan

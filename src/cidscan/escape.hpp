@@ -14,6 +14,11 @@ namespace cidscan {
 // well-formed UTF-8 sequence "\xNN" with the byte's value.
 [[nodiscard]] std::string terminalText(std::string_view text);
 
+// Text for an HTML page, element content or a quoted attribute alike: as
+// terminalText (valid UTF-8, controls and stray bytes shown as "\xNN"), with
+// & < > " ' written as character references.
+[[nodiscard]] std::string htmlText(std::string_view text);
+
 // Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or
 // code points past U+10FFFF).
 [[nodiscard]] bool isUtf8(std::string_view text);

@@ -11,7 +11,9 @@
 #include <nlohmann/json.hpp>
 
 #include "sigcore/measure/dtmfmeasure.hpp"
+#include "sigcore/measure/leveltrace.hpp"
 #include "sigcore/measure/fskmeasure.hpp"
+#include "sigcore/measure/linesignal.hpp"
 #include "sigcore/measure/samplering.hpp"
 #include "sigcore/messages/events.hpp"
 
@@ -31,9 +33,13 @@ struct MessageMeasure {
     std::optional<sigcore::FskMeasurement> fsk;
     std::vector<DigitMeasure> digits;
     double refDbm0 = kFullScaleDbm0;
+    // With --report: the tone levels over the burst, for its timing diagram.
+    std::optional<sigcore::LevelTrace> trace;
     // From the end of the last line signal before the burst to its first
     // bit (seizure or mark); absent when no signal came before.
     std::optional<double> afterSignalMs;
+    // That signal's kind (a limit on the gap depends on what came before).
+    std::optional<sigcore::LineSignalKind> afterSignalKind;
 };
 
 // How many samples a channel keeps for measuring: the look-back before a

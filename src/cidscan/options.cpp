@@ -56,6 +56,8 @@ const char* usageText() {
            "V.23, DTMF caller ID) in recordings; FILE '-' or no FILE reads standard input.\n"
            "\n"
            "  --json                 one JSON object per message (JSON Lines)\n"
+           "  --report FILE          also write an HTML page of every message with its\n"
+           "                         measurement, check and timing diagram (implies --measure)\n"
            "  --standard S           us, ntt, etsi, v23 (ntt and etsi), dtmf-cid, dtmf (plain\n"
            "                         digits) or all (every caller-ID standard, the default)\n"
            "  --channel N            decode channel N only (from 1; default every channel)\n"
@@ -66,14 +68,17 @@ const char* usageText() {
            "  --once                 exit after the first message\n"
            "  --measure              measure each message's tones, levels and timing\n"
            "  --ref-dbm0 X           the level in dBm0 of a full-scale sine (default 3.14)\n"
-           "  --check S              judge each measurement against the limits of gr30, bt\n"
-           "                         or dtmf (implies --measure)\n"
+           "  --check S              judge each measurement against the limits of gr30,\n"
+           "                         etsi, bt or dtmf (implies --measure)\n"
+           "  --expect MANIFEST      say per file whether the decoder agrees with a test plan's\n"
+           "                         manifest (cidgen --plan)\n"
            "  -j N, --jobs N         decode up to N files at once\n"
            "  --help                 this text\n"
            "  --version              the program's version\n"
            "\n"
            "Exit status: 0 every input was read, 1 an input could not be read, 2 usage error,\n"
-           "3 every input was read and a message failed its --check.\n";
+           "3 every input was read and a message failed its --check, 4 with --expect every\n"
+           "file was read and one disagreed with the manifest.\n";
 }
 
 namespace {
@@ -116,16 +121,24 @@ std::optional<std::string> applyChoice(std::string_view name, std::optional<std:
         const auto n = v ? parseNumber(*v, 1, kMostChannels) : std::nullopt;
         if (!n) return "--channel takes a channel number from 1";
         o.channel = n;
+    } else if (name == "--report") {
+        // Standard output carries the messages; the page needs a file of its own.
+        if (!v || v->empty() || *v == "-") return "--report takes the name of the HTML file to write";
+        o.report = std::string(*v);
+        o.measure = true;
     } else if (name == "--ref-dbm0") {
         const auto level = v ? parseLevel(*v, -100.0, 100.0) : std::nullopt;
         if (!level) return "--ref-dbm0 takes a level in dBm0 from -100 to 100";
         o.refDbm0 = *level;
+    } else if (name == "--expect") {
+        if (!v || v->empty()) return "--expect takes the manifest of a test plan";
+        o.expect = std::string(*v);
     } else if (name == "--check") {
         const auto standard = v ? sigcore::parseCheckStandard(*v) : std::nullopt;
         if (!standard) return "--check takes gr30, etsi, bt, ntt or dtmf";
         // A standard whose limits could not be sourced would pass everything.
         if (sigcore::limitsOf(*standard).empty()) {
-            return "--check " + std::string(*v) + ": no limits for this standard are known yet (gr30, bt and dtmf are)";
+            return "--check " + std::string(*v) + ": no limits for this standard are known yet (gr30, etsi, bt and dtmf are)";
         }
         o.check = standard;
         o.measure = true;
@@ -175,9 +188,10 @@ std::string applyOption(std::span<const char* const> args, std::size_t& i, Optio
         inlineValue = arg.substr(eq + 1);
     }
     if (!inlineValue && applyFlag(name, o)) return {};
-    const bool takesValue = name == "--standard" || name == "--channel" || name == "--sensitivity" || name == "-j" ||
+    const bool takesValue = name == "--report" ||
+                            name == "--standard" || name == "--channel" || name == "--sensitivity" || name == "-j" ||
                             name == "--jobs" || name == "--raw" || name == "--rate" || name == "--channels" ||
-                            name == "--ref-dbm0" || name == "--check";
+                            name == "--ref-dbm0" || name == "--check" || name == "--expect";
     if (takesValue) {
         std::optional<std::string_view> value = inlineValue;
         if (!value && i + 1 < args.size()) value = std::string_view(args[++i]);
@@ -201,6 +215,7 @@ std::string finishOptions(Options& o, const RawValues& raw) {
     } else if (raw.rate || raw.channels) {
         return "--rate and --channels describe headerless input and need --raw";
     }
+    if (o.files.empty() && o.expect) return "--expect needs the plan's files";
     if (o.files.empty()) o.files.emplace_back("-");
     int stdinCount = 0;
     for (const std::string& f : o.files) stdinCount += f == "-" ? 1 : 0;

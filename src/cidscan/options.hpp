@@ -28,6 +28,7 @@ enum class OutputFormat { Text, Json };
 struct Options {
     std::vector<std::string> files;      // "-" is standard input; never empty after parsing
     OutputFormat output = OutputFormat::Text;
+    std::optional<std::string> report;   // --report FILE: an HTML page of the run (implies measure)
     StandardChoice standards = StandardChoice::All;
     std::optional<int> channel;          // from 1; every channel when not set
     std::optional<RawInput> raw;         // every input is headerless samples
@@ -37,6 +38,7 @@ struct Options {
     bool measure = false;                // --measure: measure every message's signal
     double refDbm0 = 3.14;               // the level a full-scale sine stands for, dBm0
     std::optional<sigcore::CheckStandard> check;  // --check: judge every measurement (implies measure)
+    std::optional<std::string> expect;   // --expect: a test plan's manifest to set each file against
     bool help = false;
     bool version = false;
 };

@@ -246,6 +246,8 @@ bool MessageWriter::write(const FoundMessage& found) {
     const std::string text = format_ == OutputFormat::Json ? formatJson(found) : formatText(found);
     const std::lock_guard lock(mutex_);
     if (failed_ || (once_ && written_ > 0)) return false;
+    // On the page even when standard output fails on it: it was found.
+    if (report_ != nullptr) report_->add(found);
     if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fflush(out_) != 0) {
         failed_ = true;
         return false;
@@ -262,6 +264,7 @@ void MessageWriter::error(const std::string& line) {
     // The line may carry a file name: escaped like the text output.
     std::fprintf(stderr, "cidscan: %s\n", terminalText(line).c_str());
     std::fflush(stderr);
+    if (report_ != nullptr) report_->error(line);
 }
 
 bool MessageWriter::failed() const {
@@ -273,5 +276,9 @@ bool MessageWriter::checkFailed() const {
     const std::lock_guard lock(mutex_);
     return checkFailed_;
 }
+
+std::string messageTypeName(const sigcore::Message& m) { return typeName(m); }
+
+std::string messageVerdict(const sigcore::Message& m) { return checkVerdict(m); }
 
 }  // namespace cidscan

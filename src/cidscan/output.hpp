@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cidscan/found.hpp"
+#include "cidscan/htmlreport.hpp"
 #include "cidscan/options.hpp"
 
 namespace cidscan {
@@ -16,12 +17,19 @@ namespace cidscan {
 [[nodiscard]] std::string formatText(const FoundMessage& found);
 // One JSON object (the keys the manual page lists) and a line end.
 [[nodiscard]] std::string formatJson(const FoundMessage& found);
+// What the message is, by its type: "caller ID (MDMF)", "call set-up", ...
+[[nodiscard]] std::string messageTypeName(const sigcore::Message& m);
+// Whether its checksum, CRC or framing came out right, in words.
+[[nodiscard]] std::string messageVerdict(const sigcore::Message& m);
 // "bell202" or "v23-ntt".
 [[nodiscard]] const char* standardName(sigcore::Standard standard);
 
 class MessageWriter {
 public:
     MessageWriter(std::FILE* out, OutputFormat format, bool once) : out_(out), format_(format), once_(once) {}
+
+    // --report: every message written and every error go to `report` too.
+    void reportTo(ReportCollector* report) { report_ = report; }
 
     // Writes one message; returns false when no more are wanted (--once
     // after its message, or the output failed).
@@ -36,6 +44,7 @@ private:
     std::FILE* out_;
     OutputFormat format_;
     bool once_;
+    ReportCollector* report_ = nullptr;
     mutable std::mutex mutex_;
     int written_ = 0;
     bool failed_ = false;

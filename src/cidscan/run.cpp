@@ -4,15 +4,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
 #include "cidscan/check.hpp"
 #include "cidscan/escape.hpp"
+#include "cidscan/expect.hpp"
 #include "cidscan/input.hpp"
 #include "cidscan/options.hpp"
 #include "cidscan/output.hpp"
+#include "cidscan/reportfile.hpp"
 #include "cidscan/scanner.hpp"
 
 #ifndef SIGTOOLS_VERSION
@@ -104,8 +107,23 @@ int runCidscan(std::span<const char* const> args) {
                    stderr);
         return kExitUsage;
     }
+    if (options.expect) return runExpect(options);
     MessageWriter writer(stdout, options.output, options.once);
     RunState state{options, writer};
+    // The report's file is made before anything is read, so that one that
+    // can't be written stops the run at once.
+    const ReportRun reportRun{SIGTOOLS_VERSION, utcNow(), std::vector<std::string>(args.begin(), args.end()),
+                              options.files, options.check};
+    std::optional<ReplacingFile> reportFile;
+    if (options.report) {
+        reportFile.emplace(*options.report);
+        if (!reportFile->ok()) {
+            std::fprintf(stderr, "cidscan: --report: %s\n", terminalText(reportFile->error()).c_str());
+            return kExitInputFailed;
+        }
+    }
+    ReportCollector report;
+    if (reportFile) writer.reportTo(&report);
     const auto threads = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), options.files.size());
     if (threads <= 1) {
         worker(state);
@@ -114,10 +132,13 @@ int runCidscan(std::span<const char* const> args) {
         pool.reserve(threads);
         for (std::size_t t = 0; t < threads; ++t) pool.emplace_back([&state] { worker(state); });
     }
+    const bool reportFailed = reportFile && !reportFile->commit(report.render(reportRun));
+    if (reportFailed) std::fprintf(stderr, "cidscan: --report: %s\n", terminalText(reportFile->error()).c_str());
     if (writer.failed()) {
         std::fputs("cidscan: can't write to standard output\n", stderr);
         return kExitInputFailed;
     }
+    if (reportFailed) return kExitInputFailed;
     if (state.anyFailed) return kExitInputFailed;
     return writer.checkFailed() ? kExitCheckFailed : kExitOk;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "cidscan/trace.hpp"
 #include "cidscan/lanes.hpp"
 #include "cidscan/signals.hpp"
 
@@ -18,6 +19,9 @@ class MessageCatcher final : public sigcore::EventSink {
 public:
     MessageCatcher(const std::string& file, int channel, int rate, const MessageHandler& handler, bool& stop)
         : file_(file), channel_(channel), rate_(rate), handler_(handler), stop_(stop) {}
+
+    // With --report: each measured message keeps its tone levels over time.
+    void keepLevelTrace() { trace_ = true; }
 
     void onEvent(const sigcore::Event& event) override {
         const auto* decoded = std::get_if<sigcore::MessageDecoded>(&event);
@@ -69,6 +73,7 @@ public:
             if (!atEnd && signals_ != nullptr && signals_->settledBefore() <= found.message.startSample) return;
             found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_);
             found.measure->afterSignalMs = afterSignal(*found.measure, found.message);
+            if (trace_) found.measure->trace = traceMessage(*found.measure, *ring_, rate_);
             const bool more = handler_(found);
             pending_.pop_front();
             if (!more) stop_ = true;
@@ -100,6 +105,7 @@ private:
     SignalTracker* signals_ = nullptr;
     std::int64_t lastSignalEnd_ = -1;
     double refDbm0_ = kFullScaleDbm0;
+    bool trace_ = false;
     std::deque<FoundMessage> pending_;
     const std::string& file_;
     int channel_;
@@ -148,6 +154,7 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
         selected.push_back(
             std::make_unique<Channel>(options.standards, c, name, input.rate(), options.sensitivity, handler, stop));
         if (options.measure) selected.back()->keepSamples(input.rate(), options.refDbm0);
+        if (options.report) selected.back()->catcher.keepLevelTrace();
     }
     const auto width = static_cast<std::size_t>(channels);
     const std::size_t blockFrames = input.seekable() ? kFileBlockFrames : kBlockFrames;

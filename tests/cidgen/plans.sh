@@ -19,7 +19,7 @@ fail() {
 }
 check() { CIDSCAN=$BIN/cidscan bash "$SRC/examples/check_plan.sh" "$1"; }
 
-for plan in gr30 etsi negative; do
+for plan in gr30 etsi ntt dtmf-cid negative; do
     dir=$WORK/$plan
     "$BIN/cidgen" --plan "$plan" "$dir" >/dev/null || { fail "$plan: cidgen --plan failed"; continue; }
     listed=$(jq -r .file "$dir/manifest.jsonl" | sort)
@@ -36,6 +36,12 @@ for plan in gr30 etsi negative; do
         jq -se 'any(.[]; .expect == "either")' "$dir/manifest.jsonl" >/dev/null || fail "$plan: no either line"
     fi
     check "$dir" >"$WORK/$plan.out" || { cat "$WORK/$plan.out"; fail "$plan: cidscan disagrees with the manifest"; }
+    # cidscan's own --expect comes to the same verdicts.
+    "$BIN/cidscan" -j 2 --expect "$dir/manifest.jsonl" "$dir"/*.wav >"$WORK/$plan.expect" ||
+        { cat "$WORK/$plan.expect"; fail "$plan: cidscan --expect disagrees"; }
+    verdicts() { grep -E '^(agree|DISAGREE) ' | awk '{sub(/:$/, "", $3); n = split($3, p, "/"); print tolower($1), $2, p[n]}' | sort; }
+    [[ $(verdicts <"$WORK/$plan.out") == "$(verdicts <"$WORK/$plan.expect")" && -s $WORK/$plan.expect ]] ||
+        fail "$plan: check_plan.sh and cidscan --expect differ"
 done
 
 # The checker itself: a display file marked reject, and a wrong raw, are caught.
@@ -43,6 +49,8 @@ cp -r "$WORK/gr30" "$WORK/wrong"
 jq -c 'if .file == "001-nominal.wav" then .expect = "reject" else . end' "$WORK/gr30/manifest.jsonl" \
     >"$WORK/wrong/manifest.jsonl"
 check "$WORK/wrong" >/dev/null && fail "check_plan.sh missed a display file marked reject"
+"$BIN/cidscan" --expect "$WORK/wrong/manifest.jsonl" "$WORK/wrong"/*.wav >/dev/null
+[[ $? -eq 4 ]] || fail "cidscan --expect did not exit 4 on a display file marked reject"
 jq -c 'if .file == "002-level-min.wav" then .message.raw = "00" else . end' "$WORK/gr30/manifest.jsonl" \
     >"$WORK/wrong/manifest.jsonl"
 check "$WORK/wrong" >/dev/null && fail "check_plan.sh missed a display file with other bytes"

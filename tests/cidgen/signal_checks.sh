@@ -99,6 +99,15 @@ near "DTMF 5, both tones, RMS dBFS" "$(rms_db "$WORK/d.wav" 0.4 1.0)" \
 near "DTMF high group (1336 Hz) at -8 dBm0" "$(rms_db "$WORK/d.wav" 0.4 1.0 sinc 1100-1600)" "$(awk 'BEGIN { print -8 - 3.14 - 3.0103 }')" 0.1
 near "DTMF low group (770 Hz) at -12 dBm0" "$(rms_db "$WORK/d.wav" 0.4 1.0 sinc 600-1000)" "$(awk 'BEGIN { print -12 - 3.14 - 3.0103 }')" 0.1
 
+# ---- DTMF tones off nominal: each group through a band-pass, its frequency
+gen --standard dtmf --digits 5 --digit-ms 1500 --dtmf-deviation 1.5,-1.5 --encoding float -o "$WORK/dv.wav"
+sox "$WORK/dv.wav" "$WORK/dv-low.wav" sinc 600-1000
+sox "$WORK/dv.wav" "$WORK/dv-high.wav" sinc 1100-1600
+near "DTMF low group 770 Hz +1.5 %" "$(tone_frequency "$WORK/dv-low.wav" 0.4 1.0 8000)" 781.55 0.5
+near "DTMF high group 1336 Hz -1.5 %" "$(tone_frequency "$WORK/dv-high.wav" 0.4 1.0 8000)" 1315.96 0.5
+gen --standard us-mdmf --number 1 --dtmf-deviation 1,1 -o "$WORK/no.wav" 2>/dev/null &&
+    fail "--dtmf-deviation was taken for an FSK message"
+
 # ---- noise: SNR against the tone's power, over 0..fs/2, in the silence before the burst
 gen --level -20 --snr 15 --seed 5 --lead-ms 3000 --encoding float -o "$WORK/n.wav"
 near "noise for 15 dB SNR at -20 dBm0, RMS dBFS" "$(rms_db "$WORK/n.wav" 0 2.9)" "$(awk 'BEGIN { print -20 - 3.14 - 3.0103 - 15 }')" 0.1

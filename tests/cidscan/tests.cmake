@@ -10,6 +10,12 @@ add_test(NAME cidscan.readme_examples
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/readme_examples.sh ${CMAKE_BINARY_DIR}/bin ${CMAKE_SOURCE_DIR})
 set_tests_properties(cidscan.readme_examples PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
 
+# --report: the page opens in headless Chromium without a console message and
+# shows the values of the JSON output.
+add_test(NAME cidscan.report_browser
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/report_browser.sh ${CMAKE_BINARY_DIR}/bin)
+set_tests_properties(cidscan.report_browser PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 180)
+
 # --measure holds a message until the samples after its burst are in: still
 # within half a second.
 add_test(NAME cidscan.live_pipe_measure

@@ -115,3 +115,8 @@ foreach(kind IN ITEMS resend-mdmf resend-clip resend-dtmf)
   string(REPLACE "-" "_" tag ${kind})
   interop_test(spandsp_rx.cidgen_${tag} spandsp_reads_cidgen.sh ${kind})
 endforeach()
+
+# spandsp's receivers decode every "display" file of cidgen's test plans and deliver none of the negative plan's.
+foreach(plan IN ITEMS gr30 etsi ntt dtmf-cid negative)
+  interop_test(spandsp_rx.cidgen_plan_${plan} spandsp_reads_plans.sh ${plan})
+endforeach()

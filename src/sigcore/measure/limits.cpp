@@ -15,17 +15,54 @@ constexpr std::string_view kDtmfReceiver =
     "secondary: DTMF receiver requirements as given in Kuo, Lee and Tian, Real-Time Digital Signal Processing, 9.3";
 constexpr std::string_view kBtSummary =
     "secondary: summary of SIN 227 posted to the TELECOM Digest (btclid.txt)";
+constexpr std::string_view kFskTable =
+    "secondary: Zarlink MT88E45 data sheet (2005), Table 4 FSK Signal Characteristics, from ANSI/TIA/EIA-716 "
+    "and TIA/EIA-777, ETS 300 778-1 and -2, SIN 227 and SIN 242";
+constexpr std::string_view kAlertTable =
+    "secondary: Zarlink MT88E45 data sheet (2005), Table 3 CAS/DT-AS Characteristics, from SR-TSV-002476, "
+    "ETS 300 778-2, SIN 227 and SIN 242";
+constexpr std::string_view kEtsiTiming =
+    "secondary: Dialogic CSP 8.4.1 help, Caller ID/Calling Name Information (In-band Signaling), timings T4 and T5";
+constexpr std::string_view kRingTiming =
+    "secondary: HP Journal article on HP TeleShare caller-ID detection (studylib.net doc 12969736)";
+constexpr std::string_view kRockwell =
+    "secondary: Rockwell caller-ID data sheet as posted to the TELECOM Digest (1991), carrier signal 130 +/- 25 ms";
+constexpr std::string_view kOffHookTiming =
+    "secondary: Zarlink MT88E45 data sheet (2005), Figure 16, Bellcore off-hook data transmission timing";
 
-// Bell 202 bit duration 833 +/- 50 us, as a bit rate.
-constexpr double kSlowestBitRate = 1.0 / 883e-6;
-constexpr double kFastestBitRate = 1.0 / 783e-6;
+// A frequency `pct` per cent off `hz`.
+constexpr double off(double hz, double pct) { return hz * (1.0 + pct / 100.0); }
 
+// Levels given in dBm at the line are taken as dBm0 (the line a 0 dBr
+// point).
 constexpr std::array kLimits{
     Limit{CheckStandard::Gr30, "mark_hz", 1188.0, 1212.0, kBellcoreQuoted},
     Limit{CheckStandard::Gr30, "space_hz", 2178.0, 2222.0, kBellcoreQuoted},
-    Limit{CheckStandard::Gr30, "bit_rate", kSlowestBitRate, kFastestBitRate, kBellcoreQuoted},
+    Limit{CheckStandard::Gr30, "bit_rate", 1188.0, 1212.0, kFskTable},
+    Limit{CheckStandard::Gr30, "mark_dbm0", -36.20, -4.23, kFskTable},
+    Limit{CheckStandard::Gr30, "space_dbm0", -36.20, -4.23, kFskTable},
+    Limit{CheckStandard::Gr30, "snr_db", 25.0, std::nullopt, kFskTable},
+    // The mark: 130 +/- 25 ms after ringing, 58 to 75 ms off hook (after
+    // the alert or the acknowledgement), in bits at 1200 bit/s.
+    Limit{CheckStandard::Gr30, "mark_bits", 126.0, 186.0, kRockwell, LineSignalKind::Ring},
+    Limit{CheckStandard::Gr30, "mark_bits", 69.6, 90.0, kOffHookTiming, LineSignalKind::Cas},
+    Limit{CheckStandard::Gr30, "mark_bits", 69.6, 90.0, kOffHookTiming, LineSignalKind::Ack},
+    Limit{CheckStandard::Gr30, "after_signal_ms", 0.0, 500.0, kOffHookTiming, LineSignalKind::Ack},
+    Limit{CheckStandard::Gr30, "after_signal_ms", 500.0, std::nullopt, kRingTiming, LineSignalKind::Ring},
+    Limit{CheckStandard::Etsi, "mark_hz", off(1300, -1.5), off(1300, 1.5), kFskTable},
+    Limit{CheckStandard::Etsi, "space_hz", off(2100, -1.5), off(2100, 1.5), kFskTable},
+    Limit{CheckStandard::Etsi, "bit_rate", 1188.0, 1212.0, kFskTable},
+    Limit{CheckStandard::Etsi, "mark_dbm0", -33.78, -5.78, kFskTable},
+    Limit{CheckStandard::Etsi, "space_dbm0", -33.78, -5.78, kFskTable},
+    Limit{CheckStandard::Etsi, "twist_db", -6.0, 6.0, kFskTable},
+    Limit{CheckStandard::Etsi, "snr_db", 20.0, std::nullopt, kFskTable},
+    Limit{CheckStandard::Etsi, "after_signal_ms", 45.0, 500.0, kEtsiTiming, LineSignalKind::DtAs},
+    Limit{CheckStandard::Etsi, "after_signal_ms", 500.0, 2000.0, kEtsiTiming, LineSignalKind::Ring},
     Limit{CheckStandard::Bt, "seizure_bits", 96.0, 315.0, kBtSummary},
     Limit{CheckStandard::Bt, "mark_bits", 55.0, 90.0, kBtSummary},
+    Limit{CheckStandard::Bt, "mark_dbm0", -37.78, -5.78, kFskTable},
+    Limit{CheckStandard::Bt, "space_dbm0", -37.78, -5.78, kFskTable},
+    Limit{CheckStandard::Bt, "after_signal_ms", 45.0, std::nullopt, kBtSummary, LineSignalKind::DtAs},
     Limit{CheckStandard::Dtmf, "low_dev_pct", -1.5, 1.5, kDtmfReceiver},
     Limit{CheckStandard::Dtmf, "high_dev_pct", -1.5, 1.5, kDtmfReceiver},
     // twist_db is high minus low group: the high group up to 8 dB weaker
@@ -34,6 +71,66 @@ constexpr std::array kLimits{
     Limit{CheckStandard::Dtmf, "duration_ms", 50.0, std::nullopt, kDtmfTiming},
     Limit{CheckStandard::Dtmf, "gap_ms", 45.0, std::nullopt, kDtmfTiming},
 };
+
+// The alert tones (2130 + 2750 Hz) of one standard and kind: frequency
+// tolerance in per cent, level range per tone, twist either way, duration.
+struct AlertRow {
+    CheckStandard standard;
+    LineSignalKind kind;
+    double tolerancePct;
+    double minDbm0;
+    double maxDbm0;
+    double twistDb;
+    double minMs;
+    double maxMs;
+    std::string_view source;
+};
+
+constexpr std::size_t kAlertItems = 6;
+
+constexpr std::array<SignalLimit, kAlertItems> alertLimits(const AlertRow& r) {
+    return {SignalLimit{r.standard, r.kind, "low_hz", off(2130, -r.tolerancePct), off(2130, r.tolerancePct), r.source},
+            SignalLimit{r.standard, r.kind, "high_hz", off(2750, -r.tolerancePct), off(2750, r.tolerancePct), r.source},
+            SignalLimit{r.standard, r.kind, "low_dbm0", r.minDbm0, r.maxDbm0, r.source},
+            SignalLimit{r.standard, r.kind, "high_dbm0", r.minDbm0, r.maxDbm0, r.source},
+            SignalLimit{r.standard, r.kind, "twist_db", -r.twistDb, r.twistDb, r.source},
+            SignalLimit{r.standard, r.kind, "duration_ms", r.minMs, r.maxMs, r.source}};
+}
+
+// BT's idle-state alert (before an on-hook burst, DT-AS here) and its
+// loop-state alert (CAS); Bellcore's CAS and ETSI's off-hook DT-AS (CAS
+// here: the limits of ETSI's on-hook DT-AS were not found).
+constexpr std::array kAlertRows{
+    AlertRow{CheckStandard::Gr30, LineSignalKind::Cas, 0.5, -32.0, -14.0, 6.0, 75.0, 85.0, kAlertTable},
+    AlertRow{CheckStandard::Etsi, LineSignalKind::Cas, 0.5, -32.78, -9.78, 6.0, 75.0, 85.0, kAlertTable},
+    AlertRow{CheckStandard::Bt, LineSignalKind::DtAs, 1.1, -37.78, 0.22, 7.0, 88.0, 110.0, kAlertTable},
+    AlertRow{CheckStandard::Bt, LineSignalKind::Cas, 0.6, -37.78, 0.22, 7.0, 80.0, 85.0, kAlertTable},
+};
+
+constexpr std::array kAckLimits{
+    // The acknowledgement: DTMF D (or A from an ADSI phone), 55 to 65 ms.
+    SignalLimit{CheckStandard::Gr30, LineSignalKind::Ack, "digit_valid", 1.0, 1.0, kOffHookTiming},
+    SignalLimit{CheckStandard::Gr30, LineSignalKind::Ack, "duration_ms", 55.0, 65.0, kOffHookTiming},
+};
+
+// Every signal limit, grouped by standard (gr30, etsi, bt) like kLimits.
+constexpr auto makeSignalLimits() {
+    std::array<SignalLimit, kAlertRows.size() * kAlertItems + kAckLimits.size()> out{};
+    std::size_t n = 0;
+    const auto addAlerts = [&](CheckStandard standard) {
+        for (const AlertRow& row : kAlertRows) {
+            if (row.standard != standard) continue;
+            for (const SignalLimit& limit : alertLimits(row)) out[n++] = limit;
+        }
+    };
+    addAlerts(CheckStandard::Gr30);
+    for (const SignalLimit& limit : kAckLimits) out[n++] = limit;
+    addAlerts(CheckStandard::Etsi);
+    addAlerts(CheckStandard::Bt);
+    return out;
+}
+
+constexpr auto kSignalLimits = makeSignalLimits();
 
 CheckItem judge(const Limit& limit, std::string name, double value) {
     CheckItem item{std::move(name), value, limit.min, limit.max, true};
@@ -52,7 +149,40 @@ std::optional<double> fskValue(const FskMeasurement& m, double refDbm0, std::str
     if (item == "bit_rate") return m.bitRate;
     if (item == "seizure_bits") return m.seizureBits;
     if (item == "mark_bits") return m.markBits;
+    if (item == "snr_db") return m.snrDb;
     return std::nullopt;
+}
+
+// Whether the acknowledgement digit is one the standard allows.
+bool validAck(CheckStandard standard, char digit) {
+    if (standard == CheckStandard::Gr30) return digit == 'D' || digit == 'A';
+    return false;
+}
+
+std::optional<double> signalValue(const LineSignal& s, double refDbm0, CheckStandard standard,
+                                  std::string_view item) {
+    const LineSignalMeasurement& m = s.measure;
+    const auto plusRef = [refDbm0](const std::optional<double>& dbfs) {
+        return dbfs ? std::optional<double>(*dbfs + refDbm0) : std::nullopt;
+    };
+    if (item == "low_hz") return m.lowHz;
+    if (item == "high_hz") return m.highHz;
+    if (item == "low_dbm0") return plusRef(m.lowDbfs);
+    if (item == "high_dbm0") return plusRef(m.highDbfs);
+    if (item == "twist_db") return m.twistDb;
+    if (item == "duration_ms") return m.durationMs;
+    if (item == "digit_valid" && m.digit) return validAck(standard, *m.digit) ? 1.0 : 0.0;
+    return std::nullopt;
+}
+
+// The run of rows of one standard in a table grouped by standard.
+template <typename Row, std::size_t N>
+std::span<const Row> runOf(const std::array<Row, N>& table, CheckStandard standard) {
+    std::size_t first = 0;
+    while (first < table.size() && table[first].standard != standard) ++first;
+    std::size_t last = first;
+    while (last < table.size() && table[last].standard == standard) ++last;
+    return std::span<const Row>(table).subspan(first, last - first);
 }
 
 std::optional<double> digitValue(const CheckedDigit& d, int rate, double refDbm0, std::string_view item) {
@@ -102,21 +232,42 @@ std::string_view checkStandardName(CheckStandard standard) {
 
 bool isDtmfCheck(CheckStandard standard) { return standard == CheckStandard::Dtmf; }
 
-std::span<const Limit> limitsOf(CheckStandard standard) {
-    // The table is grouped by standard: its run of rows.
-    std::size_t first = 0;
-    while (first < kLimits.size() && kLimits[first].standard != standard) ++first;
-    std::size_t last = first;
-    while (last < kLimits.size() && kLimits[last].standard == standard) ++last;
-    return std::span<const Limit>(kLimits).subspan(first, last - first);
+std::span<const Limit> limitsOf(CheckStandard standard) { return runOf(kLimits, standard); }
+
+std::span<const SignalLimit> signalLimitsOf(CheckStandard standard) { return runOf(kSignalLimits, standard); }
+
+bool hasSignalLimits(LineSignalKind kind, CheckStandard standard) {
+    for (const SignalLimit& limit : signalLimitsOf(standard)) {
+        if (limit.kind == kind) return true;
+    }
+    return false;
 }
 
-CheckResult checkFsk(const FskMeasurement& m, double refDbm0, CheckStandard standard) {
+CheckResult checkFsk(const FskMeasurement& m, double refDbm0, CheckStandard standard, std::optional<SignalGap> gap) {
     CheckResult out{standard, false, {}};
     if (!m.measured || isDtmfCheck(standard)) return out;
     for (const Limit& limit : limitsOf(standard)) {
-        if (const auto value = fskValue(m, refDbm0, limit.item)) {
-            out.items.push_back(judge(limit, std::string(limit.item), *value));
+        // A limit about what follows one kind of signal needs that signal.
+        if (limit.after && (!gap || gap->kind != *limit.after)) continue;
+        std::optional<double> value;
+        if (limit.item == "after_signal_ms") {
+            if (gap) value = gap->ms;
+        } else {
+            value = fskValue(m, refDbm0, limit.item);
+        }
+        if (value) out.items.push_back(judge(limit, std::string(limit.item), *value));
+    }
+    out.pass = allPass(out.items);
+    return out;
+}
+
+CheckResult checkSignal(const LineSignal& signal, double refDbm0, CheckStandard standard) {
+    CheckResult out{standard, false, {}};
+    for (const SignalLimit& limit : signalLimitsOf(standard)) {
+        if (limit.kind != signal.kind) continue;
+        if (const auto value = signalValue(signal, refDbm0, standard, limit.item)) {
+            const Limit bounds{limit.standard, limit.item, limit.min, limit.max, limit.source};
+            out.items.push_back(judge(bounds, std::string(limit.item), *value));
         }
     }
     out.pass = allPass(out.items);

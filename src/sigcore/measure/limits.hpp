@@ -11,15 +11,33 @@
 
 #include "sigcore/measure/dtmfmeasure.hpp"
 #include "sigcore/measure/fskmeasure.hpp"
+#include "sigcore/measure/linesignal.hpp"
 
 namespace sigcore {
 
 enum class CheckStandard { Gr30, Etsi, Bt, Ntt, Dtmf };
 
 // One limit: the measured item (named as in the measurement's JSON) and its
-// allowed range; an absent bound is no bound.
+// allowed range; an absent bound is no bound. A limit with `after` applies
+// only when the last line signal before the burst was of that kind (the
+// time from it, "after_signal_ms", or a length that differs on and off
+// hook).
 struct Limit {
     CheckStandard standard;
+    std::string_view item;
+    std::optional<double> min;
+    std::optional<double> max;
+    std::string_view source;
+    std::optional<LineSignalKind> after = std::nullopt;
+};
+
+// One limit on a line signal of one kind: items "low_hz", "high_hz",
+// "low_dbm0", "high_dbm0", "twist_db", "duration_ms", and for an
+// acknowledgement "digit_valid" (1 when the digit is one the standard
+// allows, else 0).
+struct SignalLimit {
+    CheckStandard standard;
+    LineSignalKind kind;
     std::string_view item;
     std::optional<double> min;
     std::optional<double> max;
@@ -48,10 +66,31 @@ struct CheckResult {
 // when none could be sourced.
 [[nodiscard]] std::span<const Limit> limitsOf(CheckStandard standard);
 
+// Every limit on line signals known for the standard, in the order they are
+// checked; `signalLimitsOf(s, kind)` only those on that kind.
+[[nodiscard]] std::span<const SignalLimit> signalLimitsOf(CheckStandard standard);
+[[nodiscard]] bool hasSignalLimits(LineSignalKind kind, CheckStandard standard);
+
+// The last line signal before a burst: its kind and the time from its end
+// to the burst's first bit.
+struct SignalGap {
+    LineSignalKind kind = LineSignalKind::DtAs;
+    double ms = 0;
+};
+
 // An FSK burst's measurement judged against an FSK standard; levels in dBm0
-// are the dBFS levels plus `refDbm0`. A burst that was not measured, or a
-// DTMF standard, gives no items and fails.
-[[nodiscard]] CheckResult checkFsk(const FskMeasurement& m, double refDbm0, CheckStandard standard);
+// are the dBFS levels plus `refDbm0`. With `gap`, the time after the last
+// signal is judged too where the standard limits it after that kind of
+// signal. A burst that was not measured, or a DTMF standard, gives no items
+// and fails.
+[[nodiscard]] CheckResult checkFsk(const FskMeasurement& m, double refDbm0, CheckStandard standard,
+                                   std::optional<SignalGap> gap = std::nullopt);
+
+// A line signal judged by the limits of its kind in the standard; levels in
+// dBm0 are the dBFS levels plus `refDbm0`. A signal whose kind the standard
+// has no limits for (see hasSignalLimits), or that lacks every value its
+// limits are about, gives no items and fails.
+[[nodiscard]] CheckResult checkSignal(const LineSignal& signal, double refDbm0, CheckStandard standard);
 
 // A digit with the gap after it (samples; absent for the last digit).
 struct CheckedDigit {

@@ -51,8 +51,10 @@ constexpr int kMaxMissingWindows = 3;        // bridged inside a tone (a drop-ou
 // Tone tests.
 constexpr double kMinDurationSeconds = 0.032;
 constexpr double kMaxFrequencyOffset = 0.025;  // relative
-constexpr double kMaxForwardTwistDb = 8.5;     // high group stronger
-constexpr double kMaxReverseTwistDb = 4.5;     // low group stronger
+// Twist, the high group's level over the low group's: a line loses more of
+// the high group, so the low group may be the stronger by more.
+constexpr double kMaxLowStrongerDb = 8.5;
+constexpr double kMaxHighStrongerDb = 4.5;
 
 double power(const std::complex<double>& w) { return std::norm(w); }
 
@@ -393,7 +395,7 @@ void DtmfReceiver::closeSegment() {
     const double rowLevel = done.rowPower / response(rowOffset);
     const double columnLevel = done.columnPower / response(columnOffset);
     const double twistDb = 10.0 * std::log10(columnLevel / rowLevel);
-    if (twistDb > kMaxForwardTwistDb || twistDb < -kMaxReverseTwistDb) return;
+    if (twistDb > kMaxHighStrongerDb || twistDb < -kMaxLowStrongerDb) return;
     if (!toneStandsAlone(start, end, frequency_[row] + rowOffset, frequency_[column] + columnOffset)) return;
 
     sink_.onEvent(DtmfTone{dtmfDigit(done.row, done.column), start, end});

@@ -22,9 +22,10 @@
 //   - each frequency, measured from the phase advance between windows over
 //     the whole tone, is within 2.5% of nominal (1.5% always passes, 3.5%
 //     never);
-//   - the high-group tone is at most 8.5 dB stronger than the low-group tone
-//     and at most 4.5 dB weaker (8 and 4 dB always pass), with the levels
-//     corrected for the frequency offsets.
+//   - the high-group tone is at most 4.5 dB stronger than the low-group tone
+//     and at most 8.5 dB weaker (4 and 8 dB always pass: the twist of -8 to
+//     +4 dB, high minus low, that a DTMF receiver must accept), with the
+//     levels corrected for the frequency offsets.
 //   - nothing else of note sounds with the pair: over the tone (its last
 //     80 ms at most, kept for this), no other component from 100 to 3000 Hz,
 //     away from the pair and its second harmonics, reaches 13 dB below the

@@ -42,8 +42,8 @@ std::size_t DtmfWriter::write(std::span<double> out) {
         if (within < tone_ && pair) {
             // Each tone starts at phase 0 at the start of its digit.
             const double t = static_cast<double>(within) / rate_;
-            value = settings_.lowPeak * std::sin(kTwoPi * pair->first * t) +
-                    settings_.highPeak * std::sin(kTwoPi * pair->second * t);
+            value = settings_.lowPeak * std::sin(kTwoPi * pair->first * settings_.lowScale * t) +
+                    settings_.highPeak * std::sin(kTwoPi * pair->second * settings_.highScale * t);
         }
         out[written] = value;
     }

@@ -24,6 +24,8 @@ struct DtmfSettings {
     double gapMs = 70.0;
     double lowPeak = 0.2;   // peak amplitudes, full scale 1.0
     double highPeak = 0.2;
+    double lowScale = 1.0;  // each group's frequencies times this (a deviation from nominal)
+    double highScale = 1.0;
 };
 
 class DtmfWriter {

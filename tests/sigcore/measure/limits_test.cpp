@@ -3,7 +3,9 @@
 // is missing or of the wrong kind never passes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sigcore/measure/limits.hpp"
@@ -16,7 +18,48 @@ sigcore::FskMeasurement nominalBell202() {
     m.markHz = 1200;
     m.spaceHz = 2200;
     m.bitRate = 1200;
+    m.markDbfs = -16.64;  // -13.5 dBm0
+    m.spaceDbfs = -16.64;
+    m.snrDb = 40;
     return m;
+}
+
+sigcore::FskMeasurement nominalV23() {
+    sigcore::FskMeasurement m = nominalBell202();
+    m.markHz = 1300;
+    m.spaceHz = 2100;
+    return m;
+}
+
+// The value of the item named `name`; a failure when there is none.
+sigcore::CheckItem named(const sigcore::CheckResult& r, const std::string& name) {
+    for (const sigcore::CheckItem& item : r.items) {
+        if (item.name == name) return item;
+    }
+    ADD_FAILURE() << "no item " << name;
+    return sigcore::CheckItem{};
+}
+
+// The names of the items that failed.
+std::vector<std::string> failed(const sigcore::CheckResult& r) {
+    std::vector<std::string> out;
+    for (const sigcore::CheckItem& item : r.items) {
+        if (!item.pass) out.push_back(item.name);
+    }
+    return out;
+}
+
+// A dual-tone alert as measured, both tones at `dbfs`.
+sigcore::LineSignal alert(sigcore::LineSignalKind kind, double ms, double dbfs) {
+    sigcore::LineSignal s;
+    s.kind = kind;
+    s.measure.lowHz = 2130;
+    s.measure.highHz = 2750;
+    s.measure.lowDbfs = dbfs;
+    s.measure.highDbfs = dbfs;
+    s.measure.twistDb = 0;
+    s.measure.durationMs = ms;
+    return s;
 }
 
 TEST(Limits, EveryStandardNameRoundTripsAndTablesCiteASource) {
@@ -45,10 +88,10 @@ TEST(Limits, FskItemsFailJustPastEitherBound) {
     for (const sigcore::CheckItem& item : r.items) EXPECT_EQ(item.pass, item.name != "mark_hz") << item.name;
 
     m = nominalBell202();
-    m.bitRate = 1132.0;  // a bit longer than 883 us
+    m.bitRate = 1187.9;  // 1 % slow and a little more
     r = sigcore::checkFsk(m, 3.14, gr30);
     EXPECT_FALSE(r.pass);
-    m.bitRate = 1277.5;  // shorter than 783 us
+    m.bitRate = 1212.1;
     EXPECT_FALSE(sigcore::checkFsk(m, 3.14, gr30).pass);
 
     m = nominalBell202();
@@ -105,6 +148,182 @@ TEST(Limits, DigitsAreJudgedEachAndAnUnmeasuredOneFails) {
     EXPECT_FALSE(sigcore::checkDigits(digits, rate, 3.14, sigcore::CheckStandard::Dtmf).pass);
     EXPECT_FALSE(sigcore::checkDigits({}, rate, 3.14, sigcore::CheckStandard::Dtmf).pass);
     EXPECT_FALSE(sigcore::checkDigits(digits, rate, 3.14, sigcore::CheckStandard::Gr30).pass);
+}
+
+}  // namespace
+
+namespace {
+
+// Levels are dBFS plus the reference; each level, twist and noise limit
+// fails just past its bound and names only its item.
+TEST(Limits, FskLevelsTwistAndNoisePerStandard) {
+    using sigcore::CheckStandard;
+    const double ref = 3.14;
+    EXPECT_TRUE(sigcore::checkFsk(nominalV23(), ref, CheckStandard::Etsi).pass);
+    // BT also limits the seizure and mark, which this burst lacks.
+    EXPECT_FALSE(sigcore::checkFsk(nominalV23(), ref, CheckStandard::Bt).pass);
+
+    sigcore::FskMeasurement m = nominalV23();
+    m.markDbfs = -33.78 - ref;  // on the bound
+    EXPECT_TRUE(sigcore::checkFsk(m, ref, CheckStandard::Etsi).pass);
+    m.markDbfs -= 0.01;
+    EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Etsi)), std::vector<std::string>{"mark_dbm0"});
+    // The same burst is inside BT's wider range, and a different reference
+    // moves it back inside ETSI's.
+    m.seizureBits = 200;
+    m.markBits = 70;
+    EXPECT_TRUE(sigcore::checkFsk(m, ref, CheckStandard::Bt).pass);
+    EXPECT_TRUE(sigcore::checkFsk(m, ref + 1.0, CheckStandard::Etsi).pass);
+
+    // Bounds are inclusive and exact (generated bursts just inside and
+    // outside each limit are in the end-to-end tests).
+    m = nominalV23();
+    m.twistDb = 6.0;
+    EXPECT_TRUE(sigcore::checkFsk(m, ref, CheckStandard::Etsi).pass);
+    m.twistDb = -6.01;
+    EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Etsi)), std::vector<std::string>{"twist_db"});
+    m = nominalBell202();
+    m.snrDb = 25.0;
+    EXPECT_TRUE(sigcore::checkFsk(m, ref, CheckStandard::Gr30).pass);
+    m.snrDb = 24.99;
+    EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Gr30)), std::vector<std::string>{"snr_db"});
+}
+
+// The time after the last signal is an item only where the standard limits
+// it after that kind of signal.
+TEST(Limits, GapAfterTheLastSignalIsJudgedByItsKind) {
+    using sigcore::CheckStandard;
+    using sigcore::LineSignalKind;
+    sigcore::FskMeasurement bt = nominalV23();
+    bt.seizureBits = 300;
+    bt.markBits = 80;
+    const sigcore::SignalGap shortAfterAlert{LineSignalKind::DtAs, 44.9};
+    sigcore::CheckResult r = sigcore::checkFsk(bt, 3.14, CheckStandard::Bt, shortAfterAlert);
+    EXPECT_EQ(failed(r), std::vector<std::string>{"after_signal_ms"});
+    EXPECT_TRUE(sigcore::checkFsk(bt, 3.14, CheckStandard::Bt, sigcore::SignalGap{LineSignalKind::DtAs, 45}).pass);
+    // After ringing BT sets no gap: no item at all.
+    r = sigcore::checkFsk(bt, 3.14, CheckStandard::Bt, sigcore::SignalGap{LineSignalKind::Ring, 10});
+    EXPECT_TRUE(r.pass);
+    for (const sigcore::CheckItem& item : r.items) EXPECT_NE(item.name, "after_signal_ms");
+
+    // ETSI: 45 to 500 ms after a DT-AS, 500 to 2000 ms after ringing; one
+    // item, by the kind that came last.
+    const sigcore::FskMeasurement v23 = nominalV23();
+    for (const auto& [kind, ms, pass] : {std::tuple{LineSignalKind::DtAs, 45.0, true},
+                                         std::tuple{LineSignalKind::DtAs, 500.1, false},
+                                         std::tuple{LineSignalKind::Ring, 499.9, false},
+                                         std::tuple{LineSignalKind::Ring, 2000.0, true}}) {
+        r = sigcore::checkFsk(v23, 3.14, CheckStandard::Etsi, sigcore::SignalGap{kind, ms});
+        EXPECT_EQ(r.pass, pass) << ms;
+        EXPECT_EQ(std::count_if(r.items.begin(), r.items.end(),
+                                [](const sigcore::CheckItem& i) { return i.name == "after_signal_ms"; }),
+                  1);
+    }
+
+    sigcore::FskMeasurement us = nominalBell202();
+    us.seizureBits = 300;
+    us.markBits = 180;
+    r = sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ring, 499.0});
+    EXPECT_EQ(failed(r), std::vector<std::string>{"after_signal_ms"});
+    // The mark's length is judged by what came before: 126 to 186 bits after
+    // ringing, 70 to 90 off hook; without a signal, not at all.
+    const sigcore::SignalGap afterRing{LineSignalKind::Ring, 600};
+    EXPECT_TRUE(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, afterRing).pass);
+    us.markBits = 187;
+    EXPECT_EQ(failed(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, afterRing)),
+              std::vector<std::string>{"mark_bits"});
+    EXPECT_TRUE(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30).pass);
+    us.markBits = 90;
+    EXPECT_TRUE(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Cas, 300}).pass);
+    us.markBits = 69;
+    r = sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ack, 100});
+    EXPECT_EQ(failed(r), std::vector<std::string>{"mark_bits"});
+    EXPECT_EQ(std::count_if(r.items.begin(), r.items.end(),
+                            [](const sigcore::CheckItem& i) { return i.name == "mark_bits"; }),
+              1);
+    us.markBits = 80;
+    EXPECT_TRUE(sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ack, 500}).pass);
+    r = sigcore::checkFsk(us, 3.14, CheckStandard::Gr30, sigcore::SignalGap{LineSignalKind::Ack, 500.1});
+    EXPECT_FALSE(named(r, "after_signal_ms").pass);
+    EXPECT_DOUBLE_EQ(*named(r, "after_signal_ms").max, 500.0);
+}
+
+// Alerts and acknowledgements: every item passes on its bounds and fails
+// just past one, naming it; a kind the standard sets nothing for fails with
+// no items.
+TEST(Limits, LineSignalsAreJudgedByTheirKind) {
+    using sigcore::CheckStandard;
+    using sigcore::LineSignalKind;
+    const double ref = 3.14;
+    // BT's idle-state alert: 88 to 110 ms, 2130/2750 Hz +- 1.1 %, -37.78 to
+    // 0.22 dBm0 per tone, twist up to 7 dB.
+    sigcore::LineSignal dtas = alert(LineSignalKind::DtAs, 88.0, -20.0);
+    EXPECT_TRUE(sigcore::checkSignal(dtas, ref, CheckStandard::Bt).pass);
+    EXPECT_EQ(sigcore::checkSignal(dtas, ref, CheckStandard::Bt).items.size(), 6u);
+    dtas.measure.durationMs = 110.01;
+    EXPECT_EQ(failed(sigcore::checkSignal(dtas, ref, CheckStandard::Bt)), std::vector<std::string>{"duration_ms"});
+    dtas = alert(LineSignalKind::DtAs, 100.0, -37.78 - ref - 0.01);
+    EXPECT_EQ(failed(sigcore::checkSignal(dtas, ref, CheckStandard::Bt)),
+              (std::vector<std::string>{"low_dbm0", "high_dbm0"}));
+    dtas = alert(LineSignalKind::DtAs, 100.0, -20.0);
+    dtas.measure.lowHz = 2130 * 1.0109;  // just inside
+    dtas.measure.highHz = 2750 * 0.988;
+    dtas.measure.twistDb = -7.01;
+    EXPECT_EQ(failed(sigcore::checkSignal(dtas, ref, CheckStandard::Bt)),
+              (std::vector<std::string>{"high_hz", "twist_db"}));
+
+    // The off-hook alert: 75 to 85 ms and +- 0.5 % for Bellcore and ETSI,
+    // whose levels differ.
+    sigcore::LineSignal cas = alert(LineSignalKind::Cas, 80.0, -10.0 - ref);
+    EXPECT_TRUE(sigcore::checkSignal(cas, ref, CheckStandard::Etsi).pass);
+    EXPECT_EQ(failed(sigcore::checkSignal(cas, ref, CheckStandard::Gr30)),
+              (std::vector<std::string>{"low_dbm0", "high_dbm0"}));
+    cas = alert(LineSignalKind::Cas, 74.9, -20.0);
+    cas.measure.lowHz = 2130 * 1.0051;
+    EXPECT_EQ(failed(sigcore::checkSignal(cas, ref, CheckStandard::Gr30)),
+              (std::vector<std::string>{"low_hz", "duration_ms"}));
+    // BT's loop-state alert is 80 to 85 ms.
+    cas = alert(LineSignalKind::Cas, 79.9, -20.0);
+    EXPECT_EQ(failed(sigcore::checkSignal(cas, ref, CheckStandard::Bt)), std::vector<std::string>{"duration_ms"});
+
+    // The acknowledgement: D or A, 55 to 65 ms.
+    sigcore::LineSignal ack;
+    ack.kind = LineSignalKind::Ack;
+    ack.measure.digit = 'D';
+    ack.measure.durationMs = 65.0;
+    EXPECT_TRUE(sigcore::checkSignal(ack, ref, CheckStandard::Gr30).pass);
+    ack.measure.digit = 'B';
+    ack.measure.durationMs = 54.9;
+    EXPECT_EQ(failed(sigcore::checkSignal(ack, ref, CheckStandard::Gr30)),
+              (std::vector<std::string>{"digit_valid", "duration_ms"}));
+
+    // No limits: ringing anywhere, an on-hook DT-AS for ETSI, anything NTT.
+    EXPECT_FALSE(sigcore::hasSignalLimits(LineSignalKind::Ring, CheckStandard::Gr30));
+    EXPECT_FALSE(sigcore::hasSignalLimits(LineSignalKind::DtAs, CheckStandard::Etsi));
+    EXPECT_TRUE(sigcore::hasSignalLimits(LineSignalKind::Cas, CheckStandard::Etsi));
+    sigcore::LineSignal ring;
+    ring.kind = LineSignalKind::Ring;
+    ring.measure.durationMs = 2000;
+    const sigcore::CheckResult r = sigcore::checkSignal(ring, ref, CheckStandard::Gr30);
+    EXPECT_FALSE(r.pass);
+    EXPECT_TRUE(r.items.empty());
+    EXPECT_FALSE(sigcore::checkSignal(alert(LineSignalKind::Cas, 80, -20), ref, CheckStandard::Ntt).pass);
+    EXPECT_FALSE(sigcore::checkSignal(alert(LineSignalKind::Cas, 80, -20), ref, CheckStandard::Dtmf).pass);
+}
+
+TEST(Limits, SignalTablesAreGroupedAndCiteASource) {
+    for (const char* name : {"gr30", "etsi", "bt", "ntt", "dtmf"}) {
+        const auto s = sigcore::parseCheckStandard(name);
+        ASSERT_TRUE(s);
+        for (const sigcore::SignalLimit& limit : sigcore::signalLimitsOf(*s)) {
+            EXPECT_EQ(limit.standard, *s);
+            EXPECT_FALSE(limit.source.empty());
+            EXPECT_TRUE(limit.min || limit.max);
+            EXPECT_TRUE(sigcore::hasSignalLimits(limit.kind, *s));
+        }
+    }
+    EXPECT_TRUE(sigcore::signalLimitsOf(sigcore::CheckStandard::Ntt).empty());
+    EXPECT_TRUE(sigcore::limitsOf(sigcore::CheckStandard::Ntt).empty());
 }
 
 }  // namespace

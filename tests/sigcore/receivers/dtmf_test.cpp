@@ -145,7 +145,9 @@ TEST(DtmfReceiver, FrequencyWithinOnePointFivePercentAcceptedBeyondThreePointFiv
     }
 }
 
-TEST(DtmfReceiver, TwistEightForwardFourReverseAcceptedBeyondRejected) {
+// Twist is the high group over the low group: the low group may be up to
+// 8 dB the stronger (a line loses more of the high group), the high group 4.
+TEST(DtmfReceiver, LowGroupEightStrongerHighGroupFourStrongerAcceptedBeyondRejected) {
     for (const int rate : {8000, 16000}) {
         for (const char d : kAllDigits) {
             const auto with = [&](double twist, double offset) {
@@ -156,13 +158,13 @@ TEST(DtmfReceiver, TwistEightForwardFourReverseAcceptedBeyondRejected) {
                 return receiveDigits(rate, {t});
             };
             const std::string one(1, d);
-            EXPECT_EQ(with(8.0, 0.0), one) << d;
-            EXPECT_EQ(with(-4.0, 0.0), one) << d;
+            EXPECT_EQ(with(-8.0, 0.0), one) << d;
+            EXPECT_EQ(with(4.0, 0.0), one) << d;
             // The worst accepted case: full twist and full frequency offset.
-            EXPECT_EQ(with(8.0, 0.015), one) << d;
-            EXPECT_EQ(with(-4.0, -0.015), one) << d;
-            EXPECT_EQ(with(9.5, 0.0), "") << d;
-            EXPECT_EQ(with(-5.5, 0.0), "") << d;
+            EXPECT_EQ(with(-8.0, -0.015), one) << d;
+            EXPECT_EQ(with(4.0, 0.015), one) << d;
+            EXPECT_EQ(with(-9.5, 0.0), "") << d;
+            EXPECT_EQ(with(5.5, 0.0), "") << d;
         }
     }
 }

@@ -18,10 +18,10 @@ constexpr int kAlertMinBlocks = 6;         // 30 ms
 constexpr int kAlertBridgedBlocks = 1;
 // The low-frequency path.
 constexpr double kDcHz = 1.0;
-constexpr double kLowPassHz = 100.0;
+constexpr double kLowPassHz = 150.0;
 constexpr double kLowThreshold = 32768.0 * 0.031623;  // -30 dBFS
 constexpr double kLowRelative = 0.125;
-constexpr double kLowShare = 0.5;
+constexpr double kLowShare = 0.3;
 constexpr double kLowBridgeSeconds = 0.040;
 constexpr double kRingMinSeconds = 0.080;
 constexpr double kRingMinHz = 12.0;
@@ -34,6 +34,13 @@ constexpr double kReversalMaxSeconds = 0.4;
 constexpr double kReversalMinPeak = 32768.0 * 0.1;  // -20 dBFS
 constexpr double kAfterRingSeconds = 0.25;
 constexpr double kSettleSeconds = 0.1;
+// The low-passed level before a run, followed block by block (about 100 ms);
+// ringing and a line reversal stand 20 dB above it; ringing's cycles
+// differ in length by 15 % (standard deviation) at most.
+constexpr double kFloorSmoothing = 0.05;
+constexpr double kRingOverFloor = 100.0;
+constexpr double kReversalOverFloor = 100.0;
+constexpr double kRingMaxSpread = 0.15;
 
 std::complex<double> rotation(double hz, int rate) {
     const double w = 2.0 * std::numbers::pi * hz / rate;
@@ -85,6 +92,10 @@ void LineSignalReceiver::push(std::span<const std::int16_t> samples) {
         if (lp2_ > hysteresis && lowSign_ <= 0) {
             if (lowSign_ < 0) {
                 if (upCrossings_ == 0) firstUp_ = pushed_;
+                else {
+                    const auto interval = static_cast<double>(pushed_ - lastUp_);
+                    intervalSquares_ += interval * interval;
+                }
                 lastUp_ = pushed_;
                 ++upCrossings_;
             }
@@ -113,7 +124,7 @@ void LineSignalReceiver::endBlock() {
                        a1 <= kAlertMaxTwist * a0 && tonePower >= kAlertShare * energy_ / n;
     alertBlock(alert);
     const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
-    lowBlock(blockPeak_ > threshold && lowEnergy_ >= kLowShare * hpEnergy_);
+    lowBlock(blockPeak_ > threshold && lowEnergy_ >= kLowShare * hpEnergy_, lowEnergy_ / n);
     // Keep the oscillators on the unit circle.
     for (auto& o : osc_) o /= std::abs(o);
     corr_[0] = corr_[1] = 0.0;
@@ -139,14 +150,26 @@ void LineSignalReceiver::closeAlert() {
     if (blocks + 0.5 >= kAlertMinBlocks) sink_.onLineTone({LineToneKind::Alert, alertFirst_, alertLast_, 0, 0});
 }
 
-void LineSignalReceiver::lowBlock(bool loud) {
+void LineSignalReceiver::lowBlock(bool loud, double blockPower) {
     if (loud) {
+        // The level under the run is the one before it: before the blocks
+        // of its onset that were not loud yet, too.
+        if (!lowRun_) runFloor_ = *std::min_element(floors_.begin(), floors_.end());
         lowRun_ = true;
         lowLoudEnd_ = pushed_;
         return;
     }
     const auto bridge = static_cast<std::int64_t>(kLowBridgeSeconds * rate_);
-    if (lowRun_ && pushed_ - lowLoudEnd_ > bridge) closeLow();
+    if (lowRun_) {
+        if (pushed_ - lowLoudEnd_ <= bridge) return;
+        closeLow();
+        // The level after a run is the one before it, not the run's own.
+        floor_ = runFloor_;
+        floors_.fill(runFloor_);
+    }
+    floor_ += kFloorSmoothing * (blockPower - floor_);
+    floors_[floorAt_] = floor_;
+    floorAt_ = (floorAt_ + 1) % floors_.size();
     // No run: what one would count starts afresh, but for what this block
     // and the one before saw (the first block of a step holds more of its
     // edge than of the low-passed step; a noise spike earlier is no start).
@@ -155,6 +178,7 @@ void LineSignalReceiver::lowBlock(bool loud) {
         aboveFirst_ = -1;
         lowPeak_ = posPeak_ = negPeak_ = 0;
         upCrossings_ = 0;
+        intervalSquares_ = 0;
     }
 }
 
@@ -165,19 +189,33 @@ void LineSignalReceiver::closeLow() {
     const double big = std::max(posPeak_, negPeak_);
     const double small = std::min(posPeak_, negPeak_);
     LineTone tone{LineToneKind::Ringing, aboveFirst_, lowLast_ + 1, 0, lowPeak_};
+    // How far the run's peak stands above the low-passed level before it,
+    // as a sine of that peak's power against it.
+    const double overFloor = lowPeak_ * lowPeak_ / 2.0 / std::max(runFloor_, 1.0);
     if (big >= kOneSided * small) {
         // The DC blocker's memory after ringing swings to one side as well.
         const bool afterRing = ringEnded_ >= 0 && static_cast<double>(aboveFirst_ - ringEnded_) < kAfterRingSeconds * rate_;
         // So does the offset of a noisy first sample, taken as the DC.
         const bool atStart = static_cast<double>(aboveFirst_) < kSettleSeconds * rate_;
-        if (seconds > kReversalMaxSeconds || big < kReversalMinPeak || afterRing || atStart) return;
+        if (seconds > kReversalMaxSeconds || big < kReversalMinPeak || afterRing || atStart ||
+            overFloor < kReversalOverFloor) {
+            return;
+        }
         tone.kind = LineToneKind::LineReversal;
         tone.end = tone.start;
         sink_.onLineTone(tone);
         return;
     }
-    if (seconds < kRingMinSeconds || seconds > kRingMaxSeconds || upCrossings_ < 2 || lastUp_ <= firstUp_) return;
-    tone.hz = (upCrossings_ - 1) * static_cast<double>(rate_) / static_cast<double>(lastUp_ - firstUp_);
+    if (seconds < kRingMinSeconds || seconds > kRingMaxSeconds || upCrossings_ < 3 || lastUp_ <= firstUp_ ||
+        overFloor < kRingOverFloor) {
+        return;
+    }
+    // Ringing's cycles are alike; noise's zero crossings wander.
+    const double cycles = upCrossings_ - 1;
+    const double meanInterval = static_cast<double>(lastUp_ - firstUp_) / cycles;
+    const double spread = std::sqrt(std::max(0.0, intervalSquares_ / cycles - meanInterval * meanInterval));
+    if (spread > kRingMaxSpread * meanInterval) return;
+    tone.hz = static_cast<double>(rate_) / meanInterval;
     if (tone.hz < kRingMinHz || tone.hz > kRingMaxHz) return;
     ringEnded_ = tone.end;
     sink_.onLineTone(tone);

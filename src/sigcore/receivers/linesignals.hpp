@@ -13,17 +13,22 @@
 //     each other and carry 60 % of the block's energy. A run of such blocks
 //     (one missing block bridged) of 30 ms or more is an alert; its edges
 //     are the blocks' (a measurement refines them).
-//   - Low-frequency signals: the samples, rid of DC, go through a 100 Hz
+//   - Low-frequency signals: the samples, rid of DC, go through a 150 Hz
 //     two-pole low-pass (an offset the stream starts with is taken as its
 //     DC). A block is loud when the low-passed wave peaks above -30 dBFS and
-//     an eighth of the run's peak so far, and holds half the block's
-//     energy. A run of loud blocks (gaps up to 40 ms bridged) ends 40 ms
+//     an eighth of the run's peak so far, and holds 30 % of the block's
+//     energy (clipped 70 Hz ringing keeps half its power above the
+//     low-pass). A run of loud blocks (gaps up to 40 ms bridged) ends 40 ms
 //     after its last loud block; its edges are its first and last samples
 //     above that level, and its frequency comes from the low-passed wave's
 //     zero crossings, which clipping leaves in place. A run of 80 ms to 4 s
-//     (longer is mains hum) with a fundamental of 12 to 80 Hz is ringing. A
-//     run of up to 400 ms that swings to one side only (three times further
-//     than to the other), peaking above -20 dBFS, not within 250 ms after
+//     (longer is mains hum) with a fundamental of 12 to 80 Hz, cycles alike
+//     in length (within 15 %, as a standard deviation; noise's wander) and a
+//     peak 20 dB above the low-passed level before it (followed over about
+//     100 ms between runs) is ringing. A run of
+//     up to 400 ms that swings to one side only (three times further than
+//     to the other), peaking above -20 dBFS and 20 dB above the level
+//     before it, not within 250 ms after
 //     ringing nor in the stream's first 100 ms (a step decaying through the
 //     audio path's coupling, or a click) is a line reversal, located at its
 //     first sample: a best effort, since an audio path shows the DC step in
@@ -32,6 +37,7 @@
 // construction.
 #pragma once
 
+#include <array>
 #include <complex>
 #include <cstdint>
 #include <span>
@@ -81,7 +87,7 @@ public:
 private:
     void endBlock();
     void alertBlock(bool alert);
-    void lowBlock(bool loud);
+    void lowBlock(bool loud, double blockPower);
     void closeAlert();
     void closeLow();
 
@@ -121,6 +127,11 @@ private:
     std::int64_t firstUp_ = 0;
     std::int64_t lastUp_ = 0;
     std::int64_t ringEnded_ = -1;  // the last ringing's end
+    double intervalSquares_ = 0;   // sum of the squared intervals between up-crossings
+    double floor_ = 0;             // the low-passed power between runs
+    double runFloor_ = 0;          // and before the run under way
+    std::array<double, 4> floors_{};  // floor_ after each of the last quiet blocks
+    std::size_t floorAt_ = 0;
 };
 
 }  // namespace sigcore

@@ -79,13 +79,31 @@ TEST(LineSignalReceiver, RingingOfEachFrequencyWithItsEdges) {
     EXPECT_TRUE(run(x).empty());
 }
 
-TEST(LineSignalReceiver, NeitherHumNorAnOffsetFromTheStart) {
+TEST(LineSignalReceiver, NeitherHumNoiseNorAnOffsetFromTheStart) {
     // 50 Hz for 5 s: longer than any ring.
     std::vector<std::int16_t> x;
     addTones(x, 0, 40000, {50}, 20000);
     EXPECT_TRUE(run(x).empty());
     // An offset of a quarter of full scale from the first sample on.
     EXPECT_TRUE(run(std::vector<std::int16_t>(16000, 8192)).empty());
+    // Noise in ringing's band (white noise through a 40 Hz resonator,
+    // about 50 Hz wide) at about -28 dBFS: 60 s of it. Its swings pass the
+    // level now and then for a few cycles, uneven and little above the
+    // level before them.
+    std::vector<std::int16_t> noise;
+    unsigned seed = 1;
+    double y1 = 0;
+    double y2 = 0;
+    const double c = 2 * 0.98 * std::cos(2 * std::numbers::pi * 40 / kRate);
+    for (int i = 0; i < 60 * kRate; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const double y = c * y1 - 0.98 * 0.98 * y2 + static_cast<double>(static_cast<int>((seed >> 16) & 0x7FFF) - 16384);
+        y2 = y1;
+        y1 = y;
+        noise.push_back(static_cast<std::int16_t>(std::clamp(std::lround(0.001 * y), -32768L, 32767L)));
+    }
+    const std::vector<sigcore::LineTone> found = run(noise);
+    EXPECT_TRUE(found.empty()) << found.size() << " signals, the first from " << found.front().start;
 }
 
 TEST(LineSignalReceiver, DecayingStepIsALineReversal) {

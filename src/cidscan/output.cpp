@@ -79,8 +79,12 @@ std::string signalMeasureText(const sigcore::LineSignalMeasurement& m) {
                       *m.lowDbfs, *m.highHz, *m.highDbfs, *m.twistDb);
         out += line;
     }
-    if (m.ringHz && m.ringDbfs) {
-        std::snprintf(line, sizeof line, "%.2f Hz, peak %.2f dBFS, ", *m.ringHz, *m.ringDbfs);
+    if (m.ringHz) {
+        std::snprintf(line, sizeof line, "%.2f Hz, ", *m.ringHz);
+        out += line;
+    }
+    if (m.ringDbfs) {
+        std::snprintf(line, sizeof line, "peak %.2f dBFS, ", *m.ringDbfs);
         out += line;
     }
     if (m.onMs) {

@@ -204,6 +204,10 @@ bool SignalTracker::decideLow(const Held& h, bool atEnd) {
     } else if (!atEnd && tones_.samplesPushed() < h.tone.end + static_cast<std::int64_t>(kRingHoldSeconds * rate_)) {
         return false;
     }
+    // The receiver's values, kept where the samples are no longer held.
+    s.measure.ringHz = h.tone.hz;
+    s.measure.onMs = onMs;
+    s.measure.durationMs = onMs;
     measureRing(h.tone, s);
     if (off >= 0) s.measure.offMs = 1000.0 * static_cast<double>(off - s.endSample) / rate_;
     ready_.push_back(s);
@@ -217,7 +221,6 @@ void SignalTracker::measureRing(const sigcore::LineTone& tone, sigcore::LineSign
     const auto margin = static_cast<std::size_t>(kRingMarginSeconds * rate_);
     const std::int64_t first = ring_.copy(tone.start - static_cast<std::int64_t>(margin),
                                           tone.end + static_cast<std::int64_t>(margin), x);
-    s.measure.ringHz = tone.hz;
     if (x.size() <= 2 * margin) return;
     // The wave's middle: a clipped wave's too.
     const auto [low, high] = std::minmax_element(x.begin(), x.end());

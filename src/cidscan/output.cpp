@@ -65,6 +65,12 @@ std::string checkVerdict(const sigcore::Message& m) {
     return out;
 }
 
+double roundedTo(double v, int places) {
+    const double scale = std::pow(10.0, places);
+    const double r = std::round(v * scale) / scale;
+    return r == 0.0 ? 0.0 : r;  // never "-0"
+}
+
 // A line signal's measurement, as text after "  measure: " and as JSON.
 std::string signalMeasureText(const sigcore::LineSignalMeasurement& m) {
     char line[256];
@@ -75,8 +81,10 @@ std::string signalMeasureText(const sigcore::LineSignalMeasurement& m) {
         out += ", ";
     }
     if (m.lowHz && m.highHz && m.lowDbfs && m.highDbfs && m.twistDb) {
-        std::snprintf(line, sizeof line, "%.2f Hz %.2f dBFS, %.2f Hz %.2f dBFS, twist %.2f dB, ", *m.lowHz,
-                      *m.lowDbfs, *m.highHz, *m.highDbfs, *m.twistDb);
+        // Rounded as printed, so that no "-0.00" shows.
+        std::snprintf(line, sizeof line, "%.2f Hz %.2f dBFS, %.2f Hz %.2f dBFS, twist %.2f dB, ", roundedTo(*m.lowHz, 2),
+                      roundedTo(*m.lowDbfs, 2), roundedTo(*m.highHz, 2), roundedTo(*m.highDbfs, 2),
+                      roundedTo(*m.twistDb, 2));
         out += line;
     }
     if (m.ringHz) {
@@ -84,7 +92,7 @@ std::string signalMeasureText(const sigcore::LineSignalMeasurement& m) {
         out += line;
     }
     if (m.ringDbfs) {
-        std::snprintf(line, sizeof line, "peak %.2f dBFS, ", *m.ringDbfs);
+        std::snprintf(line, sizeof line, "peak %.2f dBFS, ", roundedTo(*m.ringDbfs, 2));
         out += line;
     }
     if (m.onMs) {
@@ -101,11 +109,6 @@ std::string signalMeasureText(const sigcore::LineSignalMeasurement& m) {
     return out;
 }
 
-double roundedTo(double v, int places) {
-    const double scale = std::pow(10.0, places);
-    const double r = std::round(v * scale) / scale;
-    return r == 0.0 ? 0.0 : r;  // never "-0"
-}
 
 nlohmann::ordered_json signalMeasureJson(const sigcore::LineSignalMeasurement& m) {
     nlohmann::ordered_json j = nlohmann::ordered_json::object();

@@ -136,6 +136,29 @@ TEST(CidscanSignals, CasWithItsAcknowledgementBeforeABell202Burst) {
     EXPECT_EQ(kinds(once), "cas ack bell202 ");
 }
 
+TEST(CidscanSignals, TextBlocksOfSignalsWithTheFileNameEscaped) {
+    TempDir dir;
+    std::vector<std::int16_t> x(2400, 0);
+    addTones(x, 2400, 800, {2130, 2750}, {amplitudeOf(-15), amplitudeOf(-15)});
+    appendBurst(x, 800, true);
+    // A name with an escape sequence in it: never raw on the terminal.
+    const std::string wav = written(dir, "a\x1b[2Jb.wav", x);
+    const testsupport::RunResult r = runTool("cidscan", {"--measure", wav});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
+    // The tone's first sample is a zero: its edge may come out one later.
+    EXPECT_NE(r.out.find("a\\x1b[2Jb.wav channel 1: dt-as signal, 0.300 s - 0.400 s (samples 240"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("-3200)\n  measure: 2130.00 Hz -15.00 dBFS, 2750.00 Hz -15.00 dBFS, twist 0.00 dB, "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("  measure: 100.0 ms after the last line signal\n"), std::string::npos) << r.out;
+    // The JSON object keeps the name's bytes.
+    const std::vector<nlohmann::json> j = scan(wav);
+    ASSERT_EQ(kinds(j), "dt-as v23-etsi ");
+    EXPECT_EQ(j[0].at("file"), wav);
+}
+
 TEST(CidscanSignals, AlertWithoutAcknowledgementIsToldByTheBurstAfterIt) {
     TempDir dir;
     // A DT-AS of 100 ms at -15 dBFS each, 100 ms before a V.23 burst: dt-as.

@@ -97,7 +97,7 @@ void SignalTracker::onLineTone(const sigcore::LineTone& tone) {
     // The two paths close their runs at different delays: kept in start order.
     auto at = held_.end();
     while (at != held_.begin() && std::prev(at)->tone.start > tone.start) --at;
-    held_.insert(at, Held{tone, std::nullopt});
+    held_.insert(at, Held{tone, std::nullopt, std::nullopt});
 }
 
 void SignalTracker::onEvent(const sigcore::Event& event) {
@@ -134,7 +134,7 @@ const SignalTracker::Noted* SignalTracker::messageAfter(std::int64_t position) c
 
 void SignalTracker::resolve(bool atEnd) {
     while (!held_.empty()) {
-        const Held h = held_.front();
+        Held& h = held_.front();
         const bool decided = h.tone.kind == sigcore::LineToneKind::Alert ? decideAlert(h, atEnd) : decideLow(h, atEnd);
         if (!decided) return;
         held_.pop_front();
@@ -165,19 +165,28 @@ bool SignalTracker::decideAlert(const Held& h, bool atEnd) {
     return true;
 }
 
-bool SignalTracker::decideLow(const Held& h, bool atEnd) {
-    sigcore::LineSignal s{sigcore::LineSignalKind::LineReversal, h.tone.start, h.tone.end, {}};
+bool SignalTracker::decideLow(Held& h, bool atEnd) {
     if (h.tone.kind == sigcore::LineToneKind::LineReversal) {
-        ready_.push_back(s);
+        ready_.push_back({sigcore::LineSignalKind::LineReversal, h.tone.start, h.tone.end, {}});
         return true;
     }
-    s.kind = sigcore::LineSignalKind::Ring;
     // Under a burst: hum or another low-frequency sound, not ringing.
     if (std::any_of(noted_.begin(), noted_.end(),
                     [&](const Noted& n) { return n.start >= h.tone.start && n.start < h.tone.end; })) {
         return true;
     }
-    const double onMs = 1000.0 * static_cast<double>(h.tone.end - h.tone.start) / rate_;
+    if (!h.measured) {
+        // Measured once, while it waits for what follows.
+        sigcore::LineSignal m{sigcore::LineSignalKind::Ring, h.tone.start, h.tone.end, {}};
+        // The receiver's values, kept where the samples are no longer held.
+        m.measure.ringHz = h.tone.hz;
+        m.measure.onMs = 1000.0 * static_cast<double>(h.tone.end - h.tone.start) / rate_;
+        m.measure.durationMs = *m.measure.onMs;
+        measureRing(h.tone, m);
+        h.measured = m;
+    }
+    sigcore::LineSignal s = *h.measured;
+    const double onMs = *s.measure.onMs;
     // The next ring, held or under way.
     std::int64_t nextRing = -1;
     for (const Held& other : held_) {
@@ -197,18 +206,13 @@ bool SignalTracker::decideLow(const Held& h, bool atEnd) {
     const Noted* next = messageAfter(h.tone.end);
     if (next != nullptr && (nextRing < 0 || next->start < nextRing)) {
         const bool shortRing = onMs <= 1000.0 * kRpAsMaxSeconds;
-        const bool soon = next->start - h.tone.end <= static_cast<std::int64_t>(kRpAsBeforeSeconds * rate_);
+        const bool soon = next->start - s.endSample <= static_cast<std::int64_t>(kRpAsBeforeSeconds * rate_);
         if (shortRing && soon && next->standard != sigcore::Standard::V23Ntt) s.kind = sigcore::LineSignalKind::RpAs;
     } else if (nextRing >= 0) {
         off = nextRing;
     } else if (!atEnd && tones_.samplesPushed() < h.tone.end + static_cast<std::int64_t>(kRingHoldSeconds * rate_)) {
         return false;
     }
-    // The receiver's values, kept where the samples are no longer held.
-    s.measure.ringHz = h.tone.hz;
-    s.measure.onMs = onMs;
-    s.measure.durationMs = onMs;
-    measureRing(h.tone, s);
     if (off >= 0) s.measure.offMs = 1000.0 * static_cast<double>(off - s.endSample) / rate_;
     ready_.push_back(s);
     return true;

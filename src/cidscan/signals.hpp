@@ -62,6 +62,7 @@ private:
     struct Held {
         sigcore::LineTone tone;
         std::optional<sigcore::DtmfTone> ack;
+        std::optional<sigcore::LineSignal> measured;  // ringing, once measured
     };
     struct Noted {
         std::int64_t start;
@@ -69,7 +70,7 @@ private:
     };
     // Returns false while `h` must wait for what follows it.
     bool decideAlert(const Held& h, bool atEnd);
-    bool decideLow(const Held& h, bool atEnd);
+    bool decideLow(Held& h, bool atEnd);
     [[nodiscard]] const Noted* messageAfter(std::int64_t position) const;
     [[nodiscard]] sigcore::LineSignal measureAlert(const sigcore::LineTone& tone, sigcore::LineSignalKind kind) const;
     [[nodiscard]] sigcore::LineSignal measureAck(const sigcore::DtmfTone& tone) const;

@@ -204,6 +204,19 @@ TEST(CidscanSignals, ClippedRingingItsCadenceAndTheRingPulseAlert) {
     EXPECT_NEAR(r[0].at("measure").at("off_ms").get<double>(), 200, 20);
     EXPECT_FALSE(r[1].at("measure").contains("off_ms"));
 
+    // 20 Hz clipped on one side only, 1 s, with a 30 % second harmonic.
+    std::vector<std::int16_t> u(1600, 0);
+    for (int i = 0; i < kRate; ++i) {
+        const double t = 2 * std::numbers::pi * 20 * i / kRate;
+        u.push_back(static_cast<std::int16_t>(std::clamp(20000 * (std::sin(t) + 0.3 * std::sin(2 * t)), -32768.0, 4000.0)));
+    }
+    u.resize(u.size() + 8000, 0);
+    r = scan(written(dir, "uneven.wav", u));
+    ASSERT_EQ(kinds(r), "ring ");
+    EXPECT_NEAR(r[0].at("start_sample").get<double>(), 1600, 160);
+    EXPECT_NEAR(r[0].at("end_sample").get<double>(), 9600, 160);
+    EXPECT_NEAR(r[0].at("measure").at("ring_hz").get<double>(), 20, 0.2);
+
     // A 250 ms ring pulse of 40 Hz at -10 dBFS, 800 ms before a V.23
     // burst, then ringing: rp-as, the message, ring.
     std::vector<std::int16_t> y(1600, 0);

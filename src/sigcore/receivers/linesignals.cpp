@@ -217,6 +217,9 @@ void LineSignalReceiver::closeLow() {
     if (spread > kRingMaxSpread * meanInterval) return;
     tone.hz = static_cast<double>(rate_) / meanInterval;
     if (tone.hz < kRingMinHz || tone.hz > kRingMaxHz) return;
+    // An uneven wave leaves the DC blocker a tail of its own level: the
+    // ringing ends within a cycle of its last up-crossing.
+    tone.end = std::min(tone.end, lastUp_ + static_cast<std::int64_t>(std::ceil(meanInterval)));
     ringEnded_ = tone.end;
     sink_.onLineTone(tone);
 }

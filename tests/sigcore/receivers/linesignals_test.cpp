@@ -70,6 +70,19 @@ TEST(LineSignalReceiver, RingingOfEachFrequencyWithItsEdges) {
         EXPECT_NEAR(static_cast<double>(tones[0].start), 1000, 160);
         EXPECT_NEAR(static_cast<double>(tones[0].end), 5000, 400);
     }
+    // Clipped on one side only: the DC blocker's tail is the wave's own
+    // mean (and crosses zero once more), yet the ringing ends within a
+    // cycle and a half of where it does (it went on for seconds before).
+    std::vector<std::int16_t> uneven(1000, 0);
+    for (int i = 0; i < 8000; ++i) {
+        const double v = 30000 * std::sin(2 * std::numbers::pi * 25 * i / kRate);
+        uneven.push_back(static_cast<std::int16_t>(std::min(v, 3000.0)));
+    }
+    uneven.resize(20000, 0);
+    const std::vector<sigcore::LineTone> one = run(uneven);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].kind, sigcore::LineToneKind::Ringing);
+    EXPECT_NEAR(static_cast<double>(one[0].end), 9000, 480);
     // A high-level FSK tone or DTMF digit is no ringing; nor 50 ms of it.
     std::vector<std::int16_t> x(1000, 0);
     addTones(x, 1000, 4000, {1200}, 30000);

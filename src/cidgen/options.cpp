@@ -236,6 +236,9 @@ Handled lineOption(const Arg& a, Options& o, std::string& error) {
         if (level) o.ringLevelDbfs = *n;
         if (a.name == "--alert-ms") o.alertMs = n;
         if (a.name == "--gap-ms") o.gapMs = n;
+    } else if (a.name == "--ack") {
+        if (v.size() != 1 || v[0] < 'A' || v[0] > 'D') return bad("takes A, B, C or D");
+        o.ack = v[0];
     } else if (a.name == "--clip") {
         o.clipPercent = realNumber(v, 1.0, 100.0);
         if (!o.clipPercent) return bad("takes a percentage of full scale from 1 to 100");
@@ -401,6 +404,7 @@ ParseResult parseOptions(std::span<const char* const> args, const std::string& n
     }
     if (o.sequence && !o.standardGiven) o.standard = presetStandard(*o.sequence);
     if (o.describe && !o.sequence) result.error = "--describe: needs --sequence";
+    if (o.ack && o.sequence != Preset::UsCallWaiting) result.error = "--ack: needs --sequence us-cw";
     if (result.error.empty() && !o.help && !o.version && !o.describe && o.output.empty()) result.error = "-o OUT is needed (- for standard output)";
     return result;
 }
@@ -456,6 +460,7 @@ const char* usageText() {
            "  --ring-level DBFS      ringing peak level (default -3)\n"
            "  --alert-ms MS          alert length (CAS, DT-AS, RP-AS, first ring, NTT CAR)\n"
            "  --gap-ms MS            from the alert's end to the data\n"
+           "  --ack DIGIT            us-cw: the phone's DTMF acknowledgement (A to D) in the gap\n"
            "  --describe             print the timing table on standard output, write no file\n"
            "Output:\n"
            "  -o OUT                 the file (written whole or not at all), - standard output\n"

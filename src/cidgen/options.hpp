@@ -58,6 +58,7 @@ struct Options {
     double ringLevelDbfs = -3.0;         // the ringing's peak
     std::optional<double> alertMs;
     std::optional<double> gapMs;
+    std::optional<char> ack;             // us-cw: the phone's DTMF acknowledgement in the gap
     bool describe = false;               // print the timing table instead of writing
 
     std::string output;                  // "-" is standard output

@@ -7,6 +7,7 @@
 
 #include "cidgen/compose.hpp"
 #include "cidgen/options.hpp"
+#include "sigcore/measure/dtmfmeasure.hpp"
 #include "sigcore/senders/levels.hpp"
 
 namespace cidgen {
@@ -55,6 +56,9 @@ constexpr double kReversalPeak = 0.5;   // the step's height, full scale 1.0
 constexpr double kReversalDecayMs = 10.0;
 constexpr double kAlertToneHz[2] = {2130.0, 2750.0};
 constexpr double kAlertLevelDbm0 = -13.5;
+constexpr double kAckDelayMs = 50.0;
+constexpr double kAckMs = 60.0;
+constexpr double kAckLevelDbm0 = -10.0;
 constexpr double kLeastRingGapMs = 200.0;  // data end to a ring kept on the cadence
 
 const Plan& planFor(Preset p) {
@@ -89,6 +93,22 @@ std::string number(double value) {
     std::array<char, 32> text{};
     std::snprintf(text.data(), text.size(), "%g", value);
     return text.data();
+}
+
+// The gap after a CAS with the phone's acknowledgement in it: the digit
+// 50 ms after the CAS (sooner in a shorter gap), 60 ms long, each tone at
+// -10 dBm0, then silence to the data.
+void addAck(Builder& b, char digit, double gapMs, double refDbm0) {
+    double low = 0;
+    double high = 0;
+    if (!sigcore::dtmfNominal(digit, low, high)) return;
+    const double toneMs = std::min(kAckMs, gapMs);
+    const double before = std::min(kAckDelayMs, gapMs - toneMs);
+    const double peak = sigcore::sinePeakFromDbm0(kAckLevelDbm0, refDbm0);
+    b.silence(before, "gap before the acknowledgement");
+    b.add(sigcore::Tones{low, peak, high, peak, msSamples(toneMs, b.rate), b.rate},
+          std::string("acknowledgement DTMF ") + digit);
+    b.silence(gapMs - before - toneMs, "gap after the acknowledgement");
 }
 
 // What comes before the data: reversal, alert, gap.
@@ -129,6 +149,10 @@ void addLead(Builder& b, const Plan& p, const Options& o, double ringPeak, doubl
     }
     ringEndMs = 1000.0 * static_cast<double>(b.at) / b.rate;
     if (p.alert == Alert::None && p.reversal) return;
+    if (o.ack && p.preset == Preset::UsCallWaiting) {
+        addAck(b, *o.ack, gapMs, o.refDbm0);
+        return;
+    }
     b.silence(gapMs,
               p.preset == Preset::UsCallWaiting ? "gap for the acknowledgement (DTMF A or D)" : "gap");
 }

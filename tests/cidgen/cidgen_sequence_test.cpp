@@ -99,6 +99,7 @@ std::string signalOfRow(const std::string& what) {
     if (what.rfind("CAS", 0) == 0) return "cas";
     if (what.rfind("DT-AS", 0) == 0) return "dt-as";
     if (what.rfind("RP-AS", 0) == 0) return "rp-as";
+    if (what.rfind("acknowledgement DTMF", 0) == 0) return "ack";
     if (what.find("ring (") != std::string::npos) return "ring";
     return "";
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -157,6 +158,26 @@ TEST(CidscanSignals, TextBlocksOfSignalsWithTheFileNameEscaped) {
     const std::vector<nlohmann::json> j = scan(wav);
     ASSERT_EQ(kinds(j), "dt-as v23-etsi ");
     EXPECT_EQ(j[0].at("file"), wav);
+}
+
+TEST(CidscanSignals, CidgenCallWaitingWithItsAcknowledgement) {
+    TempDir dir;
+    const std::string wav = dir.file("cw.wav");
+    ASSERT_EQ(runTool("cidgen", {"--sequence", "us-cw", "--ack", "A", "--number", "5551234", "-o", wav}).status, 0);
+    const std::vector<nlohmann::json> r = scan(wav);
+    ASSERT_EQ(kinds(r), "cas ack bell202 ");
+    // Where the timing table puts them: CAS 200-280 ms, the digit 330-390 ms,
+    // the burst's first bit at 530 ms.
+    EXPECT_NEAR(r[0].at("start_s").get<double>(), 0.2, 0.001);
+    EXPECT_NEAR(r[0].at("end_s").get<double>(), 0.28, 0.001);
+    EXPECT_EQ(r[1].at("measure").at("digit"), "A");
+    EXPECT_NEAR(r[1].at("start_s").get<double>(), 0.33, 0.001);
+    EXPECT_NEAR(r[1].at("end_s").get<double>(), 0.39, 0.001);
+    EXPECT_NEAR(r[2].at("measure").at("after_signal_ms").get<double>(), 140, 1);
+    // Only with us-cw, and only A to D.
+    EXPECT_NE(runTool("cidgen", {"--sequence", "bt", "--ack", "A", "-o", dir.file("x.wav")}).status, 0);
+    EXPECT_NE(runTool("cidgen", {"--sequence", "us-cw", "--ack", "5", "-o", dir.file("x.wav")}).status, 0);
+    EXPECT_FALSE(std::ifstream(dir.file("x.wav")).good());
 }
 
 TEST(CidscanSignals, AlertWithoutAcknowledgementIsToldByTheBurstAfterIt) {

@@ -12,6 +12,9 @@ namespace cidscan {
 namespace {
 
 constexpr double kAckWindowSeconds = 0.5;
+// An acknowledgement is one digit: another this soon after it makes the
+// digits DTMF caller ID.
+constexpr double kAckAloneSeconds = 0.3;
 constexpr double kAlertHoldSeconds = 3.0;
 // Up to 4 s of ringing and this wait stay within the 12 s a channel keeps.
 constexpr double kRingHoldSeconds = 7.0;
@@ -97,17 +100,25 @@ void SignalTracker::onLineTone(const sigcore::LineTone& tone) {
     // The two paths close their runs at different delays: kept in start order.
     auto at = held_.end();
     while (at != held_.begin() && std::prev(at)->tone.start > tone.start) --at;
-    held_.insert(at, Held{tone, std::nullopt, std::nullopt});
+    held_.insert(at, Held{tone, std::nullopt, false, std::nullopt});
 }
 
 void SignalTracker::onEvent(const sigcore::Event& event) {
     const auto* digit = std::get_if<sigcore::DtmfTone>(&event);
-    if (digit == nullptr || !isAckDigit(digit->digit)) return;
+    if (digit == nullptr) return;
     const auto window = static_cast<std::int64_t>(kAckWindowSeconds * rate_);
+    const auto alone = static_cast<std::int64_t>(kAckAloneSeconds * rate_);
     for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
         Held& h = *it;
         if (h.tone.kind != sigcore::LineToneKind::Alert) continue;
-        if (!h.ack && digit->start >= h.tone.end && digit->start - h.tone.end <= window) h.ack = *digit;
+        if (h.ack && digit->start >= h.ack->end && digit->start - h.ack->end <= alone) {
+            // More digits: DTMF caller ID after a DT-AS, not an acknowledgement.
+            h.ack.reset();
+            h.digitsFollow = true;
+        } else if (!h.ack && !h.digitsFollow && isAckDigit(digit->digit) && digit->start >= h.tone.end &&
+                   digit->start - h.tone.end <= window) {
+            h.ack = *digit;
+        }
         return;
     }
 }
@@ -145,7 +156,10 @@ bool SignalTracker::decideAlert(const Held& h, bool atEnd) {
     const std::int64_t now = digits_.samplesPushed();
     const auto margin = static_cast<std::int64_t>(std::ceil(sigcore::kDigitMarginSeconds * rate_));
     if (h.ack) {
-        if (!atEnd && ring_.end() < h.ack->end + margin) return false;
+        // Alone: no digit follows it soon (the receiver tells a digit about
+        // 25 ms after its end).
+        const auto settled = h.ack->end + static_cast<std::int64_t>((kAckAloneSeconds + 0.05) * rate_);
+        if (!atEnd && (ring_.end() < h.ack->end + margin || now < settled)) return false;
         ready_.push_back(measureAlert(h.tone, sigcore::LineSignalKind::Cas));
         ready_.push_back(measureAck(*h.ack));
         if (ackStarts_.size() >= kKept) ackStarts_.pop_front();

@@ -4,7 +4,8 @@
 //
 // How the kinds are told apart:
 //   - a 2130 + 2750 Hz alert followed within 500 ms of its end by a DTMF
-//     A, B, C or D is a CAS, and that digit its acknowledgement ("ack");
+//     A, B, C or D, with no other digit within 300 ms after it, is a CAS,
+//     and that digit its acknowledgement ("ack");
 //     with no digit, an alert whose next message is a Bell 202 burst is a
 //     CAS too (call waiting is the only US use of the tones); any other
 //     alert is a DT-AS;
@@ -62,6 +63,7 @@ private:
     struct Held {
         sigcore::LineTone tone;
         std::optional<sigcore::DtmfTone> ack;
+        bool digitsFollow = false;  // an alert followed by several digits: no ack
         std::optional<sigcore::LineSignal> measured;  // ringing, once measured
     };
     struct Noted {

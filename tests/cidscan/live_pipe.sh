@@ -17,9 +17,9 @@ trap 'rm -rf "$work"' EXIT
 flag=()
 if [[ $kind == us ]]; then flag=(-USA); fi
 if [[ $kind == us-cw ]]; then
-    # The call-waiting alert before the burst, as cidgen sends it.
+    # The call-waiting alert and its acknowledgement before the burst, as cidgen sends them.
     [[ -x $bin/cidgen ]] || { echo "SKIPPED: cidgen is not built"; exit 77; }
-    "$bin/cidgen" --sequence us-cw --number 0123456789 --lead-ms 500 -o "$work/burst.wav" >/dev/null 2>&1
+    "$bin/cidgen" --sequence us-cw --ack D --number 0123456789 --lead-ms 500 -o "$work/burst.wav" >/dev/null 2>&1
 else
     "$bin/cidforge" "$work/data.txt" "$work/burst.wav" "${flag[@]}" >/dev/null 2>&1
 fi

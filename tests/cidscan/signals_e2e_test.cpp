@@ -197,6 +197,23 @@ TEST(CidscanSignals, AlertWithoutAcknowledgementIsToldByTheBurstAfterIt) {
     r = scan(written(dir, "cw.wav", y));
     ASSERT_EQ(kinds(r), "cas bell202 ");
     EXPECT_NEAR(r[1].at("measure").at("after_signal_ms").get<double>(), 250, 1);
+    // A DT-AS before DTMF caller ID opened by an A: the digits are the
+    // message, not an acknowledgement.
+    std::vector<std::int16_t> d(2400, 0);
+    addTones(d, 2400, 800, {2130, 2750}, {amplitudeOf(-15), amplitudeOf(-15)});
+    std::size_t at = 2400 + 800 + 800;
+    const double rows[4] = {697, 770, 852, 941};
+    const double columns[4] = {1209, 1336, 1477, 1633};
+    for (const char key : std::string("A5551234C")) {
+        const std::size_t k = std::string("123A456B789C*0#D").find(key);
+        addTones(d, at, 480, {rows[k / 4], columns[k % 4]}, {amplitudeOf(-12), amplitudeOf(-10)});
+        at += 960;
+    }
+    d.resize(at + 12000, 0);
+    r = scan(written(dir, "dtmfcid.wav", d));
+    ASSERT_EQ(kinds(r), "dt-as dtmf-cid ");
+    EXPECT_TRUE(r[1].at("valid").get<bool>());
+    EXPECT_NEAR(r[1].at("measure").at("after_signal_ms").get<double>(), 100, 1);
     // A lone alert at the end of the input.
     std::vector<std::int16_t> z(2400, 0);
     addTones(z, 2400, 800, {2130, 2750}, {amplitudeOf(-30), amplitudeOf(-25)});

@@ -52,7 +52,7 @@ for rate in ${RATES:-8000 11025 16000 22050 44100 48000}; do
         esac
         for snr in clean 20; do
             for ((k = 0; k < bursts; ++k)); do
-                for kind in ${KINDS:-fsk dtmf}; do
+                for kind in ${KINDS:-fsk dtmf alert ring}; do
                     seed=$((seed + 1))
                     noise=()
                     [[ $snr == clean ]] || noise=("$snr")
@@ -60,7 +60,12 @@ for rate in ${RATES:-8000 11025 16000 22050 44100 48000}; do
                     sox -D -t raw -e floating-point -b 32 -r "$rate" -c 1 "$work/b.f32" "${bits[@]}" "$work/b.wav"
                     standard=all
                     [[ $kind == dtmf ]] && standard=dtmf
-                    got=$("$cidscan" --measure --json --standard "$standard" "$work/b.wav" | head -n 1)
+                    if [[ $kind == alert || $kind == ring ]]; then
+                        # Line signals: every record, as one array.
+                        got=$("$cidscan" --measure --json "$work/b.wav" | jq -c -s '.')
+                    else
+                        got=$("$cidscan" --measure --json --standard "$standard" "$work/b.wav" | head -n 1)
+                    fi
                     printf '{"format":"%s","truth":%s,"got":%s}\n' "$format" "$truth" "${got:-null}" >>"$results"
                 done
             done
@@ -75,6 +80,29 @@ def worst(key, cond, name, err):
     d = rows.setdefault((key, cond), {})
     d[name] = max(d.get(name, 0.0), abs(err))
 counts = {}
+def signals(key, cond, t, records, n):
+    # The first signal record; an alert's kind must be the truth's (a CAS
+    # with its ack), ringing's the first of two rings with its off time.
+    found = [r for r in records if 'signal' in r]
+    want = t['signal'] if key == 'alert' else 'ring'
+    if not found or found[0]['signal'] != want:
+        return
+    if key == 'alert' and want == 'cas' and [r['signal'] for r in found[:2]] != ['cas', 'ack']:
+        return
+    n[1] += 1
+    r, m = found[0], found[0]['measure']
+    if key == 'alert':
+        for f in ('low_hz', 'high_hz'):
+            worst(key, cond, 'frequency (Hz)', m[f] - t[f])
+        for f in ('low_dbfs', 'high_dbfs'):
+            worst(key, cond, 'level (dB)', m[f] - t[f])
+        worst(key, cond, 'twist (dB)', m['twist_db'] - t['twist_db'])
+    else:
+        worst(key, cond, 'frequency (Hz)', m['ring_hz'] - t['ring_hz'])
+        worst(key, cond, 'level (dB)', m['ring_dbfs'] - t['ring_dbfs'])
+        worst(key, cond, 'times (ms)', m.get('off_ms', 1e9) - t['off_ms'])
+    worst(key, cond, 'times (ms)', 1000 * (r['start_s'] - t['start_s']))
+    worst(key, cond, 'times (ms)', 1000 * (r['end_s'] - t['end_s']))
 for line in open(sys.argv[1]):
     r = json.loads(line)
     t, g = r['truth'], r['got']
@@ -82,6 +110,9 @@ for line in open(sys.argv[1]):
     key = t['kind']
     n = counts.setdefault((key, cond), [0, 0])
     n[0] += 1
+    if key in ('alert', 'ring'):
+        signals(key, cond, t, g or [], n)
+        continue
     if not g or not g.get('measure'):
         continue
     m = g['measure']

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-# burstgen.py fsk|dtmf|tone OUT.f32 RATE SEED [SNR_DB]: a test signal with known parameters,
+# burstgen.py fsk|dtmf|alert|ring|tone OUT.f32 RATE SEED [SNR_DB]: a test signal with known parameters,
 # written as raw 32-bit float samples (full scale 1.0), its truth as one JSON line on standard
 # output. Written apart from the project's generators and receivers, so that its bursts are an
 # independent truth for the measurement benchmark (bench/measure_accuracy.sh).
@@ -9,6 +9,8 @@
 #         60..200 mark bits, 1..3 stop bits between bytes, 0..10 mark bits after the message
 #   dtmf  eight DTMF digits, each tone off nominal by up to 1.5 %, low tones within 2 dB of a
 #         level of -23..-11 dBFS, up to +-4 dB of twist, durations and gaps 40..100 ms
+#   alert the 2130 + 2750 Hz alert tone, with a DTMF D acknowledgement after it half the time
+#   ring  two rings of clipped low-frequency ringing with their cadence
 #   tone  one second of a sine (RATE's tenth of the seed's value in Hz) at -10 dBFS, for a level
 #         cross-check against sox stats
 # SNR_DB adds white Gaussian noise from 0 Hz to half the rate, SNR_DB under the mean tone power.
@@ -107,13 +109,62 @@ def dtmf():
         silence(gap if k < 7 else 0.3)
     return {'kind': 'dtmf', 'rate': rate, 'digits': digits, 'tone_power': sum(powers) / len(powers)}
 
+def alert():
+    # The 2130 + 2750 Hz alert, each tone off by up to 0.5 %, -30..-10 dBFS,
+    # +-6 dB of twist, 75..110 ms from a random instant; half the time a
+    # DTMF D acknowledgement 50..150 ms after it (a CAS), then silence.
+    lo = 2130 * (1 + rnd.uniform(-0.005, 0.005))
+    hi = 2750 * (1 + rnd.uniform(-0.005, 0.005))
+    lo_db = rnd.uniform(-30, -10)
+    twist = rnd.uniform(-6, 6)
+    hi_db = lo_db + twist
+    silence(rnd.uniform(0.2, 0.4))
+    start = len(x) / rate
+    n = int(round(rnd.uniform(0.075, 0.11) * rate))
+    p1, p2 = rnd.uniform(0, 6.3), rnd.uniform(0, 6.3)
+    for i in range(n):
+        x.append(db(lo_db) * math.sin(p1 + 2 * math.pi * lo * i / rate) +
+                 db(hi_db) * math.sin(p2 + 2 * math.pi * hi * i / rate))
+    ack = rnd.random() < 0.5
+    if ack:
+        silence(rnd.uniform(0.05, 0.15))
+        for i in range(int(round(0.06 * rate))):
+            x.append(db(-12) * math.sin(2 * math.pi * 941 * i / rate) + db(-10) * math.sin(2 * math.pi * 1633 * i / rate))
+    silence(0.5)
+    return {'kind': 'alert', 'rate': rate, 'signal': 'cas' if ack else 'dt-as', 'low_hz': lo, 'high_hz': hi,
+            'low_dbfs': lo_db, 'high_dbfs': hi_db, 'twist_db': twist, 'start_s': start, 'end_s': start + n / rate,
+            'tone_power': (db(lo_db) ** 2 + db(hi_db) ** 2) / 4}
+
+def ring():
+    # Two rings of a 15..70 Hz sine whose peak is -20..+6 dBFS, clipped at
+    # full scale as a recording across the line clips it; 0.2..2 s on,
+    # 0.2..4 s off.
+    hz = rnd.uniform(15, 70)
+    peak_db = rnd.uniform(-20, 6)
+    on = rnd.uniform(0.2, 2.0)
+    off = rnd.uniform(0.2, 4.0)
+    silence(rnd.uniform(0.2, 0.4))
+    starts = []
+    for k in range(2):
+        starts.append(len(x) / rate)
+        phase = rnd.uniform(0, 6.3)
+        for i in range(int(round(on * rate))):
+            x.append(max(-1.0, min(1.0, db(peak_db) * math.sin(phase + 2 * math.pi * hz * i / rate))))
+        if k == 0:
+            silence(off)
+    silence(0.3)
+    n = int(round(on * rate))
+    return {'kind': 'ring', 'rate': rate, 'ring_hz': hz, 'ring_dbfs': min(peak_db, 0.0),
+            'start_s': starts[0], 'end_s': starts[0] + n / rate, 'on_ms': 1000 * n / rate,
+            'off_ms': 1000 * (starts[1] - starts[0]) - 1000 * n / rate, 'tone_power': db(peak_db) ** 2 / 2}
+
 def tone():
     hz = seed / 10
     for i in range(rate):
         x.append(db(-10) * math.sin(2 * math.pi * hz * i / rate))
     return {'kind': 'tone', 'rate': rate, 'hz': hz, 'dbfs': -10, 'tone_power': db(-10) ** 2 / 2}
 
-truth = {'fsk': fsk, 'dtmf': dtmf, 'tone': tone}[kind]()
+truth = {'fsk': fsk, 'dtmf': dtmf, 'alert': alert, 'ring': ring, 'tone': tone}[kind]()
 if snr is not None:
     sigma = math.sqrt(truth['tone_power'] / 10 ** (snr / 10))
     for i in range(len(x)):

@@ -72,7 +72,10 @@ MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRi
     return out;
 }
 
-std::string measureText(const MessageMeasure& measure, int rate) {
+namespace {
+
+// The burst's or the digits' lines.
+std::string measureBodyText(const MessageMeasure& measure, int rate) {
     std::string out;
     char line[512];
     if (measure.fsk) {
@@ -122,6 +125,18 @@ std::string measureText(const MessageMeasure& measure, int rate) {
     return out;
 }
 
+}  // namespace
+
+std::string measureText(const MessageMeasure& measure, int rate) {
+    std::string out = measureBodyText(measure, rate);
+    if (measure.afterSignalMs) {
+        char line[96];
+        std::snprintf(line, sizeof line, "  measure: %.1f ms after the last line signal\n", *measure.afterSignalMs);
+        out += line;
+    }
+    return out;
+}
+
 nlohmann::ordered_json measureJson(const MessageMeasure& measure, int rate) {
     nlohmann::ordered_json j = nlohmann::ordered_json::object();
     if (measure.fsk) {
@@ -144,6 +159,7 @@ nlohmann::ordered_json measureJson(const MessageMeasure& measure, int rate) {
         j["mark_start_s"] = rounded(seconds(f.markStart, rate), 6);
         j["message_start_s"] = rounded(seconds(f.messageStart, rate), 6);
         j["end_s"] = rounded(seconds(f.end, rate), 6);
+        if (measure.afterSignalMs) j["after_signal_ms"] = rounded(*measure.afterSignalMs, 3);
         return j;
     }
     nlohmann::ordered_json digits = nlohmann::ordered_json::array();
@@ -164,6 +180,7 @@ nlohmann::ordered_json measureJson(const MessageMeasure& measure, int rate) {
         digits.push_back(std::move(o));
     }
     j["digits"] = std::move(digits);
+    if (measure.afterSignalMs) j["after_signal_ms"] = rounded(*measure.afterSignalMs, 3);
     return j;
 }
 

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cinttypes>
+#include <cmath>
 
 #include "cidscan/check.hpp"
 #include "cidscan/escape.hpp"
@@ -64,6 +65,110 @@ std::string checkVerdict(const sigcore::Message& m) {
     return out;
 }
 
+double roundedTo(double v, int places) {
+    const double scale = std::pow(10.0, places);
+    const double r = std::round(v * scale) / scale;
+    return r == 0.0 ? 0.0 : r;  // never "-0"
+}
+
+// A line signal's measurement, as text after "  measure: " and as JSON.
+std::string signalMeasureText(const sigcore::LineSignalMeasurement& m) {
+    char line[256];
+    std::string out;
+    if (m.digit) {
+        out += "digit ";
+        out += *m.digit;
+        out += ", ";
+    }
+    if (m.lowHz && m.highHz && m.lowDbfs && m.highDbfs && m.twistDb) {
+        // Rounded as printed, so that no "-0.00" shows.
+        std::snprintf(line, sizeof line, "%.2f Hz %.2f dBFS, %.2f Hz %.2f dBFS, twist %.2f dB, ", roundedTo(*m.lowHz, 2),
+                      roundedTo(*m.lowDbfs, 2), roundedTo(*m.highHz, 2), roundedTo(*m.highDbfs, 2),
+                      roundedTo(*m.twistDb, 2));
+        out += line;
+    }
+    if (m.ringHz) {
+        std::snprintf(line, sizeof line, "%.2f Hz, ", *m.ringHz);
+        out += line;
+    }
+    if (m.ringDbfs) {
+        std::snprintf(line, sizeof line, "peak %.2f dBFS, ", roundedTo(*m.ringDbfs, 2));
+        out += line;
+    }
+    if (m.onMs) {
+        std::snprintf(line, sizeof line, "on %.1f ms", *m.onMs);
+        out += line;
+        if (m.offMs) {
+            std::snprintf(line, sizeof line, ", off %.1f ms", *m.offMs);
+            out += line;
+        }
+    } else {
+        std::snprintf(line, sizeof line, "%.1f ms", m.durationMs);
+        out += line;
+    }
+    return out;
+}
+
+
+nlohmann::ordered_json signalMeasureJson(const sigcore::LineSignalMeasurement& m) {
+    nlohmann::ordered_json j = nlohmann::ordered_json::object();
+    const auto put = [&j](const char* key, const std::optional<double>& v) {
+        if (v) j[key] = roundedTo(*v, 3);
+    };
+    if (m.digit) j["digit"] = std::string(1, *m.digit);
+    put("low_hz", m.lowHz);
+    put("high_hz", m.highHz);
+    put("low_dbfs", m.lowDbfs);
+    put("high_dbfs", m.highDbfs);
+    put("twist_db", m.twistDb);
+    put("ring_hz", m.ringHz);
+    put("ring_dbfs", m.ringDbfs);
+    put("on_ms", m.onMs);
+    put("off_ms", m.offMs);
+    j["duration_ms"] = roundedTo(m.durationMs, 3);
+    return j;
+}
+
+std::string formatSignalText(const FoundMessage& found, const sigcore::LineSignal& s) {
+    char heading[256];
+    std::snprintf(heading, sizeof heading, " channel %d: %s signal, %.3f s - %.3f s (samples %" PRId64 "-%" PRId64 ")\n",
+                  found.channel, std::string(sigcore::lineSignalName(s.kind)).c_str(),
+                  seconds(s.startSample, found.rate), seconds(s.endSample, found.rate), s.startSample, s.endSample);
+    std::string out = terminalText(found.file) + heading;
+    if (s.kind == sigcore::LineSignalKind::LineReversal) {
+        out += "  measure: a step or click where the line's polarity turns (a best effort)\n";
+    } else {
+        out += "  measure: " + signalMeasureText(s.measure) + "\n";
+    }
+    if (found.check) out += checkText(*found.check);
+    out += '\n';
+    return out;
+}
+
+void fileJson(const std::string& file, nlohmann::ordered_json& object) {
+    object["file"] = file;
+    // A name that is not UTF-8 has its stray bytes shown as U+FFFD in "file":
+    // its bytes stay recoverable here.
+    if (!isUtf8(file)) {
+        object["file_hex"] = sigcore::hexBytes(std::span<const std::uint8_t>(
+            reinterpret_cast<const std::uint8_t*>(file.data()), file.size()));
+    }
+}
+
+std::string formatSignalJson(const FoundMessage& found, const sigcore::LineSignal& s) {
+    nlohmann::ordered_json object;
+    fileJson(found.file, object);
+    object["channel"] = found.channel;
+    object["signal"] = std::string(sigcore::lineSignalName(s.kind));
+    object["start_sample"] = s.startSample;
+    object["end_sample"] = s.endSample;
+    object["start_s"] = seconds(s.startSample, found.rate);
+    object["end_s"] = seconds(s.endSample, found.rate);
+    object["measure"] = signalMeasureJson(s.measure);
+    if (found.check) object["check"] = checkJson(*found.check);
+    return escapeJsonControls(object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)) + "\n";
+}
+
 }  // namespace
 
 const char* standardName(sigcore::Standard standard) {
@@ -78,6 +183,7 @@ const char* standardName(sigcore::Standard standard) {
 }
 
 std::string formatText(const FoundMessage& found) {
+    if (found.signal) return formatSignalText(found, *found.signal);
     const sigcore::Message& m = found.message;
     char heading[256];
     std::snprintf(heading, sizeof heading,
@@ -106,17 +212,12 @@ std::string formatText(const FoundMessage& found) {
 }
 
 std::string formatJson(const FoundMessage& found) {
+    if (found.signal) return formatSignalJson(found, *found.signal);
     const sigcore::Message& m = found.message;
     nlohmann::ordered_json fields = nlohmann::ordered_json::object();
     for (const sigcore::MessageField& field : m.fields) fields[field.key] = field.value;
     nlohmann::ordered_json object;
-    object["file"] = found.file;
-    // A name that is not UTF-8 has its stray bytes shown as U+FFFD in "file":
-    // its bytes stay recoverable here.
-    if (!isUtf8(found.file)) {
-        object["file_hex"] = sigcore::hexBytes(std::span<const std::uint8_t>(
-            reinterpret_cast<const std::uint8_t*>(found.file.data()), found.file.size()));
-    }
+    fileJson(found.file, object);
     object["channel"] = found.channel;
     object["standard"] = standardName(m.standard);
     object["type"] = m.type;
@@ -158,8 +259,10 @@ bool MessageWriter::write(const FoundMessage& found) {
         failed_ = true;
         return false;
     }
-    ++written_;
     if (found.check && !found.check->pass) checkFailed_ = true;
+    // A line signal is not the message --once waits for.
+    if (found.signal) return true;
+    ++written_;
     return !once_;
 }
 

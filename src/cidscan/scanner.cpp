@@ -7,6 +7,7 @@
 
 #include "cidscan/trace.hpp"
 #include "cidscan/lanes.hpp"
+#include "cidscan/signals.hpp"
 
 namespace cidscan {
 
@@ -27,8 +28,17 @@ public:
         if (decoded == nullptr || stop_) return;
         FoundMessage found{file_, channel_, rate_, decoded->message, std::nullopt, std::nullopt, std::nullopt};
         if (ring_ != nullptr) {
-            // Measured once the samples after the message are in as well.
-            pending_.push_back(std::move(found));
+            if (signals_ != nullptr) {
+                // A lone digit after a CAS is its acknowledgement, reported
+                // as a signal of its own.
+                if (signals_->isAck(found.message)) return;
+                signals_->noteMessage(found.message.startSample, found.message.standard);
+            }
+            // Measured once the samples after the message are in as well;
+            // held in time order.
+            auto at = pending_.end();
+            while (at != pending_.begin() && std::prev(at)->message.startSample > found.message.startSample) --at;
+            pending_.insert(at, std::move(found));
             deliver(false);
             return;
         }
@@ -36,19 +46,33 @@ public:
     }
 
     // With --measure: the channel's recent samples and the level a
-    // full-scale sine stands for.
-    void measureFrom(const sigcore::SampleRing& ring, double refDbm0) {
+    // full-scale sine stands for; the line signals' tracker when the rate
+    // allows one.
+    void measureFrom(const sigcore::SampleRing& ring, double refDbm0, SignalTracker* signals) {
         ring_ = &ring;
         refDbm0_ = refDbm0;
+        signals_ = signals;
     }
 
-    // Measures and passes on the held messages whose samples are all in;
-    // every one at the end of the input.
+    // Measures and passes on, in time order, the held messages whose
+    // samples are all in and the line signals decided before them; every
+    // one at the end of the input.
     void deliver(bool atEnd) {
-        while (!pending_.empty() && !stop_) {
+        if (signals_ != nullptr) signals_->resolve(atEnd);
+        while (!stop_) {
+            const sigcore::LineSignal* signal = signals_ != nullptr ? signals_->front() : nullptr;
+            if (signal != nullptr && (pending_.empty() || signal->startSample <= pending_.front().message.startSample)) {
+                passSignal(*signal);
+                signals_->pop();
+                continue;
+            }
+            if (pending_.empty()) return;
             FoundMessage& found = pending_.front();
             if (!atEnd && ring_->end() < measureReadyAt(found.message, rate_)) return;
+            // A signal that starts before the message may still be under way.
+            if (!atEnd && signals_ != nullptr && signals_->settledBefore() <= found.message.startSample) return;
             found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_);
+            found.measure->afterSignalMs = afterSignal(*found.measure, found.message);
             if (trace_) found.measure->trace = traceMessage(*found.measure, *ring_, rate_);
             const bool more = handler_(found);
             pending_.pop_front();
@@ -57,7 +81,29 @@ public:
     }
 
 private:
+    void passSignal(const sigcore::LineSignal& signal) {
+        lastSignalEnd_ = signal.endSample;
+        FoundMessage found{file_, channel_, rate_, sigcore::Message{}, std::nullopt, std::nullopt, signal};
+        if (!handler_(found)) stop_ = true;
+    }
+
+    // From the end of the last signal to the burst's first bit (its first
+    // digit's start for DTMF).
+    std::optional<double> afterSignal(const MessageMeasure& measure, const sigcore::Message& m) const {
+        if (lastSignalEnd_ < 0) return std::nullopt;
+        double start = static_cast<double>(m.startSample);
+        if (measure.fsk && measure.fsk->measured) {
+            start = measure.fsk->seizureStart ? *measure.fsk->seizureStart : measure.fsk->markStart;
+        } else if (!measure.digits.empty() && measure.digits.front().tones.measured) {
+            start = measure.digits.front().tones.start;
+        }
+        if (start < static_cast<double>(lastSignalEnd_)) return std::nullopt;
+        return 1000.0 * (start - static_cast<double>(lastSignalEnd_)) / rate_;
+    }
+
     const sigcore::SampleRing* ring_ = nullptr;
+    SignalTracker* signals_ = nullptr;
+    std::int64_t lastSignalEnd_ = -1;
     double refDbm0_ = kFullScaleDbm0;
     bool trace_ = false;
     std::deque<FoundMessage> pending_;
@@ -79,10 +125,14 @@ struct Channel {
     // With --measure the channel keeps its recent samples.
     void keepSamples(int rate, double refDbm0) {
         ring.emplace(measureRingSize(rate));
-        catcher.measureFrom(*ring, refDbm0);
+        if (rate >= sigcore::kDtmfLowestRate && rate <= sigcore::kDtmfHighestRate) {
+            signals = std::make_unique<SignalTracker>(rate, *ring);
+        }
+        catcher.measureFrom(*ring, refDbm0, signals.get());
     }
 
     std::optional<sigcore::SampleRing> ring;
+    std::unique_ptr<SignalTracker> signals;
     MessageCatcher catcher;
     std::vector<std::unique_ptr<Lane>> lanes;
     std::size_t index;
@@ -127,6 +177,7 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
         for (const auto& channel : selected) {
             const std::int16_t* samples = width == 1 ? interleaved.data() : perChannel[channel->index].data();
             if (channel->ring) channel->ring->push(std::span<const std::int16_t>(samples, n));
+            if (channel->signals) channel->signals->push(std::span<const std::int16_t>(samples, n));
             for (const auto& lane : channel->lanes) {
                 lane->push(std::span<const std::int16_t>(samples, n));
                 if (stop) break;
@@ -141,6 +192,7 @@ ScanResult scanInput(AudioInput& input, const std::string& name, const Options& 
                 lane->finish();
                 if (stop) break;
             }
+            if (channel->signals) channel->signals->finish();
             if (channel->ring) channel->catcher.deliver(true);
             if (stop) break;
         }

@@ -5,7 +5,9 @@ the message within half a second of the burst's last sample.
 
     live_pipe.py CIDSCAN BURST.wav [OPTION...]
 BURST.wav is a mono 16-bit file holding one burst (as cidforge writes it);
-the options go to cidscan (--measure: the message must carry its measurement).
+the options go to cidscan (--measure: the message must carry its measurement),
+but for --expect-signals=KIND,KIND...: the line signals that must come out
+before the message.
 Exit 0 on success, 1 on failure."""
 import json
 import struct
@@ -39,12 +41,20 @@ def main():
     header = (b'RIFF' + struct.pack('<I', 0x7FFFFFFF) + b'WAVEfmt ' +
               struct.pack('<IHHIIHH', 16, 1, 1, rate, rate * 2, 2, 16) + b'data' + struct.pack('<I', 0x7FFFFFFF))
     options = sys.argv[3:]
-    proc = subprocess.Popen([cidscan, '--json', *options, '-'], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    scan_options = [o for o in options if not o.startswith('--expect-signals=')]
+    proc = subprocess.Popen([cidscan, '--json', *scan_options, '-'], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     lines = []
 
+    signals = []
+
     def reader():
+        # With --measure, line signals (alert tones, ringing) come out in the
+        # same stream: the message is the first object with a "standard".
         for line in proc.stdout:
-            lines.append((time.monotonic(), line))
+            if '"signal":' in line.decode('utf-8', 'replace') and '"standard":' not in line.decode('utf-8', 'replace'):
+                signals.append(json.loads(line)['signal'])
+            else:
+                lines.append((time.monotonic(), line))
 
     t = threading.Thread(target=reader)
     t.start()
@@ -81,7 +91,12 @@ def main():
     when, line = lines[0]
     message = json.loads(line)
     latency = when - burst_end_time
-    print('message %.3f s after the burst end: %s' % (latency, message['fields']))
+    print('message %.3f s after the burst end: %s%s' % (latency, message['fields'],
+                                                      ' after ' + ', '.join(signals) if signals else ''))
+    expected = [o[len('--expect-signals='):] for o in options if o.startswith('--expect-signals=')]
+    if expected and ','.join(signals) != expected[0]:
+        print('FAILED: signals before the message: %s, not %s' % (','.join(signals), expected[0]))
+        return 1
     if not message['valid']:
         print('FAILED: the message is not valid')
         return 1

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # cidscan on a live line: a writer sends a WAV stream in real time through a pipe, and
 # each message must come out within half a second of its burst's end (live_pipe.py).
-#   live_pipe.sh BIN_DIR us|ntt [CIDSCAN OPTION...]
+#   live_pipe.sh BIN_DIR us|ntt|us-cw [CIDSCAN OPTION...]
 set -euo pipefail
 bin=${1:?bin folder}
 kind=${2:?us or ntt}
@@ -16,5 +16,11 @@ trap 'rm -rf "$work"' EXIT
 } >"$work/data.txt"
 flag=()
 if [[ $kind == us ]]; then flag=(-USA); fi
-"$bin/cidforge" "$work/data.txt" "$work/burst.wav" "${flag[@]}" >/dev/null 2>&1
+if [[ $kind == us-cw ]]; then
+    # The call-waiting alert and its acknowledgement before the burst, as cidgen sends them.
+    [[ -x $bin/cidgen ]] || { echo "SKIPPED: cidgen is not built"; exit 77; }
+    "$bin/cidgen" --sequence us-cw --ack D --number 0123456789 --lead-ms 500 -o "$work/burst.wav" >/dev/null 2>&1
+else
+    "$bin/cidforge" "$work/data.txt" "$work/burst.wav" "${flag[@]}" >/dev/null 2>&1
+fi
 python3 "$(dirname "$0")/live_pipe.py" "$bin/cidscan" "$work/burst.wav" "${@:3}"

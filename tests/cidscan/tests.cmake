@@ -21,3 +21,10 @@ set_tests_properties(cidscan.report_browser PROPERTIES SKIP_RETURN_CODE 77 TIMEO
 add_test(NAME cidscan.live_pipe_measure
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/live_pipe.sh ${CMAKE_BINARY_DIR}/bin us --measure)
 set_tests_properties(cidscan.live_pipe_measure PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60 RUN_SERIAL TRUE)
+
+# --measure on a live pipe with the call-waiting alert before the burst: the
+# CAS and its acknowledgement come out first, the message still within half a
+# second.
+add_test(NAME cidscan.live_pipe_measure_signals
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/live_pipe.sh ${CMAKE_BINARY_DIR}/bin us-cw --measure --expect-signals=cas,ack)
+set_tests_properties(cidscan.live_pipe_measure_signals PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60 RUN_SERIAL TRUE)

@@ -120,3 +120,6 @@ endforeach()
 foreach(plan IN ITEMS gr30 etsi ntt dtmf-cid negative)
   interop_test(spandsp_rx.cidgen_plan_${plan} spandsp_reads_plans.sh ${plan})
 endforeach()
+
+# cidscan --measure reads sox's alert tone, DTMF acknowledgement and clipped ringing.
+interop_test(sox_signals.cidscan cidscan_reads_sox_signals.sh)

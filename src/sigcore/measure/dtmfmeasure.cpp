@@ -62,16 +62,21 @@ bool dtmfNominal(char digit, double& lowHz, double& highHz) {
 
 DigitMeasurement measureDigit(std::span<const float> x, std::int64_t first, int rate, char digit,
                               std::int64_t start, std::int64_t end) {
-    DigitMeasurement out;
     double nominal[2];
-    if (!dtmfNominal(digit, nominal[0], nominal[1])) return out;
+    if (!dtmfNominal(digit, nominal[0], nominal[1])) return {};
+    return measureTonePair(x, first, rate, nominal, start, end, {kTrimSeconds, kSearchHz, kDigitMarginSeconds});
+}
+
+DigitMeasurement measureTonePair(std::span<const float> x, std::int64_t first, int rate, const double nominal[2],
+                                 std::int64_t start, std::int64_t end, const TonePairSearch& search) {
+    DigitMeasurement out;
     const double s = static_cast<double>(start - first);
     const double e = static_cast<double>(end - first);
-    const double trim = kTrimSeconds * rate;
+    const double trim = search.trimSeconds * rate;
     if (s < 0 || e > static_cast<double>(x.size()) || e - s < 2 * trim + 16) return out;
     Stretch inside{static_cast<std::size_t>(s + trim), static_cast<std::size_t>(e - trim)};
     double freq[2] = {nominal[0] / rate, nominal[1] / rate};
-    const double margin = kDigitMarginSeconds * rate;
+    const double margin = search.marginSeconds * rate;
     const auto from = static_cast<std::size_t>(std::max(0.0, s - margin));
     const auto to = static_cast<std::size_t>(std::min(static_cast<double>(x.size()), e + margin));
     // Inside the receiver's edges first; then again inside the edges that
@@ -81,8 +86,8 @@ DigitMeasurement measureDigit(std::span<const float> x, std::int64_t first, int 
     for (int pass = 0; pass < 2; ++pass) {
         const std::span<const Stretch> one(&inside, 1);
         for (int k = 0; k < 2; ++k) {
-            bestFrequency(x, one, freq, 2, 0, kSearchHz / rate);
-            bestFrequency(x, one, freq, 2, 1, kSearchHz / rate);
+            bestFrequency(x, one, freq, 2, 0, search.spanHz / rate);
+            bestFrequency(x, one, freq, 2, 1, search.spanHz / rate);
         }
         // The edges, from the tones carried on from the inside outwards.
         const ToneModel model = fitModel(x, inside, freq, 2);

@@ -30,6 +30,18 @@ bool dtmfNominal(char digit, double& lowHz, double& highHz);
 DigitMeasurement measureDigit(std::span<const float> x, std::int64_t first, int rate, char digit, std::int64_t start,
                               std::int64_t end);
 
+// Any pair of tones (nominal[0] the lower) heard from about `start` to
+// `end`: how far inside those edges the first fit stays, how far from
+// nominal each frequency is searched, how far outside them the edges are
+// looked for.
+struct TonePairSearch {
+    double trimSeconds = 0.005;
+    double spanHz = 60.0;
+    double marginSeconds = 0.03;
+};
+DigitMeasurement measureTonePair(std::span<const float> x, std::int64_t first, int rate, const double nominal[2],
+                                 std::int64_t start, std::int64_t end, const TonePairSearch& search);
+
 // The samples around a digit that its measurement looks at.
 inline constexpr double kDigitMarginSeconds = 0.03;
 

@@ -1,0 +1,243 @@
+#include "sigcore/receivers/linesignals.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace sigcore {
+
+namespace {
+
+constexpr double kBlockSeconds = 0.005;
+constexpr double kAlertHz[2] = {2130.0, 2750.0};
+// Each alert tone's amplitude: -45 dBFS.
+constexpr double kAlertMinAmplitude = 32768.0 * 0.005623;
+constexpr double kAlertShare = 0.6;
+constexpr double kAlertMaxTwist = 3.1623;  // 10 dB in amplitude
+constexpr int kAlertMinBlocks = 6;         // 30 ms
+constexpr int kAlertBridgedBlocks = 1;
+// The low-frequency path.
+constexpr double kDcHz = 1.0;
+constexpr double kLowPassHz = 150.0;
+constexpr double kLowThreshold = 32768.0 * 0.031623;  // -30 dBFS
+constexpr double kLowRelative = 0.125;
+constexpr double kLowShare = 0.3;
+constexpr double kLowBridgeSeconds = 0.040;
+constexpr double kRingMinSeconds = 0.080;
+constexpr double kRingMinHz = 12.0;
+constexpr double kRingMaxHz = 80.0;
+// No cadence rings longer; mains hum goes on.
+constexpr double kRingMaxSeconds = 4.0;
+// A swing this many times larger to one side than the other is one-sided.
+constexpr double kOneSided = 3.0;
+constexpr double kReversalMaxSeconds = 0.4;
+constexpr double kReversalMinPeak = 32768.0 * 0.1;  // -20 dBFS
+constexpr double kAfterRingSeconds = 0.25;
+constexpr double kSettleSeconds = 0.1;
+// The low-passed level before a run, followed block by block (about 100 ms);
+// ringing and a line reversal stand 20 dB above it; ringing's cycles
+// differ in length by 15 % (standard deviation) at most.
+constexpr double kFloorSmoothing = 0.05;
+constexpr double kRingOverFloor = 100.0;
+constexpr double kReversalOverFloor = 100.0;
+constexpr double kRingMaxSpread = 0.15;
+
+std::complex<double> rotation(double hz, int rate) {
+    const double w = 2.0 * std::numbers::pi * hz / rate;
+    return {std::cos(w), -std::sin(w)};
+}
+
+}  // namespace
+
+LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
+    : sink_(sink), rate_(std::max(samplingRate, 1)),
+      block_(static_cast<std::size_t>(std::max(1L, std::lround(kBlockSeconds * rate_)))),
+      dcA_(std::exp(-2.0 * std::numbers::pi * kDcHz / rate_)),
+      lpA_(std::exp(-2.0 * std::numbers::pi * kLowPassHz / rate_)) {
+    for (int k = 0; k < 2; ++k) {
+        step_[k] = rotation(kAlertHz[k], rate_);
+        osc_[k] = 1.0;
+        corr_[k] = 0.0;
+    }
+}
+
+void LineSignalReceiver::push(std::span<const std::int16_t> samples) {
+    for (const std::int16_t s : samples) {
+        const double x = s;
+        corr_[0] += x * osc_[0];
+        corr_[1] += x * osc_[1];
+        osc_[0] *= step_[0];
+        osc_[1] *= step_[1];
+        energy_ += x * x;
+        // An offset the stream starts with is no step.
+        if (pushed_ == 0) dcX_ = x;
+        const double hp = x - dcX_ + dcA_ * dcY_;
+        dcX_ = x;
+        dcY_ = hp;
+        lp1_ += (1.0 - lpA_) * (hp - lp1_);
+        lp2_ += (1.0 - lpA_) * (lp1_ - lp2_);
+        lowEnergy_ += lp2_ * lp2_;
+        hpEnergy_ += hp * hp;
+        const double a = std::abs(lp2_);
+        blockPeak_ = std::max(blockPeak_, a);
+        // Relative to the run's peak too: the DC blocker's memory outlasts
+        // a strong wave at a fraction of its level.
+        const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
+        if (a > threshold) {
+            if (aboveFirst_ < 0) aboveFirst_ = pushed_;
+            lowLast_ = pushed_;
+            lowPeak_ = std::max(lowPeak_, a);
+        }
+        const double hysteresis = threshold / 2;
+        if (lp2_ > hysteresis && lowSign_ <= 0) {
+            if (lowSign_ < 0) {
+                if (upCrossings_ == 0) firstUp_ = pushed_;
+                else {
+                    const auto interval = static_cast<double>(pushed_ - lastUp_);
+                    intervalSquares_ += interval * interval;
+                }
+                lastUp_ = pushed_;
+                ++upCrossings_;
+            }
+            lowSign_ = 1;
+        } else if (lp2_ < -hysteresis && lowSign_ >= 0) {
+            lowSign_ = -1;
+        }
+        // One-sidedness: the largest swing to each side.
+        if (lp2_ > 0) {
+            posPeak_ = std::max(posPeak_, lp2_);
+        } else {
+            negPeak_ = std::max(negPeak_, -lp2_);
+        }
+        ++pushed_;
+        if (++filled_ == block_) endBlock();
+    }
+}
+
+void LineSignalReceiver::endBlock() {
+    const auto n = static_cast<double>(filled_);
+    // Each tone's mean power (amplitude^2 / 2) against the block's.
+    const double a0 = 2.0 * std::abs(corr_[0]) / n;
+    const double a1 = 2.0 * std::abs(corr_[1]) / n;
+    const double tonePower = (a0 * a0 + a1 * a1) / 2.0;
+    const bool alert = a0 >= kAlertMinAmplitude && a1 >= kAlertMinAmplitude && a0 <= kAlertMaxTwist * a1 &&
+                       a1 <= kAlertMaxTwist * a0 && tonePower >= kAlertShare * energy_ / n;
+    alertBlock(alert);
+    const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
+    lowBlock(blockPeak_ > threshold && lowEnergy_ >= kLowShare * hpEnergy_, lowEnergy_ / n);
+    // Keep the oscillators on the unit circle.
+    for (auto& o : osc_) o /= std::abs(o);
+    corr_[0] = corr_[1] = 0.0;
+    energy_ = lowEnergy_ = hpEnergy_ = blockPeak_ = 0;
+    filled_ = 0;
+}
+
+void LineSignalReceiver::alertBlock(bool alert) {
+    const std::int64_t blockStart = pushed_ - static_cast<std::int64_t>(filled_);
+    if (alert) {
+        if (!alertRun_) alertFirst_ = blockStart;
+        alertRun_ = true;
+        alertMissing_ = 0;
+        alertLast_ = pushed_;
+        return;
+    }
+    if (alertRun_ && ++alertMissing_ > kAlertBridgedBlocks) closeAlert();
+}
+
+void LineSignalReceiver::closeAlert() {
+    alertRun_ = false;
+    const auto blocks = static_cast<double>(alertLast_ - alertFirst_) / static_cast<double>(block_);
+    if (blocks + 0.5 >= kAlertMinBlocks) sink_.onLineTone({LineToneKind::Alert, alertFirst_, alertLast_, 0, 0});
+}
+
+void LineSignalReceiver::lowBlock(bool loud, double blockPower) {
+    if (loud) {
+        // The level under the run is the one before it: before the blocks
+        // of its onset that were not loud yet, too.
+        if (!lowRun_) runFloor_ = *std::min_element(floors_.begin(), floors_.end());
+        lowRun_ = true;
+        lowLoudEnd_ = pushed_;
+        return;
+    }
+    const auto bridge = static_cast<std::int64_t>(kLowBridgeSeconds * rate_);
+    if (lowRun_) {
+        if (pushed_ - lowLoudEnd_ <= bridge) return;
+        closeLow();
+        // The level after a run is the one before it, not the run's own.
+        floor_ = runFloor_;
+        floors_.fill(runFloor_);
+    }
+    floor_ += kFloorSmoothing * (blockPower - floor_);
+    floors_[floorAt_] = floor_;
+    floorAt_ = (floorAt_ + 1) % floors_.size();
+    // No run: what one would count starts afresh, but for what this block
+    // and the one before saw (the first block of a step holds more of its
+    // edge than of the low-passed step; a noise spike earlier is no start).
+    const std::int64_t blockStart = pushed_ - static_cast<std::int64_t>(filled_);
+    if (!lowRun_ && aboveFirst_ < blockStart - static_cast<std::int64_t>(block_)) {
+        aboveFirst_ = -1;
+        lowPeak_ = posPeak_ = negPeak_ = 0;
+        upCrossings_ = 0;
+        intervalSquares_ = 0;
+    }
+}
+
+void LineSignalReceiver::closeLow() {
+    lowRun_ = false;
+    if (aboveFirst_ < 0) return;
+    const double seconds = static_cast<double>(lowLast_ + 1 - aboveFirst_) / rate_;
+    const double big = std::max(posPeak_, negPeak_);
+    const double small = std::min(posPeak_, negPeak_);
+    LineTone tone{LineToneKind::Ringing, aboveFirst_, lowLast_ + 1, 0, lowPeak_};
+    // How far the run's peak stands above the low-passed level before it,
+    // as a sine of that peak's power against it.
+    const double overFloor = lowPeak_ * lowPeak_ / 2.0 / std::max(runFloor_, 1.0);
+    if (big >= kOneSided * small) {
+        // The DC blocker's memory after ringing swings to one side as well.
+        const bool afterRing = ringEnded_ >= 0 && static_cast<double>(aboveFirst_ - ringEnded_) < kAfterRingSeconds * rate_;
+        // So does the offset of a noisy first sample, taken as the DC.
+        const bool atStart = static_cast<double>(aboveFirst_) < kSettleSeconds * rate_;
+        if (seconds > kReversalMaxSeconds || big < kReversalMinPeak || afterRing || atStart ||
+            overFloor < kReversalOverFloor) {
+            return;
+        }
+        tone.kind = LineToneKind::LineReversal;
+        tone.end = tone.start;
+        sink_.onLineTone(tone);
+        return;
+    }
+    if (seconds < kRingMinSeconds || seconds > kRingMaxSeconds || upCrossings_ < 3 || lastUp_ <= firstUp_ ||
+        overFloor < kRingOverFloor) {
+        return;
+    }
+    // Ringing's cycles are alike; noise's zero crossings wander.
+    const double cycles = upCrossings_ - 1;
+    const double meanInterval = static_cast<double>(lastUp_ - firstUp_) / cycles;
+    const double spread = std::sqrt(std::max(0.0, intervalSquares_ / cycles - meanInterval * meanInterval));
+    if (spread > kRingMaxSpread * meanInterval) return;
+    tone.hz = static_cast<double>(rate_) / meanInterval;
+    if (tone.hz < kRingMinHz || tone.hz > kRingMaxHz) return;
+    // An uneven wave leaves the DC blocker a tail of its own level: the
+    // ringing ends within a cycle of its last up-crossing.
+    tone.end = std::min(tone.end, lastUp_ + static_cast<std::int64_t>(std::ceil(meanInterval)));
+    ringEnded_ = tone.end;
+    sink_.onLineTone(tone);
+}
+
+void LineSignalReceiver::finish() {
+    if (filled_ > 0) endBlock();
+    if (alertRun_) closeAlert();
+    if (lowRun_) closeLow();
+}
+
+std::int64_t LineSignalReceiver::alertsSettledBefore() const {
+    const std::int64_t settled = pushed_ - static_cast<std::int64_t>(filled_);
+    return alertRun_ ? std::min(settled, alertFirst_) : settled;
+}
+
+std::int64_t LineSignalReceiver::settledBefore() const {
+    const std::int64_t settled = alertsSettledBefore();
+    return aboveFirst_ >= 0 ? std::min(settled, aboveFirst_) : settled;
+}
+
+}  // namespace sigcore

@@ -1,0 +1,172 @@
+// The line-signal receiver on synthetic samples: what it takes for an alert
+// and what it leaves (too short, one tone only, FSK and DTMF tones), ringing
+// of several frequencies and its edges, hum and a DC offset that are
+// neither, the decaying step of a line reversal, the same result whatever the block size, and a settled position
+// that never passes a signal still under way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "sigcore/receivers/linesignals.hpp"
+
+namespace {
+
+constexpr int kRate = 8000;
+
+struct Collect final : sigcore::LineToneSink {
+    std::vector<sigcore::LineTone> tones;
+    void onLineTone(const sigcore::LineTone& tone) override { tones.push_back(tone); }
+};
+
+void addTones(std::vector<std::int16_t>& x, std::size_t at, std::size_t count, std::vector<double> hz, double amplitude) {
+    if (x.size() < at + count) x.resize(at + count, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        double v = x[at + i];
+        for (const double f : hz) v += amplitude * std::sin(2 * std::numbers::pi * f * static_cast<double>(i) / kRate);
+        x[at + i] = static_cast<std::int16_t>(std::clamp(std::lround(v), -32768L, 32767L));
+    }
+}
+
+std::vector<sigcore::LineTone> run(const std::vector<std::int16_t>& x, std::size_t block = 256) {
+    Collect sink;
+    sigcore::LineSignalReceiver receiver(kRate, sink);
+    for (std::size_t at = 0; at < x.size(); at += block) {
+        receiver.push(std::span<const std::int16_t>(x).subspan(at, std::min(block, x.size() - at)));
+    }
+    receiver.finish();
+    return sink.tones;
+}
+
+TEST(LineSignalReceiver, AlertNeedsBothTonesForThirtyMilliseconds) {
+    std::vector<std::int16_t> x(800, 0);
+    addTones(x, 800, 640, {2130, 2750}, 4000);   // 80 ms: an alert
+    addTones(x, 4000, 160, {2130, 2750}, 4000);  // 20 ms: too short
+    addTones(x, 6000, 800, {2130}, 8000);        // one tone only
+    addTones(x, 8000, 800, {1300, 2100}, 8000);  // V.23's tones together
+    addTones(x, 10000, 800, {941, 1633}, 8000);  // DTMF D
+    addTones(x, 12000, 640, {2130, 2750}, 40);   // under -45 dBFS each
+    x.resize(14000, 0);
+    const std::vector<sigcore::LineTone> tones = run(x);
+    ASSERT_EQ(tones.size(), 1u);
+    EXPECT_EQ(tones[0].kind, sigcore::LineToneKind::Alert);
+    // The blocks' edges: within one block of 5 ms.
+    EXPECT_NEAR(static_cast<double>(tones[0].start), 800, 40);
+    EXPECT_NEAR(static_cast<double>(tones[0].end), 1440, 40);
+}
+
+TEST(LineSignalReceiver, RingingOfEachFrequencyWithItsEdges) {
+    for (const double hz : {16.0, 20.0, 25.0, 50.0, 68.0}) {
+        SCOPED_TRACE(hz);
+        std::vector<std::int16_t> x(1000, 0);
+        addTones(x, 1000, 4000, {hz}, 60000);  // clipped
+        x.resize(9000, 0);
+        const std::vector<sigcore::LineTone> tones = run(x);
+        ASSERT_EQ(tones.size(), 1u);
+        EXPECT_EQ(tones[0].kind, sigcore::LineToneKind::Ringing);
+        EXPECT_NEAR(tones[0].hz, hz, hz * 0.02);
+        EXPECT_NEAR(static_cast<double>(tones[0].start), 1000, 160);
+        EXPECT_NEAR(static_cast<double>(tones[0].end), 5000, 400);
+    }
+    // Clipped on one side only: the DC blocker's tail is the wave's own
+    // mean (and crosses zero once more), yet the ringing ends within a
+    // cycle and a half of where it does (it went on for seconds before).
+    std::vector<std::int16_t> uneven(1000, 0);
+    for (int i = 0; i < 8000; ++i) {
+        const double v = 30000 * std::sin(2 * std::numbers::pi * 25 * i / kRate);
+        uneven.push_back(static_cast<std::int16_t>(std::min(v, 3000.0)));
+    }
+    uneven.resize(20000, 0);
+    const std::vector<sigcore::LineTone> one = run(uneven);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0].kind, sigcore::LineToneKind::Ringing);
+    EXPECT_NEAR(static_cast<double>(one[0].end), 9000, 480);
+    // A high-level FSK tone or DTMF digit is no ringing; nor 50 ms of it.
+    std::vector<std::int16_t> x(1000, 0);
+    addTones(x, 1000, 4000, {1200}, 30000);
+    addTones(x, 6000, 4000, {697, 1209}, 15000);
+    addTones(x, 11000, 400, {25}, 20000);
+    x.resize(14000, 0);
+    EXPECT_TRUE(run(x).empty());
+}
+
+TEST(LineSignalReceiver, NeitherHumNoiseNorAnOffsetFromTheStart) {
+    // 50 Hz for 5 s: longer than any ring.
+    std::vector<std::int16_t> x;
+    addTones(x, 0, 40000, {50}, 20000);
+    EXPECT_TRUE(run(x).empty());
+    // An offset of a quarter of full scale from the first sample on.
+    EXPECT_TRUE(run(std::vector<std::int16_t>(16000, 8192)).empty());
+    // Noise in ringing's band (white noise through a 40 Hz resonator,
+    // about 50 Hz wide) at about -28 dBFS: 60 s of it. Its swings pass the
+    // level now and then for a few cycles, uneven and little above the
+    // level before them.
+    std::vector<std::int16_t> noise;
+    unsigned seed = 1;
+    double y1 = 0;
+    double y2 = 0;
+    const double c = 2 * 0.98 * std::cos(2 * std::numbers::pi * 40 / kRate);
+    for (int i = 0; i < 60 * kRate; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const double y = c * y1 - 0.98 * 0.98 * y2 + static_cast<double>(static_cast<int>((seed >> 16) & 0x7FFF) - 16384);
+        y2 = y1;
+        y1 = y;
+        noise.push_back(static_cast<std::int16_t>(std::clamp(std::lround(0.001 * y), -32768L, 32767L)));
+    }
+    const std::vector<sigcore::LineTone> found = run(noise);
+    EXPECT_TRUE(found.empty()) << found.size() << " signals, the first from " << found.front().start;
+}
+
+TEST(LineSignalReceiver, DecayingStepIsALineReversal) {
+    std::vector<std::int16_t> x(1000, 0);
+    for (int i = 0; i < 2000; ++i) x.push_back(static_cast<std::int16_t>(-16384 * std::exp(-i / 80.0)));
+    x.resize(6000, 0);
+    const std::vector<sigcore::LineTone> tones = run(x);
+    ASSERT_EQ(tones.size(), 1u);
+    EXPECT_EQ(tones[0].kind, sigcore::LineToneKind::LineReversal);
+    EXPECT_NEAR(static_cast<double>(tones[0].start), 1000, 4);
+    EXPECT_EQ(tones[0].end, tones[0].start);
+}
+
+TEST(LineSignalReceiver, BlockSizeChangesNothingAndSettledWaitsForARun) {
+    std::vector<std::int16_t> x(800, 0);
+    addTones(x, 800, 800, {2130, 2750}, 4000);
+    addTones(x, 3000, 3000, {25}, 20000);
+    x.resize(9000, 0);
+    const std::vector<sigcore::LineTone> whole = run(x, x.size());
+    const std::vector<sigcore::LineTone> single = run(x, 1);
+    const std::vector<sigcore::LineTone> odd = run(x, 77);
+    ASSERT_EQ(whole.size(), 2u);
+    for (const auto* other : {&single, &odd}) {
+        ASSERT_EQ(other->size(), whole.size());
+        for (std::size_t i = 0; i < whole.size(); ++i) {
+            EXPECT_EQ((*other)[i].start, whole[i].start);
+            EXPECT_EQ((*other)[i].end, whole[i].end);
+            EXPECT_DOUBLE_EQ((*other)[i].hz, whole[i].hz);
+        }
+    }
+    // Fed sample by sample, the settled position never passes the start of
+    // a signal not yet reported, and moves on.
+    Collect sink;
+    sigcore::LineSignalReceiver receiver(kRate, sink);
+    std::int64_t last = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        receiver.push(std::span<const std::int16_t>(&x[i], 1));
+        const std::int64_t settled = receiver.settledBefore();
+        EXPECT_GE(settled, last);
+        last = settled;
+        const std::size_t reported = sink.tones.size();
+        for (const sigcore::LineTone& t : whole) {
+            const bool pending = std::none_of(sink.tones.begin(), sink.tones.begin() + static_cast<long>(reported),
+                                              [&](const sigcore::LineTone& r) { return r.start == t.start; });
+            if (pending && t.start < static_cast<std::int64_t>(i) - 40) {
+                ASSERT_LE(settled, t.start) << i;
+            }
+        }
+    }
+    EXPECT_GT(last, 8000);
+}
+
+}  // namespace

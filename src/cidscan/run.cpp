@@ -48,9 +48,16 @@ void scanOne(RunState& state, const std::string& name) {
     const MessageHandler handler = [&state](const FoundMessage& found) {
         if (state.stop) return false;
         bool more = false;
-        if (state.options.check && found.measure) {
+        const sigcore::CheckStandard* standard = state.options.check ? &*state.options.check : nullptr;
+        if (standard != nullptr && found.measure) {
             FoundMessage checked = found;
-            checked.check = checkMessage(*found.measure, found.rate, *state.options.check);
+            checked.check = checkMessage(*found.measure, found.rate, *standard);
+            more = state.writer.write(checked);
+        } else if (standard != nullptr && found.signal && sigcore::hasSignalLimits(found.signal->kind, *standard)) {
+            // A signal is judged only where the standard has limits for its
+            // kind: ringing on a US recording is no failure.
+            FoundMessage checked = found;
+            checked.check = sigcore::checkSignal(*found.signal, state.options.refDbm0, *standard);
             more = state.writer.write(checked);
         } else {
             more = state.writer.write(found);

@@ -73,6 +73,7 @@ public:
             if (!atEnd && signals_ != nullptr && signals_->settledBefore() <= found.message.startSample) return;
             found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_);
             found.measure->afterSignalMs = afterSignal(*found.measure, found.message);
+            if (found.measure->afterSignalMs) found.measure->afterSignalKind = lastSignalKind_;
             if (trace_) found.measure->trace = traceMessage(*found.measure, *ring_, rate_);
             const bool more = handler_(found);
             pending_.pop_front();
@@ -83,6 +84,7 @@ public:
 private:
     void passSignal(const sigcore::LineSignal& signal) {
         lastSignalEnd_ = signal.endSample;
+        lastSignalKind_ = signal.kind;
         FoundMessage found{file_, channel_, rate_, sigcore::Message{}, std::nullopt, std::nullopt, signal};
         if (!handler_(found)) stop_ = true;
     }
@@ -104,6 +106,7 @@ private:
     const sigcore::SampleRing* ring_ = nullptr;
     SignalTracker* signals_ = nullptr;
     std::int64_t lastSignalEnd_ = -1;
+    sigcore::LineSignalKind lastSignalKind_ = sigcore::LineSignalKind::DtAs;
     double refDbm0_ = kFullScaleDbm0;
     bool trace_ = false;
     std::deque<FoundMessage> pending_;

@@ -166,17 +166,17 @@ TEST(CidscanSignals, CidgenCallWaitingWithItsAcknowledgement) {
     ASSERT_EQ(runTool("cidgen", {"--sequence", "us-cw", "--ack", "A", "--number", "5551234", "-o", wav}).status, 0);
     const std::vector<nlohmann::json> r = scan(wav);
     ASSERT_EQ(kinds(r), "cas ack bell202 ");
-    // Where the timing table puts them: CAS 200-280 ms, the digit 330-390 ms,
-    // the burst's first bit at 530 ms.
-    EXPECT_NEAR(r[0].at("start_s").get<double>(), 0.2, 0.001);
-    EXPECT_NEAR(r[0].at("end_s").get<double>(), 0.28, 0.001);
+    // Where the timing table puts them (after the 300 ms SAS): CAS 500-580 ms,
+    // the digit 630-690 ms, the burst's first bit at 830 ms.
+    EXPECT_NEAR(r[0].at("start_s").get<double>(), 0.5, 0.001);
+    EXPECT_NEAR(r[0].at("end_s").get<double>(), 0.58, 0.001);
     EXPECT_EQ(r[1].at("measure").at("digit"), "A");
-    EXPECT_NEAR(r[1].at("start_s").get<double>(), 0.33, 0.001);
-    EXPECT_NEAR(r[1].at("end_s").get<double>(), 0.39, 0.001);
+    EXPECT_NEAR(r[1].at("start_s").get<double>(), 0.63, 0.001);
+    EXPECT_NEAR(r[1].at("end_s").get<double>(), 0.69, 0.001);
     EXPECT_NEAR(r[2].at("measure").at("after_signal_ms").get<double>(), 140, 1);
-    // Only with us-cw, and only A to D.
+    // Only with us-cw, and only a DTMF digit.
     EXPECT_NE(runTool("cidgen", {"--sequence", "bt", "--ack", "A", "-o", dir.file("x.wav")}).status, 0);
-    EXPECT_NE(runTool("cidgen", {"--sequence", "us-cw", "--ack", "5", "-o", dir.file("x.wav")}).status, 0);
+    EXPECT_NE(runTool("cidgen", {"--sequence", "us-cw", "--ack", "X", "-o", dir.file("x.wav")}).status, 0);
     EXPECT_FALSE(std::ifstream(dir.file("x.wav")).good());
 }
 

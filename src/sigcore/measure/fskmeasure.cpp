@@ -47,6 +47,7 @@ struct Discriminator {
 // The analytic signal of x (its negative frequencies removed): a tone's
 // correlator then sees no mirror image of it.
 std::vector<std::complex<double>> analytic(std::span<const float> x) {
+    if (x.empty()) return {};
     int n = 1;
     while (static_cast<std::size_t>(n) < x.size()) n *= 2;
     const auto size = static_cast<std::size_t>(n);
@@ -93,11 +94,10 @@ double percentile(std::vector<double> v, double p) {
 // `amplitude` holds the tones' amplitudes when known (the second pass);
 // otherwise a window wholly in one tone is taken from the loudest of the
 // message's windows.
-Discriminator discriminate(std::span<const float> x, const double* freq, const double* amplitude, int window,
-                           std::size_t from, std::size_t to) {
+Discriminator discriminate(const std::vector<std::complex<double>>& z, const double* freq, const double* amplitude,
+                           int window, std::size_t from, std::size_t to) {
     Discriminator out;
     out.window = window;
-    const std::vector<std::complex<double>> z = analytic(x);
     const std::vector<double> m = slidingPower(z, freq[0], window);
     const std::vector<double> s = slidingPower(z, freq[1], window);
     to = std::min(to, m.size());
@@ -413,8 +413,9 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
 }
 
 // One pass of the analysis; the first finds the tones, the second follows
-// the bits again with the tones' frequencies and levels known.
-FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
+// the bits again with the tones' frequencies and levels known. `z` is the
+// analytic signal of `x`.
+FskMeasurement analyse(std::span<const float> x, const std::vector<std::complex<double>>& z, std::int64_t first, int rate, const FskNominal& nominal,
                        std::int64_t messageStart, std::int64_t messageEnd, const FskMeasurement* known) {
     FskMeasurement out;
     if (known) {
@@ -437,7 +438,7 @@ FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, c
         amplitudes[0] = kFullScale * std::pow(10.0, known->markDbfs / 20);
         amplitudes[1] = kFullScale * std::pow(10.0, known->spaceDbfs / 20);
     }
-    const Discriminator disc = discriminate(x, tones, known ? amplitudes : nullptr, window,
+    const Discriminator disc = discriminate(z, tones, known ? amplitudes : nullptr, window,
                                             static_cast<std::size_t>(msgS),
                                             static_cast<std::size_t>(std::max(msgS, msgE - window)));
     const std::vector<Edge> edges = findEdges(disc);
@@ -489,9 +490,11 @@ FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, c
 
 FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
                           std::int64_t messageStart, std::int64_t messageEnd) {
-    const FskMeasurement rough = analyse(x, first, rate, nominal, messageStart, messageEnd, nullptr);
+    // Both passes look at the same analytic signal.
+    const std::vector<std::complex<double>> z = analytic(x);
+    const FskMeasurement rough = analyse(x, z, first, rate, nominal, messageStart, messageEnd, nullptr);
     if (!rough.measured) return rough;
-    const FskMeasurement fine = analyse(x, first, rate, nominal, messageStart, messageEnd, &rough);
+    const FskMeasurement fine = analyse(x, z, first, rate, nominal, messageStart, messageEnd, &rough);
     return fine.measured ? fine : rough;
 }
 

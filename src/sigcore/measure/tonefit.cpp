@@ -37,8 +37,6 @@ bool solve(std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns>& a, std::a
     return true;
 }
 
-// One stretch: the normal equations of the cos/sin basis, solved, and what
-// the fit explains.
 // Each tone's turn from one sample to the next.
 struct Steps {
     std::array<double, kMaxTones> cos{};
@@ -54,38 +52,61 @@ Steps stepsOf(const double* freq, int tones) {
     return steps;
 }
 
+// Sums of one stretch for `Tones` tones (a compile-time count, so that the
+// per-sample loops unroll): each basis pair's normal-equation entries and
+// right-hand sides, and the stretch's energy.
+template <std::size_t Tones>
+struct StretchSums {
+    std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns> a{};
+    std::array<double, kMaxUnknowns> b{};
+    double energy = 0;
+};
+
+template <std::size_t Tones>
+StretchSums<Tones> sumStretch(std::span<const float> x, Stretch s, const Steps& steps) {
+    constexpr std::size_t n = 2 * Tones;
+    StretchSums<Tones> sums;
+    std::array<double, kMaxUnknowns> basis{};
+    // Each tone's cosine and sine from sample to sample by rotation: one
+    // complex multiplication a sample instead of two library calls.
+    for (std::size_t k = 0; k < Tones; ++k) basis[2 * k] = 1.0;
+    for (std::size_t i = s.begin; i < s.end; ++i) {
+        if (i > s.begin) {
+            for (std::size_t k = 0; k < Tones; ++k) {
+                const double c = basis[2 * k];
+                const double sn = basis[2 * k + 1];
+                basis[2 * k] = c * steps.cos[k] - sn * steps.sin[k];
+                basis[2 * k + 1] = sn * steps.cos[k] + c * steps.sin[k];
+            }
+        }
+        const double v = x[i];
+        sums.energy += v * v;
+        for (std::size_t r = 0; r < n; ++r) {
+            sums.b[r] += basis[r] * v;
+            for (std::size_t c = r; c < n; ++c) sums.a[r][c] += basis[r] * basis[c];
+        }
+    }
+    return sums;
+}
+
+// One stretch: the normal equations of the cos/sin basis, solved, and what
+// the fit explains.
 void fitStretch(std::span<const float> x, Stretch s, const Steps& steps, int toneCount, FitSums& sums,
                 double* coefficients = nullptr) {
     const auto tones = static_cast<std::size_t>(toneCount);
     const std::size_t n = 2 * tones;
-    std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns> a{};
-    std::array<double, kMaxUnknowns> b{};
-    double energy = 0;
-    std::array<double, kMaxUnknowns> basis{};
-    // Each tone's cosine and sine from sample to sample by rotation: one
-    // complex multiplication a sample instead of two library calls.
-    const std::array<double, kMaxTones>& stepCos = steps.cos;
-    const std::array<double, kMaxTones>& stepSin = steps.sin;
-    for (std::size_t k = 0; k < tones; ++k) {
-        basis[2 * k] = 1.0;
-        basis[2 * k + 1] = 0.0;
+    StretchSums<kMaxTones> got;
+    if (tones == 1) {
+        const StretchSums<1> one = sumStretch<1>(x, s, steps);
+        got.a = one.a;
+        got.b = one.b;
+        got.energy = one.energy;
+    } else {
+        got = sumStretch<kMaxTones>(x, s, steps);
     }
-    for (std::size_t i = s.begin; i < s.end; ++i) {
-        if (i > s.begin) {
-            for (std::size_t k = 0; k < tones; ++k) {
-                const double c = basis[2 * k];
-                const double sn = basis[2 * k + 1];
-                basis[2 * k] = c * stepCos[k] - sn * stepSin[k];
-                basis[2 * k + 1] = sn * stepCos[k] + c * stepSin[k];
-            }
-        }
-        const double v = x[i];
-        energy += v * v;
-        for (std::size_t r = 0; r < n; ++r) {
-            b[r] += basis[r] * v;
-            for (std::size_t c = r; c < n; ++c) a[r][c] += basis[r] * basis[c];
-        }
-    }
+    auto& a = got.a;
+    auto& b = got.b;
+    const double energy = got.energy;
     for (std::size_t r = 0; r < n; ++r) {
         for (std::size_t c = 0; c < r; ++c) a[r][c] = a[c][r];
     }

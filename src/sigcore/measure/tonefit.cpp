@@ -142,6 +142,99 @@ FitSums fitTones(std::span<const float> x, std::span<const Stretch> stretches, c
     return sums;
 }
 
+namespace {
+
+// Where f is largest on [lo, hi], to within `tolerance`: Brent's method,
+// parabolas through the three best points so far, with a golden-section step
+// whenever a parabola would not shrink the bracket enough.
+template <class F>
+double maximise(const F& f, double lo, double hi, double tolerance, int most) {
+    constexpr double kGolden = 0.3819660112501051;  // (3 - sqrt 5) / 2
+    double x = lo + kGolden * (hi - lo);
+    double w = x;
+    double v = x;
+    double fx = f(x);
+    double fw = fx;
+    double fv = fx;
+    double step = 0;  // the last step taken
+    double before = 0;  // the step before it
+    for (int i = 0; i < most; ++i) {
+        const double mid = (lo + hi) / 2;
+        if (std::abs(x - mid) <= 2 * tolerance - (hi - lo) / 2) break;
+        bool parabolic = false;
+        if (std::abs(before) > tolerance) {
+            const double r = (x - w) * (fx - fv);
+            double q = (x - v) * (fx - fw);
+            double p = (x - v) * q - (x - w) * r;
+            q = 2 * (q - r);
+            if (q < 0) p = -p;
+            q = std::abs(q);
+            // Maximising: the vertex of the parabola is x - p / q.
+            if (std::abs(p) < std::abs(q * before / 2) && -p > q * (lo - x) && -p < q * (hi - x)) {
+                before = step;
+                step = -p / q;
+                if (x + step - lo < 2 * tolerance || hi - (x + step) < 2 * tolerance) {
+                    step = mid > x ? tolerance : -tolerance;
+                }
+                parabolic = true;
+            }
+        }
+        if (!parabolic) {
+            before = x >= mid ? lo - x : hi - x;
+            step = kGolden * before;
+        }
+        const double u = std::abs(step) >= tolerance ? x + step : x + (step > 0 ? tolerance : -tolerance);
+        const double fu = f(u);
+        if (fu >= fx) {
+            (u >= x ? lo : hi) = x;
+            v = w;
+            fv = fw;
+            w = x;
+            fw = fx;
+            x = u;
+            fx = fu;
+        } else {
+            (u < x ? lo : hi) = u;
+            if (fu >= fw || w == x) {
+                v = w;
+                fv = fw;
+                w = u;
+                fw = fu;
+            } else if (fu >= fv || v == x || v == w) {
+                v = u;
+                fv = fu;
+            }
+        }
+    }
+    return x;
+}
+
+// The grid point of centre + k * step, |k| <= steps, where `power` is
+// largest.
+template <class F>
+double bestOnGrid(const F& power, double centre, double step, int steps) {
+    double best = centre;
+    double bestPower = -1;
+    for (int k = -steps; k <= steps; ++k) {
+        const double f = centre + k * step;
+        const double p = power(f);
+        if (p > bestPower) {
+            bestPower = p;
+            best = f;
+        }
+    }
+    return best;
+}
+
+// Frequencies are found to this many cycles per sample (0.002 Hz at 8000
+// Hz): far below what noise allows.
+constexpr double kFrequencyTolerance = 2e-7;
+// A wide search first looks at this part of the longest stretch alone.
+constexpr std::size_t kCoarseShare = 4;
+constexpr std::size_t kShortestCoarse = 32;
+
+}  // namespace
+
 double bestFrequency(std::span<const float> x, std::span<const Stretch> stretches, double* freq, int tones,
                      int which, double span) {
     std::size_t longest = 8;
@@ -159,52 +252,29 @@ double bestFrequency(std::span<const float> x, std::span<const Stretch> stretche
     // of the samples (a mark run): as sharp, and far cheaper.
     const bool alone = longestStretch.end > longestStretch.begin && 4 * longest >= total;
     const std::span<const Stretch> gridStretches = alone ? std::span<const Stretch>(&longestStretch, 1) : stretches;
-    const auto gridPower = [&](double f) {
-        freq[which] = f;
-        return fitTones(x, gridStretches, freq, tones).fitted;
-    };
-    const auto power = [&](double f) {
-        freq[which] = f;
-        return fitTones(x, stretches, freq, tones).fitted;
+    const auto powerOver = [&](std::span<const Stretch> over) {
+        return [&, over](double f) {
+            freq[which] = f;
+            return fitTones(x, over, freq, tones).fitted;
+        };
     };
     // A grid a quarter of the longest stretch's resolution apart finds the
-    // main lobe; golden-section search then finds its top.
+    // main lobe. Over a wide span a grid over a quarter of that stretch,
+    // four times coarser, finds it first.
     const double step = 0.25 / static_cast<double>(longest);
-    const int steps = static_cast<int>(std::ceil(span / step));
+    int steps = static_cast<int>(std::ceil(span / step));
     double best = centre;
-    double bestPower = -1;
-    for (int k = -steps; k <= steps; ++k) {
-        const double f = centre + k * step;
-        const double p = gridPower(f);
-        if (p > bestPower) {
-            bestPower = p;
-            best = f;
-        }
+    const std::size_t coarseLength = longest / kCoarseShare;
+    if (alone && steps > 2 * static_cast<int>(kCoarseShare) && coarseLength >= kShortestCoarse) {
+        const Stretch piece{longestStretch.begin, longestStretch.begin + coarseLength};
+        const double coarse = 0.25 / static_cast<double>(coarseLength);
+        best = bestOnGrid(powerOver(std::span<const Stretch>(&piece, 1)), centre, coarse,
+                          static_cast<int>(std::ceil(span / coarse)));
+        steps = static_cast<int>(kCoarseShare);
     }
-    const double golden = (std::sqrt(5.0) - 1.0) / 2.0;
-    double lo = best - step;
-    double hi = best + step;
-    double m1 = hi - golden * (hi - lo);
-    double m2 = lo + golden * (hi - lo);
-    double p1 = power(m1);
-    double p2 = power(m2);
-    // Down to a thousandth of the grid step: far below what noise allows.
-    for (int i = 0; i < 40 && hi - lo > step * 1e-3; ++i) {
-        if (p1 < p2) {
-            lo = m1;
-            m1 = m2;
-            p1 = p2;
-            m2 = lo + golden * (hi - lo);
-            p2 = power(m2);
-        } else {
-            hi = m2;
-            m2 = m1;
-            p2 = p1;
-            m1 = hi - golden * (hi - lo);
-            p1 = power(m1);
-        }
-    }
-    freq[which] = (lo + hi) / 2.0;
+    best = bestOnGrid(powerOver(gridStretches), best, step, steps);
+    // Its top, from the fit over every stretch.
+    freq[which] = maximise(powerOver(stretches), best - step, best + step, kFrequencyTolerance, 60);
     return freq[which];
 }
 

@@ -67,6 +67,12 @@ std::vector<std::complex<double>> analytic(std::span<const float> x) {
     return z;
 }
 
+// a * b written out: std::complex's product also checks for infinities,
+// which these finite values never hold, at several times the cost.
+std::complex<double> times(std::complex<double> a, std::complex<double> b) {
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
 std::vector<double> slidingPower(const std::vector<std::complex<double>>& z, double freq, int window) {
     std::vector<std::complex<double>> prefix(z.size() + 1);
     // The reference phasor turns by rotation, set exactly every 1024 samples.
@@ -74,8 +80,8 @@ std::vector<double> slidingPower(const std::vector<std::complex<double>>& z, dou
     std::complex<double> phasor = 1.0;
     for (std::size_t i = 0; i < z.size(); ++i) {
         if (i % 1024 == 0) phasor = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i));
-        prefix[i + 1] = prefix[i] + z[i] * phasor;
-        phasor *= turn;
+        prefix[i + 1] = prefix[i] + times(z[i], phasor);
+        phasor = times(phasor, turn);
     }
     const auto w = static_cast<std::size_t>(window);
     const std::size_t n = z.size() >= w ? z.size() - w + 1 : 0;

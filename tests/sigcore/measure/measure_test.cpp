@@ -202,4 +202,31 @@ TEST(Measure, SampleRingKeepsTheLatestSamplesAcrossItsWrap) {
     EXPECT_TRUE(out.empty());
 }
 
+TEST(Measure, SampleRingAgreesWithAPlainRecordOverManyBlockSizes) {
+    // Blocks that end exactly at the ring's end, cross it, fill it whole
+    // and overfill it; every stretch copied back against the whole record.
+    constexpr std::size_t kSize = 16;
+    sigcore::SampleRing ring(kSize);
+    std::vector<std::int16_t> record;
+    std::vector<float> out;
+    std::int16_t next = 0;
+    for (const std::size_t length : std::vector<std::size_t>{3, 13, 16, 1, 15, 17, 0, 32, 5, 11, 16, 40, 2}) {
+        std::vector<std::int16_t> block(length);
+        for (std::int16_t& v : block) v = next++;
+        ring.push(block);
+        record.insert(record.end(), block.begin(), block.end());
+        ASSERT_EQ(ring.end(), static_cast<std::int64_t>(record.size()));
+        const std::int64_t held = ring.begin();
+        for (std::int64_t from = held; from <= ring.end(); from += 3) {
+            for (std::int64_t to = from; to <= ring.end(); to += 5) {
+                ASSERT_EQ(ring.copy(from, to, out), from);
+                ASSERT_EQ(out.size(), static_cast<std::size_t>(to - from));
+                for (std::size_t i = 0; i < out.size(); ++i) {
+                    ASSERT_EQ(out[i], record[static_cast<std::size_t>(from) + i]) << from << ".." << to;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace

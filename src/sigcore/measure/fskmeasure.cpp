@@ -400,17 +400,23 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
     bestFrequency(x, spaceStretches, freq, 1, 0, span);
     const FitSums spaceFit = fitTones(x, spaceStretches, freq, 1);
     out.spaceHz = freq[0] * rate;
-    const double markAmp = meanAmplitude(markFit, 0);
-    const double spaceAmp = meanAmplitude(spaceFit, 0);
-    out.markDbfs = dbfs(markAmp);
-    out.spaceDbfs = dbfs(spaceAmp);
-    out.twistDb = out.markDbfs - out.spaceDbfs;
     // The residual of the fits is the noise over the whole band (two
     // degrees of freedom per stretch went to the fit); the burst's band
     // is the two tones and a bit rate around them.
     const double samples = static_cast<double>(markFit.samples + spaceFit.samples);
     const double dof = samples - 2.0 * static_cast<double>(markFit.stretches + spaceFit.stretches);
     const double noise = (markFit.residual + spaceFit.residual) / std::max(dof, 1.0);
+    // Samples of few bits (8-bit audio) round a quiet tone's fundamental
+    // by up to a few per cent unless noise dithers it: the levels are those
+    // of the tones before the rounding. The rounding's own noise, a step
+    // squared over twelve, is no noise from before it.
+    const double step = sampleStep(x);
+    const double dither = std::sqrt(std::max(0.0, noise - step * step / 12));
+    const double markAmp = unroundedAmplitude(meanAmplitude(markFit, 0), step, dither);
+    const double spaceAmp = unroundedAmplitude(meanAmplitude(spaceFit, 0), step, dither);
+    out.markDbfs = dbfs(markAmp);
+    out.spaceDbfs = dbfs(spaceAmp);
+    out.twistDb = out.markDbfs - out.spaceDbfs;
     const double signal = (markFit.explained[0] + spaceFit.explained[0]) / std::max(samples, 1.0);
     const double band = std::abs(out.spaceHz - out.markHz) + nominal.baud;
     const double inBand = noise * std::min(1.0, band / (rate / 2.0));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 namespace sigcore {
@@ -303,6 +304,71 @@ double ToneModel::at(std::size_t i) const {
 double meanAmplitude(const FitSums& sums, int which) {
     if (sums.samples == 0) return 0;
     return std::sqrt(2.0 * sums.explained[which] / static_cast<double>(sums.samples));
+}
+
+double sampleStep(std::span<const float> x) {
+    std::uint32_t bits = 0;
+    for (const float v : x) {
+        if (v != std::floor(v) || std::abs(v) > 1e9f) return 1;
+        bits |= static_cast<std::uint32_t>(std::abs(static_cast<std::int64_t>(v)));
+    }
+    if (bits == 0) return 1;
+    return static_cast<double>(std::min<std::uint32_t>(bits & (~bits + 1), 1u << 15));
+}
+
+namespace {
+
+// Beyond this many steps of amplitude the rounding's effect on the
+// fundamental is far under a thousandth of a decibel.
+constexpr double kFineAmplitude = 512;
+
+// The fundamental of a sine of amplitude u (in steps) rounded to whole
+// steps with noise of deviation s (in steps) added first: each threshold c
+// between two steps adds (4 / pi) sqrt(1 - (c / u)^2) while the sine crosses
+// it, and the noise blurs where it stands (averaged over a grid of the
+// Gaussian's values).
+double roundedSteps(double u, double s) {
+    const auto crossing = [u](double c) {
+        const double r = c / u;
+        return std::abs(r) < 1 ? std::sqrt(1 - r * r) : 0.0;
+    };
+    constexpr int kNodes = 16;  // each side of the Gaussian's middle
+    constexpr double kReach = 4;  // deviations
+    const int nodes = s > 1e-3 ? kNodes : 0;
+    double total = 0;
+    double weights = 0;
+    for (int j = -nodes; j <= nodes; ++j) {
+        const double z = nodes == 0 ? 0.0 : kReach * j / nodes;
+        const double weight = std::exp(-z * z / 2);
+        const double shift = z * s;
+        double sum = 0;
+        for (double c = 0.5; c - std::abs(shift) < u; c += 1) sum += crossing(c - shift) + crossing(c + shift);
+        total += weight * sum / 2;
+        weights += weight;
+    }
+    return 4 / std::numbers::pi * total / weights;
+}
+
+}  // namespace
+
+double roundedAmplitude(double a, double step, double sigma) {
+    if (step <= 1 || a <= 0 || a / step > kFineAmplitude) return a;
+    return step * roundedSteps(a / step, sigma / step);
+}
+
+double unroundedAmplitude(double fitted, double step, double sigma) {
+    if (step <= 1 || fitted <= 0 || fitted / step > kFineAmplitude) return fitted;
+    // The rounded fundamental stays within a few per cent of the amplitude
+    // once it is a step or more: a few rescalings settle it.
+    double a = fitted;
+    for (int i = 0; i < 12; ++i) {
+        const double r = roundedAmplitude(a, step, sigma);
+        if (r <= 0) return fitted;
+        const double next = a * fitted / r;
+        if (std::abs(next - a) < 1e-6 * a) return next;
+        a = next;
+    }
+    return a;
 }
 
 }  // namespace sigcore

@@ -13,6 +13,7 @@
 #include "sigcore/measure/dtmfmeasure.hpp"
 #include "sigcore/measure/fskmeasure.hpp"
 #include "sigcore/measure/samplering.hpp"
+#include "sigcore/measure/tonefit.hpp"
 
 namespace {
 
@@ -143,6 +144,54 @@ TEST(Measure, FskBurstOfKnownTonesLevelsBitRateAndLengths) {
     EXPECT_EQ(m.markBits, t.markBits);
     const std::vector<float> cut(x.begin() + static_cast<std::ptrdiff_t>(t.messageStart) + 100, x.end());
     EXPECT_FALSE(sigcore::measureFsk(cut, 0, 8000, {1200, 2200, 1200}, 0, 2000).measured);
+}
+
+// Rounds every sample to a multiple of `step`, as a file of fewer bits
+// holds it (no dither).
+void quantise(std::vector<float>& x, double step) {
+    for (float& v : x) v = static_cast<float>(std::round(v / step) * step);
+}
+
+TEST(Measure, QuietTonesInEightBitSamplesKeepTheirLevels) {
+    // A sine a few 8-bit steps high, rounded without dither: its fitted
+    // fundamental is off by up to a few per cent, and the correction
+    // takes it back to the sine's own amplitude.
+    constexpr double kStep = 256;
+    for (const double steps : {1.7, 2.6, 3.2, 4.5, 7.9, 40.0}) {
+        SCOPED_TRACE(steps);
+        std::vector<float> x(4000);
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            x[i] = static_cast<float>(steps * kStep * std::cos(2 * std::numbers::pi * 0.1531 * static_cast<double>(i) + 0.4));
+        }
+        quantise(x, kStep);
+        EXPECT_EQ(sigcore::sampleStep(x), kStep);
+        const sigcore::Stretch all{0, x.size()};
+        const double freq[1] = {0.1531};
+        const double fitted = sigcore::meanAmplitude(sigcore::fitTones(x, {&all, 1}, freq, 1), 0);
+        EXPECT_NEAR(sigcore::roundedAmplitude(steps * kStep, kStep, 0), fitted, 0.002 * fitted);
+        EXPECT_NEAR(20 * std::log10(sigcore::unroundedAmplitude(fitted, kStep, 0) / (steps * kStep)), 0.0, 0.02);
+    }
+    // Noise of half a step dithers the rounding: almost nothing to undo.
+    EXPECT_NEAR(sigcore::roundedAmplitude(3.2 * kStep, kStep, 0.5 * kStep) / (3.2 * kStep), 1.0, 0.002);
+    // 16-bit samples, and samples that are no whole numbers, have no step
+    // to undo.
+    const std::vector<float> fine{1, -3, 250, 7};
+    EXPECT_EQ(sigcore::sampleStep(fine), 1);
+    EXPECT_EQ(sigcore::sampleStep(std::vector<float>{512, 0.5f}), 1);
+    EXPECT_EQ(sigcore::unroundedAmplitude(1000.0, 1, 0), 1000.0);
+
+    // A whole burst at -30 dBFS in 8-bit samples, clean.
+    FskTruth t;
+    t.markDbfs = -30.0;
+    t.spaceDbfs = -33.0;
+    std::vector<float> x = fskBurst(8000, t, 200.0);
+    quantise(x, kStep);
+    const sigcore::FskMeasurement m =
+        sigcore::measureFsk(x, 0, 8000, {1200, 2200, 1200}, std::llround(t.messageStart), t.messageEndSample);
+    ASSERT_TRUE(m.measured);
+    EXPECT_NEAR(m.markDbfs, -30.0, 0.1);
+    EXPECT_NEAR(m.spaceDbfs, -33.0, 0.1);
+    EXPECT_NEAR(m.twistDb, 3.0, 0.1);
 }
 
 TEST(Measure, DigitsOfKnownTonesLevelsAndLengths) {

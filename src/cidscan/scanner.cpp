@@ -44,7 +44,7 @@ public:
         while (!pending_.empty() && !stop_) {
             FoundMessage& found = pending_.front();
             if (!atEnd && ring_->end() < measureReadyAt(found.message, rate_)) return;
-            found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_);
+            found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_, meter_);
             const bool more = handler_(found);
             pending_.pop_front();
             if (!more) stop_ = true;
@@ -53,6 +53,7 @@ public:
 
 private:
     const sigcore::SampleRing* ring_ = nullptr;
+    sigcore::FskMeter meter_;
     double refDbm0_ = kFullScaleDbm0;
     std::deque<FoundMessage> pending_;
     const std::string& file_;

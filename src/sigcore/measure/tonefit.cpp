@@ -309,8 +309,11 @@ double meanAmplitude(const FitSums& sums, int which) {
 double sampleStep(std::span<const float> x) {
     std::uint32_t bits = 0;
     for (const float v : x) {
-        if (v != std::floor(v) || std::abs(v) > 1e9f) return 1;
-        bits |= static_cast<std::uint32_t>(std::abs(static_cast<std::int64_t>(v)));
+        if (!(std::abs(v) < 1e9f)) return 1;
+        const auto whole = static_cast<std::int64_t>(v);
+        if (static_cast<float>(whole) != v) return 1;
+        bits |= static_cast<std::uint32_t>(whole < 0 ? -whole : whole);
+        if ((bits & 1u) != 0) return 1;  // an odd sample: the finest step
     }
     if (bits == 0) return 1;
     return static_cast<double>(std::min<std::uint32_t>(bits & (~bits + 1), 1u << 15));

@@ -194,6 +194,65 @@ TEST(Measure, QuietTonesInEightBitSamplesKeepTheirLevels) {
     EXPECT_NEAR(m.twistDb, 3.0, 0.1);
 }
 
+TEST(Measure, FrequencySearchFindsToneAnywhereInItsSpan) {
+    // One long stretch (the coarse grid over part of it, then the fine
+    // grid), and many short ones (the grid over all of them): the tone is
+    // found near either end of the span and in the middle, at 8000 and
+    // 48000 Hz, to far better than noise would allow.
+    for (const int rate : {8000, 48000}) {
+        for (const double offsetHz : {-95.0, -31.7, 0.4, 57.3, 96.0}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, " << offsetHz);
+            const double f = (1200.0 + offsetHz) / rate;
+            std::vector<float> x(static_cast<std::size_t>(rate / 4));
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                x[i] = static_cast<float>(8000 * std::cos(2 * std::numbers::pi * f * static_cast<double>(i) + 1.1));
+            }
+            const std::vector<sigcore::Stretch> one{{10, x.size() - 10}};
+            std::vector<sigcore::Stretch> shorts;
+            const std::size_t bit = static_cast<std::size_t>(rate / 1200);
+            for (std::size_t b = 0; b + 2 * bit < x.size(); b += 3 * bit) shorts.push_back({b, b + bit});
+            for (const std::vector<sigcore::Stretch>* stretches : {&one, static_cast<const std::vector<sigcore::Stretch>*>(&shorts)}) {
+                double freq[1] = {1200.0 / rate};
+                sigcore::bestFrequency(x, *stretches, freq, 1, 0, 100.0 / rate);
+                EXPECT_NEAR(freq[0] * rate, 1200.0 + offsetHz, 0.01);
+            }
+        }
+    }
+}
+
+TEST(Measure, OneMeterMeasuresBurstAfterBurstAsAFreshOneWould) {
+    // The meter keeps its tables and arrays: a burst measured after others
+    // (of another length, another rate) comes out exactly as with a new
+    // meter.
+    FskTruth a;
+    const std::vector<float> x = fskBurst(8000, a, 20.0);
+    FskTruth b;
+    b.seizureBits = 0;
+    b.markBits = 80;
+    const std::vector<float> y = fskBurst(16000, b, 30.0);
+    const auto measureA = [&](sigcore::FskMeter& meter) {
+        return meter.measure(x, 0, 8000, {1200, 2200, 1200}, std::llround(a.messageStart), a.messageEndSample);
+    };
+    sigcore::FskMeter fresh;
+    const sigcore::FskMeasurement first = measureA(fresh);
+    sigcore::FskMeter reused;
+    (void)measureA(reused);
+    const sigcore::FskMeasurement other =
+        reused.measure(y, 0, 16000, {1200, 2200, 1200}, std::llround(b.messageStart), b.messageEndSample);
+    EXPECT_TRUE(other.measured);
+    EXPECT_FALSE(reused.measure({}, 0, 8000, {1200, 2200, 1200}, 0, 100).measured);
+    const sigcore::FskMeasurement again = measureA(reused);
+    ASSERT_TRUE(first.measured);
+    ASSERT_TRUE(again.measured);
+    EXPECT_EQ(again.markHz, first.markHz);
+    EXPECT_EQ(again.spaceHz, first.spaceHz);
+    EXPECT_EQ(again.markDbfs, first.markDbfs);
+    EXPECT_EQ(again.bitRate, first.bitRate);
+    EXPECT_EQ(again.seizureBits, first.seizureBits);
+    EXPECT_EQ(again.markStart, first.markStart);
+    EXPECT_EQ(again.end, first.end);
+}
+
 TEST(Measure, DigitsOfKnownTonesLevelsAndLengths) {
     for (const int rate : {8000, 44100}) {
         SCOPED_TRACE(rate);

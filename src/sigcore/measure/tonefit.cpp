@@ -227,9 +227,9 @@ double bestOnGrid(const F& power, double centre, double step, int steps) {
     return best;
 }
 
-// Frequencies are found to this many cycles per sample (0.002 Hz at 8000
+// Frequencies are found to this many cycles per sample (0.0001 Hz at 8000
 // Hz): far below what noise allows.
-constexpr double kFrequencyTolerance = 2e-7;
+constexpr double kFrequencyTolerance = 1e-8;
 // A wide search first looks at this part of the longest stretch alone.
 constexpr std::size_t kCoarseShare = 4;
 constexpr std::size_t kShortestCoarse = 32;

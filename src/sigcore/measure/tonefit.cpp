@@ -324,6 +324,7 @@ namespace {
 // Beyond this many steps of amplitude the rounding's effect on the
 // fundamental is far under a thousandth of a decibel.
 constexpr double kFineAmplitude = 512;
+constexpr double kFullDither = 2;
 
 // The fundamental of a sine of amplitude u (in steps) rounded to whole
 // steps with noise of deviation s (in steps) added first: each threshold c
@@ -356,6 +357,9 @@ double roundedSteps(double u, double s) {
 
 double roundedAmplitude(double a, double step, double sigma) {
     if (step <= 1 || a <= 0 || a / step > kFineAmplitude) return a;
+    // Noise of two steps or more dithers the rounding away entirely (what
+    // is left is under 1e-30 of the amplitude).
+    if (!(sigma < kFullDither * step)) return a;
     return step * roundedSteps(a / step, sigma / step);
 }
 

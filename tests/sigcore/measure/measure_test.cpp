@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -171,8 +172,13 @@ TEST(Measure, QuietTonesInEightBitSamplesKeepTheirLevels) {
         EXPECT_NEAR(sigcore::roundedAmplitude(steps * kStep, kStep, 0), fitted, 0.002 * fitted);
         EXPECT_NEAR(20 * std::log10(sigcore::unroundedAmplitude(fitted, kStep, 0) / (steps * kStep)), 0.0, 0.02);
     }
-    // Noise of half a step dithers the rounding: almost nothing to undo.
+    // Noise of half a step dithers the rounding: almost nothing to undo;
+    // noise far over a step, or none to be had, leaves the amplitude as
+    // it is (and at once).
     EXPECT_NEAR(sigcore::roundedAmplitude(3.2 * kStep, kStep, 0.5 * kStep) / (3.2 * kStep), 1.0, 0.002);
+    EXPECT_DOUBLE_EQ(sigcore::unroundedAmplitude(3.2 * kStep, kStep, 1e12), 3.2 * kStep);
+    EXPECT_DOUBLE_EQ(sigcore::unroundedAmplitude(3.2 * kStep, kStep, std::numeric_limits<double>::infinity()), 3.2 * kStep);
+    EXPECT_DOUBLE_EQ(sigcore::unroundedAmplitude(3.2 * kStep, kStep, std::numeric_limits<double>::quiet_NaN()), 3.2 * kStep);
     // 16-bit samples, and samples that are no whole numbers, have no step
     // to undo.
     const std::vector<float> fine{1, -3, 250, 7};

@@ -438,10 +438,12 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
     const double dof = samples - 2.0 * static_cast<double>(markFit.stretches + spaceFit.stretches);
     const double noise = (markFit.residual + spaceFit.residual) / std::max(dof, 1.0);
     // Samples of few bits (8-bit audio) round a quiet tone's fundamental
-    // by up to a few per cent unless noise dithers it: the levels are those
-    // of the tones before the rounding. The rounding's own noise, a step
-    // squared over twelve, is no noise from before it.
-    const double step = sampleStep(x);
+    // by up to a few per cent unless noise dithers it: the levels reported
+    // are those of the tones before the rounding. The rounding's own noise,
+    // a step squared over twelve, is no noise from before it. The first
+    // pass keeps the levels as the samples hold them: the second compares
+    // the samples' own power with them.
+    const double step = again ? sampleStep(x) : 1.0;
     const double dither = std::sqrt(std::max(0.0, noise - step * step / 12));
     const double markAmp = unroundedAmplitude(meanAmplitude(markFit, 0), step, dither);
     const double spaceAmp = unroundedAmplitude(meanAmplitude(spaceFit, 0), step, dither);

@@ -186,18 +186,33 @@ TEST(Measure, QuietTonesInEightBitSamplesKeepTheirLevels) {
     EXPECT_EQ(sigcore::sampleStep(std::vector<float>{512, 0.5f}), 1);
     EXPECT_EQ(sigcore::unroundedAmplitude(1000.0, 1, 0), 1000.0);
 
-    // A whole burst at -30 dBFS in 8-bit samples, clean.
-    FskTruth t;
-    t.markDbfs = -30.0;
-    t.spaceDbfs = -33.0;
-    std::vector<float> x = fskBurst(8000, t, 200.0);
-    quantise(x, kStep);
-    const sigcore::FskMeasurement m =
-        sigcore::measureFsk(x, 0, 8000, {1200, 2200, 1200}, std::llround(t.messageStart), t.messageEndSample);
-    ASSERT_TRUE(m.measured);
-    EXPECT_NEAR(m.markDbfs, -30.0, 0.1);
-    EXPECT_NEAR(m.spaceDbfs, -33.0, 0.1);
-    EXPECT_NEAR(m.twistDb, 3.0, 0.1);
+    // Whole bursts at -28 to -33 dBFS in 8-bit samples, clean: the levels
+    // as sent, and the bits counted as before (the lengths are found from
+    // the levels the samples hold, not the corrected ones).
+    for (const int rate : {8000, 22050}) {
+        for (const double mark : {-30.0, -28.1}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, mark " << mark);
+            FskTruth t;
+            t.markHz = 1206.32;
+            t.spaceHz = 2203.74;
+            t.baud = 1205.9;
+            t.markDbfs = mark;
+            t.spaceDbfs = mark - 3.7;
+            t.seizureBits = 78;
+            t.markBits = 131;
+            std::vector<float> x = fskBurst(rate, t, 200.0);
+            quantise(x, kStep);
+            const sigcore::FskMeasurement m = sigcore::measureFsk(x, 0, rate, {1200, 2200, 1200},
+                                                                  std::llround(t.messageStart), t.messageEndSample);
+            ASSERT_TRUE(m.measured);
+            EXPECT_NEAR(m.markDbfs, t.markDbfs, 0.1);
+            EXPECT_NEAR(m.spaceDbfs, t.spaceDbfs, 0.1);
+            EXPECT_NEAR(m.twistDb, 3.7, 0.1);
+            EXPECT_EQ(m.seizureBits, 78);
+            EXPECT_EQ(m.markBits, 131);
+            EXPECT_NEAR(m.markStart, t.markStart, rate / 1000.0);
+        }
+    }
 }
 
 TEST(Measure, FrequencySearchFindsToneAnywhereInItsSpan) {

@@ -90,6 +90,52 @@ StretchSums<Tones> sumStretch(std::span<const float> x, Stretch s, const Steps& 
     return sums;
 }
 
+// One tone over one stretch, in four interleaved chains: chain k turns the
+// basis of samples k, k + 4, k + 8, ... by four steps at a time, so that no
+// rotation waits on the one before (a single chain is bound by the
+// multiplications' latency, not by their number).
+StretchSums<1> sumOneTone(std::span<const float> x, Stretch s, const Steps& steps) {
+    constexpr std::size_t kChains = 4;
+    std::array<double, kChains> c{};
+    std::array<double, kChains> sn{};
+    c[0] = 1.0;
+    for (std::size_t k = 1; k < kChains; ++k) {
+        c[k] = c[k - 1] * steps.cos[0] - sn[k - 1] * steps.sin[0];
+        sn[k] = sn[k - 1] * steps.cos[0] + c[k - 1] * steps.sin[0];
+    }
+    const double turnCos = c[kChains - 1] * steps.cos[0] - sn[kChains - 1] * steps.sin[0];
+    const double turnSin = sn[kChains - 1] * steps.cos[0] + c[kChains - 1] * steps.sin[0];
+    std::array<double, kChains> cc{}, cs{}, ss{}, bc{}, bs{}, energy{};
+    const auto accumulate = [&](std::size_t k, double v) {
+        energy[k] += v * v;
+        bc[k] += c[k] * v;
+        bs[k] += sn[k] * v;
+        cc[k] += c[k] * c[k];
+        cs[k] += c[k] * sn[k];
+        ss[k] += sn[k] * sn[k];
+    };
+    std::size_t i = s.begin;
+    for (; i + kChains <= s.end; i += kChains) {
+        for (std::size_t k = 0; k < kChains; ++k) {
+            accumulate(k, x[i + k]);
+            const double next = c[k] * turnCos - sn[k] * turnSin;
+            sn[k] = sn[k] * turnCos + c[k] * turnSin;
+            c[k] = next;
+        }
+    }
+    for (std::size_t k = 0; i + k < s.end; ++k) accumulate(k, x[i + k]);
+    StretchSums<1> out;
+    for (std::size_t k = 0; k < kChains; ++k) {
+        out.a[0][0] += cc[k];
+        out.a[0][1] += cs[k];
+        out.a[1][1] += ss[k];
+        out.b[0] += bc[k];
+        out.b[1] += bs[k];
+        out.energy += energy[k];
+    }
+    return out;
+}
+
 // One stretch: the normal equations of the cos/sin basis, solved, and what
 // the fit explains.
 void fitStretch(std::span<const float> x, Stretch s, const Steps& steps, int toneCount, FitSums& sums,
@@ -98,7 +144,7 @@ void fitStretch(std::span<const float> x, Stretch s, const Steps& steps, int ton
     const std::size_t n = 2 * tones;
     StretchSums<kMaxTones> got;
     if (tones == 1) {
-        const StretchSums<1> one = sumStretch<1>(x, s, steps);
+        const StretchSums<1> one = sumOneTone(x, s, steps);
         got.a = one.a;
         got.b = one.b;
         got.energy = one.energy;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <numbers>
 
@@ -256,6 +257,64 @@ double maximise(const F& f, double lo, double hi, double tolerance, int most) {
     return x;
 }
 
+// What a one-tone fit at `freq` explains over the stretches, as
+// fitTones(...).fitted: only the samples' correlations with the cosine and
+// sine are summed (in four interleaved chains, as sumOneTone), the basis'
+// own normal equations taken in closed form. About half the work per
+// sample, for the many fits of a frequency search.
+double oneToneFitted(std::span<const float> x, std::span<const Stretch> stretches, double freq) {
+    constexpr std::size_t kChains = 4;
+    const Steps steps = stepsOf(&freq, 1);
+    std::array<double, kChains> c0{};
+    std::array<double, kChains> s0{};
+    c0[0] = 1.0;
+    for (std::size_t k = 1; k < kChains; ++k) {
+        c0[k] = c0[k - 1] * steps.cos[0] - s0[k - 1] * steps.sin[0];
+        s0[k] = s0[k - 1] * steps.cos[0] + c0[k - 1] * steps.sin[0];
+    }
+    const double turnCos = c0[kChains - 1] * steps.cos[0] - s0[kChains - 1] * steps.sin[0];
+    const double turnSin = s0[kChains - 1] * steps.cos[0] + c0[kChains - 1] * steps.sin[0];
+    // sum over m < n of e^(2j w m), for the closed-form normal equations.
+    const std::complex<double> twice = std::polar(1.0, 4.0 * std::numbers::pi * freq);
+    double total = 0;
+    for (const Stretch& st : stretches) {
+        if (st.end <= st.begin + 2 || st.end > x.size()) continue;
+        std::array<double, kChains> c = c0;
+        std::array<double, kChains> sn = s0;
+        std::array<double, kChains> bc{};
+        std::array<double, kChains> bs{};
+        std::size_t i = st.begin;
+        for (; i + kChains <= st.end; i += kChains) {
+            for (std::size_t k = 0; k < kChains; ++k) {
+                const double v = x[i + k];
+                bc[k] += c[k] * v;
+                bs[k] += sn[k] * v;
+                const double next = c[k] * turnCos - sn[k] * turnSin;
+                sn[k] = sn[k] * turnCos + c[k] * turnSin;
+                c[k] = next;
+            }
+        }
+        for (std::size_t k = 0; i + k < st.end; ++k) {
+            bc[k] += c[k] * x[i + k];
+            bs[k] += sn[k] * x[i + k];
+        }
+        const double b0 = bc[0] + bc[1] + bc[2] + bc[3];
+        const double b1 = bs[0] + bs[1] + bs[2] + bs[3];
+        const auto n = static_cast<double>(st.end - st.begin);
+        const std::complex<double> one = 1.0;
+        const std::complex<double> g = std::abs(one - twice) < 1e-12
+                                           ? std::complex<double>(n, 0)
+                                           : (one - std::polar(1.0, 4.0 * std::numbers::pi * freq * n)) / (one - twice);
+        const double cc = (n + g.real()) / 2;
+        const double ss = (n - g.real()) / 2;
+        const double cs = g.imag() / 2;
+        const double det = cc * ss - cs * cs;
+        if (!(det > 1e-12 * n * n)) continue;
+        total += (ss * b0 * b0 - 2 * cs * b0 * b1 + cc * b1 * b1) / det;
+    }
+    return total;
+}
+
 // The grid point of centre + k * step, |k| <= steps, where `power` is
 // largest.
 template <class F>
@@ -302,7 +361,7 @@ double bestFrequency(std::span<const float> x, std::span<const Stretch> stretche
     const auto powerOver = [&](std::span<const Stretch> over) {
         return [&, over](double f) {
             freq[which] = f;
-            return fitTones(x, over, freq, tones).fitted;
+            return tones == 1 ? oneToneFitted(x, over, f) : fitTones(x, over, freq, tones).fitted;
         };
     };
     // A grid a quarter of the longest stretch's resolution apart finds the

@@ -41,6 +41,8 @@ run_cidprobe_ntt() { "$BIN/cidprobe-ntt" "$1" "$2" 2>/dev/null; }
 # cidscan runs every standard (both tone plans and DTMF caller ID) over every sample, as it
 # does by default.
 run_cidscan() { "$BIN/cidscan" --json "$1" >"$2" 2>/dev/null; }
+# The same with every message measured (tones, levels, bit rate, lengths).
+run_cidscan_measure() { "$BIN/cidscan" --json --measure "$1" >"$2" 2>/dev/null; }
 run_spandsp_us() { "$BIN/cidpeer" bench-us "$1" >"$2" 2>>"$2.rate"; }
 run_spandsp_jp() { "$BIN/cidpeer" bench-jp "$1" >"$2" 2>>"$2.rate"; }
 run_minimodem_us() { minimodem --rx callerid --quiet --file "$1" >"$2" 2>/dev/null; }
@@ -55,6 +57,7 @@ run_multimon_ntt() { multimon-ng -q -c -a CLIPFSK -t raw "$1" >"$2" 2>/dev/null;
 rows_us=(
     "cidprobe|cidprobe|our US detector|run_cidprobe|$BIN/cidprobe|wav|report"
     "cidscan|cidscan|every standard at once: both tone plans and DTMF caller ID, JSON Lines (--json)|run_cidscan|$BIN/cidscan|wav|cidscan"
+    "cidscan_measure|cidscan --measure|the same, every message measured (--json --measure)|run_cidscan_measure|$BIN/cidscan|wav|cidscan"
     "spandsp|spandsp $(dpkg-query -W -f '${Version}' libspandsp2 2>/dev/null || echo '?')|ADSI receiver, CLASS standard (tests/interop/cidpeer)|run_spandsp_us|$BIN/cidpeer|wav|spandsp"
     "minimodem|minimodem $(dpkg-query -W -f '${Version}' minimodem 2>/dev/null || echo '?')|--rx callerid|run_minimodem_us|minimodem|wav|minimodem"
     "multimon|multimon-ng $(dpkg-query -W -f '${Version}' multimon-ng 2>/dev/null || echo '?')|AFSK1200 demodulator (Bell 202 tones; demodulation only)|run_multimon_us|multimon-ng|raw22|none"
@@ -63,6 +66,7 @@ rows_us=(
 rows_ntt=(
     "cidprobe|cidprobe-ntt|our NTT detector|run_cidprobe_ntt|$BIN/cidprobe-ntt|wav|report"
     "cidscan|cidscan|every standard at once: both tone plans and DTMF caller ID, JSON Lines (--json)|run_cidscan|$BIN/cidscan|wav|cidscan"
+    "cidscan_measure|cidscan --measure|the same, every message measured (--json --measure)|run_cidscan_measure|$BIN/cidscan|wav|cidscan"
     "spandsp|spandsp $(dpkg-query -W -f '${Version}' libspandsp2 2>/dev/null || echo '?')|ADSI receiver, JCLIP standard (tests/interop/cidpeer)|run_spandsp_jp|$BIN/cidpeer|wav|spandsp"
     "minimodem|minimodem $(dpkg-query -W -f '${Version}' minimodem 2>/dev/null || echo '?')|--rx 1200 --mark 1300 --space 2100 --stopbits 5 (raw bytes)|run_minimodem_ntt|minimodem|wav|frames"
     "multimon|multimon-ng $(dpkg-query -W -f '${Version}' multimon-ng 2>/dev/null || echo '?')|CLIPFSK demodulator (V.23 tones; demodulation only)|run_multimon_ntt|multimon-ng|raw22|none"
@@ -160,6 +164,10 @@ measure() {
                     printf "| %s | %s | %.2f | %.1f M | %.0f | %s | %s | %s |\n", shown, what, s, n / s / 1e6, hour / s, right, false_, ratio
                 }'
         done
+        if [[ -n ${best[spandsp]:-} && -n ${best[cidscan]:-} && -n ${best[cidscan_measure]:-} ]]; then
+            awk -v p="${best[spandsp]}" -v s="${best[cidscan]}" -v m="${best[cidscan_measure]}" 'BEGIN {
+                printf "\ncidscan against spandsp'"'"'s receiver, wall time for wall time: %.2f times its speed, %.2f with --measure.\n", p / s, p / m }'
+        fi
         if [[ -s $dir/out_spandsp.txt.rate ]]; then
             awk '{ for (i = 1; i < NF; i++) if ($i == "rate" && $(i + 1) > best) best = $(i + 1) }
                  END { printf "\nspandsp'"'"'s receiver alone, with the file already in memory: %.1f M samples/s (best run).\n", best / 1e6 }' \

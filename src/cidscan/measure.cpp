@@ -58,6 +58,12 @@ std::int64_t measureReadyAt(const sigcore::Message& m, int rate) {
 }
 
 MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRing& ring, int rate, double refDbm0) {
+    sigcore::FskMeter meter;
+    return measureMessage(m, ring, rate, refDbm0, meter);
+}
+
+MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRing& ring, int rate, double refDbm0,
+                              sigcore::FskMeter& meter) {
     MessageMeasure out;
     out.refDbm0 = refDbm0;
     if (m.standard == sigcore::Standard::Dtmf || m.standard == sigcore::Standard::DtmfCallerId) {
@@ -68,7 +74,7 @@ MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRi
     const auto back = static_cast<std::int64_t>(sigcore::kFskLookBackSeconds * rate);
     const auto ahead = static_cast<std::int64_t>(sigcore::kFskLookAheadSeconds * rate);
     const std::int64_t first = ring.copy(m.startSample - back, m.endSample + ahead, x);
-    out.fsk = sigcore::measureFsk(x, first, rate, nominalOf(m.standard), m.startSample, m.endSample);
+    out.fsk = meter.measure(x, first, rate, nominalOf(m.standard), m.startSample, m.endSample);
     return out;
 }
 

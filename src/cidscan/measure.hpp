@@ -50,6 +50,9 @@ struct MessageMeasure {
 [[nodiscard]] std::int64_t measureReadyAt(const sigcore::Message& m, int rate);
 [[nodiscard]] MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRing& ring, int rate,
                                             double refDbm0);
+// The same with the channel's meter, whose work space serves every burst.
+[[nodiscard]] MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRing& ring, int rate,
+                                            double refDbm0, sigcore::FskMeter& meter);
 
 // The text block's lines (each indented, ending in a line end) and the JSON
 // object.

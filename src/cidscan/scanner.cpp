@@ -71,7 +71,7 @@ public:
             if (!atEnd && ring_->end() < measureReadyAt(found.message, rate_)) return;
             // A signal that starts before the message may still be under way.
             if (!atEnd && signals_ != nullptr && signals_->settledBefore() <= found.message.startSample) return;
-            found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_);
+            found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_, meter_);
             found.measure->afterSignalMs = afterSignal(*found.measure, found.message);
             if (found.measure->afterSignalMs) found.measure->afterSignalKind = lastSignalKind_;
             if (trace_) found.measure->trace = traceMessage(*found.measure, *ring_, rate_);
@@ -107,6 +107,7 @@ private:
     SignalTracker* signals_ = nullptr;
     std::int64_t lastSignalEnd_ = -1;
     sigcore::LineSignalKind lastSignalKind_ = sigcore::LineSignalKind::DtAs;
+    sigcore::FskMeter meter_;
     double refDbm0_ = kFullScaleDbm0;
     bool trace_ = false;
     std::deque<FoundMessage> pending_;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <memory>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 #include "sigcore/dsp/fft.hpp"
@@ -44,43 +46,74 @@ struct Discriminator {
     int window = 0;
 };
 
-// The analytic signal of x (its negative frequencies removed): a tone's
-// correlator then sees no mirror image of it.
-std::vector<std::complex<double>> analytic(std::span<const float> x) {
+}  // namespace
+
+// What one measurement works in, kept for the next: the transform's tables
+// (made again only for another size) and the arrays as long as the samples.
+struct FskMeter::Work {
+    std::optional<FftTables> tables;
+    std::vector<double> re;
+    std::vector<double> im;
+    std::vector<std::complex<double>> z;  // the analytic signal
+    std::vector<std::complex<double>> prefix;
+    std::vector<double> mark;
+    std::vector<double> space;
+    std::vector<double> level;
+    Discriminator disc;
+};
+
+namespace {
+
+using Work = FskMeter::Work;
+
+// The analytic signal of x (its negative frequencies removed) into w.z: a
+// tone's correlator then sees no mirror image of it.
+void analytic(std::span<const float> x, Work& w) {
+    w.z.resize(x.size());
+    if (x.empty()) return;
     int n = 1;
     while (static_cast<std::size_t>(n) < x.size()) n *= 2;
     const auto size = static_cast<std::size_t>(n);
-    std::vector<double> re(size, 0.0);
-    std::vector<double> im(size, 0.0);
-    std::copy(x.begin(), x.end(), re.begin());
-    const FftTables tables(n);
-    fft(tables, FftDirection::Forward, FftScaling::None, {re, im}, n);
+    w.re.assign(size, 0.0);
+    w.im.assign(size, 0.0);
+    std::copy(x.begin(), x.end(), w.re.begin());
+    if (!w.tables || w.tables->size != n) w.tables.emplace(n);
+    std::vector<double>& re = w.re;
+    std::vector<double>& im = w.im;
+    fft(*w.tables, FftDirection::Forward, FftScaling::None, {re, im}, n);
     for (std::size_t k = 1; k < size; ++k) {
         const double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
         re[k] *= gain;
         im[k] *= gain;
     }
-    fft(tables, FftDirection::Inverse, FftScaling::DivideByN, {re, im}, n);
-    std::vector<std::complex<double>> z(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) z[i] = {re[i], im[i]};
-    return z;
+    fft(*w.tables, FftDirection::Inverse, FftScaling::DivideByN, {re, im}, n);
+    for (std::size_t i = 0; i < x.size(); ++i) w.z[i] = {re[i], im[i]};
 }
 
-std::vector<double> slidingPower(const std::vector<std::complex<double>>& z, double freq, int window) {
-    std::vector<std::complex<double>> prefix(z.size() + 1);
+// a * b written out: std::complex's product also checks for infinities,
+// which these finite values never hold, at several times the cost.
+std::complex<double> times(std::complex<double> a, std::complex<double> b) {
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
+// The power of the correlator of `freq` over each window into `power`.
+void slidingPower(Work& work, double freq, int window, std::vector<double>& power) {
+    const std::vector<std::complex<double>>& z = work.z;
+    std::vector<std::complex<double>>& prefix = work.prefix;
+    prefix.resize(z.size() + 1);
+    prefix[0] = 0.0;
     // The reference phasor turns by rotation, set exactly every 1024 samples.
     const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
     std::complex<double> phasor = 1.0;
     for (std::size_t i = 0; i < z.size(); ++i) {
         if (i % 1024 == 0) phasor = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i));
-        prefix[i + 1] = prefix[i] + z[i] * phasor;
-        phasor *= turn;
+        prefix[i + 1] = prefix[i] + times(z[i], phasor);
+        phasor = times(phasor, turn);
     }
     const auto w = static_cast<std::size_t>(window);
     const std::size_t n = z.size() >= w ? z.size() - w + 1 : 0;
-    std::vector<double> power(n);
+    power.resize(n);
     for (std::size_t s = 0; s < n; ++s) power[s] = std::norm(prefix[s + w] - prefix[s]);
-    return power;
 }
 
 double percentile(std::vector<double> v, double p) {
@@ -93,13 +126,14 @@ double percentile(std::vector<double> v, double p) {
 // `amplitude` holds the tones' amplitudes when known (the second pass);
 // otherwise a window wholly in one tone is taken from the loudest of the
 // message's windows.
-Discriminator discriminate(std::span<const float> x, const double* freq, const double* amplitude, int window,
-                           std::size_t from, std::size_t to) {
-    Discriminator out;
+const Discriminator& discriminate(Work& work, const double* freq, const double* amplitude, int window,
+                                  std::size_t from, std::size_t to) {
+    Discriminator& out = work.disc;
     out.window = window;
-    const std::vector<std::complex<double>> z = analytic(x);
-    const std::vector<double> m = slidingPower(z, freq[0], window);
-    const std::vector<double> s = slidingPower(z, freq[1], window);
+    slidingPower(work, freq[0], window, work.mark);
+    slidingPower(work, freq[1], window, work.space);
+    const std::vector<double>& m = work.mark;
+    const std::vector<double>& s = work.space;
     to = std::min(to, m.size());
     from = std::min(from, to);
     const auto a = static_cast<std::ptrdiff_t>(from);
@@ -171,10 +205,11 @@ std::optional<double> toneBoundary(const Discriminator& disc, double s, int step
 
 // With a tone's amplitude known, from the signal's own power over windows
 // of the same length: unlike the correlators, it rings before no edge.
-std::optional<double> powerBoundary(std::span<const float> x, double amplitude, int window, double s, int step) {
+std::optional<double> powerBoundary(std::span<const float> x, double amplitude, int window, double s, int step,
+                                    std::vector<double>& level) {
     const auto w = static_cast<std::size_t>(window);
     if (x.size() < w || amplitude <= 0) return std::nullopt;
-    std::vector<double> level(x.size() - w + 1);
+    level.resize(x.size() - w + 1);
     double sum = 0;
     for (std::size_t i = 0; i < w; ++i) sum += static_cast<double>(x[i]) * x[i];
     const double whole = amplitude * amplitude / 2.0 * window;
@@ -299,7 +334,7 @@ struct LeadIn {
 };
 
 LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::vector<Edge>& edges,
-              const Clock& clock, const double* amplitudes) {
+              const Clock& clock, const double* amplitudes, std::vector<double>& level) {
     const double T = clock.period;
     const int window = disc.window;
     LeadIn out;
@@ -314,7 +349,9 @@ LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::ve
         }
     }
     if (alternations < kFewestAlternations) {
-        if (amplitudes) out.onset = powerBoundary(x, amplitudes[0], window, out.onset + T, -1).value_or(out.onset);
+        if (amplitudes) {
+            out.onset = powerBoundary(x, amplitudes[0], window, out.onset + T, -1, level).value_or(out.onset);
+        }
         out.markStart = out.onset;
         return out;
     }
@@ -345,7 +382,7 @@ LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::ve
         double bestScore = 0;
         const int rough = before;
         for (const bool mark : {true, false}) {
-            const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - rough * T + T / 2, -1);
+            const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - rough * T + T / 2, -1, level);
             if (!start) continue;
             const int counted = static_cast<int>(std::lround((grid - *start) / T));
             const double d = valueAt(disc.d, grid - counted * T + T / 2 - window / 2.0);
@@ -394,17 +431,25 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
     bestFrequency(x, spaceStretches, freq, 1, 0, span);
     const FitSums spaceFit = fitTones(x, spaceStretches, freq, 1);
     out.spaceHz = freq[0] * rate;
-    const double markAmp = meanAmplitude(markFit, 0);
-    const double spaceAmp = meanAmplitude(spaceFit, 0);
-    out.markDbfs = dbfs(markAmp);
-    out.spaceDbfs = dbfs(spaceAmp);
-    out.twistDb = out.markDbfs - out.spaceDbfs;
     // The residual of the fits is the noise over the whole band (two
     // degrees of freedom per stretch went to the fit); the burst's band
     // is the two tones and a bit rate around them.
     const double samples = static_cast<double>(markFit.samples + spaceFit.samples);
     const double dof = samples - 2.0 * static_cast<double>(markFit.stretches + spaceFit.stretches);
     const double noise = (markFit.residual + spaceFit.residual) / std::max(dof, 1.0);
+    // Samples of few bits (8-bit audio) round a quiet tone's fundamental
+    // by up to a few per cent unless noise dithers it: the levels reported
+    // are those of the tones before the rounding. The rounding's own noise,
+    // a step squared over twelve, is no noise from before it. The first
+    // pass keeps the levels as the samples hold them: the second compares
+    // the samples' own power with them.
+    const double step = again ? sampleStep(x) : 1.0;
+    const double dither = std::sqrt(std::max(0.0, noise - step * step / 12));
+    const double markAmp = unroundedAmplitude(meanAmplitude(markFit, 0), step, dither);
+    const double spaceAmp = unroundedAmplitude(meanAmplitude(spaceFit, 0), step, dither);
+    out.markDbfs = dbfs(markAmp);
+    out.spaceDbfs = dbfs(spaceAmp);
+    out.twistDb = out.markDbfs - out.spaceDbfs;
     const double signal = (markFit.explained[0] + spaceFit.explained[0]) / std::max(samples, 1.0);
     const double band = std::abs(out.spaceHz - out.markHz) + nominal.baud;
     const double inBand = noise * std::min(1.0, band / (rate / 2.0));
@@ -413,8 +458,9 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
 }
 
 // One pass of the analysis; the first finds the tones, the second follows
-// the bits again with the tones' frequencies and levels known.
-FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
+// the bits again with the tones' frequencies and levels known. `z` is the
+// analytic signal of `x`.
+FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first, int rate, const FskNominal& nominal,
                        std::int64_t messageStart, std::int64_t messageEnd, const FskMeasurement* known) {
     FskMeasurement out;
     if (known) {
@@ -437,7 +483,7 @@ FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, c
         amplitudes[0] = kFullScale * std::pow(10.0, known->markDbfs / 20);
         amplitudes[1] = kFullScale * std::pow(10.0, known->spaceDbfs / 20);
     }
-    const Discriminator disc = discriminate(x, tones, known ? amplitudes : nullptr, window,
+    const Discriminator& disc = discriminate(work, tones, known ? amplitudes : nullptr, window,
                                             static_cast<std::size_t>(msgS),
                                             static_cast<std::size_t>(std::max(msgS, msgE - window)));
     const std::vector<Edge> edges = findEdges(disc);
@@ -460,11 +506,11 @@ FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, c
     const double messageEndAt = bitStart(bits.lastBit + 1);
     // The carrier's end, looked for after the last stop bit.
     double endAt = toneBoundary(disc, messageEndAt - window, +1).value_or(static_cast<double>(x.size()));
-    if (known) endAt = powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1).value_or(endAt);
+    if (known) endAt = powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1, work.level).value_or(endAt);
 
     // Before the first start bit: the mark, and before it perhaps the
     // alternating bits of a channel seizure.
-    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr);
+    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr, work.level);
     if (lead.seizureBits > 0) {
         out.seizureBits = lead.seizureBits;
         out.seizureStart = lead.onset + static_cast<double>(first);
@@ -487,11 +533,25 @@ FskMeasurement analyse(std::span<const float> x, std::int64_t first, int rate, c
 
 }  // namespace
 
+FskMeter::FskMeter() : work_(std::make_unique<Work>()) {}
+FskMeter::~FskMeter() = default;
+FskMeter::FskMeter(FskMeter&&) noexcept = default;
+FskMeter& FskMeter::operator=(FskMeter&&) noexcept = default;
+
 FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
                           std::int64_t messageStart, std::int64_t messageEnd) {
-    const FskMeasurement rough = analyse(x, first, rate, nominal, messageStart, messageEnd, nullptr);
+    FskMeter meter;
+    return meter.measure(x, first, rate, nominal, messageStart, messageEnd);
+}
+
+FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
+                                 std::int64_t messageStart, std::int64_t messageEnd) {
+    Work& work = *work_;
+    // Both passes look at the same analytic signal.
+    analytic(x, work);
+    const FskMeasurement rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
     if (!rough.measured) return rough;
-    const FskMeasurement fine = analyse(x, first, rate, nominal, messageStart, messageEnd, &rough);
+    const FskMeasurement fine = analyse(x, work, first, rate, nominal, messageStart, messageEnd, &rough);
     return fine.measured ? fine : rough;
 }
 

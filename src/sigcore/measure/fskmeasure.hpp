@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -46,6 +47,28 @@ struct FskMeasurement {
 // stop bit at `messageEnd`.
 FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
                           std::int64_t messageStart, std::int64_t messageEnd);
+
+// Measures bursts one after another, keeping its work space (the
+// transform's tables and the arrays as long as the samples) from one to the
+// next, so that a stream's later measurements allocate nothing new.
+class FskMeter {
+public:
+    FskMeter();
+    ~FskMeter();
+    FskMeter(FskMeter&&) noexcept;
+    FskMeter& operator=(FskMeter&&) noexcept;
+    FskMeter(const FskMeter&) = delete;
+    FskMeter& operator=(const FskMeter&) = delete;
+
+    // As measureFsk.
+    FskMeasurement measure(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
+                           std::int64_t messageStart, std::int64_t messageEnd);
+
+    struct Work;
+
+private:
+    std::unique_ptr<Work> work_;
+};
 
 // The samples before a message that its measurement looks at, for the
 // seizure and the mark, and after it, for the carrier's end.

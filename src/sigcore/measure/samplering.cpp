@@ -14,11 +14,11 @@ void SampleRing::push(std::span<const std::int16_t> samples) {
         total_ += static_cast<std::int64_t>(skip);
         samples = samples.subspan(skip);
     }
-    std::size_t at = static_cast<std::size_t>(total_ % size);
-    for (const std::int16_t s : samples) {
-        ring_[at] = s;
-        if (++at == ring_.size()) at = 0;
-    }
+    // In at most two pieces: up to the ring's end, then from its start.
+    const auto at = static_cast<std::size_t>(total_ % size);
+    const std::size_t first = std::min(samples.size(), ring_.size() - at);
+    std::copy_n(samples.begin(), first, ring_.begin() + static_cast<std::ptrdiff_t>(at));
+    std::copy(samples.begin() + static_cast<std::ptrdiff_t>(first), samples.end(), ring_.begin());
     total_ += static_cast<std::int64_t>(samples.size());
 }
 
@@ -31,9 +31,13 @@ std::int64_t SampleRing::copy(std::int64_t from, std::int64_t to, std::vector<fl
     to = std::clamp(to, from, total_);
     out.resize(static_cast<std::size_t>(to - from));
     const auto size = static_cast<std::int64_t>(ring_.size());
-    for (std::int64_t p = from; p < to; ++p) {
-        out[static_cast<std::size_t>(p - from)] = static_cast<float>(ring_[static_cast<std::size_t>(p % size)]);
-    }
+    const auto at = static_cast<std::size_t>(from % size);
+    const std::size_t first = std::min(out.size(), ring_.size() - at);
+    const auto begin = ring_.begin() + static_cast<std::ptrdiff_t>(at);
+    std::transform(begin, begin + static_cast<std::ptrdiff_t>(first), out.begin(),
+                   [](std::int16_t v) { return static_cast<float>(v); });
+    std::transform(ring_.begin(), ring_.begin() + static_cast<std::ptrdiff_t>(out.size() - first),
+                   out.begin() + static_cast<std::ptrdiff_t>(first), [](std::int16_t v) { return static_cast<float>(v); });
     return from;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <complex>
+#include <cstdint>
 #include <numbers>
 
 namespace sigcore {
@@ -37,8 +39,6 @@ bool solve(std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns>& a, std::a
     return true;
 }
 
-// One stretch: the normal equations of the cos/sin basis, solved, and what
-// the fit explains.
 // Each tone's turn from one sample to the next.
 struct Steps {
     std::array<double, kMaxTones> cos{};
@@ -54,38 +54,107 @@ Steps stepsOf(const double* freq, int tones) {
     return steps;
 }
 
+// Sums of one stretch for `Tones` tones (a compile-time count, so that the
+// per-sample loops unroll): each basis pair's normal-equation entries and
+// right-hand sides, and the stretch's energy.
+template <std::size_t Tones>
+struct StretchSums {
+    std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns> a{};
+    std::array<double, kMaxUnknowns> b{};
+    double energy = 0;
+};
+
+template <std::size_t Tones>
+StretchSums<Tones> sumStretch(std::span<const float> x, Stretch s, const Steps& steps) {
+    constexpr std::size_t n = 2 * Tones;
+    StretchSums<Tones> sums;
+    std::array<double, kMaxUnknowns> basis{};
+    // Each tone's cosine and sine from sample to sample by rotation: one
+    // complex multiplication a sample instead of two library calls.
+    for (std::size_t k = 0; k < Tones; ++k) basis[2 * k] = 1.0;
+    for (std::size_t i = s.begin; i < s.end; ++i) {
+        if (i > s.begin) {
+            for (std::size_t k = 0; k < Tones; ++k) {
+                const double c = basis[2 * k];
+                const double sn = basis[2 * k + 1];
+                basis[2 * k] = c * steps.cos[k] - sn * steps.sin[k];
+                basis[2 * k + 1] = sn * steps.cos[k] + c * steps.sin[k];
+            }
+        }
+        const double v = x[i];
+        sums.energy += v * v;
+        for (std::size_t r = 0; r < n; ++r) {
+            sums.b[r] += basis[r] * v;
+            for (std::size_t c = r; c < n; ++c) sums.a[r][c] += basis[r] * basis[c];
+        }
+    }
+    return sums;
+}
+
+// One tone over one stretch, in four interleaved chains: chain k turns the
+// basis of samples k, k + 4, k + 8, ... by four steps at a time, so that no
+// rotation waits on the one before (a single chain is bound by the
+// multiplications' latency, not by their number).
+StretchSums<1> sumOneTone(std::span<const float> x, Stretch s, const Steps& steps) {
+    constexpr std::size_t kChains = 4;
+    std::array<double, kChains> c{};
+    std::array<double, kChains> sn{};
+    c[0] = 1.0;
+    for (std::size_t k = 1; k < kChains; ++k) {
+        c[k] = c[k - 1] * steps.cos[0] - sn[k - 1] * steps.sin[0];
+        sn[k] = sn[k - 1] * steps.cos[0] + c[k - 1] * steps.sin[0];
+    }
+    const double turnCos = c[kChains - 1] * steps.cos[0] - sn[kChains - 1] * steps.sin[0];
+    const double turnSin = sn[kChains - 1] * steps.cos[0] + c[kChains - 1] * steps.sin[0];
+    std::array<double, kChains> cc{}, cs{}, ss{}, bc{}, bs{}, energy{};
+    const auto accumulate = [&](std::size_t k, double v) {
+        energy[k] += v * v;
+        bc[k] += c[k] * v;
+        bs[k] += sn[k] * v;
+        cc[k] += c[k] * c[k];
+        cs[k] += c[k] * sn[k];
+        ss[k] += sn[k] * sn[k];
+    };
+    std::size_t i = s.begin;
+    for (; i + kChains <= s.end; i += kChains) {
+        for (std::size_t k = 0; k < kChains; ++k) {
+            accumulate(k, x[i + k]);
+            const double next = c[k] * turnCos - sn[k] * turnSin;
+            sn[k] = sn[k] * turnCos + c[k] * turnSin;
+            c[k] = next;
+        }
+    }
+    for (std::size_t k = 0; i + k < s.end; ++k) accumulate(k, x[i + k]);
+    StretchSums<1> out;
+    for (std::size_t k = 0; k < kChains; ++k) {
+        out.a[0][0] += cc[k];
+        out.a[0][1] += cs[k];
+        out.a[1][1] += ss[k];
+        out.b[0] += bc[k];
+        out.b[1] += bs[k];
+        out.energy += energy[k];
+    }
+    return out;
+}
+
+// One stretch: the normal equations of the cos/sin basis, solved, and what
+// the fit explains.
 void fitStretch(std::span<const float> x, Stretch s, const Steps& steps, int toneCount, FitSums& sums,
                 double* coefficients = nullptr) {
     const auto tones = static_cast<std::size_t>(toneCount);
     const std::size_t n = 2 * tones;
-    std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns> a{};
-    std::array<double, kMaxUnknowns> b{};
-    double energy = 0;
-    std::array<double, kMaxUnknowns> basis{};
-    // Each tone's cosine and sine from sample to sample by rotation: one
-    // complex multiplication a sample instead of two library calls.
-    const std::array<double, kMaxTones>& stepCos = steps.cos;
-    const std::array<double, kMaxTones>& stepSin = steps.sin;
-    for (std::size_t k = 0; k < tones; ++k) {
-        basis[2 * k] = 1.0;
-        basis[2 * k + 1] = 0.0;
+    StretchSums<kMaxTones> got;
+    if (tones == 1) {
+        const StretchSums<1> one = sumOneTone(x, s, steps);
+        got.a = one.a;
+        got.b = one.b;
+        got.energy = one.energy;
+    } else {
+        got = sumStretch<kMaxTones>(x, s, steps);
     }
-    for (std::size_t i = s.begin; i < s.end; ++i) {
-        if (i > s.begin) {
-            for (std::size_t k = 0; k < tones; ++k) {
-                const double c = basis[2 * k];
-                const double sn = basis[2 * k + 1];
-                basis[2 * k] = c * stepCos[k] - sn * stepSin[k];
-                basis[2 * k + 1] = sn * stepCos[k] + c * stepSin[k];
-            }
-        }
-        const double v = x[i];
-        energy += v * v;
-        for (std::size_t r = 0; r < n; ++r) {
-            b[r] += basis[r] * v;
-            for (std::size_t c = r; c < n; ++c) a[r][c] += basis[r] * basis[c];
-        }
-    }
+    auto& a = got.a;
+    auto& b = got.b;
+    const double energy = got.energy;
     for (std::size_t r = 0; r < n; ++r) {
         for (std::size_t c = 0; c < r; ++c) a[r][c] = a[c][r];
     }
@@ -121,6 +190,157 @@ FitSums fitTones(std::span<const float> x, std::span<const Stretch> stretches, c
     return sums;
 }
 
+namespace {
+
+// Where f is largest on [lo, hi], to within `tolerance`: Brent's method,
+// parabolas through the three best points so far, with a golden-section step
+// whenever a parabola would not shrink the bracket enough.
+template <class F>
+double maximise(const F& f, double lo, double hi, double tolerance, int most) {
+    constexpr double kGolden = 0.3819660112501051;  // (3 - sqrt 5) / 2
+    double x = lo + kGolden * (hi - lo);
+    double w = x;
+    double v = x;
+    double fx = f(x);
+    double fw = fx;
+    double fv = fx;
+    double step = 0;  // the last step taken
+    double before = 0;  // the step before it
+    for (int i = 0; i < most; ++i) {
+        const double mid = (lo + hi) / 2;
+        if (std::abs(x - mid) <= 2 * tolerance - (hi - lo) / 2) break;
+        bool parabolic = false;
+        if (std::abs(before) > tolerance) {
+            const double r = (x - w) * (fx - fv);
+            double q = (x - v) * (fx - fw);
+            double p = (x - v) * q - (x - w) * r;
+            q = 2 * (q - r);
+            if (q < 0) p = -p;
+            q = std::abs(q);
+            // Maximising: the vertex of the parabola is x - p / q.
+            if (std::abs(p) < std::abs(q * before / 2) && -p > q * (lo - x) && -p < q * (hi - x)) {
+                before = step;
+                step = -p / q;
+                if (x + step - lo < 2 * tolerance || hi - (x + step) < 2 * tolerance) {
+                    step = mid > x ? tolerance : -tolerance;
+                }
+                parabolic = true;
+            }
+        }
+        if (!parabolic) {
+            before = x >= mid ? lo - x : hi - x;
+            step = kGolden * before;
+        }
+        const double u = std::abs(step) >= tolerance ? x + step : x + (step > 0 ? tolerance : -tolerance);
+        const double fu = f(u);
+        if (fu >= fx) {
+            (u >= x ? lo : hi) = x;
+            v = w;
+            fv = fw;
+            w = x;
+            fw = fx;
+            x = u;
+            fx = fu;
+        } else {
+            (u < x ? lo : hi) = u;
+            if (fu >= fw || w == x) {
+                v = w;
+                fv = fw;
+                w = u;
+                fw = fu;
+            } else if (fu >= fv || v == x || v == w) {
+                v = u;
+                fv = fu;
+            }
+        }
+    }
+    return x;
+}
+
+// What a one-tone fit at `freq` explains over the stretches, as
+// fitTones(...).fitted: only the samples' correlations with the cosine and
+// sine are summed (in four interleaved chains, as sumOneTone), the basis'
+// own normal equations taken in closed form. About half the work per
+// sample, for the many fits of a frequency search.
+double oneToneFitted(std::span<const float> x, std::span<const Stretch> stretches, double freq) {
+    constexpr std::size_t kChains = 4;
+    const Steps steps = stepsOf(&freq, 1);
+    std::array<double, kChains> c0{};
+    std::array<double, kChains> s0{};
+    c0[0] = 1.0;
+    for (std::size_t k = 1; k < kChains; ++k) {
+        c0[k] = c0[k - 1] * steps.cos[0] - s0[k - 1] * steps.sin[0];
+        s0[k] = s0[k - 1] * steps.cos[0] + c0[k - 1] * steps.sin[0];
+    }
+    const double turnCos = c0[kChains - 1] * steps.cos[0] - s0[kChains - 1] * steps.sin[0];
+    const double turnSin = s0[kChains - 1] * steps.cos[0] + c0[kChains - 1] * steps.sin[0];
+    // sum over m < n of e^(2j w m), for the closed-form normal equations.
+    const std::complex<double> twice = std::polar(1.0, 4.0 * std::numbers::pi * freq);
+    double total = 0;
+    for (const Stretch& st : stretches) {
+        if (st.end <= st.begin + 2 || st.end > x.size()) continue;
+        std::array<double, kChains> c = c0;
+        std::array<double, kChains> sn = s0;
+        std::array<double, kChains> bc{};
+        std::array<double, kChains> bs{};
+        std::size_t i = st.begin;
+        for (; i + kChains <= st.end; i += kChains) {
+            for (std::size_t k = 0; k < kChains; ++k) {
+                const double v = x[i + k];
+                bc[k] += c[k] * v;
+                bs[k] += sn[k] * v;
+                const double next = c[k] * turnCos - sn[k] * turnSin;
+                sn[k] = sn[k] * turnCos + c[k] * turnSin;
+                c[k] = next;
+            }
+        }
+        for (std::size_t k = 0; i + k < st.end; ++k) {
+            bc[k] += c[k] * x[i + k];
+            bs[k] += sn[k] * x[i + k];
+        }
+        const double b0 = bc[0] + bc[1] + bc[2] + bc[3];
+        const double b1 = bs[0] + bs[1] + bs[2] + bs[3];
+        const auto n = static_cast<double>(st.end - st.begin);
+        const std::complex<double> one = 1.0;
+        const std::complex<double> g = std::abs(one - twice) < 1e-12
+                                           ? std::complex<double>(n, 0)
+                                           : (one - std::polar(1.0, 4.0 * std::numbers::pi * freq * n)) / (one - twice);
+        const double cc = (n + g.real()) / 2;
+        const double ss = (n - g.real()) / 2;
+        const double cs = g.imag() / 2;
+        const double det = cc * ss - cs * cs;
+        if (!(det > 1e-12 * n * n)) continue;
+        total += (ss * b0 * b0 - 2 * cs * b0 * b1 + cc * b1 * b1) / det;
+    }
+    return total;
+}
+
+// The grid point of centre + k * step, |k| <= steps, where `power` is
+// largest.
+template <class F>
+double bestOnGrid(const F& power, double centre, double step, int steps) {
+    double best = centre;
+    double bestPower = -1;
+    for (int k = -steps; k <= steps; ++k) {
+        const double f = centre + k * step;
+        const double p = power(f);
+        if (p > bestPower) {
+            bestPower = p;
+            best = f;
+        }
+    }
+    return best;
+}
+
+// Frequencies are found to this many cycles per sample (0.0001 Hz at 8000
+// Hz): far below what noise allows.
+constexpr double kFrequencyTolerance = 1e-8;
+// A wide search first looks at this part of the longest stretch alone.
+constexpr std::size_t kCoarseShare = 4;
+constexpr std::size_t kShortestCoarse = 32;
+
+}  // namespace
+
 double bestFrequency(std::span<const float> x, std::span<const Stretch> stretches, double* freq, int tones,
                      int which, double span) {
     std::size_t longest = 8;
@@ -138,52 +358,29 @@ double bestFrequency(std::span<const float> x, std::span<const Stretch> stretche
     // of the samples (a mark run): as sharp, and far cheaper.
     const bool alone = longestStretch.end > longestStretch.begin && 4 * longest >= total;
     const std::span<const Stretch> gridStretches = alone ? std::span<const Stretch>(&longestStretch, 1) : stretches;
-    const auto gridPower = [&](double f) {
-        freq[which] = f;
-        return fitTones(x, gridStretches, freq, tones).fitted;
-    };
-    const auto power = [&](double f) {
-        freq[which] = f;
-        return fitTones(x, stretches, freq, tones).fitted;
+    const auto powerOver = [&](std::span<const Stretch> over) {
+        return [&, over](double f) {
+            freq[which] = f;
+            return tones == 1 ? oneToneFitted(x, over, f) : fitTones(x, over, freq, tones).fitted;
+        };
     };
     // A grid a quarter of the longest stretch's resolution apart finds the
-    // main lobe; golden-section search then finds its top.
+    // main lobe. Over a wide span a grid over a quarter of that stretch,
+    // four times coarser, finds it first.
     const double step = 0.25 / static_cast<double>(longest);
-    const int steps = static_cast<int>(std::ceil(span / step));
+    int steps = static_cast<int>(std::ceil(span / step));
     double best = centre;
-    double bestPower = -1;
-    for (int k = -steps; k <= steps; ++k) {
-        const double f = centre + k * step;
-        const double p = gridPower(f);
-        if (p > bestPower) {
-            bestPower = p;
-            best = f;
-        }
+    const std::size_t coarseLength = longest / kCoarseShare;
+    if (alone && steps > 2 * static_cast<int>(kCoarseShare) && coarseLength >= kShortestCoarse) {
+        const Stretch piece{longestStretch.begin, longestStretch.begin + coarseLength};
+        const double coarse = 0.25 / static_cast<double>(coarseLength);
+        best = bestOnGrid(powerOver(std::span<const Stretch>(&piece, 1)), centre, coarse,
+                          static_cast<int>(std::ceil(span / coarse)));
+        steps = static_cast<int>(kCoarseShare);
     }
-    const double golden = (std::sqrt(5.0) - 1.0) / 2.0;
-    double lo = best - step;
-    double hi = best + step;
-    double m1 = hi - golden * (hi - lo);
-    double m2 = lo + golden * (hi - lo);
-    double p1 = power(m1);
-    double p2 = power(m2);
-    // Down to a thousandth of the grid step: far below what noise allows.
-    for (int i = 0; i < 40 && hi - lo > step * 1e-3; ++i) {
-        if (p1 < p2) {
-            lo = m1;
-            m1 = m2;
-            p1 = p2;
-            m2 = lo + golden * (hi - lo);
-            p2 = power(m2);
-        } else {
-            hi = m2;
-            m2 = m1;
-            p2 = p1;
-            m1 = hi - golden * (hi - lo);
-            p1 = power(m1);
-        }
-    }
-    freq[which] = (lo + hi) / 2.0;
+    best = bestOnGrid(powerOver(gridStretches), best, step, steps);
+    // Its top, from the fit over every stretch.
+    freq[which] = maximise(powerOver(stretches), best - step, best + step, kFrequencyTolerance, 60);
     return freq[which];
 }
 
@@ -212,6 +409,78 @@ double ToneModel::at(std::size_t i) const {
 double meanAmplitude(const FitSums& sums, int which) {
     if (sums.samples == 0) return 0;
     return std::sqrt(2.0 * sums.explained[which] / static_cast<double>(sums.samples));
+}
+
+double sampleStep(std::span<const float> x) {
+    std::uint32_t bits = 0;
+    for (const float v : x) {
+        if (!(std::abs(v) < 1e9f)) return 1;
+        const auto whole = static_cast<std::int64_t>(v);
+        if (static_cast<float>(whole) != v) return 1;
+        bits |= static_cast<std::uint32_t>(whole < 0 ? -whole : whole);
+        if ((bits & 1u) != 0) return 1;  // an odd sample: the finest step
+    }
+    if (bits == 0) return 1;
+    return static_cast<double>(std::min<std::uint32_t>(bits & (~bits + 1), 1u << 15));
+}
+
+namespace {
+
+// Beyond this many steps of amplitude the rounding's effect on the
+// fundamental is far under a thousandth of a decibel.
+constexpr double kFineAmplitude = 512;
+constexpr double kFullDither = 2;
+
+// The fundamental of a sine of amplitude u (in steps) rounded to whole
+// steps with noise of deviation s (in steps) added first: each threshold c
+// between two steps adds (4 / pi) sqrt(1 - (c / u)^2) while the sine crosses
+// it, and the noise blurs where it stands (averaged over a grid of the
+// Gaussian's values).
+double roundedSteps(double u, double s) {
+    const auto crossing = [u](double c) {
+        const double r = c / u;
+        return std::abs(r) < 1 ? std::sqrt(1 - r * r) : 0.0;
+    };
+    constexpr int kNodes = 16;  // each side of the Gaussian's middle
+    constexpr double kReach = 4;  // deviations
+    const int nodes = s > 1e-3 ? kNodes : 0;
+    double total = 0;
+    double weights = 0;
+    for (int j = -nodes; j <= nodes; ++j) {
+        const double z = nodes == 0 ? 0.0 : kReach * j / nodes;
+        const double weight = std::exp(-z * z / 2);
+        const double shift = z * s;
+        double sum = 0;
+        for (double c = 0.5; c - std::abs(shift) < u; c += 1) sum += crossing(c - shift) + crossing(c + shift);
+        total += weight * sum / 2;
+        weights += weight;
+    }
+    return 4 / std::numbers::pi * total / weights;
+}
+
+}  // namespace
+
+double roundedAmplitude(double a, double step, double sigma) {
+    if (step <= 1 || a <= 0 || a / step > kFineAmplitude) return a;
+    // Noise of two steps or more dithers the rounding away entirely (what
+    // is left is under 1e-30 of the amplitude).
+    if (!(sigma < kFullDither * step)) return a;
+    return step * roundedSteps(a / step, sigma / step);
+}
+
+double unroundedAmplitude(double fitted, double step, double sigma) {
+    if (step <= 1 || fitted <= 0 || fitted / step > kFineAmplitude) return fitted;
+    // The rounded fundamental stays within a few per cent of the amplitude
+    // once it is a step or more: a few rescalings settle it.
+    double a = fitted;
+    for (int i = 0; i < 12; ++i) {
+        const double r = roundedAmplitude(a, step, sigma);
+        if (r <= 0) return fitted;
+        const double next = a * fitted / r;
+        if (std::abs(next - a) < 1e-6 * a) return next;
+        a = next;
+    }
+    return a;
 }
 
 }  // namespace sigcore

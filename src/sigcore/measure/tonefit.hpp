@@ -47,4 +47,17 @@ ToneModel fitModel(std::span<const float> x, Stretch stretch, const double* freq
 // Mean amplitude of tone `which`: sqrt(2 * explained / samples).
 double meanAmplitude(const FitSums& sums, int which);
 
+// The step between the values the samples take: the largest power of two
+// (up to 2^15) that divides every sample, so 256 for 8-bit audio and 1 for
+// 16-bit audio; 1 when a sample is no whole number.
+double sampleStep(std::span<const float> x);
+
+// Rounding to a coarse step changes a sine's fundamental: a sine of
+// amplitude a, with Gaussian noise of deviation `sigma` added, rounded to
+// multiples of `step`, has a fundamental of this amplitude.
+double roundedAmplitude(double a, double step, double sigma);
+// The amplitude a whose rounded fundamental is `fitted`: what a tone was
+// before a coarse quantisation without dither.
+double unroundedAmplitude(double fitted, double step, double sigma);
+
 }  // namespace sigcore

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "sigcore/measure/dtmfmeasure.hpp"
 #include "sigcore/measure/fskmeasure.hpp"
 #include "sigcore/measure/samplering.hpp"
+#include "sigcore/measure/tonefit.hpp"
 
 namespace {
 
@@ -145,6 +147,133 @@ TEST(Measure, FskBurstOfKnownTonesLevelsBitRateAndLengths) {
     EXPECT_FALSE(sigcore::measureFsk(cut, 0, 8000, {1200, 2200, 1200}, 0, 2000).measured);
 }
 
+// Rounds every sample to a multiple of `step`, as a file of fewer bits
+// holds it (no dither).
+void quantise(std::vector<float>& x, double step) {
+    for (float& v : x) v = static_cast<float>(std::round(v / step) * step);
+}
+
+TEST(Measure, QuietTonesInEightBitSamplesKeepTheirLevels) {
+    // A sine a few 8-bit steps high, rounded without dither: its fitted
+    // fundamental is off by up to a few per cent, and the correction
+    // takes it back to the sine's own amplitude.
+    constexpr double kStep = 256;
+    for (const double steps : {1.7, 2.6, 3.2, 4.5, 7.9, 40.0}) {
+        SCOPED_TRACE(steps);
+        std::vector<float> x(4000);
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            x[i] = static_cast<float>(steps * kStep * std::cos(2 * std::numbers::pi * 0.1531 * static_cast<double>(i) + 0.4));
+        }
+        quantise(x, kStep);
+        EXPECT_EQ(sigcore::sampleStep(x), kStep);
+        const sigcore::Stretch all{0, x.size()};
+        const double freq[1] = {0.1531};
+        const double fitted = sigcore::meanAmplitude(sigcore::fitTones(x, {&all, 1}, freq, 1), 0);
+        EXPECT_NEAR(sigcore::roundedAmplitude(steps * kStep, kStep, 0), fitted, 0.002 * fitted);
+        EXPECT_NEAR(20 * std::log10(sigcore::unroundedAmplitude(fitted, kStep, 0) / (steps * kStep)), 0.0, 0.02);
+    }
+    // Noise of half a step dithers the rounding: almost nothing to undo;
+    // noise far over a step, or none to be had, leaves the amplitude as
+    // it is (and at once).
+    EXPECT_NEAR(sigcore::roundedAmplitude(3.2 * kStep, kStep, 0.5 * kStep) / (3.2 * kStep), 1.0, 0.002);
+    EXPECT_DOUBLE_EQ(sigcore::unroundedAmplitude(3.2 * kStep, kStep, 1e12), 3.2 * kStep);
+    EXPECT_DOUBLE_EQ(sigcore::unroundedAmplitude(3.2 * kStep, kStep, std::numeric_limits<double>::infinity()), 3.2 * kStep);
+    EXPECT_DOUBLE_EQ(sigcore::unroundedAmplitude(3.2 * kStep, kStep, std::numeric_limits<double>::quiet_NaN()), 3.2 * kStep);
+    // 16-bit samples, and samples that are no whole numbers, have no step
+    // to undo.
+    const std::vector<float> fine{1, -3, 250, 7};
+    EXPECT_EQ(sigcore::sampleStep(fine), 1);
+    EXPECT_EQ(sigcore::sampleStep(std::vector<float>{512, 0.5f}), 1);
+    EXPECT_EQ(sigcore::unroundedAmplitude(1000.0, 1, 0), 1000.0);
+
+    // Whole bursts at -28 to -33 dBFS in 8-bit samples, clean: the levels
+    // as sent, and the bits counted as before (the lengths are found from
+    // the levels the samples hold, not the corrected ones).
+    for (const int rate : {8000, 22050}) {
+        for (const double mark : {-30.0, -28.1}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, mark " << mark);
+            FskTruth t;
+            t.markHz = 1206.32;
+            t.spaceHz = 2203.74;
+            t.baud = 1205.9;
+            t.markDbfs = mark;
+            t.spaceDbfs = mark - 3.7;
+            t.seizureBits = 78;
+            t.markBits = 131;
+            std::vector<float> x = fskBurst(rate, t, 200.0);
+            quantise(x, kStep);
+            const sigcore::FskMeasurement m = sigcore::measureFsk(x, 0, rate, {1200, 2200, 1200},
+                                                                  std::llround(t.messageStart), t.messageEndSample);
+            ASSERT_TRUE(m.measured);
+            EXPECT_NEAR(m.markDbfs, t.markDbfs, 0.1);
+            EXPECT_NEAR(m.spaceDbfs, t.spaceDbfs, 0.1);
+            EXPECT_NEAR(m.twistDb, 3.7, 0.1);
+            EXPECT_EQ(m.seizureBits, 78);
+            EXPECT_EQ(m.markBits, 131);
+            EXPECT_NEAR(m.markStart, t.markStart, rate / 1000.0);
+        }
+    }
+}
+
+TEST(Measure, FrequencySearchFindsToneAnywhereInItsSpan) {
+    // One long stretch (the coarse grid over part of it, then the fine
+    // grid), and many short ones (the grid over all of them): the tone is
+    // found near either end of the span and in the middle, at 8000 and
+    // 48000 Hz, to far better than noise would allow.
+    for (const int rate : {8000, 48000}) {
+        for (const double offsetHz : {-95.0, -31.7, 0.4, 57.3, 96.0}) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, " << offsetHz);
+            const double f = (1200.0 + offsetHz) / rate;
+            std::vector<float> x(static_cast<std::size_t>(rate / 4));
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                x[i] = static_cast<float>(8000 * std::cos(2 * std::numbers::pi * f * static_cast<double>(i) + 1.1));
+            }
+            const std::vector<sigcore::Stretch> one{{10, x.size() - 10}};
+            std::vector<sigcore::Stretch> shorts;
+            const std::size_t bit = static_cast<std::size_t>(rate / 1200);
+            for (std::size_t b = 0; b + 2 * bit < x.size(); b += 3 * bit) shorts.push_back({b, b + bit});
+            for (const std::vector<sigcore::Stretch>* stretches : {&one, static_cast<const std::vector<sigcore::Stretch>*>(&shorts)}) {
+                double freq[1] = {1200.0 / rate};
+                sigcore::bestFrequency(x, *stretches, freq, 1, 0, 100.0 / rate);
+                EXPECT_NEAR(freq[0] * rate, 1200.0 + offsetHz, 0.01);
+            }
+        }
+    }
+}
+
+TEST(Measure, OneMeterMeasuresBurstAfterBurstAsAFreshOneWould) {
+    // The meter keeps its tables and arrays: a burst measured after others
+    // (of another length, another rate) comes out exactly as with a new
+    // meter.
+    FskTruth a;
+    const std::vector<float> x = fskBurst(8000, a, 20.0);
+    FskTruth b;
+    b.seizureBits = 0;
+    b.markBits = 80;
+    const std::vector<float> y = fskBurst(16000, b, 30.0);
+    const auto measureA = [&](sigcore::FskMeter& meter) {
+        return meter.measure(x, 0, 8000, {1200, 2200, 1200}, std::llround(a.messageStart), a.messageEndSample);
+    };
+    sigcore::FskMeter fresh;
+    const sigcore::FskMeasurement first = measureA(fresh);
+    sigcore::FskMeter reused;
+    (void)measureA(reused);
+    const sigcore::FskMeasurement other =
+        reused.measure(y, 0, 16000, {1200, 2200, 1200}, std::llround(b.messageStart), b.messageEndSample);
+    EXPECT_TRUE(other.measured);
+    EXPECT_FALSE(reused.measure({}, 0, 8000, {1200, 2200, 1200}, 0, 100).measured);
+    const sigcore::FskMeasurement again = measureA(reused);
+    ASSERT_TRUE(first.measured);
+    ASSERT_TRUE(again.measured);
+    EXPECT_EQ(again.markHz, first.markHz);
+    EXPECT_EQ(again.spaceHz, first.spaceHz);
+    EXPECT_EQ(again.markDbfs, first.markDbfs);
+    EXPECT_EQ(again.bitRate, first.bitRate);
+    EXPECT_EQ(again.seizureBits, first.seizureBits);
+    EXPECT_EQ(again.markStart, first.markStart);
+    EXPECT_EQ(again.end, first.end);
+}
+
 TEST(Measure, DigitsOfKnownTonesLevelsAndLengths) {
     for (const int rate : {8000, 44100}) {
         SCOPED_TRACE(rate);
@@ -200,6 +329,33 @@ TEST(Measure, SampleRingKeepsTheLatestSamplesAcrossItsWrap) {
     EXPECT_EQ(out.back(), 24);
     EXPECT_EQ(ring.copy(50, 60, out), 39);
     EXPECT_TRUE(out.empty());
+}
+
+TEST(Measure, SampleRingAgreesWithAPlainRecordOverManyBlockSizes) {
+    // Blocks that end exactly at the ring's end, cross it, fill it whole
+    // and overfill it; every stretch copied back against the whole record.
+    constexpr std::size_t kSize = 16;
+    sigcore::SampleRing ring(kSize);
+    std::vector<std::int16_t> record;
+    std::vector<float> out;
+    std::int16_t next = 0;
+    for (const std::size_t length : std::vector<std::size_t>{3, 13, 16, 1, 15, 17, 0, 32, 5, 11, 16, 40, 2}) {
+        std::vector<std::int16_t> block(length);
+        for (std::int16_t& v : block) v = next++;
+        ring.push(block);
+        record.insert(record.end(), block.begin(), block.end());
+        ASSERT_EQ(ring.end(), static_cast<std::int64_t>(record.size()));
+        const std::int64_t held = ring.begin();
+        for (std::int64_t from = held; from <= ring.end(); from += 3) {
+            for (std::int64_t to = from; to <= ring.end(); to += 5) {
+                ASSERT_EQ(ring.copy(from, to, out), from);
+                ASSERT_EQ(out.size(), static_cast<std::size_t>(to - from));
+                for (std::size_t i = 0; i < out.size(); ++i) {
+                    ASSERT_EQ(out[i], record[static_cast<std::size_t>(from) + i]) << from << ".." << to;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

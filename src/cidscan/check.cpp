@@ -27,17 +27,15 @@ std::string boundText(const std::optional<double>& b) {
 }  // namespace
 
 sigcore::CheckResult checkMessage(const MessageMeasure& measure, int rate, sigcore::CheckStandard standard) {
-    if (measure.fsk) {
-        std::optional<sigcore::SignalGap> gap;
-        if (measure.afterSignalMs && measure.afterSignalKind) {
-            gap = sigcore::SignalGap{*measure.afterSignalKind, *measure.afterSignalMs};
-        }
-        return sigcore::checkFsk(*measure.fsk, measure.refDbm0, standard, gap);
+    std::optional<sigcore::SignalGap> gap;
+    if (measure.afterSignalMs && measure.afterSignalKind) {
+        gap = sigcore::SignalGap{*measure.afterSignalKind, *measure.afterSignalMs};
     }
+    if (measure.fsk) return sigcore::checkFsk(*measure.fsk, measure.refDbm0, standard, gap);
     std::vector<sigcore::CheckedDigit> digits;
     digits.reserve(measure.digits.size());
     for (const DigitMeasure& d : measure.digits) digits.push_back({d.digit, d.tones, d.gap});
-    return sigcore::checkDigits(digits, rate, measure.refDbm0, standard);
+    return sigcore::checkDigits(digits, rate, measure.refDbm0, standard, gap);
 }
 
 std::string checkText(const sigcore::CheckResult& check) {

@@ -70,7 +70,7 @@ const char* usageText() {
            "                         report the line signals around it (alerts, ringing)\n"
            "  --ref-dbm0 X           the level in dBm0 of a full-scale sine (default 3.14)\n"
            "  --check S              judge each measurement against the limits of gr30,\n"
-           "                         etsi, bt or dtmf (implies --measure)\n"
+           "                         etsi, bt, ntt or dtmf (implies --measure)\n"
            "  --expect MANIFEST      say per file whether the decoder agrees with a test plan's\n"
            "                         manifest (cidgen --plan)\n"
            "  -j N, --jobs N         decode up to N files at once\n"
@@ -139,7 +139,7 @@ std::optional<std::string> applyChoice(std::string_view name, std::optional<std:
         if (!standard) return "--check takes gr30, etsi, bt, ntt or dtmf";
         // A standard whose limits could not be sourced would pass everything.
         if (sigcore::limitsOf(*standard).empty()) {
-            return "--check " + std::string(*v) + ": no limits for this standard are known yet (gr30, etsi, bt and dtmf are)";
+            return "--check " + std::string(*v) + ": no limits for this standard are known yet (gr30, etsi, bt, ntt and dtmf are)";
         }
         o.check = standard;
         o.measure = true;

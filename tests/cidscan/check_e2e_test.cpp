@@ -45,6 +45,7 @@ TEST(CidscanCheck, BurstsInsideAndJustOutsideALimit) {
     const std::vector<std::string> us{"--standard", "us-mdmf", "--number", "2125551234"};
     const std::vector<std::string> dtmf{"--standard", "dtmf", "--digits", "123"};
     const std::vector<std::string> etsi{"--standard", "etsi", "--number", "0123456789", "--mark-bits", "60"};
+    const std::vector<std::string> ntt{"--standard", "ntt", "--number", "0312345678"};
     auto with = [](std::vector<std::string> base, std::vector<std::string> more) {
         base.insert(base.end(), more.begin(), more.end());
         return base;
@@ -95,6 +96,19 @@ TEST(CidscanCheck, BurstsInsideAndJustOutsideALimit) {
          {"1:duration_ms", "2:duration_ms", "3:duration_ms"}},
         {"dtmf 40 ms gaps", with(dtmf, {"--digit-gap-ms", "40"}), {"--standard", "dtmf", "--check", "dtmf"},
          {"1:gap_ms", "2:gap_ms"}},
+        {"dtmf at -27 dBm0", {"--standard", "dtmf", "--digits", "1", "--level", "-27"},
+         {"--standard", "dtmf", "--check", "dtmf"}, {}},
+        {"dtmf at -29 dBm0", {"--standard", "dtmf", "--digits", "1", "--level", "-29"},
+         {"--standard", "dtmf", "--check", "dtmf"}, {"1:low_dbm0", "1:high_dbm0"}},
+        {"dtmf at -4.5 dBm0", {"--standard", "dtmf", "--digits", "1", "--level", "-4.5"},
+         {"--standard", "dtmf", "--check", "dtmf"}, {}},
+        {"dtmf at -3.5 dBm0", {"--standard", "dtmf", "--digits", "1", "--level", "-3.5"},
+         {"--standard", "dtmf", "--check", "dtmf"}, {"1:low_dbm0", "1:high_dbm0"}},
+        {"ntt nominal", ntt, {"--check", "ntt"}, {}},
+        {"ntt mark 8 Hz high", with(ntt, {"--mark-offset", "8"}), {"--check", "ntt"}, {}},
+        {"ntt mark 12 Hz high", with(ntt, {"--mark-offset", "12"}), {"--check", "ntt"}, {"mark_hz"}},
+        {"ntt space 8 Hz low", with(ntt, {"--space-offset", "-8"}), {"--check", "ntt"}, {}},
+        {"ntt space 12 Hz low", with(ntt, {"--space-offset", "-12"}), {"--check", "ntt"}, {"space_hz"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -142,8 +156,7 @@ TEST(CidscanCheck, TextTableAndWrongKindOfSignal) {
     EXPECT_EQ(r.status, 3);
     EXPECT_NE(r.out.find("  check etsi: FAIL\n"), std::string::npos) << r.out;
 
-    // A standard without sourced limits, or an unknown one, is a usage error.
-    EXPECT_EQ(runTool("cidscan", {"--check", "ntt", wav}).status, 2);
+    // An unknown standard is a usage error.
     EXPECT_EQ(runTool("cidscan", {"--check", "bogus", wav}).status, 2);
 }
 
@@ -229,6 +242,30 @@ TEST(CidscanCheck, CallWaitingSignalsAreJudgedWhereTheStandardHasLimits) {
         }
     }
     EXPECT_TRUE(has(itemsOf(r.out, ""), "after_signal_ms", true)) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// DTMF caller ID after a line reversal: the digits 300 ms after it pass,
+// 180 ms after it fail on that time alone (judged once for the message).
+TEST(CidscanCheck, DtmfDigitsAreJudgedByTheirTimeAfterTheLineReversal) {
+    TempDir dir;
+    const std::vector<std::string> seq{"--sequence", "dtmf", "--number", "2125551234"};
+    std::string wav = generated(dir, "late.wav", seq);
+    testsupport::RunResult r = runTool("cidscan", {"--json", "--check", "dtmf", wav});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(has(itemsOf(r.out, ""), "after_signal_ms", true)) << r.out;
+
+    std::vector<std::string> early = seq;
+    early.insert(early.end(), {"--gap-ms", "180"});
+    wav = generated(dir, "early.wav", early);
+    r = runTool("cidscan", {"--json", "--check", "dtmf", wav});
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
+    const auto items = itemsOf(r.out, "");
+    EXPECT_TRUE(has(items, "after_signal_ms", false)) << r.out;
+    EXPECT_EQ(std::count_if(items.begin(), items.end(), [](const auto& i) { return !i.second; }), 1) << r.out;
 }
 
 }  // namespace

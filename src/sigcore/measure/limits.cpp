@@ -29,6 +29,13 @@ constexpr std::string_view kRockwell =
     "secondary: Rockwell caller-ID data sheet as posted to the TELECOM Digest (1991), carrier signal 130 +/- 25 ms";
 constexpr std::string_view kOffHookTiming =
     "secondary: Zarlink MT88E45 data sheet (2005), Figure 16, Bellcore off-hook data transmission timing";
+constexpr std::string_view kV23 =
+    "ITU-T V.23, clause 3: a transmitter tolerance of 10 Hz on each forward-channel frequency (NTT's own "
+    "reference was not found)";
+constexpr std::string_view kDanishClip =
+    "secondary: 'CLIP - Dutch and Danish Caller ID Spec' (tucops.com), the Danish DTMF CLIP receiver";
+constexpr std::string_view kDtmfCidTiming =
+    "secondary: 'DTMF-based caller ID', a VoIP book's chapter (what-when-how.com), after ETS 300 659-1";
 
 // A frequency `pct` per cent off `hz`.
 constexpr double off(double hz, double pct) { return hz * (1.0 + pct / 100.0); }
@@ -63,6 +70,8 @@ constexpr std::array kLimits{
     Limit{CheckStandard::Bt, "mark_dbm0", -37.78, -5.78, kFskTable},
     Limit{CheckStandard::Bt, "space_dbm0", -37.78, -5.78, kFskTable},
     Limit{CheckStandard::Bt, "after_signal_ms", 45.0, std::nullopt, kBtSummary, LineSignalKind::DtAs},
+    Limit{CheckStandard::Ntt, "mark_hz", 1290.0, 1310.0, kV23},
+    Limit{CheckStandard::Ntt, "space_hz", 2090.0, 2110.0, kV23},
     Limit{CheckStandard::Dtmf, "low_dev_pct", -1.5, 1.5, kDtmfReceiver},
     Limit{CheckStandard::Dtmf, "high_dev_pct", -1.5, 1.5, kDtmfReceiver},
     // twist_db is high minus low group: the high group up to 8 dB weaker
@@ -70,6 +79,12 @@ constexpr std::array kLimits{
     Limit{CheckStandard::Dtmf, "twist_db", -8.0, 4.0, kDtmfReceiver},
     Limit{CheckStandard::Dtmf, "duration_ms", 50.0, std::nullopt, kDtmfTiming},
     Limit{CheckStandard::Dtmf, "gap_ms", 45.0, std::nullopt, kDtmfTiming},
+    // Each tone's level: a receiver must detect -28 to -4 dBm per tone.
+    Limit{CheckStandard::Dtmf, "low_dbm0", -28.0, -4.0, kDanishClip},
+    Limit{CheckStandard::Dtmf, "high_dbm0", -28.0, -4.0, kDanishClip},
+    // The digits no sooner than 200 ms after the line reversal.
+    Limit{CheckStandard::Dtmf, "after_signal_ms", 200.0, std::nullopt, kDtmfCidTiming,
+          LineSignalKind::LineReversal},
 };
 
 // The alert tones (2130 + 2750 Hz) of one standard and kind: frequency
@@ -274,7 +289,8 @@ CheckResult checkSignal(const LineSignal& signal, double refDbm0, CheckStandard 
     return out;
 }
 
-CheckResult checkDigits(std::span<const CheckedDigit> digits, int rate, double refDbm0, CheckStandard standard) {
+CheckResult checkDigits(std::span<const CheckedDigit> digits, int rate, double refDbm0, CheckStandard standard,
+                        std::optional<SignalGap> gap) {
     CheckResult out{standard, false, {}};
     if (!isDtmfCheck(standard) || rate <= 0) return out;
     bool everyMeasured = !digits.empty();
@@ -284,9 +300,17 @@ CheckResult checkDigits(std::span<const CheckedDigit> digits, int rate, double r
             continue;
         }
         for (const Limit& limit : limitsOf(standard)) {
+            if (limit.after) continue;  // about the digits as a whole, below
             if (const auto value = digitValue(digits[i], rate, refDbm0, limit.item)) {
                 out.items.push_back(judge(limit, std::to_string(i + 1) + ":" + std::string(limit.item), *value));
             }
+        }
+    }
+    // The time from the last line signal to the first digit, where the
+    // standard limits it after that kind of signal.
+    for (const Limit& limit : limitsOf(standard)) {
+        if (limit.after && gap && gap->kind == *limit.after && limit.item == "after_signal_ms") {
+            out.items.push_back(judge(limit, std::string(limit.item), gap->ms));
         }
     }
     out.pass = everyMeasured && allPass(out.items);

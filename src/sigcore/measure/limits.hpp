@@ -100,8 +100,10 @@ struct CheckedDigit {
 };
 
 // DTMF digits judged against the DTMF limits; items are named
-// "<index>:<item>" (index from 1). A digit not measured fails.
+// "<index>:<item>" (index from 1). A digit not measured fails. With `gap`
+// (the last signal before the first digit), "after_signal_ms" is judged
+// too where the standard limits it after that kind of signal.
 [[nodiscard]] CheckResult checkDigits(std::span<const CheckedDigit> digits, int rate, double refDbm0,
-                                      CheckStandard standard);
+                                      CheckStandard standard, std::optional<SignalGap> gap = std::nullopt);
 
 }  // namespace sigcore

@@ -107,6 +107,8 @@ TEST(Limits, DigitsAreJudgedEachAndAnUnmeasuredOneFails) {
     d.tones.measured = true;
     d.tones.lowHz = 770;
     d.tones.highHz = 1336;
+    d.tones.lowDbfs = -13.14;  // -10 dBm0 each
+    d.tones.highDbfs = -13.14;
     d.tones.start = 0;
     d.tones.end = 0.050 * rate;  // 50 ms: on the bound
     d.gap = 0.045 * rate;
@@ -297,7 +299,7 @@ TEST(Limits, LineSignalsAreJudgedByTheirKind) {
     EXPECT_EQ(failed(sigcore::checkSignal(ack, ref, CheckStandard::Gr30)),
               (std::vector<std::string>{"digit_valid", "duration_ms"}));
 
-    // No limits: ringing anywhere, an on-hook DT-AS for ETSI, anything NTT.
+    // No limits: ringing anywhere, an on-hook DT-AS for ETSI, any NTT signal.
     EXPECT_FALSE(sigcore::hasSignalLimits(LineSignalKind::Ring, CheckStandard::Gr30));
     EXPECT_FALSE(sigcore::hasSignalLimits(LineSignalKind::DtAs, CheckStandard::Etsi));
     EXPECT_TRUE(sigcore::hasSignalLimits(LineSignalKind::Cas, CheckStandard::Etsi));
@@ -323,7 +325,63 @@ TEST(Limits, SignalTablesAreGroupedAndCiteASource) {
         }
     }
     EXPECT_TRUE(sigcore::signalLimitsOf(sigcore::CheckStandard::Ntt).empty());
-    EXPECT_TRUE(sigcore::limitsOf(sigcore::CheckStandard::Ntt).empty());
+    EXPECT_FALSE(sigcore::limitsOf(sigcore::CheckStandard::Ntt).empty());
+}
+
+// NTT's bursts are judged by V.23's 10 Hz on each tone, and nothing else:
+// a tone just past 10 Hz off fails alone, and the levels, rate and noise
+// that limit an ETSI burst are not items.
+TEST(Limits, NttTonesWithinTenHertz) {
+    const auto ntt = sigcore::CheckStandard::Ntt;
+    sigcore::FskMeasurement m = nominalV23();
+    m.markDbfs = -60;  // far below any ETSI level: no level limit here
+    m.bitRate = 1250;
+    sigcore::CheckResult r = sigcore::checkFsk(m, 3.14, ntt);
+    EXPECT_TRUE(r.pass);
+    ASSERT_EQ(r.items.size(), 2u);
+    m.markHz = 1310.0;  // on the bound
+    m.spaceHz = 2090.0;
+    EXPECT_TRUE(sigcore::checkFsk(m, 3.14, ntt).pass);
+    m.markHz = 1310.01;
+    EXPECT_EQ(failed(sigcore::checkFsk(m, 3.14, ntt)), std::vector<std::string>{"mark_hz"});
+    m.markHz = 1289.99;
+    m.spaceHz = 2110.01;
+    EXPECT_EQ(failed(sigcore::checkFsk(m, 3.14, ntt)), (std::vector<std::string>{"mark_hz", "space_hz"}));
+    // A gap after ringing is not limited for NTT.
+    r = sigcore::checkFsk(nominalV23(), 3.14, ntt, sigcore::SignalGap{sigcore::LineSignalKind::Ring, 10});
+    EXPECT_TRUE(r.pass);
+    EXPECT_EQ(r.items.size(), 2u);
+}
+
+// DTMF caller ID: each tone -28 to -4 dBm0, and the first digit at least
+// 200 ms after a line reversal (judged once, not per digit; not after
+// other signals).
+TEST(Limits, DtmfLevelsAndTimeAfterTheLineReversal) {
+    using sigcore::LineSignalKind;
+    const int rate = 8000;
+    const double ref = 3.14;
+    sigcore::CheckedDigit d;
+    d.digit = '1';
+    d.tones = {true, 697, 1209, -28.0 - ref, -4.0 - ref, 0, 0, 0.060 * rate};
+    std::vector<sigcore::CheckedDigit> digits{d};
+    const auto dtmf = sigcore::CheckStandard::Dtmf;
+    EXPECT_TRUE(sigcore::checkDigits(digits, rate, ref, dtmf).pass);
+    digits[0].tones.lowDbfs = -28.01 - ref;
+    digits[0].tones.highDbfs = -3.99 - ref;
+    EXPECT_EQ(failed(sigcore::checkDigits(digits, rate, ref, dtmf)),
+              (std::vector<std::string>{"1:low_dbm0", "1:high_dbm0"}));
+    digits[0].tones = d.tones;
+
+    sigcore::CheckResult r = sigcore::checkDigits(digits, rate, ref, dtmf, sigcore::SignalGap{LineSignalKind::LineReversal, 200});
+    EXPECT_TRUE(r.pass);
+    EXPECT_TRUE(named(r, "after_signal_ms").pass);
+    r = sigcore::checkDigits(digits, rate, ref, dtmf, sigcore::SignalGap{LineSignalKind::LineReversal, 199.9});
+    EXPECT_EQ(failed(r), std::vector<std::string>{"after_signal_ms"});
+    r = sigcore::checkDigits(digits, rate, ref, dtmf, sigcore::SignalGap{LineSignalKind::DtAs, 10});
+    EXPECT_TRUE(r.pass);
+    for (const sigcore::CheckItem& item : r.items) EXPECT_NE(item.name, "after_signal_ms");
+    // A burst checked as DTMF still gives nothing, gap or not.
+    EXPECT_FALSE(sigcore::checkFsk(nominalV23(), ref, dtmf, sigcore::SignalGap{LineSignalKind::LineReversal, 300}).pass);
 }
 
 }  // namespace

@@ -189,7 +189,7 @@ constexpr SequenceCondition kEtsiSequences[] = {
 
 // BT: at least 100 ms from the line reversal to the DT-AS, the DT-AS 88 to
 // 110 ms, at least 45 ms to the data, 96 to 315 seizure and 55 to 90 mark
-// bits [5].
+// bits [5]; then a short DT-AS, gap and mark beyond them.
 constexpr SequenceCondition kBtSequences[] = {
     {"nominal", Preset::Bt, {}, {}, {}, 300, 80, false, "the preset's timings [5]"},
     {"reversal-min", Preset::Bt, {}, {}, 100.0, 300, 80, false, "DT-AS 100 ms after the line reversal [5]"},
@@ -200,6 +200,10 @@ constexpr SequenceCondition kBtSequences[] = {
     {"seizure-max", Preset::Bt, {}, {}, {}, 315, 80, false, "315 seizure bits [5]"},
     {"mark-min", Preset::Bt, {}, {}, {}, 300, 55, false, "55 mark bits [5]"},
     {"mark-max", Preset::Bt, {}, {}, {}, 300, 90, false, "90 mark bits [5]"},
+    {"dtas-beyond", Preset::Bt, 70.0, {}, {}, 300, 80, false, "DT-AS 70 ms, below 88 ms [5]", Expect::Either},
+    {"gap-beyond", Preset::Bt, {}, 20.0, {}, 300, 80, false, "data 20 ms after the DT-AS, below 45 ms [5]",
+     Expect::Either},
+    {"mark-beyond", Preset::Bt, {}, {}, {}, 300, 30, false, "30 mark bits, below 55 [5]", Expect::Either},
 };
 
 // The message every plan sends, with a fixed date so that plans repeat.

@@ -127,7 +127,8 @@ def limits($t; $dtmf):
 | (if $t.hz == null then [] else limits($t; $isdtmf) | to_entries
    | map(select(.value != null and (.key as $k | ($sequencekeys | any(.[]; . == $k) | not) or ($err | has($k)))
                 and ($err[.key] == null or $err[.key] > .value + 1e-9)) | .key) end) as $misses
-| {file: $line.file, expect: $line.expect, class: $t.class, decoded: ($match != null), err: $err,
+| {file: $line.file, expect: $line.expect, class: $t.class, sequence: ($line.conditions.sequence != null),
+   decoded: ($match != null), err: $err,
    misses: ((if $err.missing then ["not measured"] else $misses end)
             + (if $line.expect == "display" and $match == null then ["not decoded"] else [] end))}
 EOF
@@ -255,9 +256,9 @@ for plan in "${plans[@]}"; do
     done < <(jq -r '[.file, .expect, .decoded, .class, (.misses | join(","))] | @tsv' "$dir/judged.jsonl")
     check_plan "$plan" "$dir" || failures=$((failures + $?))
     if [[ -n ${TABLE:-} ]]; then
-        jq -r -s --arg plan "$plan" 'group_by([.expect != "display", .class])[] | . as $g
+        jq -r -s --arg plan "$plan" 'group_by([.sequence, .expect != "display", .class])[] | . as $g
             | def w(k): [$g[] | .err[k] | select(. != null)] | if length == 0 then "-" else (max * 1000 | round / 1000 | tostring) end;
-            "| \($plan) | \(if $g[0].expect == "display" then "within" else "beyond" end) | \($g[0].class) | \([$g[] | select(.err.missing | not)] | length) / \($g | length) | \(w("hz")) | \(w("db")) | \(w("twist")) | \(w("rate")) | \(w("counts")) | \(w("ms")) | \(w("snr")) | \(w("alert_ms")) | \(w("ring_ms")) | \(w("after_alert")) | \(w("after_ring")) |"' \
+            "| \($plan) | \(if $g[0].expect == "display" then "within" else "beyond" end)\(if $g[0].sequence then ", call sequence" else "" end) | \($g[0].class) | \([$g[] | select(.err.missing | not)] | length) / \($g | length) | \(w("hz")) | \(w("db")) | \(w("twist")) | \(w("rate")) | \(w("counts")) | \(w("ms")) | \(w("snr")) | \(w("alert_ms")) | \(w("ring_ms")) | \(w("after_alert")) | \(w("after_ring")) |"' \
             "$dir/judged.jsonl"
     fi
 done

@@ -158,6 +158,9 @@ struct SequenceCondition {
     bool ack = false;  // us-cw: the phone acknowledges with a D
     std::string_view limit;
     Expect expect = Expect::Display;
+    double ringOnMs = 0.0;  // with ringOffMs: the cadence (ntt: the CAR's); 0: the preset's
+    double ringOffMs = 0.0;
+    std::optional<double> ringAfterMs{};
 };
 
 // The data 500 to 2000 ms after the first ring [2]; call waiting: the CAS
@@ -206,6 +209,25 @@ constexpr SequenceCondition kBtSequences[] = {
     {"mark-beyond", Preset::Bt, {}, {}, {}, 300, 30, false, "30 mark bits, below 55 [5]", Expect::Either},
 };
 
+// NTT: the CAR 250 to 600 ms on and off [10], up to 6 s long [7].
+constexpr SequenceCondition kNttSequences[] = {
+    {"car-cadence-short", Preset::Ntt, {}, {}, {}, {}, {}, false, "CAR 250 ms on, 250 ms off [10]",
+     Expect::Display, 250.0, 250.0},
+    {"car-cadence-long", Preset::Ntt, {}, {}, {}, {}, {}, false, "CAR 600 ms on, 600 ms off [10]",
+     Expect::Display, 600.0, 600.0},
+    {"car-longest", Preset::Ntt, 6000.0, {}, {}, {}, {}, false, "CAR for 6 s before the answer [7]"},
+};
+
+// DTMF caller ID: the digits at least 200 ms after the line reversal, the
+// first ring 200 to 500 ms after them [6].
+constexpr SequenceCondition kDtmfSequences[] = {
+    {"reversal-gap-min", Preset::DtmfBeforeRing, {}, 200.0, {}, {}, {}, false, "digits 200 ms after the reversal [6]"},
+    {"ring-after-min", Preset::DtmfBeforeRing, {}, {}, {}, {}, {}, false, "ring 200 ms after the digits [6]",
+     Expect::Display, 0.0, 0.0, 200.0},
+    {"ring-after-max", Preset::DtmfBeforeRing, {}, {}, {}, {}, {}, false, "ring 500 ms after the digits [6]",
+     Expect::Display, 0.0, 0.0, 500.0},
+};
+
 // The message every plan sends, with a fixed date so that plans repeat.
 Options baseOptions(Standard standard) {
     Options o;
@@ -246,32 +268,43 @@ Entry conditionEntry(Standard standard, const Condition& c) {
     return e;
 }
 
+Entry dtmfEntry(const DtmfCondition& c);
+
 // The nominal burst inside a call sequence; the sequence's own signals and
 // the burst's place are added to the manifest line when the file is made.
 Entry sequenceEntry(const SequenceCondition& c) {
     const Standard standard = presetStandard(c.preset);
     const bool callWaiting = c.preset == Preset::UsCallWaiting;
-    Entry e = conditionEntry(standard, {c.name, callWaiting ? -15.0 : kNominalDbm0});
+    const bool dtmf = standard == Standard::DtmfCid;
+    Entry e = dtmf ? dtmfEntry(DtmfCondition{c.name, kDtmfNominalDbm0})
+                   : conditionEntry(standard, {c.name, callWaiting ? -15.0 : kNominalDbm0});
     Options& o = e.options;
     o.sequence = c.preset;
     o.alertMs = c.alertMs;
     o.gapMs = c.gapMs;
     o.reversalMs = c.reversalMs;
-    o.seizureBits = c.seizureBits.value_or(defaultSeizureBits(standard));
-    o.markBits = c.markBits.value_or(defaultMarkBits(standard));
+    o.ringAfterMs = c.ringAfterMs;
+    if (c.ringOnMs > 0.0) o.ringCadence = std::pair{c.ringOnMs, c.ringOffMs};
+    if (!dtmf) {
+        o.seizureBits = c.seizureBits.value_or(defaultSeizureBits(standard));
+        o.markBits = c.markBits.value_or(defaultMarkBits(standard));
+        e.conditions["seizure_bits"] = *o.seizureBits;
+        e.conditions["mark_bits"] = *o.markBits;
+    }
     if (c.ack) o.ack = 'D';
     e.expect = c.expect;
-    e.conditions["seizure_bits"] = *o.seizureBits;
-    e.conditions["mark_bits"] = *o.markBits;
     const auto optional = [](std::optional<double> v) {
         return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
     };
-    e.conditions["sequence"] = {{"preset", presetName(c.preset)},
-                                {"alert_ms", optional(c.alertMs)},
-                                {"gap_ms", optional(c.gapMs)},
-                                {"reversal_ms", optional(c.reversalMs)},
-                                {"ack", c.ack ? nlohmann::ordered_json("D") : nlohmann::ordered_json(nullptr)},
-                                {"limit", c.limit}};
+    e.conditions["sequence"] = {
+        {"preset", presetName(c.preset)},
+        {"alert_ms", optional(c.alertMs)},
+        {"gap_ms", optional(c.gapMs)},
+        {"reversal_ms", optional(c.reversalMs)},
+        {"ring_cadence_ms", c.ringOnMs > 0.0 ? nlohmann::ordered_json{c.ringOnMs, c.ringOffMs} : nullptr},
+        {"ring_after_ms", optional(c.ringAfterMs)},
+        {"ack", c.ack ? nlohmann::ordered_json("D") : nlohmann::ordered_json(nullptr)},
+        {"limit", c.limit}};
     return e;
 }
 
@@ -382,8 +415,10 @@ std::optional<std::vector<Entry>> planEntries(std::string_view name) {
         for (const SequenceCondition& c : kBtSequences) entries.push_back(sequenceEntry(c));
     } else if (name == "ntt") {
         for (const Condition& c : kNtt) entries.push_back(conditionEntry(Standard::Ntt, c));
+        for (const SequenceCondition& c : kNttSequences) entries.push_back(sequenceEntry(c));
     } else if (name == "dtmf-cid") {
         for (const DtmfCondition& c : kDtmfCid) entries.push_back(dtmfEntry(c));
+        for (const SequenceCondition& c : kDtmfSequences) entries.push_back(sequenceEntry(c));
     } else if (name == "negative") {
         entries = negativeEntries();
         addNttAndDtmfNegatives(entries);

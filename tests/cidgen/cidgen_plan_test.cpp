@@ -77,6 +77,22 @@ TEST(CidgenPlan, SequenceConditionsSitAtTheLimitsTheyName) {
     EXPECT_DOUBLE_EQ(bt.at("gap-min")["conditions"]["after_signal_ms"], 45.0);
     EXPECT_EQ(bt.at("seizure-max")["conditions"]["seizure_bits"], 315);
     EXPECT_EQ(bt.at("mark-min")["conditions"]["mark_bits"], 55);
+    const auto ntt = planLines("ntt", dir);
+    EXPECT_DOUBLE_EQ(lengthOf(ntt.at("car-cadence-short")["conditions"], "ring"), 250.0);
+    EXPECT_DOUBLE_EQ(lengthOf(ntt.at("car-cadence-long")["conditions"], "ring"), 600.0);
+    // 6 s of CAR at 500 ms on and off: six rings before the burst.
+    const auto& longest = ntt.at("car-longest")["conditions"];
+    int before = 0;
+    for (const auto& s : longest["signals"]) before += s["start_ms"] < longest["burst_ms"] ? 1 : 0;
+    EXPECT_EQ(before, 6);
+
+    const auto dtmf = planLines("dtmf-cid", dir);
+    const auto& reversalGap = dtmf.at("reversal-gap-min")["conditions"];
+    EXPECT_DOUBLE_EQ(reversalGap["after_signal_ms"], 200.0);
+    EXPECT_EQ(reversalGap["signals"][0]["signal"], "line-reversal");
+    EXPECT_FALSE(reversalGap.contains("seizure_bits"));
+    EXPECT_DOUBLE_EQ(dtmf.at("ring-after-max")["conditions"]["sequence"]["ring_after_ms"], 500.0);
+
     // Every line names its preset and limit; the beyond lines are "either".
     for (const auto& [name, line] : bt) {
         EXPECT_EQ(line["conditions"]["sequence"]["preset"], "bt") << name;
@@ -87,7 +103,7 @@ TEST(CidgenPlan, SequenceConditionsSitAtTheLimitsTheyName) {
 
 TEST(CidgenPlan, SequenceSignalsAreListedInTimeOrderBeforeAndAfterTheBurst) {
     TempDir dir;
-    for (const std::string plan : {"gr30", "etsi", "bt"}) {
+    for (const std::string plan : {"gr30", "etsi", "bt", "ntt", "dtmf-cid"}) {
         for (const auto& [name, line] : planLines(plan, dir)) {
             const auto& c = line["conditions"];
             if (!c.contains("sequence")) continue;

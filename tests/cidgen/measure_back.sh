@@ -122,6 +122,7 @@ def limits($t; $dtmf):
 | (tol($line.conditions.snr_db)) as $t
 | (if $msg == null or $msg.measure == null then {missing: true}
    elif $isdtmf then dtmf($line.conditions; $msg.measure; $line.message.raw | unhex)
+        + after($line.conditions; $msg.measure) + signals($line.conditions; $sigs)
    else fsk($line.conditions; $msg.measure; ($line.message.raw | length / 2); $line.message.standard)
         + signals($line.conditions; $sigs) end) as $err
 | (if $t.hz == null then [] else limits($t; $isdtmf) | to_entries

@@ -8,8 +8,12 @@
 # man/cidscan.1 states: the clean figures for files without noise, the 20 dB
 # figures for files with 20 dB or more; a file noisier than that has no stated
 # accuracy, and its errors are shown but not judged. Every "display" file must
-# also decode to the manifest's raw bytes.
-# Usage: measure_back.sh BIN_DIR [PLAN...]   (default: every FSK and DTMF plan)
+# also decode to the manifest's raw bytes. A file whose burst sits in a call
+# sequence also has each line signal the manifest lists measured back (edges,
+# tones, levels) and the burst's time after the last one; and every display
+# file of a plan with limits passes cidscan --check, or fails only within the
+# measurement's accuracy of a limit or for a reason listed below.
+# Usage: measure_back.sh BIN_DIR [PLAN...]   (default: gr30 etsi bt ntt dtmf-cid)
 # TABLE=1 prints, per plan and accuracy class, the largest error of each
 # quantity as Markdown table rows (for docs/benchmarks.md).
 # Exit status: 0 all within the accuracy, 1 a miss, 77 jq missing.

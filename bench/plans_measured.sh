@@ -22,8 +22,8 @@ TABLE=1 bash "$REPO/tests/cidgen/measure_back.sh" "$BIN" >"$WORK/out.txt" 2>&1 |
 {
     echo "Made by \`bench/plans_measured.sh\` on $(date -u +%Y-%m-%d); commit $(git -C "$REPO" rev-parse --short HEAD 2>/dev/null || echo unknown)."
     echo
-    echo "| plan | conditions | accuracy class | measured | frequency (Hz) | level (dB) | twist (dB) | bit rate (%) | bit counts | times (ms) | SNR (dB) |"
-    echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+    echo "| plan | conditions | accuracy class | measured | frequency (Hz) | level (dB) | twist (dB) | bit rate (%) | bit counts | times (ms) | SNR (dB) | alert edges (ms) | ring edges (ms) | after alert (ms) | after ring (ms) |"
+    echo "|---|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
     grep '^| ' "$WORK/out.txt"
     echo
     grep -v '^| ' "$WORK/out.txt" | sed 's/^/- /'

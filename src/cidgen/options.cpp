@@ -443,7 +443,7 @@ ParseResult parseOptions(std::span<const char* const> args, const std::string& n
 
 const char* usageText() {
     return "usage: cidgen [OPTIONS] -o OUT\n"
-           "       cidgen --plan gr30|etsi|ntt|dtmf-cid|negative DIR [--force]\n"
+           "       cidgen --plan gr30|etsi|bt|ntt|dtmf-cid|negative DIR [--force]\n"
            "Writes a caller-ID or DTMF test signal as a sound file (OUT - is standard output),\n"
            "or a test plan: a WAV per receiver condition and DIR/manifest.jsonl.\n"
            "\n"

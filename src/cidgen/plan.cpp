@@ -1,5 +1,6 @@
 #include "cidgen/plan.hpp"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -10,6 +11,7 @@
 #include "cidgen/compose.hpp"
 #include "cidgen/options.hpp"
 #include "cidgen/run.hpp"
+#include "cidgen/sequence.hpp"
 #include "cidgen/soundfile.hpp"
 #include "sigcore/messages/dtmfcid.hpp"
 #include "sigcore/messages/etsimessage.hpp"
@@ -141,6 +143,91 @@ constexpr DtmfCondition kDtmfCid[] = {
     {"snr-beyond", kDtmfNominalDbm0, 0, 0, 0, 70, 70, 6.0, Expect::Either},
 };
 
+// One call-sequence condition: a preset with one of its timings (or the
+// burst's seizure or mark) moved to the limit a source gives (man/cidgen.1
+// numbers the sources; "unverified" where none was found). Unset: the
+// preset's own value.
+struct SequenceCondition {
+    std::string_view name;
+    Preset preset;
+    std::optional<double> alertMs;
+    std::optional<double> gapMs;
+    std::optional<double> reversalMs;
+    std::optional<int> seizureBits;  // unset: the preset's, else the standard's
+    std::optional<int> markBits;
+    bool ack = false;  // us-cw: the phone acknowledges with a D
+    std::string_view limit;
+    Expect expect = Expect::Display;
+    double ringOnMs = 0.0;  // with ringOffMs: the cadence (ntt: the CAR's); 0: the preset's
+    double ringOffMs = 0.0;
+    std::optional<double> ringAfterMs{};
+};
+
+// The data 500 to 2000 ms after the first ring [2]; call waiting: the CAS
+// 80 +/- 5 ms, the data 0 to 500 ms after the acknowledgement (a D of 60 ms,
+// 50 ms after the CAS, so the gap from the CAS is 110 to 610 ms), the mark
+// 58 to 75 ms (70 to 90 bits) [3]. The call-waiting burst has no seizure and
+// its level is the CAS's, -15 dBm0.
+constexpr SequenceCondition kGr30Sequences[] = {
+    {"onhook-gap-min", Preset::UsOnHook, {}, 500.0, {}, 300, 180, false, "data 500 ms after the first ring [2]"},
+    {"onhook-gap-max", Preset::UsOnHook, {}, 2000.0, {}, 300, 180, false, "data 2000 ms after the first ring [2]"},
+    {"cw-cas-short", Preset::UsCallWaiting, 75.0, {}, {}, 0, 80, true, "CAS 75 ms [3]"},
+    {"cw-cas-long", Preset::UsCallWaiting, 85.0, {}, {}, 0, 80, true, "CAS 85 ms [3]"},
+    {"cw-data-soonest", Preset::UsCallWaiting, {}, 110.0, {}, 0, 80, true, "data 0 ms after the acknowledgement [3]"},
+    {"cw-data-latest", Preset::UsCallWaiting, {}, 610.0, {}, 0, 80, true, "data 500 ms after the acknowledgement [3]"},
+    {"cw-mark-short", Preset::UsCallWaiting, {}, {}, {}, 0, 70, true, "mark 70 bits, 58 ms [3]"},
+    {"cw-mark-long", Preset::UsCallWaiting, {}, {}, {}, 0, 90, true, "mark 90 bits, 75 ms [3]"},
+};
+
+// Data 45 to 500 ms after the DT-AS, 500 to 2000 ms after the first ring
+// [2]; after the RP-AS the same 500 to 2000 ms (unverified).
+constexpr SequenceCondition kEtsiSequences[] = {
+    {"dtas-gap-min", Preset::EtsiDtas, {}, 45.0, {}, {}, {}, false, "data 45 ms after the DT-AS [2]"},
+    {"dtas-gap-max", Preset::EtsiDtas, {}, 500.0, {}, {}, {}, false, "data 500 ms after the DT-AS [2]"},
+    {"ring-gap-min", Preset::EtsiRing, {}, 500.0, {}, {}, {}, false, "data 500 ms after the first ring [2]"},
+    {"ring-gap-max", Preset::EtsiRing, {}, 2000.0, {}, {}, {}, false, "data 2000 ms after the first ring [2]"},
+    {"rpas-gap-min", Preset::EtsiRpas, {}, 500.0, {}, {}, {}, false, "data 500 ms after the RP-AS (unverified)"},
+    {"rpas-gap-max", Preset::EtsiRpas, {}, 2000.0, {}, {}, {}, false, "data 2000 ms after the RP-AS (unverified)"},
+};
+
+// BT: at least 100 ms from the line reversal to the DT-AS, the DT-AS 88 to
+// 110 ms, at least 45 ms to the data, 96 to 315 seizure and 55 to 90 mark
+// bits [5]; then a short DT-AS, gap and mark beyond them.
+constexpr SequenceCondition kBtSequences[] = {
+    {"nominal", Preset::Bt, {}, {}, {}, 300, 80, false, "the preset's timings [5]"},
+    {"reversal-min", Preset::Bt, {}, {}, 100.0, 300, 80, false, "DT-AS 100 ms after the line reversal [5]"},
+    {"dtas-short", Preset::Bt, 88.0, {}, {}, 300, 80, false, "DT-AS 88 ms [5]"},
+    {"dtas-long", Preset::Bt, 110.0, {}, {}, 300, 80, false, "DT-AS 110 ms [5]"},
+    {"gap-min", Preset::Bt, {}, 45.0, {}, 300, 80, false, "data 45 ms after the DT-AS [5]"},
+    {"seizure-min", Preset::Bt, {}, {}, {}, 96, 80, false, "96 seizure bits [5]"},
+    {"seizure-max", Preset::Bt, {}, {}, {}, 315, 80, false, "315 seizure bits [5]"},
+    {"mark-min", Preset::Bt, {}, {}, {}, 300, 55, false, "55 mark bits [5]"},
+    {"mark-max", Preset::Bt, {}, {}, {}, 300, 90, false, "90 mark bits [5]"},
+    {"dtas-beyond", Preset::Bt, 70.0, {}, {}, 300, 80, false, "DT-AS 70 ms, below 88 ms [5]", Expect::Either},
+    {"gap-beyond", Preset::Bt, {}, 20.0, {}, 300, 80, false, "data 20 ms after the DT-AS, below 45 ms [5]",
+     Expect::Either},
+    {"mark-beyond", Preset::Bt, {}, {}, {}, 300, 30, false, "30 mark bits, below 55 [5]", Expect::Either},
+};
+
+// NTT: the CAR 250 to 600 ms on and off [10], up to 6 s long [7].
+constexpr SequenceCondition kNttSequences[] = {
+    {"car-cadence-short", Preset::Ntt, {}, {}, {}, {}, {}, false, "CAR 250 ms on, 250 ms off [10]",
+     Expect::Display, 250.0, 250.0},
+    {"car-cadence-long", Preset::Ntt, {}, {}, {}, {}, {}, false, "CAR 600 ms on, 600 ms off [10]",
+     Expect::Display, 600.0, 600.0},
+    {"car-longest", Preset::Ntt, 6000.0, {}, {}, {}, {}, false, "CAR for 6 s before the answer [7]"},
+};
+
+// DTMF caller ID: the digits at least 200 ms after the line reversal, the
+// first ring 200 to 500 ms after them [6].
+constexpr SequenceCondition kDtmfSequences[] = {
+    {"reversal-gap-min", Preset::DtmfBeforeRing, {}, 200.0, {}, {}, {}, false, "digits 200 ms after the reversal [6]"},
+    {"ring-after-min", Preset::DtmfBeforeRing, {}, {}, {}, {}, {}, false, "ring 200 ms after the digits [6]",
+     Expect::Display, 0.0, 0.0, 200.0},
+    {"ring-after-max", Preset::DtmfBeforeRing, {}, {}, {}, {}, {}, false, "ring 500 ms after the digits [6]",
+     Expect::Display, 0.0, 0.0, 500.0},
+};
+
 // The message every plan sends, with a fixed date so that plans repeat.
 Options baseOptions(Standard standard) {
     Options o;
@@ -178,6 +265,46 @@ Entry conditionEntry(Standard standard, const Condition& c) {
     e.conditions["mark_bits"] = defaultMarkBits(standard);
     e.conditions["stop_bits"] = o.stopBits;
     e.conditions["lead_ms"] = o.leadMs;
+    return e;
+}
+
+Entry dtmfEntry(const DtmfCondition& c);
+
+// The nominal burst inside a call sequence; the sequence's own signals and
+// the burst's place are added to the manifest line when the file is made.
+Entry sequenceEntry(const SequenceCondition& c) {
+    const Standard standard = presetStandard(c.preset);
+    const bool callWaiting = c.preset == Preset::UsCallWaiting;
+    const bool dtmf = standard == Standard::DtmfCid;
+    Entry e = dtmf ? dtmfEntry(DtmfCondition{c.name, kDtmfNominalDbm0})
+                   : conditionEntry(standard, {c.name, callWaiting ? -15.0 : kNominalDbm0});
+    Options& o = e.options;
+    o.sequence = c.preset;
+    o.alertMs = c.alertMs;
+    o.gapMs = c.gapMs;
+    o.reversalMs = c.reversalMs;
+    o.ringAfterMs = c.ringAfterMs;
+    if (c.ringOnMs > 0.0) o.ringCadence = std::pair{c.ringOnMs, c.ringOffMs};
+    if (!dtmf) {
+        o.seizureBits = c.seizureBits.value_or(defaultSeizureBits(standard));
+        o.markBits = c.markBits.value_or(defaultMarkBits(standard));
+        e.conditions["seizure_bits"] = *o.seizureBits;
+        e.conditions["mark_bits"] = *o.markBits;
+    }
+    if (c.ack) o.ack = 'D';
+    e.expect = c.expect;
+    const auto optional = [](std::optional<double> v) {
+        return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
+    };
+    e.conditions["sequence"] = {
+        {"preset", presetName(c.preset)},
+        {"alert_ms", optional(c.alertMs)},
+        {"gap_ms", optional(c.gapMs)},
+        {"reversal_ms", optional(c.reversalMs)},
+        {"ring_cadence_ms", c.ringOnMs > 0.0 ? nlohmann::ordered_json{c.ringOnMs, c.ringOffMs} : nullptr},
+        {"ring_after_ms", optional(c.ringAfterMs)},
+        {"ack", c.ack ? nlohmann::ordered_json("D") : nlohmann::ordered_json(nullptr)},
+        {"limit", c.limit}};
     return e;
 }
 
@@ -280,12 +407,18 @@ std::optional<std::vector<Entry>> planEntries(std::string_view name) {
     std::vector<Entry> entries;
     if (name == "gr30") {
         for (const Condition& c : kGr30) entries.push_back(conditionEntry(Standard::UsMdmf, c));
+        for (const SequenceCondition& c : kGr30Sequences) entries.push_back(sequenceEntry(c));
     } else if (name == "etsi") {
         for (const Condition& c : kEtsi) entries.push_back(conditionEntry(Standard::Etsi, c));
+        for (const SequenceCondition& c : kEtsiSequences) entries.push_back(sequenceEntry(c));
+    } else if (name == "bt") {
+        for (const SequenceCondition& c : kBtSequences) entries.push_back(sequenceEntry(c));
     } else if (name == "ntt") {
         for (const Condition& c : kNtt) entries.push_back(conditionEntry(Standard::Ntt, c));
+        for (const SequenceCondition& c : kNttSequences) entries.push_back(sequenceEntry(c));
     } else if (name == "dtmf-cid") {
         for (const DtmfCondition& c : kDtmfCid) entries.push_back(dtmfEntry(c));
+        for (const SequenceCondition& c : kDtmfSequences) entries.push_back(sequenceEntry(c));
     } else if (name == "negative") {
         entries = negativeEntries();
         addNttAndDtmfNegatives(entries);
@@ -336,6 +469,50 @@ nlohmann::ordered_json messageJson(Standard standard, std::span<const std::uint8
             {"fields", std::move(fields)}};
 }
 
+double msAt(std::int64_t sample, int rate) { return 1000.0 * static_cast<double>(sample) / rate; }
+
+double dbfs(double peak) { return 20.0 * std::log10(peak); }
+
+// What cidscan --measure should find of one line signal of the sequence.
+nlohmann::ordered_json signalJson(const Step& step, const sigcore::Segment& segment, int rate) {
+    nlohmann::ordered_json s = {{"signal", step.signal}, {"start_ms", msAt(step.start, rate)}};
+    if (step.signal == "line-reversal") return s;  // an instant
+    s["end_ms"] = msAt(step.end, rate);
+    const auto* tones = std::get_if<sigcore::Tones>(&segment);
+    if (tones == nullptr) return s;
+    if (tones->secondPeak == 0.0) {
+        s["ring_hz"] = tones->firstHz;
+        s["ring_dbfs"] = dbfs(tones->firstPeak);
+    } else {
+        s["low_hz"] = tones->firstHz;
+        s["high_hz"] = tones->secondHz;
+        s["low_dbfs"] = dbfs(tones->firstPeak);
+        s["high_dbfs"] = dbfs(tones->secondPeak);
+    }
+    return s;
+}
+
+// A sequence's signals, where its burst starts and how long after the last
+// signal, into the manifest line's conditions.
+void addSequenceTimes(const Composed& composed, int rate, nlohmann::ordered_json& conditions) {
+    nlohmann::ordered_json signals = nlohmann::ordered_json::array();
+    std::optional<std::int64_t> lastEnd;
+    for (std::size_t i = 0; i < composed.steps.size() && i < composed.segments.size(); ++i) {
+        const Step& step = composed.steps[i];
+        const bool burst = std::holds_alternative<sigcore::FskWriter>(composed.segments[i]) ||
+                           std::holds_alternative<sigcore::DtmfWriter>(composed.segments[i]);
+        if (burst && !conditions.contains("burst_ms")) {
+            conditions["burst_ms"] = msAt(step.start, rate);
+            conditions["after_signal_ms"] = lastEnd ? nlohmann::ordered_json(msAt(step.start - *lastEnd, rate))
+                                                    : nlohmann::ordered_json(nullptr);
+        }
+        if (step.signal.empty()) continue;
+        signals.push_back(signalJson(step, composed.segments[i], rate));
+        if (!conditions.contains("burst_ms")) lastEnd = step.signal == "line-reversal" ? step.start : step.end;
+    }
+    conditions["signals"] = std::move(signals);
+}
+
 // A plan's files in memory, ready to write.
 struct Rendered {
     std::vector<std::pair<std::string, std::vector<unsigned char>>> files;  // name, bytes
@@ -356,6 +533,7 @@ bool render(const std::vector<Entry>& entries, Rendered& out, std::string& error
         nlohmann::ordered_json line;
         line["file"] = file;
         line["conditions"] = e.conditions;
+        if (e.options.sequence) addSequenceTimes(composed, e.options.rate, line["conditions"]);
         line["message"] = messageJson(e.options.standard, composed.messages.at(0).bytes);
         line["expect"] = expectName(e.expect);
         std::vector<unsigned char> bytes;
@@ -409,9 +587,9 @@ int runPlan(std::span<const char* const> args) {
             rest.push_back(a);
         }
     }
-    if (rest.size() != 2) return fail("usage: cidgen --plan gr30|etsi|ntt|dtmf-cid|negative DIR [--force]");
+    if (rest.size() != 2) return fail("usage: cidgen --plan gr30|etsi|bt|ntt|dtmf-cid|negative DIR [--force]");
     const auto entries = planEntries(rest[0]);
-    if (!entries) return fail(escaped(rest[0]) + ": no such plan (gr30, etsi, ntt, dtmf-cid, negative)");
+    if (!entries) return fail(escaped(rest[0]) + ": no such plan (gr30, etsi, bt, ntt, dtmf-cid, negative)");
     const std::filesystem::path dir(rest[1]);
     std::string error;
     Rendered rendered;

@@ -83,16 +83,16 @@ struct Builder {
     int rate;
     std::int64_t at = 0;
 
-    void add(sigcore::Segment segment, std::string what) {
+    void add(sigcore::Segment segment, std::string what, std::string_view signal = {}) {
         const std::int64_t n = sigcore::segmentSamples(segment);
         if (n <= 0) return;
-        out.steps.push_back({at, at + n, std::move(what)});
+        out.steps.push_back({at, at + n, std::move(what), signal});
         at += n;
         out.segments.push_back(std::move(segment));
     }
     void silence(double ms, std::string what) { add(sigcore::Silence{msSamples(ms, rate)}, std::move(what)); }
-    void ring(double hz, double peak, double ms, std::string what) {
-        add(sigcore::Tones{hz, peak, 0.0, 0.0, msSamples(ms, rate), rate}, std::move(what));
+    void ring(double hz, double peak, double ms, std::string what, std::string_view signal = "ring") {
+        add(sigcore::Tones{hz, peak, 0.0, 0.0, msSamples(ms, rate), rate}, std::move(what), signal);
     }
 };
 
@@ -110,7 +110,7 @@ void addCallWaiting(Builder& b, const Options& o, double casPeak, double casMs, 
     b.add(sigcore::Tones{kSasHz, sasPeak, 0.0, 0.0, msSamples(o.sasMs.value_or(kSasMs), b.rate), b.rate},
           "SAS " + number(kSasHz) + " Hz");
     b.add(sigcore::Tones{kAlertToneHz[0], casPeak, kAlertToneHz[1], casPeak, msSamples(casMs, b.rate), b.rate},
-          "CAS 2130+2750 Hz");
+          "CAS 2130+2750 Hz", "cas");
     if (!o.ack) {
         b.silence(gapMs, "gap for the acknowledgement (not rendered)");
         return;
@@ -122,7 +122,8 @@ void addCallWaiting(Builder& b, const Options& o, double casPeak, double casMs, 
     b.add(sigcore::Silence{delay}, "pause before the acknowledgement");
     b.add(sigcore::Tones{tones->first, peak, tones->second, peak, ack, b.rate},
           std::string("acknowledgement DTMF ") + *o.ack + " (" + number(tones->first) + "+" + number(tones->second) +
-              " Hz)");
+              " Hz)",
+          "ack");
     b.add(sigcore::Silence{msSamples(gapMs, b.rate) - delay - ack}, "gap to the data");
 }
 
@@ -138,7 +139,8 @@ void addLead(Builder& b, const Plan& p, const Options& o, double ringPeak, doubl
         // With no alert the step's decay runs through the gap to the data.
         const double ms = p.alert == Alert::None ? gapMs : o.reversalMs.value_or(p.reversalMs);
         b.add(sigcore::LineStep{kReversalPeak, kReversalDecayMs, msSamples(ms, b.rate), b.rate},
-              p.alert == Alert::None ? "line reversal (a decaying step) and the gap" : "line reversal (a decaying step)");
+              p.alert == Alert::None ? "line reversal (a decaying step) and the gap" : "line reversal (a decaying step)",
+              "line-reversal");
     }
     switch (p.alert) {
     case Alert::None: break;
@@ -150,10 +152,10 @@ void addLead(Builder& b, const Plan& p, const Options& o, double ringPeak, doubl
             return;
         }
         b.add(sigcore::Tones{kAlertToneHz[0], peak, kAlertToneHz[1], peak, msSamples(alertMs, b.rate), b.rate},
-              "DT-AS 2130+2750 Hz");
+              "DT-AS 2130+2750 Hz", "dt-as");
         break;
     }
-    case Alert::RingPulse: b.ring(ringHz, ringPeak, alertMs, "RP-AS ring pulse" + ringText); break;
+    case Alert::RingPulse: b.ring(ringHz, ringPeak, alertMs, "RP-AS ring pulse" + ringText, "rp-as"); break;
     case Alert::Ring: b.ring(ringHz, ringPeak, o.alertMs.value_or(on), "first ring" + ringText); break;
     case Alert::Car:
         for (double t = 0.0; t < alertMs;) {

@@ -29,6 +29,7 @@ struct Step {
     std::int64_t start = 0;  // samples
     std::int64_t end = 0;
     std::string what;
+    std::string_view signal;  // the line signal cidscan --measure names it; empty: none
 };
 
 struct Sequence {

@@ -8,8 +8,12 @@
 # man/cidscan.1 states: the clean figures for files without noise, the 20 dB
 # figures for files with 20 dB or more; a file noisier than that has no stated
 # accuracy, and its errors are shown but not judged. Every "display" file must
-# also decode to the manifest's raw bytes.
-# Usage: measure_back.sh BIN_DIR [PLAN...]   (default: every FSK and DTMF plan)
+# also decode to the manifest's raw bytes. A file whose burst sits in a call
+# sequence also has each line signal the manifest lists measured back (edges,
+# tones, levels) and the burst's time after the last one; and every display
+# file of a plan with limits passes cidscan --check, or fails only within the
+# measurement's accuracy of a limit or for a reason listed below.
+# Usage: measure_back.sh BIN_DIR [PLAN...]   (default: gr30 etsi bt ntt dtmf-cid)
 # TABLE=1 prints, per plan and accuracy class, the largest error of each
 # quantity as Markdown table rows (for docs/benchmarks.md).
 # Exit status: 0 all within the accuracy, 1 a miss, 77 jq missing.
@@ -19,7 +23,7 @@ BIN=${1:?usage: measure_back.sh BIN_DIR [PLAN...]}
 BIN=$(cd "$BIN" && pwd) || exit 1
 shift
 plans=("$@")
-((${#plans[@]})) || plans=(gr30 etsi ntt dtmf-cid)
+((${#plans[@]})) || plans=(gr30 etsi bt ntt dtmf-cid)
 command -v jq >/dev/null || { echo "SKIPPED: jq is not installed"; exit 77; }
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/cidgen-measure.XXXXXX")
 [[ -n ${KEEP:-} ]] || trap 'rm -rf "$WORK"' EXIT
@@ -30,18 +34,49 @@ read -r -d '' JUDGE <<'EOF'
 def tol($snr):
   if $snr == null then {class: "clean", hz: 0.36, db: 0.03, twist: 0.04, rate: 0.01, ms: 0.15, snr: null, dtmf_hz: 0.1, dtmf_db: 0.05, dtmf_twist: 0.04, dtmf_ms: 0.2}
   elif $snr >= 20 then {class: "20 dB SNR", hz: 2.0, db: 0.08, twist: 0.07, rate: 0.01, ms: 0.26, snr: 1.2, dtmf_hz: 0.5, dtmf_db: 0.21, dtmf_twist: 0.29, dtmf_ms: 0.63}
-  else {class: "below 20 dB SNR (not judged)"} end;
+  else {class: "below 20 dB SNR (not judged)"} end
+  # Line signals (sequence files have no noise): the alerts' and the
+  # acknowledgement's edges within 1 ms, ringing's within 20 ms, tones and
+  # levels as man/cidscan.1's table; a line reversal has no stated accuracy
+  # and is held to the alerts' 1 ms. A burst's time after the last signal
+  # adds the signal's edge to the burst's start.
+  + {alert_hz: 0.03, alert_db: 0.03, alert_ms: 1.0, ring_hz: 0.004, ring_db: 0.22, ring_ms: 20.0, reversal_ms: 1.0,
+     after_alert: 1.15, after_ring: 20.15};
 def absdiff(a; b): if a == null or b == null then null else ((a - b) | fabs) end;
 def worst(xs): [xs[] | select(. != null)] | max;
 def nominal(std): if std == "bell202" then {mark: 1200, space: 2200, shift: 1000}
   else {mark: 1300, space: 2100, shift: 800} end;
+# A burst in a call sequence: its time after the last signal, judged by that
+# signal's kind.
+def after($c; $m):
+  if $c.signals == null or $c.after_signal_ms == null then {}
+  else ([$c.signals[] | select(.start_ms < $c.burst_ms)] | last | .signal) as $kind
+  | absdiff($m.after_signal_ms; $c.after_signal_ms) as $e
+  | if $kind == "ring" or $kind == "rp-as" then {after_ring: $e} else {after_alert: $e} end end;
+# A sequence's signals: the nth expected of a kind against the nth measured.
+def signals($c; $sigs):
+  if $c.signals == null then {}
+  else [range(0; $c.signals | length) as $i | $c.signals[$i] as $x
+        | ([$c.signals[0:$i][] | select(.signal == $x.signal)] | length) as $n
+        | ([$sigs[] | select(.signal == $x.signal)] | .[$n]) as $m
+        | if $m == null then {lost: 1}
+          elif $x.signal == "line-reversal" then {reversal_ms: absdiff($m.start_s * 1000; $x.start_ms)}
+          elif $x.ring_hz != null then
+            {ring_hz: absdiff($m.measure.ring_hz; $x.ring_hz), ring_db: absdiff($m.measure.ring_dbfs; $x.ring_dbfs),
+             ring_ms: worst([absdiff($m.start_s * 1000; $x.start_ms), absdiff($m.end_s * 1000; $x.end_ms)])}
+          else {alert_hz: worst([absdiff($m.measure.low_hz; $x.low_hz), absdiff($m.measure.high_hz; $x.high_hz)]),
+                alert_db: worst([absdiff($m.measure.low_dbfs; $x.low_dbfs), absdiff($m.measure.high_dbfs; $x.high_dbfs)]),
+                alert_ms: worst([absdiff($m.start_s * 1000; $x.start_ms), absdiff($m.end_s * 1000; $x.end_ms)])} end]
+       | {lost: (map(.lost // 0) | add), extra: ((($sigs | length) - ($c.signals | length)) | if . < 0 then 0 else . end)}
+         + ([.[] | to_entries[] | select(.key != "lost")] | group_by(.key)
+            | map({key: .[0].key, value: worst(map(.value))}) | from_entries) end;
 # One FSK file: each quantity's error (null: not measured).
 def fsk($c; $m; $bytes; std):
   (nominal(std)) as $n
   | ($c.level_dbm0 + $c.twist_db / 2) as $markdb
   | ($c.level_dbm0 - $c.twist_db / 2) as $spacedb
   | (1200 * (1 + $c.rate_error_pct / 100)) as $rate
-  | ($c.lead_ms / 1000) as $t0
+  | (($c.burst_ms // $c.lead_ms) / 1000) as $t0
   | ($t0 + $c.seizure_bits / $rate) as $tmark
   | ($tmark + $c.mark_bits / $rate) as $tmsg
   | ($tmsg + $bytes * (9 + $c.stop_bits) / $rate) as $tend
@@ -55,7 +90,8 @@ def fsk($c; $m; $bytes; std):
                  absdiff($m.mark_start_s; $tmark), absdiff($m.message_start_s; $tmsg), absdiff($m.end_s; $tend)])
           | if . == null then null else . * 1000 end),
      snr: (if $c.snr_db == null then null
-           else absdiff($m.snr_db; $c.snr_db + 10 * ((4000 / (($n.shift + $c.space_offset_hz - $c.mark_offset_hz) + $rate)) | log10)) end)};
+           else absdiff($m.snr_db; $c.snr_db + 10 * ((4000 / (($n.shift + $c.space_offset_hz - $c.mark_offset_hz) + $rate)) | log10)) end)}
+  + after($c; $m);
 def unhex: [scan("..") | explode | map(if . >= 97 then . - 87 else . - 48 end) | .[0] * 16 + .[1]] | implode;
 def dtmfpair: {"1": [697, 1209], "2": [697, 1336], "3": [697, 1477], "A": [697, 1633],
   "4": [770, 1209], "5": [770, 1336], "6": [770, 1477], "B": [770, 1633],
@@ -74,19 +110,30 @@ def dtmf($c; $m; $digits):
           counts: (if all(.digit) then 0 else 1 end)} end;
 def limits($t; $dtmf):
   if $dtmf then {hz: $t.dtmf_hz, db: $t.dtmf_db, twist: $t.dtmf_twist, ms: $t.dtmf_ms, counts: 0}
-  else {hz: $t.hz, db: $t.db, twist: $t.twist, rate: $t.rate, ms: $t.ms, counts: 0, snr: $t.snr} end;
-$manifest[] as $line
-| [$found[] | select(.file == $line.file)] as $msgs
+  else {hz: $t.hz, db: $t.db, twist: $t.twist, rate: $t.rate, ms: $t.ms, counts: 0, snr: $t.snr,
+        alert_hz: $t.alert_hz, alert_db: $t.alert_db, alert_ms: $t.alert_ms, ring_hz: $t.ring_hz, ring_db: $t.ring_db,
+        ring_ms: $t.ring_ms, reversal_ms: $t.reversal_ms, after_alert: $t.after_alert, after_ring: $t.after_ring,
+        lost: 0, extra: 0} end;
+# The quantities only a call sequence has, judged where the file has them.
+["alert_hz", "alert_db", "alert_ms", "ring_hz", "ring_db", "ring_ms", "reversal_ms", "after_alert", "after_ring",
+ "lost", "extra"] as $sequencekeys
+| $manifest[] as $line
+| [$found[] | select(.file == $line.file and .standard != null)] as $msgs
+| [$found[] | select(.file == $line.file and .signal != null)] as $sigs
 | ([$msgs[] | select(.valid == true and .raw == $line.message.raw)] | first) as $match
 | ($match // ($msgs | first)) as $msg
 | ($line.message.standard | startswith("dtmf")) as $isdtmf
 | (tol($line.conditions.snr_db)) as $t
 | (if $msg == null or $msg.measure == null then {missing: true}
    elif $isdtmf then dtmf($line.conditions; $msg.measure; $line.message.raw | unhex)
-   else fsk($line.conditions; $msg.measure; ($line.message.raw | length / 2); $line.message.standard) end) as $err
+        + after($line.conditions; $msg.measure) + signals($line.conditions; $sigs)
+   else fsk($line.conditions; $msg.measure; ($line.message.raw | length / 2); $line.message.standard)
+        + signals($line.conditions; $sigs) end) as $err
 | (if $t.hz == null then [] else limits($t; $isdtmf) | to_entries
-   | map(select(.value != null and ($err[.key] == null or $err[.key] > .value + 1e-9)) | .key) end) as $misses
-| {file: $line.file, expect: $line.expect, class: $t.class, decoded: ($match != null), err: $err,
+   | map(select(.value != null and (.key as $k | ($sequencekeys | any(.[]; . == $k) | not) or ($err | has($k)))
+                and ($err[.key] == null or $err[.key] > .value + 1e-9)) | .key) end) as $misses
+| {file: $line.file, expect: $line.expect, class: $t.class, sequence: ($line.conditions.sequence != null),
+   decoded: ($match != null), err: $err,
    misses: ((if $err.missing then ["not measured"] else $misses end)
             + (if $line.expect == "display" and $match == null then ["not decoded"] else [] end))}
 EOF
@@ -99,6 +146,12 @@ EOF
 # found 0.152 ms off, just beyond the 0.15 ms stated; that of NTT bursts with
 # a tone 16 Hz off or the bit rate 1 % fast up to 0.2 ms off. DTMF digits at
 # -45 dBm0 (beyond the levels the stated accuracy covers): lengths 0.25 ms off.
+# Call sequences: data straight after the call-waiting acknowledgement has the
+# acknowledgement's tones taken for a seizure, which moves the measured mark
+# start and the tones' means, and leaves the burst no time after the
+# acknowledgement (it seems to start under it); the burst still decodes. BT's 315 seizure bits: an odd count ends on the
+# bit the mark's first bit continues the alternation of, so 316 are measured
+# and the mark starts a bit late; no receiver can tell them apart.
 KNOWN=" gr30/007-twist-beyond.wav:hz gr30/007-twist-beyond.wav:db gr30/007-twist-beyond.wav:twist
  gr30/007-twist-beyond.wav:ms gr30/007-twist-beyond.wav:counts etsi/007-twist-beyond.wav:hz
  etsi/007-twist-beyond.wav:db etsi/007-twist-beyond.wav:twist etsi/007-twist-beyond.wav:rate
@@ -106,9 +159,73 @@ KNOWN=" gr30/007-twist-beyond.wav:hz gr30/007-twist-beyond.wav:db gr30/007-twist
  ntt/007-twist-beyond.wav:hz ntt/007-twist-beyond.wav:db ntt/007-twist-beyond.wav:twist
  ntt/007-twist-beyond.wav:rate ntt/007-twist-beyond.wav:ms ntt/007-twist-beyond.wav:counts
  ntt/009-mark-high.wav:ms ntt/010-space-low.wav:ms ntt/011-space-high.wav:ms ntt/014-rate-fast.wav:ms
- dtmf-cid/004-level-below.wav:ms "
+ dtmf-cid/004-level-below.wav:ms gr30/022-cw-data-soonest.wav:hz gr30/022-cw-data-soonest.wav:db
+ gr30/022-cw-data-soonest.wav:twist gr30/022-cw-data-soonest.wav:ms gr30/022-cw-data-soonest.wav:counts
+ gr30/022-cw-data-soonest.wav:after_alert
+ bt/007-seizure-max.wav:ms bt/007-seizure-max.wav:counts "
 
 KNOWN=" ${KNOWN//$'\n'/ } "
+
+# cidscan --check over a plan's display files: an item that fails only by
+# less than the measurement's stated accuracy (clean figures; for the time
+# after a signal, that signal's edge too) lies at the limit and is shown;
+# any other failure is a miss unless listed below with its reason.
+read -r -d '' CHECKED <<'EOF'
+def allowance($name; $after):
+  ($name | sub("^[0-9]+:"; "")) as $n
+  | {mark_hz: 0.36, space_hz: 0.36, bit_rate: 0.12, mark_dbm0: 0.03, space_dbm0: 0.03, twist_db: 0.04,
+     low_hz: 0.03, high_hz: 0.03, low_dbm0: 0.03, high_dbm0: 0.03, gap_ms: 0.2,
+     low_dev_pct: 0.015, high_dev_pct: 0.015, after_signal_ms: $after}[$n] // 0;
+def short($x): if $x < .min then .min - $x elif .max != null and $x > .max then $x - .max else 0 end;
+$manifest[] as $line
+| ([$line.conditions.signals // [] | .[] | select(.start_ms < $line.conditions.burst_ms)] | last | .signal) as $kind
+| (if $kind == "ring" or $kind == "rp-as" then 20.15 else 1.15 end) as $after
+| $checked[] | select(.file == $line.file and .check != null and .check.pass == false)
+| (.signal // "message") as $what
+| if (.check.items | length) == 0 then "\($line.file)\t\($what)\tno items\tmiss"
+  else .check.items[] | select(.pass == false)
+  # A signal's length has two edges, each within 1 ms; a digit's is within 0.2 ms.
+  | (if (.name | endswith("duration_ms")) then (if $what == "message" then 0.2 else 2.0 end)
+     else allowance(.name; $after) end) as $a
+  # A DTMF item is shown once per file (N:item for the Nth digit).
+  | (if (.name | test("^[0-9]+:")) then "digits' \(.name | sub("^[0-9]+:"; ""))" else "\(.name)=\(.value)" end) as $item
+  | "\($line.file)\t\($what)\t\($item)\t\(if short(.value) <= $a + 1e-9 then "at the limit" else "miss" end)" end
+EOF
+
+# Check failures found when this check was written, each for a reason the
+# files cannot help: the plans' levels and noise come from other sources
+# than the check's limits (gr30 -1 dBm0 against -4.23, 20 dB SNR against
+# 25; etsi -40 dBm0 against -33.78); BT's 315 seizure bits measure as 316
+# (above); the call-waiting data straight after the acknowledgement is
+# measured with the acknowledgement's tones (above), its SNR among them.
+KNOWN_CHECK=" gr30/003-level-max.wav:mark_dbm0 gr30/003-level-max.wav:space_dbm0 gr30/016-snr-min.wav:snr_db
+ gr30/022-cw-data-soonest.wav:snr_db etsi/002-level-min.wav:mark_dbm0 etsi/002-level-min.wav:space_dbm0
+ bt/007-seizure-max.wav:seizure_bits "
+KNOWN_CHECK=" ${KNOWN_CHECK//$'\n'/ } "
+
+# Prints the plan's check failures; returns the number of misses.
+check_plan() {
+    local plan=$1 dir=$2 standard misses=0
+    case $plan in
+    gr30 | etsi | bt) standard=$plan ;;
+    dtmf-cid) standard=dtmf ;;
+    *) return 0 ;;  # no limits to check against (ntt)
+    esac
+    mapfile -t display < <(jq -r 'select(.expect == "display") | .file' "$dir/files/manifest.jsonl")
+    (cd "$dir/files" && "$BIN/cidscan" -j 2 --check "$standard" --json "${display[@]}") >"$dir/checked.jsonl" 2>/dev/null
+    while IFS=$'\t' read -r file what item verdict; do
+        if [[ $verdict == "at the limit" ]]; then
+            echo "check $standard at the limit within the accuracy: $plan/$file: $what $item"
+        elif [[ $KNOWN_CHECK == *" $plan/$file:${item%%=*} "* ]]; then
+            echo "check $standard known failure: $plan/$file: $what $item"
+        else
+            echo "CHECK $standard FAILED: $plan/$file: $what $item" >&2
+            misses=$((misses + 1))
+        fi
+    done < <(jq -r -n --slurpfile manifest "$dir/files/manifest.jsonl" --slurpfile checked "$dir/checked.jsonl" \
+        "$CHECKED" | sort -u)
+    return "$misses"
+}
 
 failures=0
 for plan in "${plans[@]}"; do
@@ -142,23 +259,39 @@ for plan in "${plans[@]}"; do
             failures=$((failures + 1))
         fi
     done < <(jq -r '[.file, .expect, .decoded, .class, (.misses | join(","))] | @tsv' "$dir/judged.jsonl")
+    check_plan "$plan" "$dir" || failures=$((failures + $?))
     if [[ -n ${TABLE:-} ]]; then
-        jq -r -s --arg plan "$plan" 'group_by([.expect != "display", .class])[] | . as $g
+        jq -r -s --arg plan "$plan" 'group_by([.sequence, .expect != "display", .class])[] | . as $g
             | def w(k): [$g[] | .err[k] | select(. != null)] | if length == 0 then "-" else (max * 1000 | round / 1000 | tostring) end;
-            "| \($plan) | \(if $g[0].expect == "display" then "within" else "beyond" end) | \($g[0].class) | \([$g[] | select(.err.missing | not)] | length) / \($g | length) | \(w("hz")) | \(w("db")) | \(w("twist")) | \(w("rate")) | \(w("counts")) | \(w("ms")) | \(w("snr")) |"' \
+            "| \($plan) | \(if $g[0].expect == "display" then "within" else "beyond" end)\(if $g[0].sequence then ", call sequence" else "" end) | \($g[0].class) | \([$g[] | select(.err.missing | not)] | length) / \($g | length) | \(w("hz")) | \(w("db")) | \(w("twist")) | \(w("rate")) | \(w("counts")) | \(w("ms")) | \(w("snr")) | \(w("alert_ms")) | \(w("ring_ms")) | \(w("after_alert")) | \(w("after_ring")) |"' \
             "$dir/judged.jsonl"
     fi
 done
 
 # The judgement itself: a manifest whose nominal file claims 1 dB more, or a
-# mark 1 Hz higher, must be caught.
+# mark 1 Hz higher, must be caught; so must a call-waiting file whose CAS is
+# claimed to end 2 ms later, whose burst is 2 ms later after the
+# acknowledgement, or whose acknowledgement was not sent.
 if [[ -s $WORK/gr30/found.jsonl ]]; then
-    for change in '.conditions.level_dbm0 += 1' '.conditions.mark_offset_hz += 1'; do
-        jq -c "if .file == \"001-nominal.wav\" then $change else . end" "$WORK/gr30/files/manifest.jsonl" >"$WORK/wrong.jsonl"
+    for case in '001-nominal.wav:.conditions.level_dbm0 += 1' '001-nominal.wav:.conditions.mark_offset_hz += 1' \
+        '020-cw-cas-short.wav:.conditions.signals[0].end_ms += 2' \
+        '020-cw-cas-short.wav:.conditions.after_signal_ms += 2' \
+        '020-cw-cas-short.wav:.conditions.signals += [.conditions.signals[1]]'; do
+        file=${case%%:*} change=${case#*:}
+        jq -c "if .file == \"$file\" then $change else . end" "$WORK/gr30/files/manifest.jsonl" >"$WORK/wrong.jsonl"
         jq -e -n --slurpfile manifest "$WORK/wrong.jsonl" --slurpfile found "$WORK/gr30/found.jsonl" \
-            "[$JUDGE] | any(.file == \"001-nominal.wav\" and (.misses | length > 0))" >/dev/null ||
-            { echo "FAILED: the judgement missed a manifest changed by $change" >&2; failures=$((failures + 1)); }
+            "[$JUDGE] | any(.file == \"$file\" and (.misses | length > 0))" >/dev/null ||
+            { echo "FAILED: the judgement missed $file's manifest changed by $change" >&2; failures=$((failures + 1)); }
     done
+fi
+# And the check's verdict: a call-waiting burst claimed to come 30 ms later
+# after its CAS than measured is no longer at the limit.
+if [[ -s $WORK/gr30/checked.jsonl ]]; then
+    jq -c 'if .file == "023-cw-data-latest.wav" then .measure.after_signal_ms += 30 | (.check.items[] | select(.name == "after_signal_ms") | .value) += 30 else . end' \
+        "$WORK/gr30/checked.jsonl" >"$WORK/wrong.jsonl"
+    jq -r -n --slurpfile manifest "$WORK/gr30/files/manifest.jsonl" --slurpfile checked "$WORK/wrong.jsonl" "$CHECKED" |
+        grep -q $'^023-cw-data-latest.wav\tmessage\tafter_signal_ms=530.125\tmiss$' ||
+        { echo "FAILED: the check's verdict missed a time 30 ms beyond its limit" >&2; failures=$((failures + 1)); }
 fi
 ((failures == 0)) && echo "every plan measured back: no miss but the known ones"
 exit $((failures > 0))

@@ -19,7 +19,7 @@ fail() {
 }
 check() { CIDSCAN=$BIN/cidscan bash "$SRC/examples/check_plan.sh" "$1"; }
 
-for plan in gr30 etsi ntt dtmf-cid negative; do
+for plan in gr30 etsi bt ntt dtmf-cid negative; do
     dir=$WORK/$plan
     "$BIN/cidgen" --plan "$plan" "$dir" >/dev/null || { fail "$plan: cidgen --plan failed"; continue; }
     listed=$(jq -r .file "$dir/manifest.jsonl" | sort)

@@ -138,5 +138,16 @@ if [[ -x "$bin/cidscan" ]]; then
     check 2 cidscan --standard eu "$work/us.wav"
 fi
 
+if [[ -x "$bin/cidgen" && -x "$bin/cidscan" ]]; then
+    check 0 cidgen --sequence us-cw --ack D --number 2125551234 --name "DOE JOHN" -o "$work/cw.wav"
+    check 0 cidgen --sequence etsi-dtas --standard etsi --number 0123456789 --snr 20 --seed 1 -o "$work/etsi.flac"
+    check 1 cidgen --sequence bt --ack D -o "$work/x.wav"
+    check 0 cidgen --plan negative "$work/plan"
+    check 0 cidscan --measure --json "$work/cw.wav" "$work/etsi.flac" "$work/d.wav"
+    check 0 cidscan --check gr30 --report "$work/r.html" "$work/cw.wav"
+    check 1 cidscan --report "$work/missing/r.html" "$work/cw.wav"
+    check 0 cidscan --expect "$work/plan/manifest.jsonl" "$work"/plan/*.wav
+fi
+
 echo "$runs runs under valgrind, $failures failed"
 [[ $failures -eq 0 ]]

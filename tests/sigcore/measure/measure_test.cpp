@@ -1,7 +1,7 @@
 // The measurement layer against signals made here with set parameters: an
 // FSK burst with a channel seizure, twist, an off-nominal bit rate and
-// uneven stop bits (clean and noisy, 8000 and 48000 Hz), DTMF digits with
-// set tones, levels and lengths, and the sample ring across its wrap.
+// uneven stop bits (clean and noisy, 8000 and 48000 Hz, tones far apart),
+// DTMF digits with set tones, levels and lengths, and the sample ring across its wrap.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -145,6 +145,45 @@ TEST(Measure, FskBurstOfKnownTonesLevelsBitRateAndLengths) {
     EXPECT_EQ(m.markBits, t.markBits);
     const std::vector<float> cut(x.begin() + static_cast<std::ptrdiff_t>(t.messageStart) + 100, x.end());
     EXPECT_FALSE(sigcore::measureFsk(cut, 0, 8000, {1200, 2200, 1200}, 0, 2000).measured);
+}
+
+// Tones 14 dB apart, either way round: the loud tone's leak into the quiet
+// one's correlator must not take the bits, the seizure or the carrier's end
+// with it. A carrier still on at the last sample held has no end to
+// measure: not measured, rather than an end at the last sample.
+TEST(Measure, FskBurstOfTonesFarApartOrCarrierRunningOn) {
+    struct Case {
+        int rate;
+        double twist;
+    };
+    for (const Case c : {Case{48000, 14.0}, Case{48000, -14.0}, Case{8000, 0.0}}) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, twist " << c.twist);
+        FskTruth t;
+        t.markHz = 1200;
+        t.spaceHz = 2200;
+        t.baud = 1200;
+        t.seizureBits = 300;
+        t.markBits = 180;
+        t.markDbfs = -9.6 - (c.twist < 0 ? 14 : 0);
+        t.spaceDbfs = t.markDbfs - c.twist;
+        const std::vector<float> x = fskBurst(c.rate, t, 200.0);
+        const sigcore::FskMeasurement m = sigcore::measureFsk(x, 0, c.rate, {1200, 2200, 1200},
+                                                              std::llround(t.messageStart), t.messageEndSample);
+        ASSERT_TRUE(m.measured);
+        EXPECT_NEAR(m.spaceHz, 2200, 1.0);
+        EXPECT_NEAR(m.twistDb, c.twist, 0.3);
+        EXPECT_GT(m.snrDb, 40);
+        EXPECT_EQ(m.seizureBits, 300);
+        EXPECT_EQ(m.markBits, 180);
+        EXPECT_EQ(m.stopBitsMin, 1);
+        EXPECT_EQ(m.stopBitsMax, 3);
+        EXPECT_NEAR(m.end, t.end, c.rate / 1000.0);
+        // Cut inside the two mark bits after the last stop bit.
+        const std::vector<float> cut(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(t.end - c.rate / 1200.0));
+        EXPECT_FALSE(sigcore::measureFsk(cut, 0, c.rate, {1200, 2200, 1200}, std::llround(t.messageStart),
+                                         t.messageEndSample)
+                         .measured);
+    }
 }
 
 // Rounds every sample to a multiple of `step`, as a file of fewer bits

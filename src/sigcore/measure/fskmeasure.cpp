@@ -271,6 +271,36 @@ struct Clock {
     double period = 0;  // samples per bit
 };
 
+// The bit period the message's edges keep best, within the clock's
+// tolerance of the nominal: the period at which their phases line up most
+// (the edges' periodogram). Edges numbered with the nominal period drift
+// off their bits within a byte or two once the rate is several per cent off.
+double edgePeriod(const std::vector<Edge>& edges, double first, double last, double period0) {
+    const double lo = period0 * (1 - kClockTolerance);
+    const double hi = period0 * (1 + kClockTolerance);
+    const double bits = std::max(1.0, (last - first) / period0);
+    // A quarter of the main lobe's width, which narrows as the message lengthens.
+    const double step = period0 / bits / 4;
+    double best = period0;
+    double bestPower = -1;
+    for (double p = lo; p <= hi; p += step) {
+        double c = 0;
+        double sn = 0;
+        for (const Edge& e : edges) {
+            if (e.at < first - p / 2 || e.at > last + p / 2) continue;
+            const double phase = 2 * std::numbers::pi * (e.at - first) / p;
+            c += std::cos(phase);
+            sn += std::sin(phase);
+        }
+        const double power = c * c + sn * sn;
+        if (power > bestPower) {
+            bestPower = power;
+            best = p;
+        }
+    }
+    return best;
+}
+
 Clock fitClock(const std::vector<Edge>& edges, double first, double last, double period) {
     struct Group {
         double n = 0, p = 0, nn = 0, np = 0, count = 0;
@@ -548,7 +578,10 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
         }
     }
     if (start == nullptr) return out;
-    const Clock clock = fitClock(edges, start->at, msgE, period0);
+    // The clock's first guess: the first pass's from the edges, the second
+    // the first pass's rate.
+    const double seed = known ? rate / known->bitRate : edgePeriod(edges, start->at, msgE, period0);
+    const Clock clock = fitClock(edges, start->at, msgE, seed);
     const double T = clock.period;
     // A clock far from the nominal bit rate is no FSK burst's.
     if (!(std::abs(T - period0) < kClockTolerance * period0)) return out;

@@ -598,6 +598,9 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     std::optional<double> endAt = toneBoundary(disc, messageEndAt - window, +1);
     if (!endAt) return out;
     if (known) endAt = powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1, work.level).value_or(*endAt);
+    // No bit outlasts the carrier (the last stop bit read past its end
+    // holds silence).
+    for (Run& r : runs) r.end = std::min(r.end, *endAt);
 
     // Before the first start bit: the mark, and before it perhaps the
     // alternating bits of a channel seizure.

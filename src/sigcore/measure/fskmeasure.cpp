@@ -405,6 +405,39 @@ struct LeadIn {
     std::vector<Run> seizure;  // its bits
 };
 
+// The count of seizure bits before the grid's last edge, `before`,
+// refined by where the signal's own power begins (the correlators ring
+// before the tone), under the tone that agrees with the count. Under the
+// wrong tone a loud first bit seems to begin early; so the count must also
+// put a bit of that tone first, and of the two the one whose first bit
+// holds its tone the more clearly wins. Tones of levels far apart: the quiet
+// one's power falls at the true onset and the loud one's a bit later, both
+// counts agreeing with their tone; the earlier wins when its first bit
+// holds its tone.
+int refinedCount(std::span<const float> x, const Discriminator& disc, double grid, double T, int before,
+                 const double* amplitudes, std::vector<double>& level) {
+    const int window = disc.window;
+    const bool earliest = std::abs(20 * std::log10(amplitudes[0] / amplitudes[1])) > kTiltDb;
+    double bestScore = 0;
+    double bestStart = 0;
+    const int rough = before;
+    for (const bool mark : {true, false}) {
+        const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - rough * T + T / 2, -1, level);
+        if (!start) continue;
+        const int counted = static_cast<int>(std::lround((grid - *start) / T));
+        const double d = valueAt(disc.d, grid - counted * T + T / 2 - window / 2.0);
+        const double score = mark ? d : -d;
+        if ((counted % 2 == 0) != mark || std::abs(counted - rough) > 1) continue;
+        const bool better = earliest ? score > kClearBit && (bestScore == 0 || *start < bestStart) : score > bestScore;
+        if (better) {
+            bestScore = score;
+            bestStart = *start;
+            before = counted;
+        }
+    }
+    return before;
+}
+
 LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::vector<Edge>& edges,
               const Clock& clock, const double* amplitudes, double presence, std::vector<double>& level) {
     const double T = clock.period;
@@ -442,37 +475,11 @@ LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::ve
     // it, holds the tone. The bit before the grid's last edge is a space,
     // so the first one is a mark when an even number of bits lie before.
     int before = 1;
-    while (grid - (before + 1) * T > 0 && valueAt(disc.e, grid - (before + 0.5) * T - window / 2.0) >= kBitPresent * presence) {
+    const double bitPresent = kBitPresent * presence;
+    while (grid - (before + 1) * T > 0 && valueAt(disc.e, grid - (before + 0.5) * T - window / 2.0) >= bitPresent) {
         ++before;
     }
-    if (amplitudes) {
-        // Refined by where the signal's own power begins (the correlators
-        // ring before the tone), under the tone that agrees with the count.
-        // Under the wrong tone a loud first bit seems to begin early; so
-        // the count must also put a bit of that tone first, and of the two
-        // the one whose first bit holds its tone the more clearly wins.
-        // Tones of levels far apart: the quiet one's power falls at the true
-        // onset and the loud one's a bit later, both counts agreeing with
-        // their tone; the earlier wins when its first bit holds its tone.
-        const bool earliest = std::abs(20 * std::log10(amplitudes[0] / amplitudes[1])) > kTiltDb;
-        double bestScore = 0;
-        double bestStart = 0;
-        const int rough = before;
-        for (const bool mark : {true, false}) {
-            const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - rough * T + T / 2, -1, level);
-            if (!start) continue;
-            const int counted = static_cast<int>(std::lround((grid - *start) / T));
-            const double d = valueAt(disc.d, grid - counted * T + T / 2 - window / 2.0);
-            const double score = mark ? d : -d;
-            if ((counted % 2 == 0) != mark || std::abs(counted - rough) > 1) continue;
-            const bool better = earliest ? score > kClearBit && (bestScore == 0 || *start < bestStart) : score > bestScore;
-            if (better) {
-                bestScore = score;
-                bestStart = *start;
-                before = counted;
-            }
-        }
-    }
+    if (amplitudes) before = refinedCount(x, disc, grid, T, before, amplitudes, level);
     out.onset = grid - before * T;
     const bool firstMark = before % 2 == 0;
     out.markStart = grid;
@@ -537,6 +544,17 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
     return true;
 }
 
+// The carrier's end, looked for after the last stop bit (the mark's
+// amplitude known in the second pass); none in the samples held: the burst
+// was not followed to its end.
+std::optional<double> carrierEnd(std::span<const float> x, const Discriminator& disc, double messageEndAt,
+                                 const double* amplitudes, std::vector<double>& level) {
+    const int window = disc.window;
+    const std::optional<double> rough = toneBoundary(disc, messageEndAt - window, +1);
+    if (!rough || !amplitudes) return rough;
+    return powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1, level).value_or(*rough);
+}
+
 // One pass of the analysis; the first finds the tones, the second follows
 // the bits again with the tones' frequencies and levels known. `z` is the
 // analytic signal of `x`.
@@ -590,14 +608,10 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     MessageBits bits = walkBytes(disc, clock, msgE);
     std::vector<Run>& runs = bits.runs;
     const double messageEndAt = bitStart(bits.lastBit + 1);
-    // The carrier's end, looked for after the last stop bit.
     // Bits read wrong walk past the decoder's end, or stop short of it.
     if (std::abs(messageEndAt - msgE) > T) return out;
-    // The carrier's end, looked for after the last stop bit: none in the
-    // samples held, and the burst was not followed to its end.
-    std::optional<double> endAt = toneBoundary(disc, messageEndAt - window, +1);
+    const std::optional<double> endAt = carrierEnd(x, disc, messageEndAt, known ? amplitudes : nullptr, work.level);
     if (!endAt) return out;
-    if (known) endAt = powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1, work.level).value_or(*endAt);
     // No bit outlasts the carrier (the last stop bit read past its end
     // holds silence).
     for (Run& r : runs) r.end = std::min(r.end, *endAt);

@@ -31,6 +31,12 @@ constexpr int kFewestAlternations = 3;
 constexpr int kMostBytes = 4096;
 // How far the bit clock may be from the nominal rate (a tenth).
 constexpr double kClockTolerance = 0.1;
+// The bits over which the bit period is first looked for.
+constexpr double kFirstPeriodBits = 40;
+// The message's edges lie on a bit grid this well at least (the mean of
+// their phases' unit vectors): clean bursts reach 0.6 and more, edges of
+// bits misread 0.1 to 0.3.
+constexpr double kCoherentEdges = 0.3;
 // How far from the nominal frequency a tone is looked for, and from the
 // first pass's frequency in the second.
 constexpr double kSearchHz = 100.0;
@@ -271,32 +277,55 @@ struct Clock {
     double period = 0;  // samples per bit
 };
 
-// The bit period the message's edges keep best, within the clock's
-// tolerance of the nominal: the period at which their phases line up most
-// (the edges' periodogram). Edges numbered with the nominal period drift
-// off their bits within a byte or two once the rate is several per cent off.
-double edgePeriod(const std::vector<Edge>& edges, double first, double last, double period0) {
-    const double lo = period0 * (1 - kClockTolerance);
-    const double hi = period0 * (1 + kClockTolerance);
-    const double bits = std::max(1.0, (last - first) / period0);
-    // A quarter of the main lobe's width, which narrows as the message lengthens.
-    const double step = period0 / bits / 4;
-    double best = period0;
+// A bit period, and how well the edges keep it: the length of the mean of
+// their phases' unit vectors (1: every edge on the grid).
+struct Period {
+    double samples = 0;
+    double coherence = 0;
+};
+
+// The period among [lo, hi], in steps of `step`, at which the phases of the
+// edges from `first` to `last` line up most (the edges' periodogram).
+Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, double lo, double hi, double step) {
+    Period best{lo, 0};
     double bestPower = -1;
     for (double p = lo; p <= hi; p += step) {
         double c = 0;
         double sn = 0;
+        int count = 0;
         for (const Edge& e : edges) {
             if (e.at < first - p / 2 || e.at > last + p / 2) continue;
             const double phase = 2 * std::numbers::pi * (e.at - first) / p;
             c += std::cos(phase);
             sn += std::sin(phase);
+            ++count;
         }
         const double power = c * c + sn * sn;
         if (power > bestPower) {
             bestPower = power;
-            best = p;
+            best = {p, count > 0 ? std::sqrt(power) / count : 0};
         }
+    }
+    return best;
+}
+
+// The bit period the message's edges keep best, within the clock's
+// tolerance of the nominal: edges numbered with the nominal period drift off
+// their bits within a byte or two once the rate is several per cent off.
+// Searched over the first bits, then over four times as many near what
+// they found: the periodogram's peak narrows as the edges span more bits.
+Period edgePeriod(const std::vector<Edge>& edges, double first, double last, double period0) {
+    double lo = period0 * (1 - kClockTolerance);
+    double hi = period0 * (1 + kClockTolerance);
+    Period best{period0, 0};
+    for (double span = kFirstPeriodBits * period0;; span *= 4) {
+        const double until = std::min(last, first + span);
+        // A quarter of the peak's width.
+        const double lobe = period0 / std::max(1.0, (until - first) / period0);
+        best = alignedPeriod(edges, first, until, lo, hi, lobe / 4);
+        if (until >= last) break;
+        lo = std::max(lo, best.samples - 2 * lobe);
+        hi = std::min(hi, best.samples + 2 * lobe);
     }
     return best;
 }
@@ -598,7 +627,13 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     if (start == nullptr) return out;
     // The clock's first guess: the first pass's from the edges, the second
     // the first pass's rate.
-    const double seed = known ? rate / known->bitRate : edgePeriod(edges, start->at, msgE, period0);
+    double seed = rate / (known ? known->bitRate : nominal.baud);
+    if (!known) {
+        const Period p = edgePeriod(edges, start->at, msgE, period0);
+        // Edges that keep no bit clock are not the message's bits.
+        if (p.coherence < kCoherentEdges) return out;
+        seed = p.samples;
+    }
     const Clock clock = fitClock(edges, start->at, msgE, seed);
     const double T = clock.period;
     // A clock far from the nominal bit rate is no FSK burst's.

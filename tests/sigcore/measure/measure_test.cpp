@@ -36,6 +36,7 @@ struct FskTruth {
     double messageStart = 0;
     double end = 0;
     std::int64_t messageEndSample = 0;
+    std::vector<std::uint8_t> message;  // sent with one stop bit each instead of the bytes below
 };
 
 // A continuous-phase burst: silence, seizure (space first), mark, the
@@ -45,12 +46,13 @@ std::vector<float> fskBurst(int rate, FskTruth& t, double snrDb) {
     for (int k = 0; k < t.seizureBits; ++k) bits.push_back(k % 2);
     bits.insert(bits.end(), static_cast<std::size_t>(t.markBits), 1);
     const std::vector<int> stops{1, 3, 2, 1, 2, 1};
-    const std::uint8_t bytes[] = {0x04, 0x12, 0x31, 0x32, 0x35, 0x30, 0x33};
+    const std::vector<std::uint8_t> bytes =
+        t.message.empty() ? std::vector<std::uint8_t>{0x04, 0x12, 0x31, 0x32, 0x35, 0x30, 0x33} : t.message;
     std::size_t messageBits = 0;
-    for (std::size_t i = 0; i < std::size(bytes); ++i) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         bits.push_back(0);
         for (int b = 0; b < 8; ++b) bits.push_back((bytes[i] >> b) & 1);
-        const int stop = i + 1 < std::size(bytes) ? stops[i] : 1;
+        const int stop = i + 1 < bytes.size() && t.message.empty() ? stops[i] : 1;
         bits.insert(bits.end(), static_cast<std::size_t>(stop), 1);
         messageBits += static_cast<std::size_t>(9 + stop);
     }
@@ -184,6 +186,37 @@ TEST(Measure, FskBurstOfTonesFarApartOrCarrierRunningOn) {
                                          t.messageEndSample)
                          .measured);
     }
+}
+
+// A burst 4.5 to 6 % slow, with a date, time and number: numbered with the
+// nominal period its edges drift off their bits within a couple of bytes. Noise in its place keeps no bit clock: not measured.
+TEST(Measure, FskBurstFarOffItsBitRateOrNoBurstAtAll) {
+    for (const double error : {-6.0, -5.0, -4.5}) {
+        SCOPED_TRACE(testing::Message() << "bit rate " << error << " %");
+        FskTruth t;
+        t.markHz = 1200;
+        t.spaceHz = 2200;
+        t.markDbfs = t.spaceDbfs = -16.6;
+        t.baud = 1200 * (1 + error / 100);
+        t.message = {0x80, 0x16, 0x01, 0x08, 0x30, 0x31, 0x30, 0x31, 0x30, 0x30, 0x30, 0x30, 0x02,
+                     0x0a, 0x32, 0x31, 0x32, 0x35, 0x35, 0x35, 0x31, 0x32, 0x33, 0x34, 0xd5};
+        const std::vector<float> x = fskBurst(8000, t, 200.0);
+        const sigcore::FskMeasurement m = sigcore::measureFsk(x, 0, 8000, {1200, 2200, 1200},
+                                                              std::llround(t.messageStart), t.messageEndSample);
+        ASSERT_TRUE(m.measured);
+        EXPECT_NEAR(m.bitRate, t.baud, t.baud * 0.001);
+        EXPECT_NEAR(m.spaceHz, 2200, 1.0);
+        EXPECT_GT(m.snrDb, 60);
+        EXPECT_EQ(m.seizureBits, t.seizureBits);
+        EXPECT_EQ(m.markBits, t.markBits);
+        EXPECT_EQ(m.stopBitsMin, 1);
+        EXPECT_EQ(m.stopBitsMax, 1);
+    }
+    std::vector<float> noise(16000);
+    std::mt19937 random(3);
+    std::normal_distribution<double> sample(0.0, 3000.0);
+    for (float& v : noise) v = static_cast<float>(sample(random));
+    EXPECT_FALSE(sigcore::measureFsk(noise, 0, 8000, {1200, 2200, 1200}, 6000, 8000).measured);
 }
 
 // Rounds every sample to a multiple of `step`, as a file of fewer bits

@@ -165,11 +165,12 @@ TEST(CidscanCheck, TextTableAndWrongKindOfSignal) {
 namespace {
 
 // A burst a few per cent off the nominal bit rate keeps its bit clock: the
-// rate is measured within 0.1 % (it once came out 3 % off the other way),
-// and the check names the rate as outside the 1 % allowed.
+// rate is measured within 0.1 % (it once came out 3 % off the other way,
+// and a burst 5 % slow lost its bits: the tones, the SNR and the stop bits
+// came out wrong), and the check names the rate as outside the 1 % allowed.
 TEST(CidscanCheck, BitRateFivePercentOffIsMeasured) {
     TempDir dir;
-    for (const double error : {-5.0, 3.0, 5.0}) {
+    for (const double error : {-6.0, -5.0, -4.5, 3.0, 5.0}) {
         SCOPED_TRACE(error);
         const std::string wav =
             generated(dir, "rate.wav", {"--number", "2125551234", "--rate-error", std::to_string(error)});
@@ -182,6 +183,11 @@ TEST(CidscanCheck, BitRateFivePercentOffIsMeasured) {
         EXPECT_NEAR(j.at("measure").at("bit_rate").get<double>(), truth, truth * 0.001);
         EXPECT_EQ(j.at("measure").at("seizure_bits"), 300);
         EXPECT_EQ(j.at("measure").at("mark_bits"), 180);
+        EXPECT_EQ(j.at("measure").at("stop_bits_min"), 1);
+        EXPECT_EQ(j.at("measure").at("stop_bits_max"), 1);
+        EXPECT_NEAR(j.at("measure").at("mark_hz").get<double>(), 1200, 1.0);
+        EXPECT_NEAR(j.at("measure").at("space_hz").get<double>(), 2200, 1.0);
+        EXPECT_GT(j.at("measure").at("snr_db").get<double>(), 60);
     }
 }
 

@@ -31,10 +31,39 @@ constexpr int kFewestAlternations = 3;
 constexpr int kMostBytes = 4096;
 // How far the bit clock may be from the nominal rate (a tenth).
 constexpr double kClockTolerance = 0.1;
+// The bits over which the bit period is first looked for.
+constexpr double kFirstPeriodBits = 40;
+// The message's edges lie on a bit grid this well at least (the mean of
+// their phases' unit vectors): clean bursts reach 0.6 and more, edges of
+// bits misread 0.1 to 0.3.
+constexpr double kCoherentEdges = 0.3;
 // How far from the nominal frequency a tone is looked for, and from the
 // first pass's frequency in the second.
 constexpr double kSearchHz = 100.0;
 constexpr double kRefineHz = 5.0;
+// Tones further apart than this (dB) are brought to one level before their
+// bits are followed.
+constexpr double kTiltDb = 6.0;
+// A bit whose discriminator, normalised, reaches this holds its tone clearly.
+constexpr double kClearBit = 0.5;
+// Through a tilt a seizure's alternating bits dip lower between their
+// peaks: the thresholds of a tone's presence before the message are this
+// part of their own.
+constexpr double kTiltedPresence = 0.4;
+constexpr int kTiltRounds = 4;
+constexpr double kTiltShare = 0.5;
+
+// A tilt of the spectrum that brings two tones to the same level: the gain
+// at each tone, and log-linear between them (flat beyond). A burst whose
+// tones differ by much is looked at through it: a loud tone leaks into the
+// quiet one's correlator over windows across a bit edge, by more than the
+// quiet tone itself once the twist is large.
+struct Tilt {
+    double markHz = 0;
+    double spaceHz = 0;
+    double markGain = 1;
+    double spaceGain = 1;
+};
 
 // Two correlators one bit long, slid along the signal: for the window that
 // starts at sample s, d[s] > 0 when it holds more mark than space, and e[s]
@@ -44,6 +73,8 @@ struct Discriminator {
     std::vector<double> d;
     std::vector<double> e;
     int window = 0;
+    double markRef = 0;  // the power of a whole window of each tone
+    double spaceRef = 0;
 };
 
 }  // namespace
@@ -60,15 +91,25 @@ struct FskMeter::Work {
     std::vector<double> space;
     std::vector<double> level;
     Discriminator disc;
+    Tilt tilt;  // what the analytic signal was filtered with
 };
 
 namespace {
 
 using Work = FskMeter::Work;
 
+double tiltGain(const Tilt& t, double hz) {
+    if (t.markGain == 1 && t.spaceGain == 1) return 1;
+    if (t.markHz == t.spaceHz) return t.markGain;
+    const double u = std::clamp((hz - t.markHz) / (t.spaceHz - t.markHz), 0.0, 1.0);
+    return std::exp(std::log(t.markGain) * (1 - u) + std::log(t.spaceGain) * u);
+}
+
 // The analytic signal of x (its negative frequencies removed) into w.z: a
-// tone's correlator then sees no mirror image of it.
-void analytic(std::span<const float> x, Work& w) {
+// tone's correlator then sees no mirror image of it. Filtered by `tilt`
+// (`rate` samples a second).
+void analytic(std::span<const float> x, Work& w, const Tilt& tilt, int rate) {
+    w.tilt = tilt;
     w.z.resize(x.size());
     if (x.empty()) return;
     int n = 1;
@@ -82,7 +123,8 @@ void analytic(std::span<const float> x, Work& w) {
     std::vector<double>& im = w.im;
     fft(*w.tables, FftDirection::Forward, FftScaling::None, {re, im}, n);
     for (std::size_t k = 1; k < size; ++k) {
-        const double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
+        double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
+        if (gain > 0) gain *= tiltGain(tilt, static_cast<double>(k) * rate / n);
         re[k] *= gain;
         im[k] *= gain;
     }
@@ -126,7 +168,7 @@ double percentile(std::vector<double> v, double p) {
 // `amplitude` holds the tones' amplitudes when known (the second pass);
 // otherwise a window wholly in one tone is taken from the loudest of the
 // message's windows.
-const Discriminator& discriminate(Work& work, const double* freq, const double* amplitude, int window,
+const Discriminator& discriminate(Work& work, const double* freq, const double* amplitude, int window, int rate,
                                   std::size_t from, std::size_t to) {
     Discriminator& out = work.disc;
     out.window = window;
@@ -141,8 +183,14 @@ const Discriminator& discriminate(Work& work, const double* freq, const double* 
     const std::vector<double> mm(m.begin() + a, m.begin() + b);
     const std::vector<double> ss(s.begin() + a, s.begin() + b);
     const double whole = window;
-    const double mRef = std::max(amplitude ? std::pow(amplitude[0] * whole, 2) : percentile(mm, 0.99), 1e-9);
-    const double sRef = std::max(amplitude ? std::pow(amplitude[1] * whole, 2) : percentile(ss, 0.99), 1e-9);
+    const double markGain = tiltGain(work.tilt, freq[0] * rate);
+    const double spaceGain = tiltGain(work.tilt, freq[1] * rate);
+    const double mRef =
+        std::max(amplitude ? std::pow(amplitude[0] * markGain * whole, 2) : percentile(mm, 0.99), 1e-9);
+    const double sRef =
+        std::max(amplitude ? std::pow(amplitude[1] * spaceGain * whole, 2) : percentile(ss, 0.99), 1e-9);
+    out.markRef = mRef;
+    out.spaceRef = sRef;
     out.d.resize(m.size());
     out.e.resize(m.size());
     for (std::size_t i = 0; i < m.size(); ++i) {
@@ -199,8 +247,8 @@ std::optional<double> boundary(const std::vector<double>& level, double threshol
 
 // The first pass finds where the tones begin and end from the
 // correlators' power.
-std::optional<double> toneBoundary(const Discriminator& disc, double s, int step) {
-    return boundary(disc.e, kPresent, disc.window, s, step);
+std::optional<double> toneBoundary(const Discriminator& disc, double s, int step, double presence = 1) {
+    return boundary(disc.e, kPresent * presence, disc.window, s, step);
 }
 
 // With a tone's amplitude known, from the signal's own power over windows
@@ -228,6 +276,59 @@ struct Clock {
     double origin = 0;  // the first start bit's first sample
     double period = 0;  // samples per bit
 };
+
+// A bit period, and how well the edges keep it: the length of the mean of
+// their phases' unit vectors (1: every edge on the grid).
+struct Period {
+    double samples = 0;
+    double coherence = 0;
+};
+
+// The period among [lo, hi], in steps of `step`, at which the phases of the
+// edges from `first` to `last` line up most (the edges' periodogram).
+Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, double lo, double hi, double step) {
+    Period best{lo, 0};
+    double bestPower = -1;
+    for (double p = lo; p <= hi; p += step) {
+        double c = 0;
+        double sn = 0;
+        int count = 0;
+        for (const Edge& e : edges) {
+            if (e.at < first - p / 2 || e.at > last + p / 2) continue;
+            const double phase = 2 * std::numbers::pi * (e.at - first) / p;
+            c += std::cos(phase);
+            sn += std::sin(phase);
+            ++count;
+        }
+        const double power = c * c + sn * sn;
+        if (power > bestPower) {
+            bestPower = power;
+            best = {p, count > 0 ? std::sqrt(power) / count : 0};
+        }
+    }
+    return best;
+}
+
+// The bit period the message's edges keep best, within the clock's
+// tolerance of the nominal: edges numbered with the nominal period drift off
+// their bits within a byte or two once the rate is several per cent off.
+// Searched over the first bits, then over four times as many near what
+// they found: the periodogram's peak narrows as the edges span more bits.
+Period edgePeriod(const std::vector<Edge>& edges, double first, double last, double period0) {
+    double lo = period0 * (1 - kClockTolerance);
+    double hi = period0 * (1 + kClockTolerance);
+    Period best{period0, 0};
+    for (double span = kFirstPeriodBits * period0;; span *= 4) {
+        const double until = std::min(last, first + span);
+        // A quarter of the peak's width.
+        const double lobe = period0 / std::max(1.0, (until - first) / period0);
+        best = alignedPeriod(edges, first, until, lo, hi, lobe / 4);
+        if (until >= last) break;
+        lo = std::max(lo, best.samples - 2 * lobe);
+        hi = std::min(hi, best.samples + 2 * lobe);
+    }
+    return best;
+}
 
 Clock fitClock(const std::vector<Edge>& edges, double first, double last, double period) {
     struct Group {
@@ -333,12 +434,45 @@ struct LeadIn {
     std::vector<Run> seizure;  // its bits
 };
 
+// The count of seizure bits before the grid's last edge, `before`,
+// refined by where the signal's own power begins (the correlators ring
+// before the tone), under the tone that agrees with the count. Under the
+// wrong tone a loud first bit seems to begin early; so the count must also
+// put a bit of that tone first, and of the two the one whose first bit
+// holds its tone the more clearly wins. Tones of levels far apart: the quiet
+// one's power falls at the true onset and the loud one's a bit later, both
+// counts agreeing with their tone; the earlier wins when its first bit
+// holds its tone.
+int refinedCount(std::span<const float> x, const Discriminator& disc, double grid, double T, int before,
+                 const double* amplitudes, std::vector<double>& level) {
+    const int window = disc.window;
+    const bool earliest = std::abs(20 * std::log10(amplitudes[0] / amplitudes[1])) > kTiltDb;
+    double bestScore = 0;
+    double bestStart = 0;
+    const int rough = before;
+    for (const bool mark : {true, false}) {
+        const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - rough * T + T / 2, -1, level);
+        if (!start) continue;
+        const int counted = static_cast<int>(std::lround((grid - *start) / T));
+        const double d = valueAt(disc.d, grid - counted * T + T / 2 - window / 2.0);
+        const double score = mark ? d : -d;
+        if ((counted % 2 == 0) != mark || std::abs(counted - rough) > 1) continue;
+        const bool better = earliest ? score > kClearBit && (bestScore == 0 || *start < bestStart) : score > bestScore;
+        if (better) {
+            bestScore = score;
+            bestStart = *start;
+            before = counted;
+        }
+    }
+    return before;
+}
+
 LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::vector<Edge>& edges,
-              const Clock& clock, const double* amplitudes, std::vector<double>& level) {
+              const Clock& clock, const double* amplitudes, double presence, std::vector<double>& level) {
     const double T = clock.period;
     const int window = disc.window;
     LeadIn out;
-    out.onset = toneBoundary(disc, clock.origin - window, -1).value_or(0.0);
+    out.onset = toneBoundary(disc, clock.origin - window, -1, presence).value_or(0.0);
     // Alternating bits before the mark: a seizure when there are a few.
     const Edge* lastAlternation = nullptr;
     int alternations = 0;
@@ -370,29 +504,11 @@ LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::ve
     // it, holds the tone. The bit before the grid's last edge is a space,
     // so the first one is a mark when an even number of bits lie before.
     int before = 1;
-    while (grid - (before + 1) * T > 0 && valueAt(disc.e, grid - (before + 0.5) * T - window / 2.0) >= kBitPresent) {
+    const double bitPresent = kBitPresent * presence;
+    while (grid - (before + 1) * T > 0 && valueAt(disc.e, grid - (before + 0.5) * T - window / 2.0) >= bitPresent) {
         ++before;
     }
-    if (amplitudes) {
-        // Refined by where the signal's own power begins (the correlators
-        // ring before the tone), under the tone that agrees with the count.
-        // Under the wrong tone a loud first bit seems to begin early; so
-        // the count must also put a bit of that tone first, and of the two
-        // the one whose first bit holds its tone the more clearly wins.
-        double bestScore = 0;
-        const int rough = before;
-        for (const bool mark : {true, false}) {
-            const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - rough * T + T / 2, -1, level);
-            if (!start) continue;
-            const int counted = static_cast<int>(std::lround((grid - *start) / T));
-            const double d = valueAt(disc.d, grid - counted * T + T / 2 - window / 2.0);
-            const double score = mark ? d : -d;
-            if ((counted % 2 == 0) == mark && std::abs(counted - rough) <= 1 && score > bestScore) {
-                bestScore = score;
-                before = counted;
-            }
-        }
-    }
+    if (amplitudes) before = refinedCount(x, disc, grid, T, before, amplitudes, level);
     out.onset = grid - before * T;
     const bool firstMark = before % 2 == 0;
     out.markStart = grid;
@@ -457,6 +573,17 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
     return true;
 }
 
+// The carrier's end, looked for after the last stop bit (the mark's
+// amplitude known in the second pass); none in the samples held: the burst
+// was not followed to its end.
+std::optional<double> carrierEnd(std::span<const float> x, const Discriminator& disc, double messageEndAt,
+                                 const double* amplitudes, std::vector<double>& level) {
+    const int window = disc.window;
+    const std::optional<double> rough = toneBoundary(disc, messageEndAt - window, +1);
+    if (!rough || !amplitudes) return rough;
+    return powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1, level).value_or(*rough);
+}
+
 // One pass of the analysis; the first finds the tones, the second follows
 // the bits again with the tones' frequencies and levels known. `z` is the
 // analytic signal of `x`.
@@ -483,7 +610,10 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
         amplitudes[0] = kFullScale * std::pow(10.0, known->markDbfs / 20);
         amplitudes[1] = kFullScale * std::pow(10.0, known->spaceDbfs / 20);
     }
-    const Discriminator& disc = discriminate(work, tones, known ? amplitudes : nullptr, window,
+    // Through a tilt the tones' levels in the analytic signal are those of
+    // its loudest windows: the normalisation of the first pass.
+    const bool tilted = work.tilt.markGain != 1 || work.tilt.spaceGain != 1;
+    const Discriminator& disc = discriminate(work, tones, known && !tilted ? amplitudes : nullptr, window, rate,
                                             static_cast<std::size_t>(msgS),
                                             static_cast<std::size_t>(std::max(msgS, msgE - window)));
     const std::vector<Edge> edges = findEdges(disc);
@@ -495,7 +625,16 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
         }
     }
     if (start == nullptr) return out;
-    const Clock clock = fitClock(edges, start->at, msgE, period0);
+    // The clock's first guess: the first pass's from the edges, the second
+    // the first pass's rate.
+    double seed = rate / (known ? known->bitRate : nominal.baud);
+    if (!known) {
+        const Period p = edgePeriod(edges, start->at, msgE, period0);
+        // Edges that keep no bit clock are not the message's bits.
+        if (p.coherence < kCoherentEdges) return out;
+        seed = p.samples;
+    }
+    const Clock clock = fitClock(edges, start->at, msgE, seed);
     const double T = clock.period;
     // A clock far from the nominal bit rate is no FSK burst's.
     if (!(std::abs(T - period0) < kClockTolerance * period0)) return out;
@@ -504,13 +643,18 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     MessageBits bits = walkBytes(disc, clock, msgE);
     std::vector<Run>& runs = bits.runs;
     const double messageEndAt = bitStart(bits.lastBit + 1);
-    // The carrier's end, looked for after the last stop bit.
-    double endAt = toneBoundary(disc, messageEndAt - window, +1).value_or(static_cast<double>(x.size()));
-    if (known) endAt = powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1, work.level).value_or(endAt);
+    // Bits read wrong walk past the decoder's end, or stop short of it.
+    if (std::abs(messageEndAt - msgE) > T) return out;
+    const std::optional<double> endAt = carrierEnd(x, disc, messageEndAt, known ? amplitudes : nullptr, work.level);
+    if (!endAt) return out;
+    // No bit outlasts the carrier (the last stop bit read past its end
+    // holds silence).
+    for (Run& r : runs) r.end = std::min(r.end, *endAt);
 
     // Before the first start bit: the mark, and before it perhaps the
     // alternating bits of a channel seizure.
-    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr, work.level);
+    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr, tilted ? kTiltedPresence : 1.0,
+                               work.level);
     if (lead.seizureBits > 0) {
         out.seizureBits = lead.seizureBits;
         out.seizureStart = lead.onset + static_cast<double>(first);
@@ -526,7 +670,7 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     out.stopBitsMax = bits.gapMax;
     out.markStart = markStart + static_cast<double>(first);
     out.messageStart = clock.origin + static_cast<double>(first);
-    out.end = endAt + static_cast<double>(first);
+    out.end = *endAt + static_cast<double>(first);
     out.measured = true;
     return out;
 }
@@ -547,9 +691,31 @@ FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate
 FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
                                  std::int64_t messageStart, std::int64_t messageEnd) {
     Work& work = *work_;
-    // Both passes look at the same analytic signal.
-    analytic(x, work);
-    const FskMeasurement rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
+    // Both passes look at the same analytic signal, tilted when the first
+    // pass's correlators find tones of levels far apart.
+    work.disc.markRef = work.disc.spaceRef = 0;
+    analytic(x, work, Tilt{}, rate);
+    FskMeasurement rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
+    // The twist first from the correlators' loudest windows (the loud
+    // tone's leak raises the quiet one's: it reads low), then from the
+    // tones fitted through the tilt, until it holds.
+    double twistDb = 0;
+    for (int round = 0; round < kTiltRounds; ++round) {
+        double seen = twistDb;
+        if (round > 0 && rough.measured) {
+            seen = rough.twistDb;
+        } else if (work.disc.markRef > 0 && work.disc.spaceRef > 0) {
+            // The windows' powers, through the tilt applied so far.
+            const Tilt& t = work.tilt;
+            seen = 10 * std::log10(work.disc.markRef / work.disc.spaceRef) -
+                   20 * std::log10(tiltGain(t, nominal.markHz) / tiltGain(t, nominal.spaceHz));
+        }
+        if (std::abs(seen) <= kTiltDb || std::abs(seen - twistDb) < 0.5) break;
+        twistDb = seen;
+        const double g = std::pow(10.0, twistDb * kTiltShare / 40);
+        analytic(x, work, Tilt{nominal.markHz, nominal.spaceHz, 1 / g, g}, rate);
+        rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
+    }
     if (!rough.measured) return rough;
     const FskMeasurement fine = analyse(x, work, first, rate, nominal, messageStart, messageEnd, &rough);
     return fine.measured ? fine : rough;

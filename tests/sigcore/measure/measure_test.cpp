@@ -1,7 +1,7 @@
 // The measurement layer against signals made here with set parameters: an
 // FSK burst with a channel seizure, twist, an off-nominal bit rate and
-// uneven stop bits (clean and noisy, 8000 and 48000 Hz), DTMF digits with
-// set tones, levels and lengths, and the sample ring across its wrap.
+// uneven stop bits (clean and noisy, 8000 and 48000 Hz, tones far apart),
+// DTMF digits with set tones, levels and lengths, and the sample ring across its wrap.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -36,6 +36,7 @@ struct FskTruth {
     double messageStart = 0;
     double end = 0;
     std::int64_t messageEndSample = 0;
+    std::vector<std::uint8_t> message;  // sent with one stop bit each instead of the bytes below
 };
 
 // A continuous-phase burst: silence, seizure (space first), mark, the
@@ -45,12 +46,13 @@ std::vector<float> fskBurst(int rate, FskTruth& t, double snrDb) {
     for (int k = 0; k < t.seizureBits; ++k) bits.push_back(k % 2);
     bits.insert(bits.end(), static_cast<std::size_t>(t.markBits), 1);
     const std::vector<int> stops{1, 3, 2, 1, 2, 1};
-    const std::uint8_t bytes[] = {0x04, 0x12, 0x31, 0x32, 0x35, 0x30, 0x33};
+    const std::vector<std::uint8_t> bytes =
+        t.message.empty() ? std::vector<std::uint8_t>{0x04, 0x12, 0x31, 0x32, 0x35, 0x30, 0x33} : t.message;
     std::size_t messageBits = 0;
-    for (std::size_t i = 0; i < std::size(bytes); ++i) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         bits.push_back(0);
         for (int b = 0; b < 8; ++b) bits.push_back((bytes[i] >> b) & 1);
-        const int stop = i + 1 < std::size(bytes) ? stops[i] : 1;
+        const int stop = i + 1 < bytes.size() && t.message.empty() ? stops[i] : 1;
         bits.insert(bits.end(), static_cast<std::size_t>(stop), 1);
         messageBits += static_cast<std::size_t>(9 + stop);
     }
@@ -145,6 +147,76 @@ TEST(Measure, FskBurstOfKnownTonesLevelsBitRateAndLengths) {
     EXPECT_EQ(m.markBits, t.markBits);
     const std::vector<float> cut(x.begin() + static_cast<std::ptrdiff_t>(t.messageStart) + 100, x.end());
     EXPECT_FALSE(sigcore::measureFsk(cut, 0, 8000, {1200, 2200, 1200}, 0, 2000).measured);
+}
+
+// Tones 14 dB apart, either way round: the loud tone's leak into the quiet
+// one's correlator must not take the bits, the seizure or the carrier's end
+// with it. A carrier still on at the last sample held has no end to
+// measure: not measured, rather than an end at the last sample.
+TEST(Measure, FskBurstOfTonesFarApartOrCarrierRunningOn) {
+    struct Case {
+        int rate;
+        double twist;
+    };
+    for (const Case c : {Case{48000, 14.0}, Case{48000, -14.0}, Case{8000, 0.0}}) {
+        SCOPED_TRACE(testing::Message() << c.rate << " Hz, twist " << c.twist);
+        FskTruth t;
+        t.markHz = 1200;
+        t.spaceHz = 2200;
+        t.baud = 1200;
+        t.seizureBits = 300;
+        t.markBits = 180;
+        t.markDbfs = -9.6 - (c.twist < 0 ? 14 : 0);
+        t.spaceDbfs = t.markDbfs - c.twist;
+        const std::vector<float> x = fskBurst(c.rate, t, 200.0);
+        const sigcore::FskMeasurement m = sigcore::measureFsk(x, 0, c.rate, {1200, 2200, 1200},
+                                                              std::llround(t.messageStart), t.messageEndSample);
+        ASSERT_TRUE(m.measured);
+        EXPECT_NEAR(m.spaceHz, 2200, 1.0);
+        EXPECT_NEAR(m.twistDb, c.twist, 0.3);
+        EXPECT_GT(m.snrDb, 40);
+        EXPECT_EQ(m.seizureBits, 300);
+        EXPECT_EQ(m.markBits, 180);
+        EXPECT_EQ(m.stopBitsMin, 1);
+        EXPECT_EQ(m.stopBitsMax, 3);
+        EXPECT_NEAR(m.end, t.end, c.rate / 1000.0);
+        // Cut inside the two mark bits after the last stop bit.
+        const std::vector<float> cut(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(t.end - c.rate / 1200.0));
+        EXPECT_FALSE(sigcore::measureFsk(cut, 0, c.rate, {1200, 2200, 1200}, std::llround(t.messageStart),
+                                         t.messageEndSample)
+                         .measured);
+    }
+}
+
+// A burst 4.5 to 6 % slow, with a date, time and number: numbered with the
+// nominal period its edges drift off their bits within a couple of bytes. Noise in its place keeps no bit clock: not measured.
+TEST(Measure, FskBurstFarOffItsBitRateOrNoBurstAtAll) {
+    for (const double error : {-6.0, -5.0, -4.5}) {
+        SCOPED_TRACE(testing::Message() << "bit rate " << error << " %");
+        FskTruth t;
+        t.markHz = 1200;
+        t.spaceHz = 2200;
+        t.markDbfs = t.spaceDbfs = -16.6;
+        t.baud = 1200 * (1 + error / 100);
+        t.message = {0x80, 0x16, 0x01, 0x08, 0x30, 0x31, 0x30, 0x31, 0x30, 0x30, 0x30, 0x30, 0x02,
+                     0x0a, 0x32, 0x31, 0x32, 0x35, 0x35, 0x35, 0x31, 0x32, 0x33, 0x34, 0xd5};
+        const std::vector<float> x = fskBurst(8000, t, 200.0);
+        const sigcore::FskMeasurement m = sigcore::measureFsk(x, 0, 8000, {1200, 2200, 1200},
+                                                              std::llround(t.messageStart), t.messageEndSample);
+        ASSERT_TRUE(m.measured);
+        EXPECT_NEAR(m.bitRate, t.baud, t.baud * 0.001);
+        EXPECT_NEAR(m.spaceHz, 2200, 1.0);
+        EXPECT_GT(m.snrDb, 60);
+        EXPECT_EQ(m.seizureBits, t.seizureBits);
+        EXPECT_EQ(m.markBits, t.markBits);
+        EXPECT_EQ(m.stopBitsMin, 1);
+        EXPECT_EQ(m.stopBitsMax, 1);
+    }
+    std::vector<float> noise(16000);
+    std::mt19937 random(3);
+    std::normal_distribution<double> sample(0.0, 3000.0);
+    for (float& v : noise) v = static_cast<float>(sample(random));
+    EXPECT_FALSE(sigcore::measureFsk(noise, 0, 8000, {1200, 2200, 1200}, 6000, 8000).measured);
 }
 
 // Rounds every sample to a multiple of `step`, as a file of fewer bits

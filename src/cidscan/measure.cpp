@@ -63,7 +63,7 @@ MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRi
 }
 
 MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRing& ring, int rate, double refDbm0,
-                              sigcore::FskMeter& meter) {
+                              sigcore::FskMeter& meter, std::int64_t notBefore) {
     MessageMeasure out;
     out.refDbm0 = refDbm0;
     if (m.standard == sigcore::Standard::Dtmf || m.standard == sigcore::Standard::DtmfCallerId) {
@@ -73,7 +73,8 @@ MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRi
     std::vector<float> x;
     const auto back = static_cast<std::int64_t>(sigcore::kFskLookBackSeconds * rate);
     const auto ahead = static_cast<std::int64_t>(sigcore::kFskLookAheadSeconds * rate);
-    const std::int64_t first = ring.copy(m.startSample - back, m.endSample + ahead, x);
+    const std::int64_t first = ring.copy(std::min(std::max(m.startSample - back, notBefore), m.startSample),
+                                         m.endSample + ahead, x);
     out.fsk = meter.measure(x, first, rate, nominalOf(m.standard), m.startSample, m.endSample);
     return out;
 }

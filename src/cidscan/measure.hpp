@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -51,8 +52,12 @@ struct MessageMeasure {
 [[nodiscard]] MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRing& ring, int rate,
                                             double refDbm0);
 // The same with the channel's meter, whose work space serves every burst.
+// A burst's seizure and mark are looked for from `notBefore` on (the end of
+// the line signal before it): a signal just before the burst, such as the
+// phone's acknowledgement, is never taken for a part of it.
 [[nodiscard]] MessageMeasure measureMessage(const sigcore::Message& m, const sigcore::SampleRing& ring, int rate,
-                                            double refDbm0, sigcore::FskMeter& meter);
+                                            double refDbm0, sigcore::FskMeter& meter,
+                                            std::int64_t notBefore = std::numeric_limits<std::int64_t>::min());
 
 // The text block's lines (each indented, ending in a line end) and the JSON
 // object.

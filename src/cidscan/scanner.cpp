@@ -1,6 +1,7 @@
 #include "cidscan/scanner.hpp"
 
 #include <deque>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -71,7 +72,7 @@ public:
             if (!atEnd && ring_->end() < measureReadyAt(found.message, rate_)) return;
             // A signal that starts before the message may still be under way.
             if (!atEnd && signals_ != nullptr && signals_->settledBefore() <= found.message.startSample) return;
-            found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_, meter_);
+            found.measure = measureMessage(found.message, *ring_, rate_, refDbm0_, meter_, burstMayStartAt());
             found.measure->afterSignalMs = afterSignal(*found.measure, found.message);
             if (found.measure->afterSignalMs) found.measure->afterSignalKind = lastSignalKind_;
             if (trace_) found.measure->trace = traceMessage(*found.measure, *ring_, rate_);
@@ -87,6 +88,14 @@ private:
         lastSignalKind_ = signal.kind;
         FoundMessage found{file_, channel_, rate_, sigcore::Message{}, std::nullopt, std::nullopt, signal};
         if (!handler_(found)) stop_ = true;
+    }
+
+    // Where the next burst may start: at the last signal's end (anywhere
+    // before any signal). Allowing for the edge's error instead takes the
+    // signal's last cycles for the burst's first bits.
+    std::int64_t burstMayStartAt() const {
+        if (lastSignalEnd_ < 0) return std::numeric_limits<std::int64_t>::min();
+        return lastSignalEnd_;
     }
 
     // From the end of the last signal to the burst's first bit (its first

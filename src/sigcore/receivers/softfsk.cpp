@@ -1019,6 +1019,13 @@ struct PlanReceiver {
                 std::size_t gap = mark;
                 while (gap < count && leads[gap] != 0) ++gap;
                 const std::size_t growTo = std::min(gap, mark + static_cast<std::size_t>(markSamples - 1 - run));
+                if (growTo == gap && gap < count) {
+                    // The run breaks inside the block, too short: what it
+                    // would have added is cleared at the break.
+                    clearRun();
+                    i = gap - 1;
+                    continue;
+                }
                 growRun(mark, growTo);
                 if (growTo == gap) {
                     i = gap - 1;  // the run breaks at `gap`, or goes on into the next block

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "sigcore/receivers/dtmf.hpp"
 #include "sigcore/messages/dtmfcid.hpp"
 #include "sigcore/messages/etsimessage.hpp"
 #include "sigcore/messages/nttmessage.hpp"
@@ -194,19 +193,21 @@ private:
 
 // DTMF digits into messages: DTMF caller ID's framing (DtmfCallerIdDecoder)
 // or plain digit runs (DigitRuns). `Messages` takes the receiver's tones and
-// hears how far the stream has gone and when it ends.
+// hears how far the stream has gone and when it ends. The receiver is the
+// channel's, shared with its line-signal tracker, or the lane's own.
 template <typename Messages>
 class DtmfLane final : public Lane {
 public:
-    DtmfLane(int rate, sigcore::EventSink& catcher)
+    DtmfLane(int rate, sigcore::EventSink& catcher, SharedDtmf* shared)
         : toCatcher_(keeper_, catcher), messages_(rate, toCatcher_), toMessages_(keeper_, messages_),
-          digits_(rate, toMessages_) {}
+          own_(shared != nullptr ? nullptr : std::make_unique<SharedDtmf>(rate)),
+          digits_(shared != nullptr ? *shared : *own_), listener_(digits_.listen(toMessages_)) {}
     void push(std::span<const std::int16_t> samples) override {
-        digits_.push(samples);
-        messages_.advanceTo(digits_.samplesPushed());
+        digits_.push(listener_, samples);
+        messages_.advanceTo(digits_.samplesPushed(listener_));
     }
     void finish() override {
-        digits_.finish();
+        digits_.finish(listener_);
         messages_.finish();
     }
 
@@ -215,13 +216,15 @@ private:
     ToneKeeper::Messages toCatcher_;
     Messages messages_;
     ToneKeeper::Tones toMessages_;
-    sigcore::DtmfReceiver digits_;
+    std::unique_ptr<SharedDtmf> own_;
+    SharedDtmf& digits_;
+    std::size_t listener_;
 };
 
 }  // namespace
 
 std::vector<std::unique_ptr<Lane>> makeLanes(StandardChoice standards, int samplingRate, int sensitivity,
-                                             sigcore::EventSink& catcher) {
+                                             sigcore::EventSink& catcher, SharedDtmf* dtmf) {
     const bool all = standards == StandardChoice::All;
     const bool us = all || standards == StandardChoice::Us;
     const bool ntt = all || standards == StandardChoice::Ntt || standards == StandardChoice::V23;
@@ -234,8 +237,8 @@ std::vector<std::unique_ptr<Lane>> makeLanes(StandardChoice standards, int sampl
     if (us) families.push_back({sigcore::kBell202, std::make_unique<sigcore::UsMessageDecoder>()});
     if (ntt || etsi) families.push_back({sigcore::kV23, std::make_unique<V23Decoder>(ntt, etsi)});
     if (!families.empty()) lanes.push_back(std::make_unique<FskLane>(std::move(families), samplingRate, sensitivity, catcher));
-    if (dtmfCid) lanes.push_back(std::make_unique<DtmfLane<sigcore::DtmfCallerIdDecoder>>(samplingRate, catcher));
-    if (dtmfRate && standards == StandardChoice::Dtmf) lanes.push_back(std::make_unique<DtmfLane<DigitRuns>>(samplingRate, catcher));
+    if (dtmfCid) lanes.push_back(std::make_unique<DtmfLane<sigcore::DtmfCallerIdDecoder>>(samplingRate, catcher, dtmf));
+    if (dtmfRate && standards == StandardChoice::Dtmf) lanes.push_back(std::make_unique<DtmfLane<DigitRuns>>(samplingRate, catcher, dtmf));
     return lanes;
 }
 

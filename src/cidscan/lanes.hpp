@@ -10,6 +10,7 @@
 
 #include "sigcore/messages/events.hpp"
 #include "cidscan/options.hpp"
+#include "cidscan/shareddtmf.hpp"
 
 namespace cidscan {
 
@@ -21,8 +22,9 @@ public:
 };
 
 // The lanes a channel needs for the chosen standards; every message reaches
-// `catcher` as a MessageDecoded event.
+// `catcher` as a MessageDecoded event. A DTMF lane listens to `dtmf` when
+// given (it must outlive the lanes), to a receiver of its own otherwise.
 std::vector<std::unique_ptr<Lane>> makeLanes(StandardChoice standards, int samplingRate, int sensitivity,
-                                             sigcore::EventSink& catcher);
+                                             sigcore::EventSink& catcher, SharedDtmf* dtmf = nullptr);
 
 }  // namespace cidscan

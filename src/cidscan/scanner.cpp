@@ -131,19 +131,24 @@ private:
 struct Channel {
     Channel(StandardChoice standards, int channelIndex, const std::string& file, int rate, int sensitivity,
             const MessageHandler& handler, bool& stop)
-        : catcher(file, channelIndex + 1, rate, handler, stop),
-          lanes(makeLanes(standards, rate, sensitivity, catcher)),
+        : dtmf(rate >= sigcore::kDtmfLowestRate && rate <= sigcore::kDtmfHighestRate ? std::make_unique<SharedDtmf>(rate)
+                                                                                       : nullptr),
+          catcher(file, channelIndex + 1, rate, handler, stop),
+          lanes(makeLanes(standards, rate, sensitivity, catcher, dtmf.get())),
           index(static_cast<std::size_t>(channelIndex)) {}
 
     // With --measure the channel keeps its recent samples.
     void keepSamples(int rate, double refDbm0) {
         ring.emplace(measureRingSize(rate));
-        if (rate >= sigcore::kDtmfLowestRate && rate <= sigcore::kDtmfHighestRate) {
-            signals = std::make_unique<SignalTracker>(rate, *ring);
+        if (dtmf) {
+            signals = std::make_unique<SignalTracker>(rate, *ring, *dtmf);
         }
         catcher.measureFrom(*ring, refDbm0, signals.get());
     }
 
+    // The DTMF receiver of the channel's DTMF lane and line-signal tracker
+    // (at the rates it takes): both hear the digits of one receiver.
+    std::unique_ptr<SharedDtmf> dtmf;
     std::optional<sigcore::SampleRing> ring;
     std::unique_ptr<SignalTracker> signals;
     MessageCatcher catcher;

@@ -25,10 +25,10 @@
 #include <optional>
 #include <span>
 
+#include "cidscan/shareddtmf.hpp"
 #include "sigcore/measure/linesignal.hpp"
 #include "sigcore/measure/samplering.hpp"
 #include "sigcore/messages/events.hpp"
-#include "sigcore/receivers/dtmf.hpp"
 #include "sigcore/receivers/linesignals.hpp"
 
 namespace cidscan {
@@ -37,7 +37,7 @@ class SignalTracker final : public sigcore::LineToneSink, public sigcore::EventS
 public:
     // `ring` holds the channel's recent samples (pushed before this
     // tracker's own push). Needs a rate a DTMF receiver takes.
-    SignalTracker(int rate, const sigcore::SampleRing& ring);
+    SignalTracker(int rate, const sigcore::SampleRing& ring, SharedDtmf& digits);
 
     void push(std::span<const std::int16_t> samples);
     void finish();
@@ -85,7 +85,8 @@ private:
     int rate_;
     const sigcore::SampleRing& ring_;
     sigcore::LineSignalReceiver tones_;
-    sigcore::DtmfReceiver digits_;
+    SharedDtmf& digits_;  // the channel's DTMF receiver
+    std::size_t listener_;
     std::deque<Held> held_;
     std::deque<sigcore::LineSignal> ready_;
     std::deque<Noted> noted_;           // the last few messages

@@ -62,55 +62,97 @@ LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
 }
 
 void LineSignalReceiver::push(std::span<const std::int16_t> samples) {
+    // An offset the stream starts with is no step.
+    if (pushed_ == 0 && !samples.empty()) dcX_ = samples.front();
+    while (!samples.empty()) {
+        const std::size_t count = std::min(samples.size(), block_ - filled_);
+        scan(samples.first(count));
+        samples = samples.subspan(count);
+        if (filled_ == block_) endBlock();
+    }
+}
+
+// Samples that end no block: the state stays in locals over them, and the two
+// alert tones' oscillators and correlations go side by side, real parts in
+// one pair of doubles and imaginary parts in another. Each value sees the
+// same operations in the same order as one complex product at a time.
+void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
+    using Pair = double __attribute__((vector_size(16)));
+    const Pair stepRe{step_[0].real(), step_[1].real()};
+    const Pair stepIm{step_[0].imag(), step_[1].imag()};
+    Pair oscRe{osc_[0].real(), osc_[1].real()};
+    Pair oscIm{osc_[0].imag(), osc_[1].imag()};
+    Pair corrRe{corr_[0].real(), corr_[1].real()};
+    Pair corrIm{corr_[0].imag(), corr_[1].imag()};
+    double energy = energy_, dcX = dcX_, dcY = dcY_, lp1 = lp1_, lp2 = lp2_;
+    double lowEnergy = lowEnergy_, hpEnergy = hpEnergy_, blockPeak = blockPeak_;
+    const double dcA = dcA_, lpGain = 1.0 - lpA_;
     for (const std::int16_t s : samples) {
         const double x = s;
-        corr_[0] += x * osc_[0];
-        corr_[1] += x * osc_[1];
-        osc_[0] *= step_[0];
-        osc_[1] *= step_[1];
-        energy_ += x * x;
-        // An offset the stream starts with is no step.
-        if (pushed_ == 0) dcX_ = x;
-        const double hp = x - dcX_ + dcA_ * dcY_;
-        dcX_ = x;
-        dcY_ = hp;
-        lp1_ += (1.0 - lpA_) * (hp - lp1_);
-        lp2_ += (1.0 - lpA_) * (lp1_ - lp2_);
-        lowEnergy_ += lp2_ * lp2_;
-        hpEnergy_ += hp * hp;
-        const double a = std::abs(lp2_);
-        blockPeak_ = std::max(blockPeak_, a);
-        // Relative to the run's peak too: the DC blocker's memory outlasts
-        // a strong wave at a fraction of its level.
-        const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
-        if (a > threshold) {
-            if (aboveFirst_ < 0) aboveFirst_ = pushed_;
-            lowLast_ = pushed_;
-            lowPeak_ = std::max(lowPeak_, a);
-        }
-        const double hysteresis = threshold / 2;
-        if (lp2_ > hysteresis && lowSign_ <= 0) {
-            if (lowSign_ < 0) {
-                if (upCrossings_ == 0) firstUp_ = pushed_;
-                else {
-                    const auto interval = static_cast<double>(pushed_ - lastUp_);
-                    intervalSquares_ += interval * interval;
-                }
-                lastUp_ = pushed_;
-                ++upCrossings_;
-            }
-            lowSign_ = 1;
-        } else if (lp2_ < -hysteresis && lowSign_ >= 0) {
-            lowSign_ = -1;
-        }
-        // One-sidedness: the largest swing to each side.
-        if (lp2_ > 0) {
-            posPeak_ = std::max(posPeak_, lp2_);
-        } else {
-            negPeak_ = std::max(negPeak_, -lp2_);
-        }
+        corrRe += x * oscRe;
+        corrIm += x * oscIm;
+        const Pair re = oscRe * stepRe - oscIm * stepIm;
+        oscIm = oscRe * stepIm + oscIm * stepRe;
+        oscRe = re;
+        energy += x * x;
+        const double hp = x - dcX + dcA * dcY;
+        dcX = x;
+        dcY = hp;
+        lp1 += lpGain * (hp - lp1);
+        lp2 += lpGain * (lp1 - lp2);
+        lowEnergy += lp2 * lp2;
+        hpEnergy += hp * hp;
+        const double a = std::abs(lp2);
+        blockPeak = std::max(blockPeak, a);
+        lowSample(lp2, a);
         ++pushed_;
-        if (++filled_ == block_) endBlock();
+    }
+    osc_[0] = {oscRe[0], oscIm[0]};
+    osc_[1] = {oscRe[1], oscIm[1]};
+    corr_[0] = {corrRe[0], corrIm[0]};
+    corr_[1] = {corrRe[1], corrIm[1]};
+    energy_ = energy;
+    dcX_ = dcX;
+    dcY_ = dcY;
+    lp1_ = lp1;
+    lp2_ = lp2;
+    lowEnergy_ = lowEnergy;
+    hpEnergy_ = hpEnergy;
+    blockPeak_ = blockPeak;
+    filled_ += samples.size();
+}
+
+// The low-passed sample `lp` (magnitude `a`) against the run's threshold:
+// where the run lies above it, its peak, its zero crossings and its swings.
+inline void LineSignalReceiver::lowSample(double lp, double a) {
+    // Relative to the run's peak too: the DC blocker's memory outlasts
+    // a strong wave at a fraction of its level.
+    const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
+    if (a > threshold) {
+        if (aboveFirst_ < 0) aboveFirst_ = pushed_;
+        lowLast_ = pushed_;
+        lowPeak_ = std::max(lowPeak_, a);
+    }
+    const double hysteresis = threshold / 2;
+    if (lp > hysteresis && lowSign_ <= 0) {
+        if (lowSign_ < 0) {
+            if (upCrossings_ == 0) firstUp_ = pushed_;
+            else {
+                const auto interval = static_cast<double>(pushed_ - lastUp_);
+                intervalSquares_ += interval * interval;
+            }
+            lastUp_ = pushed_;
+            ++upCrossings_;
+        }
+        lowSign_ = 1;
+    } else if (lp < -hysteresis && lowSign_ >= 0) {
+        lowSign_ = -1;
+    }
+    // One-sidedness: the largest swing to each side.
+    if (lp > 0) {
+        posPeak_ = std::max(posPeak_, lp);
+    } else {
+        negPeak_ = std::max(negPeak_, -lp);
     }
 }
 

@@ -85,6 +85,8 @@ public:
     [[nodiscard]] std::int64_t lowRunStart() const { return lowRun_ ? aboveFirst_ : -1; }
 
 private:
+    void scan(std::span<const std::int16_t> samples);
+    void lowSample(double lp, double a);
     void endBlock();
     void alertBlock(bool alert);
     void lowBlock(bool loud, double blockPower);

@@ -462,4 +462,68 @@ TEST(SoftFsk, OneBurstOneMessageUnderTheStandardOfItsMark) {
     }
 }
 
+// Every event of a plan but its messages, which the plans' rivalry may hold back.
+struct Trail final : sigcore::EventSink {
+    std::vector<sigcore::Event> events;
+    std::vector<std::vector<std::uint8_t>> messages;
+    void onEvent(const sigcore::Event& e) override {
+        if (const auto* d = std::get_if<sigcore::MessageDecoded>(&e)) {
+            messages.push_back(d->message.raw);
+            return;
+        }
+        events.push_back(e);
+    }
+};
+
+// Two plans whose tone filters run side by side give each plan the bursts,
+// bytes and fields it reads alone, at rates where the plans' filters are of
+// one length, over noise, a burst of each plan's tones and blocks of odd
+// sizes; a message that goes out is one the plan read alone.
+TEST(SoftFsk, PlansSideBySideReadWhatEachReadsAlone) {
+    const auto message = withChecksum({0x80, 0x0A, 0x02, 0x08, '0', '3', '1', '2', '3', '4', '5', '6'});
+    for (const int rate : {8000, 11025, 16000}) {
+        Line line{rate};
+        std::mt19937 random(7);
+        line.noise(0.3, 300.0, random);
+        for (const auto& [mark, space] : {std::pair{1200.0, 2200.0}, std::pair{1300.0, 2100.0}}) {
+            line.markHz = mark;
+            line.spaceHz = space;
+            line.mark(0.1);
+            line.bytes(message);
+            line.mark(0.01);
+            line.noise(0.2, 300.0, random);
+        }
+        for (std::size_t i = 0; i < line.pcm.size(); ++i) {
+            line.pcm[i] = static_cast<std::int16_t>(line.pcm[i] + std::lround(std::normal_distribution<double>(0.0, 200.0)(random)));
+        }
+        sigcore::UsMessageDecoder usAlone;
+        sigcore::EtsiMessageDecoder etsiAlone;
+        Trail usTrail;
+        Trail etsiTrail;
+        sigcore::SoftFskReceiver usReceiver(sigcore::kBell202, usAlone, rate, usTrail);
+        sigcore::SoftFskReceiver etsiReceiver(sigcore::kV23, etsiAlone, rate, etsiTrail);
+        sigcore::UsMessageDecoder us;
+        sigcore::EtsiMessageDecoder etsi;
+        Trail usBoth;
+        Trail etsiBoth;
+        const std::vector<sigcore::ReceiverPlan> plans{{sigcore::kBell202, us, usBoth}, {sigcore::kV23, etsi, etsiBoth}};
+        sigcore::SoftFskReceiver both(plans, rate);
+        for (std::size_t at = 0; at < line.pcm.size(); at += 301) {
+            const auto part = std::span<const std::int16_t>(line.pcm).subspan(at, std::min<std::size_t>(301, line.pcm.size() - at));
+            usReceiver.push(part);
+            etsiReceiver.push(part);
+            both.push(part);
+        }
+        usReceiver.finish();
+        etsiReceiver.finish();
+        both.finish();
+        EXPECT_FALSE(usTrail.events.empty());
+        EXPECT_TRUE(usBoth.events == usTrail.events) << rate;
+        EXPECT_TRUE(etsiBoth.events == etsiTrail.events) << rate;
+        EXPECT_EQ(usBoth.messages.size() + etsiBoth.messages.size(), 2u) << rate;
+        for (const auto& m : usBoth.messages) EXPECT_NE(std::find(usTrail.messages.begin(), usTrail.messages.end(), m), usTrail.messages.end());
+        for (const auto& m : etsiBoth.messages) EXPECT_NE(std::find(etsiTrail.messages.begin(), etsiTrail.messages.end(), m), etsiTrail.messages.end());
+    }
+}
+
 }  // namespace

@@ -63,8 +63,10 @@ constexpr double kNominalDbm0 = -13.5;
 // beyond them ("either"). US Bell 202: mark 1200 +/- 12 Hz, space 2200 +/- 22 Hz.
 constexpr Condition kGr30[] = {
     {"nominal", kNominalDbm0},
-    {"level-min", -32.0},
-    {"level-max", -1.0},
+    // Levels and noise as cidscan --check gr30 judges them: -36.2 to
+    // -4.23 dBm0, at least 25 dB SNR.
+    {"level-min", -36.2},
+    {"level-max", -4.23},
     {"level-below", -45.0, 0, 0, 0, 0, 0, Expect::Either},
     {"twist-mark-high", kNominalDbm0, 6.0},
     {"twist-space-high", kNominalDbm0, -6.0},
@@ -77,15 +79,16 @@ constexpr Condition kGr30[] = {
     {"rate-slow", kNominalDbm0, 0, 0, 0, -1.0},
     {"rate-fast", kNominalDbm0, 0, 0, 0, 1.0},
     {"rate-beyond", kNominalDbm0, 0, 0, 0, 5.0, 0, Expect::Either},
-    {"snr-min", kNominalDbm0, 0, 0, 0, 0, 20.0},
+    {"snr-min", kNominalDbm0, 0, 0, 0, 0, 25.0},
     {"snr-beyond", kNominalDbm0, 0, 0, 0, 0, 6.0, Expect::Either},
 };
 
 // ETSI V.23: mark 1300 +/- 16 Hz, space 2100 +/- 16 Hz.
 constexpr Condition kEtsi[] = {
     {"nominal", kNominalDbm0},
-    {"level-min", -40.0},
-    {"level-max", -6.0},
+    // Levels as cidscan --check etsi judges them: -33.78 to -5.78 dBm0.
+    {"level-min", -33.78},
+    {"level-max", -5.78},
     {"level-below", -50.0, 0, 0, 0, 0, 0, Expect::Either},
     {"twist-mark-high", kNominalDbm0, 6.0},
     {"twist-space-high", kNominalDbm0, -6.0},

@@ -197,8 +197,9 @@ void limitLines(std::string& out, const Scale& s, std::span<const DrawnLimit> li
         for (const auto& [bound, word] : {std::pair{limit.min, "min"}, std::pair{limit.max, "max"}}) {
             if (!bound) continue;
             const std::string tail = std::string(" ") + word + " " + fixed(*bound, 1);
+            const double value = *bound;  // a copy: a lambda may not capture a structured binding everywhere
             const auto same = std::ranges::find_if(lines, [&](const auto& l) {
-                return l.first == *bound && l.second.ends_with(tail);
+                return l.first == value && l.second.ends_with(tail);
             });
             if (same != lines.end()) {
                 same->second.insert(same->second.size() - tail.size(), ", " + limit.item);

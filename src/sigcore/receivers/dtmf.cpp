@@ -5,8 +5,6 @@
 #include <numbers>
 #include <stdexcept>
 
-#include "sigcore/dsp/simd.hpp"
-
 namespace sigcore {
 
 namespace {
@@ -94,38 +92,6 @@ DtmfReceiver::DtmfReceiver(int samplingRate, EventSink& sink) : sink_(sink), rat
     probeSorted_.assign(probePowers_.size(), 0.0);
 }
 
-namespace {
-
-// The eight fundamentals' sums (`re`, `im`, tables of 16 values a row), the
-// energy and the samples kept, over `count` samples: four tones to a vector,
-// each sum taking the same products in the same order as one at a time.
-SIGCORE_VECTOR_CLONES void accumulateFundamentals(const std::int16_t* samples, std::size_t count, const double* cosRow,
-                                                  const double* sinRow, double* re, double* im, double& energy,
-                                                  double* kept) {
-    using Quad = double __attribute__((vector_size(32), aligned(8)));
-    Quad re0 = *reinterpret_cast<const Quad*>(re);
-    Quad re1 = *reinterpret_cast<const Quad*>(re + 4);
-    Quad im0 = *reinterpret_cast<const Quad*>(im);
-    Quad im1 = *reinterpret_cast<const Quad*>(im + 4);
-    double e = energy;
-    for (std::size_t i = 0; i < count; ++i, cosRow += 16, sinRow += 16) {
-        const double x = samples[i];
-        re0 += x * *reinterpret_cast<const Quad*>(cosRow);
-        re1 += x * *reinterpret_cast<const Quad*>(cosRow + 4);
-        im0 += x * *reinterpret_cast<const Quad*>(sinRow);
-        im1 += x * *reinterpret_cast<const Quad*>(sinRow + 4);
-        e += x * x;
-        kept[i] = x;
-    }
-    *reinterpret_cast<Quad*>(re) = re0;
-    *reinterpret_cast<Quad*>(re + 4) = re1;
-    *reinterpret_cast<Quad*>(im) = im0;
-    *reinterpret_cast<Quad*>(im + 4) = im1;
-    energy = e;
-}
-
-}  // namespace
-
 void DtmfReceiver::push(std::span<const std::int16_t> samples) {
     if (finished_) return;
     while (!samples.empty()) {
@@ -133,9 +99,24 @@ void DtmfReceiver::push(std::span<const std::int16_t> samples) {
         // tables' loads cannot alias them, and the tones' sums, side by side
         // in one table row per sample, go two at a time.
         const auto take = std::min(samples.size(), static_cast<std::size_t>(half_ - filled_));
-        const auto row = static_cast<std::size_t>(filled_) * kTones;
-        accumulateFundamentals(samples.data(), take, cosTable_.data() + row, sinTable_.data() + row, re_.data(),
-                               im_.data(), energy_, halfSamples_.data() + half_ + filled_);
+        std::array<double, kTones> re = re_;
+        std::array<double, kTones> im = im_;
+        double energy = energy_;
+        const double* cosRow = cosTable_.data() + static_cast<std::size_t>(filled_) * kTones;
+        const double* sinRow = sinTable_.data() + static_cast<std::size_t>(filled_) * kTones;
+        double* kept = halfSamples_.data() + half_ + filled_;
+        for (std::size_t i = 0; i < take; ++i, cosRow += kTones, sinRow += kTones) {
+            const double x = samples[i];
+            for (std::size_t k = 0; k < kFundamentals; ++k) {
+                re[k] += x * cosRow[k];
+                im[k] += x * sinRow[k];
+            }
+            energy += x * x;
+            kept[i] = x;
+        }
+        re_ = re;
+        im_ = im;
+        energy_ = energy;
         pushed_ += static_cast<std::int64_t>(take);
         filled_ += static_cast<int>(take);
         samples = samples.subspan(take);

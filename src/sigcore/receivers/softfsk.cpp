@@ -10,8 +10,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "sigcore/dsp/simd.hpp"
-
 namespace sigcore {
 
 namespace {
@@ -174,116 +172,6 @@ private:
     std::size_t phase_ = 0;
     Pair sumRe_ = Pair{0.0, 0.0};
     Pair sumIm_ = Pair{0.0, 0.0};
-};
-
-// Two plans' tone filters of the same window length over the same samples,
-// in vectors of four doubles (first plan's mark and space, second plan's
-// mark and space): each value sees the very operations, in the same order,
-// as in a TonePair of its own plan, so the blocks come out the same; a wide
-// vector unit does both plans' arithmetic at once.
-struct TwoPairState {
-    // Aligned as a double: a vector's allocation keeps no wider alignment.
-    using Quad = double __attribute__((vector_size(32), aligned(8)));
-    std::size_t period;        // samples after which all four phasors repeat
-    // Four doubles a sample, read and written as Quads.
-    std::vector<double> cosine;  // over one period, then a block more
-    std::vector<double> sine;
-    std::vector<double> historyRe;  // products: the window before the block, then the block
-    std::vector<double> historyIm;
-    std::size_t window;
-    double scale;
-    std::size_t phase = 0;
-    Quad sumRe = Quad{0.0, 0.0, 0.0, 0.0};
-    Quad sumIm = Quad{0.0, 0.0, 0.0, 0.0};
-};
-
-// The phasor table of tones `hz` (a period of each, the longest's length
-// repeating them all), computed as TonePair computes its own.
-void fillQuadPhasors(TwoPairState& s, const std::array<int, 4>& hz, int rate) {
-    std::array<std::size_t, 4> periods{};
-    s.period = 1;
-    for (std::size_t k = 0; k < 4; ++k) {
-        periods[k] = static_cast<std::size_t>(rate / std::gcd(hz[k], rate));
-        s.period = std::lcm(s.period, periods[k]);  // divides the rate
-    }
-    s.cosine.resize(4 * (s.period + kBlock));
-    s.sine.resize(4 * (s.period + kBlock));
-    for (std::size_t i = 0; i < s.period + kBlock; ++i) {
-        for (std::size_t k = 0; k < 4; ++k) {
-            const auto at = static_cast<double>(i % periods[k]);
-            const double angle = -2 * kPi * static_cast<double>(hz[k]) * at / rate;
-            s.cosine[4 * i + k] = std::cos(angle);
-            s.sine[4 * i + k] = std::sin(angle);
-        }
-    }
-}
-
-SIGCORE_VECTOR_CLONES void runTwoPairs(TwoPairState& s, const double* x, std::size_t count, double floor0,
-                                       double floor1, ToneBlock& out0, ToneBlock& out1) {
-    using Quad = TwoPairState::Quad;
-    const auto* cosine = reinterpret_cast<const Quad*>(s.cosine.data()) + s.phase;
-    const auto* sine = reinterpret_cast<const Quad*>(s.sine.data()) + s.phase;
-    auto* historyRe = reinterpret_cast<Quad*>(s.historyRe.data());
-    auto* historyIm = reinterpret_cast<Quad*>(s.historyIm.data());
-    Quad sumRe = s.sumRe;
-    Quad sumIm = s.sumIm;
-    const std::size_t w = s.window;
-    const Quad scale = Quad{s.scale, s.scale, s.scale, s.scale};
-    out0.markSumRe[0] = sumRe[0];
-    out0.markSumIm[0] = sumIm[0];
-    out0.spaceSumRe[0] = sumRe[1];
-    out0.spaceSumIm[0] = sumIm[1];
-    out1.markSumRe[0] = sumRe[2];
-    out1.markSumIm[0] = sumIm[2];
-    out1.spaceSumRe[0] = sumRe[3];
-    out1.spaceSumIm[0] = sumIm[3];
-    for (std::size_t i = 0; i < count; ++i) {
-        const Quad sample = Quad{x[i], x[i], x[i], x[i]};
-        const Quad productRe = sample * cosine[i];
-        const Quad productIm = sample * sine[i];
-        sumRe += productRe - historyRe[i];
-        sumIm += productIm - historyIm[i];
-        historyRe[w + i] = productRe;
-        historyIm[w + i] = productIm;
-        const Quad energy = (sumRe * sumRe + sumIm * sumIm) * scale * scale;
-        out0.markEnergy[i] = energy[0];
-        out0.spaceEnergy[i] = energy[1];
-        out1.markEnergy[i] = energy[2];
-        out1.spaceEnergy[i] = energy[3];
-        out0.markLeads[i] = static_cast<std::uint8_t>((energy[0] > floor0) & (energy[0] > energy[1]));
-        out1.markLeads[i] = static_cast<std::uint8_t>((energy[2] > floor1) & (energy[2] > energy[3]));
-        out0.markSumRe[i + 1] = sumRe[0];
-        out0.markSumIm[i + 1] = sumIm[0];
-        out0.spaceSumRe[i + 1] = sumRe[1];
-        out0.spaceSumIm[i + 1] = sumIm[1];
-        out1.markSumRe[i + 1] = sumRe[2];
-        out1.markSumIm[i + 1] = sumIm[2];
-        out1.spaceSumRe[i + 1] = sumRe[3];
-        out1.spaceSumIm[i + 1] = sumIm[3];
-    }
-    s.sumRe = sumRe;
-    s.sumIm = sumIm;
-    s.phase = (s.phase + count) % s.period;
-    // The history's last window of products moves to its front.
-    std::copy(historyRe + count, historyRe + count + w, historyRe);
-    std::copy(historyIm + count, historyIm + count + w, historyIm);
-}
-
-class TwoTonePairs {
-public:
-    TwoTonePairs(const TonePlan& first, const TonePlan& second, int rate, int window) {
-        fillQuadPhasors(s_, {first.markHz, first.spaceHz, second.markHz, second.spaceHz}, rate);
-        s_.historyRe.assign(4 * (static_cast<std::size_t>(window) + kBlock), 0.0);
-        s_.historyIm.assign(4 * (static_cast<std::size_t>(window) + kBlock), 0.0);
-        s_.window = static_cast<std::size_t>(window);
-        s_.scale = 1.0 / window;
-    }
-    void run(const double* x, std::size_t count, double floor0, double floor1, ToneBlock& out0, ToneBlock& out1) {
-        runTwoPairs(s_, x, count, floor0, floor1, out0, out1);
-    }
-
-private:
-    TwoPairState s_;
 };
 
 // The largest offset of the mark tone from the plan's taken for this plan.
@@ -995,11 +883,6 @@ struct PlanReceiver {
     // filter's output.
     void pushBlock(const double* filtered, std::size_t count) {
         tones.run(filtered, count, floorEnergy, block);
-        stepBlock(count);
-    }
-
-    // The state machine over a block whose tone filters' output is in `block`.
-    void stepBlock(std::size_t count) {
         first = n + 1;
         blockLength = count;
         // The soft values are needed inside a burst only: an idle block gets
@@ -1275,8 +1158,6 @@ struct SoftFskReceiver::Impl {
     std::vector<std::unique_ptr<PlanOutput>> outputs;
     std::vector<std::unique_ptr<PlanReceiver>> plans;
     std::optional<Rivals> rivals;  // with more than one plan
-    // Two plans whose tone filters have the same length: run side by side.
-    std::optional<TwoTonePairs> twoPairs;
 
     Impl(std::span<const ReceiverPlan> list, int rate, const SoftFskOptions& options)
         : highPass(butterworth(true, 500.0, rate)),
@@ -1293,9 +1174,6 @@ struct SoftFskReceiver::Impl {
             rivals.emplace(std::move(sinks), rate);
             for (const auto& o : outputs) o->rivals = &*rivals;
         }
-        if (list.size() == 2 && plans[0]->window == plans[1]->window) {
-            twoPairs.emplace(list[0].plan, list[1].plan, rate, plans[0]->window);
-        }
     }
 
     void pushBlock(std::span<const std::int16_t> samples) {
@@ -1307,15 +1185,7 @@ struct SoftFskReceiver::Impl {
             Biquad pass;  // passes samples on unchanged: b0 = 1, no state
             runCascade(highPass, pass, filtered.data(), count);
         }
-        if (twoPairs) {
-            PlanReceiver& a = *plans[0];
-            PlanReceiver& b = *plans[1];
-            twoPairs->run(filtered.data(), count, a.floorEnergy, b.floorEnergy, a.block, b.block);
-            a.stepBlock(count);
-            b.stepBlock(count);
-        } else {
-            for (const auto& plan : plans) plan->pushBlock(filtered.data(), count);
-        }
+        for (const auto& plan : plans) plan->pushBlock(filtered.data(), count);
         if (rivals) rivals->release(plans, false);
     }
 };

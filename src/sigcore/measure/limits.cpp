@@ -33,7 +33,7 @@ constexpr std::string_view kV23 =
     "ITU-T V.23, clause 3: a transmitter tolerance of 10 Hz on each forward-channel frequency (NTT's own "
     "reference was not found)";
 constexpr std::string_view kDanishClip =
-    "secondary: 'CLIP - Dutch and Danish Caller ID Spec' (tucops.com), the Danish DTMF CLIP receiver";
+    "secondary: a page on Dutch and Danish CLIP (tucops.com), the Danish DTMF CLIP receiver";
 constexpr std::string_view kDtmfCidTiming =
     "secondary: 'DTMF-based caller ID', a VoIP book's chapter (what-when-how.com), after ETS 300 659-1";
 

@@ -431,6 +431,7 @@ struct LeadIn {
     double onset = 0;  // where the tone begins
     double markStart = 0;
     int seizureBits = 0;
+    int seizureDoubt = 0;      // see FskMeasurement::seizureDoubt
     std::vector<Run> seizure;  // its bits
 };
 
@@ -438,8 +439,11 @@ struct LeadIn {
 // refined by where the signal's own power begins (the correlators ring
 // before the tone), under the tone that agrees with the count. Under the
 // wrong tone a loud first bit seems to begin early; so the count must also
-// put a bit of that tone first, and of the two the one whose first bit
-// holds its tone the more clearly wins. Tones of levels far apart: the quiet
+// put a bit of that tone first. Of two such counts whose first bits hold
+// their tones clearly, the one whose power boundary lies nearer its bit's
+// edge on the grid wins (a quiet first bit's power crosses half a loud
+// tone's well inside the bit), else the one whose first bit holds its tone
+// the more clearly. Tones of levels far apart: the quiet
 // one's power falls at the true onset and the loud one's a bit later, both
 // counts agreeing with their tone; the earlier wins when its first bit
 // holds its tone.
@@ -449,6 +453,7 @@ int refinedCount(std::span<const float> x, const Discriminator& disc, double gri
     const bool earliest = std::abs(20 * std::log10(amplitudes[0] / amplitudes[1])) > kTiltDb;
     double bestScore = 0;
     double bestStart = 0;
+    double bestMisfit = 0;
     const int rough = before;
     for (const bool mark : {true, false}) {
         const auto start = powerBoundary(x, amplitudes[mark ? 0 : 1], window, grid - rough * T + T / 2, -1, level);
@@ -457,10 +462,15 @@ int refinedCount(std::span<const float> x, const Discriminator& disc, double gri
         const double d = valueAt(disc.d, grid - counted * T + T / 2 - window / 2.0);
         const double score = mark ? d : -d;
         if ((counted % 2 == 0) != mark || std::abs(counted - rough) > 1) continue;
-        const bool better = earliest ? score > kClearBit && (bestScore == 0 || *start < bestStart) : score > bestScore;
+        const double misfit = std::abs(*start - (grid - counted * T));
+        const bool clear = score > kClearBit && bestScore > kClearBit;
+        const bool better = earliest ? score > kClearBit && (bestScore == 0 || *start < bestStart)
+                            : clear  ? misfit < bestMisfit
+                                     : score > bestScore;
         if (better) {
             bestScore = score;
             bestStart = *start;
+            bestMisfit = misfit;
             before = counted;
         }
     }
@@ -520,6 +530,7 @@ LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::ve
         out.markStart += T;
     }
     out.seizureBits = bits;
+    out.seizureDoubt = firstMark ? +1 : -1;
     for (int k = 0; k < bits; ++k) {
         out.seizure.push_back({out.onset + k * T, out.onset + (k + 1) * T, (k % 2 == 0) == firstMark});
     }
@@ -573,15 +584,50 @@ bool fitTonesOf(std::span<const float> x, const std::vector<Run>& runs, double T
     return true;
 }
 
+// Where a tone fitted before it stops: the e that best explains the
+// samples from `from` on as the tone up to e and nothing after, searched
+// up to `to`. Each sample the tone is held longer gains 2 x t - t^2: t^2
+// while the tone is there, -t^2 once it is not. Unlike the power over a
+// window, this does not ripple with the tone's frequency and phase. The
+// end lies between the last sample of the tone and the first without it.
+double fittedEnd(std::span<const float> x, const ToneModel& tone, std::size_t from, std::size_t to) {
+    double sum = 0;
+    double best = 0;
+    std::size_t end = from;
+    for (std::size_t i = from; i < std::min(to, x.size()); ++i) {
+        const double t = tone.at(i);
+        sum += t * (2.0 * static_cast<double>(x[i]) - t);
+        if (sum > best) {
+            best = sum;
+            end = i + 1;
+        }
+    }
+    return static_cast<double>(end) - 0.5;
+}
+
 // The carrier's end, looked for after the last stop bit (the mark's
-// amplitude known in the second pass); none in the samples held: the burst
-// was not followed to its end.
+// frequency and amplitude known in the second pass); none in the samples
+// held: the burst was not followed to its end.
 std::optional<double> carrierEnd(std::span<const float> x, const Discriminator& disc, double messageEndAt,
-                                 const double* amplitudes, std::vector<double>& level) {
+                                 double bitPeriod, const double* tones, const double* amplitudes,
+                                 std::vector<double>& level) {
     const int window = disc.window;
     const std::optional<double> rough = toneBoundary(disc, messageEndAt - window, +1);
     if (!rough || !amplitudes) return rough;
-    return powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1, level).value_or(*rough);
+    const double power = powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1, level).value_or(*rough);
+    // The mark of the last stop bit, fitted on its body; the end is looked
+    // for up to a bit beyond where the power says it is.
+    const double margin = kEdgeMargin * bitPeriod;
+    const auto begin = static_cast<std::size_t>(std::max(0.0, std::ceil(messageEndAt - bitPeriod + margin)));
+    const auto end = static_cast<std::size_t>(std::max(0.0, std::floor(messageEndAt - margin)));
+    if (end < begin + 3 || end > x.size()) return power;
+    const ToneModel mark = fitModel(x, Stretch{begin, end}, tones, 1);
+    const double amplitude = std::hypot(mark.coefficients[0], mark.coefficients[1]);
+    // A stop bit that does not hold the mark as measured (a message cut
+    // off in a byte): the power's boundary stands.
+    if (!(amplitude > 0.7 * amplitudes[0] && amplitude < 1.4 * amplitudes[0])) return power;
+    const auto to = static_cast<std::size_t>(std::max(0.0, power + bitPeriod + window));
+    return fittedEnd(x, mark, end, to);
 }
 
 // One pass of the analysis; the first finds the tones, the second follows
@@ -645,7 +691,8 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     const double messageEndAt = bitStart(bits.lastBit + 1);
     // Bits read wrong walk past the decoder's end, or stop short of it.
     if (std::abs(messageEndAt - msgE) > T) return out;
-    const std::optional<double> endAt = carrierEnd(x, disc, messageEndAt, known ? amplitudes : nullptr, work.level);
+    const std::optional<double> endAt =
+        carrierEnd(x, disc, messageEndAt, T, tones, known ? amplitudes : nullptr, work.level);
     if (!endAt) return out;
     // No bit outlasts the carrier (the last stop bit read past its end
     // holds silence).
@@ -657,6 +704,7 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
                                work.level);
     if (lead.seizureBits > 0) {
         out.seizureBits = lead.seizureBits;
+        out.seizureDoubt = lead.seizureDoubt;
         out.seizureStart = lead.onset + static_cast<double>(first);
     }
     const double markStart = lead.markStart;

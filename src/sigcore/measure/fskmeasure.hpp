@@ -33,6 +33,10 @@ struct FskMeasurement {
     double bitRate = 0;
     double snrDb = 0;    // tone power over the noise in the burst's band
     int seizureBits = 0;
+    // The seizure's closing mark bit and the mark's first cannot be told
+    // apart: the sender may have sent seizureBits + seizureDoubt bits (-1 or
+    // +1; 0 with no seizure).
+    int seizureDoubt = 0;
     int markBits = 0;
     std::optional<int> stopBitsMin;  // mark bits between bytes; absent with a single byte
     std::optional<int> stopBitsMax;

@@ -176,6 +176,17 @@ TEST(Limits, FskLevelsTwistAndNoisePerStandard) {
     m.markBits = 70;
     EXPECT_TRUE(sigcore::checkFsk(m, ref, CheckStandard::Bt).pass);
     EXPECT_TRUE(sigcore::checkFsk(m, ref + 1.0, CheckStandard::Etsi).pass);
+    // A seizure read as 316 bits that may have been 315 (its closing mark
+    // bit may be the mark's) is within BT's 315; one read as 318 is not,
+    // nor a 316 that may have been 317.
+    m.seizureBits = 316;
+    m.seizureDoubt = -1;
+    EXPECT_TRUE(sigcore::checkFsk(m, ref, CheckStandard::Bt).pass);
+    m.seizureBits = 318;
+    EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Bt)), std::vector<std::string>{"seizure_bits"});
+    m.seizureBits = 316;
+    m.seizureDoubt = +1;
+    EXPECT_EQ(failed(sigcore::checkFsk(m, ref, CheckStandard::Bt)), std::vector<std::string>{"seizure_bits"});
 
     // Bounds are inclusive and exact (generated bursts just inside and
     // outside each limit are in the end-to-end tests).

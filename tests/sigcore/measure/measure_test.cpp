@@ -149,6 +149,29 @@ TEST(Measure, FskBurstOfKnownTonesLevelsBitRateAndLengths) {
     EXPECT_FALSE(sigcore::measureFsk(cut, 0, 8000, {1200, 2200, 1200}, 0, 2000).measured);
 }
 
+// The carrier's end does not move with the tones' frequencies or where in
+// its cycle the last tone stops: within half a sample of the first silent
+// sample (a window's power, by which it was found before, ripples with both
+// and missed by up to two samples).
+TEST(Measure, FskCarrierEndWhateverTheLastTonesFrequencyAndPhase) {
+    for (const double offset : {-16.0, 0.0, 16.0}) {
+        for (const double baud : {1188.0, 1200.0, 1212.0}) {
+            SCOPED_TRACE(testing::Message() << "tones " << offset << " Hz off, " << baud << " bit/s");
+            FskTruth t;
+            t.markHz = 1300 + offset;
+            t.spaceHz = 2100 + offset;
+            t.baud = baud;
+            t.seizureBits = 0;
+            t.markBits = 80;
+            const std::vector<float> x = fskBurst(8000, t, 200.0);
+            const sigcore::FskMeasurement m = sigcore::measureFsk(x, 0, 8000, {1300, 2100, 1200},
+                                                                  std::llround(t.messageStart), t.messageEndSample);
+            ASSERT_TRUE(m.measured);
+            EXPECT_NEAR(m.end, t.end - 0.5, 0.5);
+        }
+    }
+}
+
 // Tones 14 dB apart, either way round: the loud tone's leak into the quiet
 // one's correlator must not take the bits, the seizure or the carrier's end
 // with it. A carrier still on at the last sample held has no end to

@@ -441,9 +441,10 @@ struct LeadIn {
 // wrong tone a loud first bit seems to begin early; so the count must also
 // put a bit of that tone first. Of two such counts whose first bits hold
 // their tones clearly, the one whose power boundary lies nearer its bit's
-// edge on the grid wins (a quiet first bit's power crosses half a loud
-// tone's well inside the bit), else the one whose first bit holds its tone
-// the more clearly. Tones of levels far apart: the quiet
+// edge on the grid wins when the two lie a quarter of a bit apart or more
+// (a quiet first bit's power crosses half a loud tone's well inside the
+// bit; noise moves a boundary by less), else the one whose first bit holds
+// its tone the more clearly. Tones of levels far apart: the quiet
 // one's power falls at the true onset and the loud one's a bit later, both
 // counts agreeing with their tone; the earlier wins when its first bit
 // holds its tone.
@@ -463,7 +464,7 @@ int refinedCount(std::span<const float> x, const Discriminator& disc, double gri
         const double score = mark ? d : -d;
         if ((counted % 2 == 0) != mark || std::abs(counted - rough) > 1) continue;
         const double misfit = std::abs(*start - (grid - counted * T));
-        const bool clear = score > kClearBit && bestScore > kClearBit;
+        const bool clear = score > kClearBit && bestScore > kClearBit && std::abs(misfit - bestMisfit) > T / 4;
         const bool better = earliest ? score > kClearBit && (bestScore == 0 || *start < bestStart)
                             : clear  ? misfit < bestMisfit
                                      : score > bestScore;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <iterator>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -41,34 +42,41 @@ constexpr double kCoherentEdges = 0.3;
 // first pass's frequency in the second.
 constexpr double kSearchHz = 100.0;
 constexpr double kRefineHz = 5.0;
-// Tones further apart than this (dB) are brought to one level before their
-// bits are followed.
-constexpr double kTiltDb = 6.0;
+// Tones further apart than this (dB) have their bits followed by joint
+// fits rather than by correlators.
+constexpr double kFarApartDb = 6.0;
 // A bit whose discriminator, normalised, reaches this holds its tone clearly.
 constexpr double kClearBit = 0.5;
-// Through a tilt a seizure's alternating bits dip lower between their
-// peaks: the thresholds of a tone's presence before the message are this
-// part of their own.
-constexpr double kTiltedPresence = 0.4;
-constexpr int kTiltRounds = 4;
-constexpr double kTiltShare = 0.5;
+// Between the bits of a seizure the joint fits' power dips lower than the
+// correlators': the thresholds of a tone's presence before the message are
+// this part of their own.
+constexpr double kFittedPresence = 0.4;
+// The joint fits' window, in bits: a window centred on a bit holds no
+// sample of its neighbours, at 8000 Hz too.
+constexpr double kFittedWindowBits = 0.75;
+constexpr int kFewestFittedSamples = 5;
+// A window counts as holding one tone alone when the other tone's power in
+// it is under this part of that tone's loudest.
+constexpr double kAloneShare = 0.01;
+// The joint fits' running sums are summed afresh this often.
+constexpr std::size_t kResumEvery = 1024;
 
-// A tilt of the spectrum that brings two tones to the same level: the gain
-// at each tone, and log-linear between them (flat beyond). A burst whose
-// tones differ by much is looked at through it: a loud tone leaks into the
-// quiet one's correlator over windows across a bit edge, by more than the
-// quiet tone itself once the twist is large.
-struct Tilt {
-    double markHz = 0;
-    double spaceHz = 0;
-    double markGain = 1;
-    double spaceGain = 1;
-};
+// How the two tones' powers over a window are found.
+//  - Correlators: each tone's correlator over the analytic signal, a window
+//    as long as one cycle of the tones' difference (each is then blind to a
+//    whole window of the other tone).
+//  - JointFit: both tones fitted at once, by least squares over the real
+//    samples, over a window shorter than a bit. A window across a bit edge
+//    leaks its loud tone into the quiet tone's correlator by more than the
+//    quiet tone itself once the twist is large (the correlators' window is
+//    longer than a bit: one centred on a bit reaches into its neighbours);
+//    a window inside a bit fits each tone alone, whatever their levels.
+enum class Powers { Correlators, JointFit };
 
-// Two correlators one bit long, slid along the signal: for the window that
-// starts at sample s, d[s] > 0 when it holds more mark than space, and e[s]
-// is the tone power in it, both normalised so that a whole bit of either
-// tone gives 1.
+// The two tones' powers slid along the signal: for the window that starts
+// at sample s, d[s] > 0 when it holds more mark than space, and e[s] is the
+// tone power in it, both normalised so that a whole window of either tone
+// gives 1.
 struct Discriminator {
     std::vector<double> d;
     std::vector<double> e;
@@ -90,26 +98,18 @@ struct FskMeter::Work {
     std::vector<double> mark;
     std::vector<double> space;
     std::vector<double> level;
+    std::vector<double> basis[4];  // the tones' cosines and sines, for the joint fits
     Discriminator disc;
-    Tilt tilt;  // what the analytic signal was filtered with
+    Powers powers = Powers::Correlators;
 };
 
 namespace {
 
 using Work = FskMeter::Work;
 
-double tiltGain(const Tilt& t, double hz) {
-    if (t.markGain == 1 && t.spaceGain == 1) return 1;
-    if (t.markHz == t.spaceHz) return t.markGain;
-    const double u = std::clamp((hz - t.markHz) / (t.spaceHz - t.markHz), 0.0, 1.0);
-    return std::exp(std::log(t.markGain) * (1 - u) + std::log(t.spaceGain) * u);
-}
-
 // The analytic signal of x (its negative frequencies removed) into w.z: a
-// tone's correlator then sees no mirror image of it. Filtered by `tilt`
-// (`rate` samples a second).
-void analytic(std::span<const float> x, Work& w, const Tilt& tilt, int rate) {
-    w.tilt = tilt;
+// tone's correlator then sees no mirror image of it.
+void analytic(std::span<const float> x, Work& w) {
     w.z.resize(x.size());
     if (x.empty()) return;
     int n = 1;
@@ -123,8 +123,7 @@ void analytic(std::span<const float> x, Work& w, const Tilt& tilt, int rate) {
     std::vector<double>& im = w.im;
     fft(*w.tables, FftDirection::Forward, FftScaling::None, {re, im}, n);
     for (std::size_t k = 1; k < size; ++k) {
-        double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
-        if (gain > 0) gain *= tiltGain(tilt, static_cast<double>(k) * rate / n);
+        const double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
         re[k] *= gain;
         im[k] *= gain;
     }
@@ -165,15 +164,120 @@ double percentile(std::vector<double> v, double p) {
     return v[k];
 }
 
+// The running sums of a window's joint fit: each basis function's product
+// with the samples, and the basis functions' products with each other (the
+// upper triangle).
+struct WindowFit {
+    double xb[4] = {0, 0, 0, 0};
+    double bb[4][4] = {};
+};
+
+void addSample(WindowFit& f, std::span<const float> x, const std::vector<double>* basis, std::size_t i, double sign) {
+    const double v[4] = {basis[0][i], basis[1][i], basis[2][i], basis[3][i]};
+    const double xs = sign * x[i];
+    for (int j = 0; j < 4; ++j) {
+        f.xb[j] += xs * v[j];
+        for (int k = j; k < 4; ++k) f.bb[j][k] += sign * v[j] * v[k];
+    }
+}
+
+// The coefficients that fit the window best (the normal equations solved
+// by Cholesky's factoring); all zero when the basis is degenerate there.
+void solveFit(const WindowFit& f, double* c) {
+    double l[4][4] = {};
+    for (int j = 0; j < 4; ++j) {
+        double diag = f.bb[j][j];
+        for (int k = 0; k < j; ++k) diag -= l[j][k] * l[j][k];
+        if (!(diag > 1e-9 * f.bb[j][j]) || diag <= 0) {
+            std::fill(c, c + 4, 0.0);
+            return;
+        }
+        l[j][j] = std::sqrt(diag);
+        for (int i = j + 1; i < 4; ++i) {
+            double v = f.bb[j][i];
+            for (int k = 0; k < j; ++k) v -= l[i][k] * l[j][k];
+            l[i][j] = v / l[j][j];
+        }
+    }
+    double y[4];
+    for (int i = 0; i < 4; ++i) {
+        double v = f.xb[i];
+        for (int k = 0; k < i; ++k) v -= l[i][k] * y[k];
+        y[i] = v / l[i][i];
+    }
+    for (int i = 3; i >= 0; --i) {
+        double v = y[i];
+        for (int k = i + 1; k < 4; ++k) v -= l[k][i] * c[k];
+        c[i] = v / l[i][i];
+    }
+}
+
+// Both tones (`freq`, cycles a sample) fitted at once over each window of
+// `window` samples, a cosine and a sine of each: each tone's amplitude
+// squared into work.mark and work.space.
+void fittedPowers(std::span<const float> x, const double* freq, int window, Work& work) {
+    const std::size_t size = x.size();
+    std::vector<double>* basis = work.basis;
+    for (int t = 0; t < 2; ++t) {
+        basis[2 * t].resize(size);
+        basis[2 * t + 1].resize(size);
+        // The phasor turns by rotation, set exactly every 1024 samples.
+        const std::complex<double> turn = std::polar(1.0, 2.0 * std::numbers::pi * freq[t]);
+        std::complex<double> phasor = 1.0;
+        for (std::size_t i = 0; i < size; ++i) {
+            if (i % 1024 == 0) phasor = std::polar(1.0, 2.0 * std::numbers::pi * freq[t] * double(i));
+            basis[2 * t][i] = phasor.real();
+            basis[2 * t + 1][i] = phasor.imag();
+            phasor = times(phasor, turn);
+        }
+    }
+    const auto w = static_cast<std::size_t>(window);
+    const std::size_t n = size >= w ? size - w + 1 : 0;
+    work.mark.resize(n);
+    work.space.resize(n);
+    WindowFit sums;
+    for (std::size_t s = 0; s < n; ++s) {
+        if (s % kResumEvery == 0) {
+            sums = WindowFit{};
+            for (std::size_t i = s; i < s + w; ++i) addSample(sums, x, basis, i, 1.0);
+        } else {
+            addSample(sums, x, basis, s + w - 1, 1.0);
+            addSample(sums, x, basis, s - 1, -1.0);
+        }
+        double c[4];
+        solveFit(sums, c);
+        work.mark[s] = c[0] * c[0] + c[1] * c[1];
+        work.space[s] = c[2] * c[2] + c[3] * c[3];
+    }
+}
+
+// A tone's power over a window that holds it alone, from the joint fits:
+// the median over the windows where the other tone is all but absent. (The
+// loudest windows will not do: across an edge a loud tone's fit overshoots
+// into the quiet one's.) The loudest windows when too few hold it alone.
+double aloneRef(const std::vector<double>& own, const std::vector<double>& other) {
+    const double otherRef = percentile(other, 0.99);
+    std::vector<double> alone;
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        if (other[i] < kAloneShare * otherRef) alone.push_back(own[i]);
+    }
+    return alone.size() < 16 ? percentile(own, 0.99) : percentile(std::move(alone), 0.5);
+}
+
 // `amplitude` holds the tones' amplitudes when known (the second pass);
 // otherwise a window wholly in one tone is taken from the loudest of the
 // message's windows.
-const Discriminator& discriminate(Work& work, const double* freq, const double* amplitude, int window, int rate,
-                                  std::size_t from, std::size_t to) {
+const Discriminator& discriminate(std::span<const float> x, Work& work, const double* freq, const double* amplitude,
+                                  int window, std::size_t from, std::size_t to) {
     Discriminator& out = work.disc;
     out.window = window;
-    slidingPower(work, freq[0], window, work.mark);
-    slidingPower(work, freq[1], window, work.space);
+    const bool fitted = work.powers == Powers::JointFit;
+    if (fitted) {
+        fittedPowers(x, freq, window, work);
+    } else {
+        slidingPower(work, freq[0], window, work.mark);
+        slidingPower(work, freq[1], window, work.space);
+    }
     const std::vector<double>& m = work.mark;
     const std::vector<double>& s = work.space;
     to = std::min(to, m.size());
@@ -182,13 +286,13 @@ const Discriminator& discriminate(Work& work, const double* freq, const double* 
     const auto b = static_cast<std::ptrdiff_t>(to);
     const std::vector<double> mm(m.begin() + a, m.begin() + b);
     const std::vector<double> ss(s.begin() + a, s.begin() + b);
-    const double whole = window;
-    const double markGain = tiltGain(work.tilt, freq[0] * rate);
-    const double spaceGain = tiltGain(work.tilt, freq[1] * rate);
-    const double mRef =
-        std::max(amplitude ? std::pow(amplitude[0] * markGain * whole, 2) : percentile(mm, 0.99), 1e-9);
-    const double sRef =
-        std::max(amplitude ? std::pow(amplitude[1] * spaceGain * whole, 2) : percentile(ss, 0.99), 1e-9);
+    // A whole window of a tone: its correlator sums the window's samples,
+    // its fit is its amplitude.
+    const double whole = fitted ? 1.0 : window;
+    const double mRef = std::max(
+        amplitude ? std::pow(amplitude[0] * whole, 2) : (fitted ? aloneRef(mm, ss) : percentile(mm, 0.99)), 1e-9);
+    const double sRef = std::max(
+        amplitude ? std::pow(amplitude[1] * whole, 2) : (fitted ? aloneRef(ss, mm) : percentile(ss, 0.99)), 1e-9);
     out.markRef = mRef;
     out.spaceRef = sRef;
     out.d.resize(m.size());
@@ -275,6 +379,7 @@ std::optional<double> powerBoundary(std::span<const float> x, double amplitude, 
 struct Clock {
     double origin = 0;  // the first start bit's first sample
     double period = 0;  // samples per bit
+    double skew = 0;    // how far the mark-to-space edges lie after the grid (space-to-mark ones before)
 };
 
 // A bit period, and how well the edges keep it: the length of the mean of
@@ -363,7 +468,35 @@ Clock fitClock(const std::vector<Edge>& edges, double first, double last, double
         refit();
     }
     const double o = g[1].count >= 1 ? (origin[0] + origin[1]) / 2 : origin[0];
-    return {o, period};
+    return {o, period, origin[0] - o};
+}
+
+// How far the bits from the clock's origin to `last` are from each holding
+// one tone alone at their centres: a whole window of one tone and none of
+// the other, normalised; the mean over the bits.
+double impurity(const Discriminator& disc, const Clock& clock, double last) {
+    double sum = 0;
+    int bits = 0;
+    for (double at = clock.origin; at + clock.period <= last; at += clock.period, ++bits) {
+        const double s = at + clock.period / 2 - disc.window / 2.0;
+        const double d = valueAt(disc.d, s);
+        const double e = valueAt(disc.e, s);
+        const double mark = (e + d) / 2;
+        const double space = (e - d) / 2;
+        sum += std::min(std::abs(mark - 1) + std::abs(space), std::abs(space - 1) + std::abs(mark));
+    }
+    return bits > 0 ? sum / bits : 0.0;
+}
+
+// The joint fits' kinds of edge may lie more than half a bit apart: their
+// intercepts then allow a second grid, half a bit from the first. Of the
+// two, the one whose bit centres come nearer to holding one tone alone.
+Clock clearerGrid(const Discriminator& disc, const Clock& clock, double last) {
+    Clock other = clock;
+    const double half = clock.skew > 0 ? clock.period / 2 : -clock.period / 2;
+    other.origin += half;
+    other.skew -= half;
+    return impurity(disc, other, last) < impurity(disc, clock, last) ? other : clock;
 }
 
 // One stretch of bits of the same tone, [begin, end) in samples.
@@ -446,7 +579,7 @@ struct LeadIn {
 int refinedCount(std::span<const float> x, const Discriminator& disc, double grid, double T, int before,
                  const double* amplitudes, std::vector<double>& level) {
     const int window = disc.window;
-    const bool earliest = std::abs(20 * std::log10(amplitudes[0] / amplitudes[1])) > kTiltDb;
+    const bool earliest = std::abs(20 * std::log10(amplitudes[0] / amplitudes[1])) > kFarApartDb;
     double bestScore = 0;
     double bestStart = 0;
     const int rough = before;
@@ -468,7 +601,7 @@ int refinedCount(std::span<const float> x, const Discriminator& disc, double gri
 }
 
 LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::vector<Edge>& edges,
-              const Clock& clock, const double* amplitudes, double presence, std::vector<double>& level) {
+              const Clock& clock, double skew, const double* amplitudes, double presence, std::vector<double>& level) {
     const double T = clock.period;
     const int window = disc.window;
     LeadIn out;
@@ -490,16 +623,19 @@ LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::ve
         return out;
     }
     // The seizure's own bit clock (its bits need not be in step with the
-    // message's): the edges' mean offset from a grid of period T.
+    // message's): the edges' mean offset from a grid of period T, each
+    // edge taken back by its kind's skew.
+    const auto at = [skew](const Edge& e) { return e.at - (e.toSpace ? skew : -skew); };
+    const double last = at(*lastAlternation);
     double offset = 0;
     int count = 0;
     for (const Edge& e : edges) {
         if (e.at > out.onset + T / 2 && e.at <= lastAlternation->at) {
-            offset += e.at - lastAlternation->at - std::round((e.at - lastAlternation->at) / T) * T;
+            offset += at(e) - last - std::round((at(e) - last) / T) * T;
             ++count;
         }
     }
-    const double grid = lastAlternation->at + offset / std::max(count, 1);
+    const double grid = last + offset / std::max(count, 1);
     // The first bit on that grid: the earliest whose window, centred on
     // it, holds the tone. The bit before the grid's last edge is a space,
     // so the first one is a mark when an even number of bits lie before.
@@ -597,9 +733,11 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     const double period0 = rate / nominal.baud;
     // Over a window as long as one cycle of the tones' difference each
     // correlator is blind to the other tone; that is about a bit and a
-    // quarter for the caller-ID tone plans.
+    // quarter for the caller-ID tone plans. The joint fits look inside a bit.
     const double shift = std::abs(nominal.spaceHz - nominal.markHz);
-    const int window = std::max(3, static_cast<int>(std::lround(rate / std::max(shift, nominal.baud / 2))));
+    const bool fitted = work.powers == Powers::JointFit;
+    const int window = fitted ? std::max(kFewestFittedSamples, static_cast<int>(std::lround(kFittedWindowBits * period0)))
+                              : std::max(3, static_cast<int>(std::lround(rate / std::max(shift, nominal.baud / 2))));
     const double msgS = static_cast<double>(messageStart - first);
     const double msgE = static_cast<double>(messageEnd - first);
     if (msgS < 0 || msgE <= msgS + 9 * period0 || msgE > static_cast<double>(x.size())) return out;
@@ -610,10 +748,7 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
         amplitudes[0] = kFullScale * std::pow(10.0, known->markDbfs / 20);
         amplitudes[1] = kFullScale * std::pow(10.0, known->spaceDbfs / 20);
     }
-    // Through a tilt the tones' levels in the analytic signal are those of
-    // its loudest windows: the normalisation of the first pass.
-    const bool tilted = work.tilt.markGain != 1 || work.tilt.spaceGain != 1;
-    const Discriminator& disc = discriminate(work, tones, known && !tilted ? amplitudes : nullptr, window, rate,
+    const Discriminator& disc = discriminate(x, work, tones, known ? amplitudes : nullptr, window,
                                             static_cast<std::size_t>(msgS),
                                             static_cast<std::size_t>(std::max(msgS, msgE - window)));
     const std::vector<Edge> edges = findEdges(disc);
@@ -629,12 +764,19 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     // the first pass's rate.
     double seed = rate / (known ? known->bitRate : nominal.baud);
     if (!known) {
-        const Period p = edgePeriod(edges, start->at, msgE, period0);
+        // The joint fits put a kind of edge early and the other late, by
+        // up to a third of a bit when the tones' levels are far apart (a
+        // sample of the loud tone in a window upsets the quiet one's fit):
+        // the period from one kind, each kind its own phase in the clock.
+        std::vector<Edge> toSpace;
+        if (fitted) std::copy_if(edges.begin(), edges.end(), std::back_inserter(toSpace), [](const Edge& e) { return e.toSpace; });
+        const Period p = edgePeriod(fitted ? toSpace : edges, start->at, msgE, period0);
         // Edges that keep no bit clock are not the message's bits.
         if (p.coherence < kCoherentEdges) return out;
         seed = p.samples;
     }
-    const Clock clock = fitClock(edges, start->at, msgE, seed);
+    Clock clock = fitClock(edges, start->at, msgE, seed);
+    if (fitted) clock = clearerGrid(disc, clock, msgE);
     const double T = clock.period;
     // A clock far from the nominal bit rate is no FSK burst's.
     if (!(std::abs(T - period0) < kClockTolerance * period0)) return out;
@@ -653,7 +795,9 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
 
     // Before the first start bit: the mark, and before it perhaps the
     // alternating bits of a channel seizure.
-    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr, tilted ? kTiltedPresence : 1.0,
+    // The correlators' edges keep one grid; the joint fits' two kinds of
+    // edge lie either side of it.
+    const LeadIn lead = leadIn(x, disc, edges, clock, fitted ? clock.skew : 0.0, known ? amplitudes : nullptr, fitted ? kFittedPresence : 1.0,
                                work.level);
     if (lead.seizureBits > 0) {
         out.seizureBits = lead.seizureBits;
@@ -691,29 +835,21 @@ FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate
 FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
                                  std::int64_t messageStart, std::int64_t messageEnd) {
     Work& work = *work_;
-    // Both passes look at the same analytic signal, tilted when the first
-    // pass's correlators find tones of levels far apart.
+    work.powers = Powers::Correlators;
     work.disc.markRef = work.disc.spaceRef = 0;
-    analytic(x, work, Tilt{}, rate);
+    analytic(x, work);
     FskMeasurement rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
-    // The twist first from the correlators' loudest windows (the loud
-    // tone's leak raises the quiet one's: it reads low), then from the
-    // tones fitted through the tilt, until it holds.
-    double twistDb = 0;
-    for (int round = 0; round < kTiltRounds; ++round) {
-        double seen = twistDb;
-        if (round > 0 && rough.measured) {
-            seen = rough.twistDb;
-        } else if (work.disc.markRef > 0 && work.disc.spaceRef > 0) {
-            // The windows' powers, through the tilt applied so far.
-            const Tilt& t = work.tilt;
-            seen = 10 * std::log10(work.disc.markRef / work.disc.spaceRef) -
-                   20 * std::log10(tiltGain(t, nominal.markHz) / tiltGain(t, nominal.spaceHz));
-        }
-        if (std::abs(seen) <= kTiltDb || std::abs(seen - twistDb) < 0.5) break;
-        twistDb = seen;
-        const double g = std::pow(10.0, twistDb * kTiltShare / 40);
-        analytic(x, work, Tilt{nominal.markHz, nominal.spaceHz, 1 / g, g}, rate);
+    // Tones of levels far apart are followed by joint fits instead, in both
+    // passes. The twist is the fitted one or, when the bits could not be
+    // followed, the correlators' loudest windows' (the loud tone's leak
+    // raises the quiet one's: it reads low).
+    double twistDb = rough.twistDb;
+    if (!rough.measured) {
+        const Discriminator& d = work.disc;
+        twistDb = d.markRef > 0 && d.spaceRef > 0 ? 10 * std::log10(d.markRef / d.spaceRef) : 0.0;
+    }
+    if (std::abs(twistDb) > kFarApartDb) {
+        work.powers = Powers::JointFit;
         rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
     }
     if (!rough.measured) return rough;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <iterator>
 #include <memory>
 #include <numbers>
 #include <optional>
@@ -331,6 +330,63 @@ std::vector<Edge> findEdges(const Discriminator& disc) {
     return edges;
 }
 
+// What is left of x over [a, b) once one tone (the basis' pair `k`: a
+// cosine and a sine) is fitted to it: the residual's energy.
+double oneToneResidual(std::span<const float> x, const std::vector<double>* basis, int k, std::size_t a,
+                       std::size_t b) {
+    double xx = 0, xc = 0, xs = 0, cc = 0, ss = 0, cs = 0;
+    for (std::size_t i = a; i < b; ++i) {
+        const double v = x[i];
+        const double c = basis[2 * k][i];
+        const double s = basis[2 * k + 1][i];
+        xx += v * v;
+        xc += v * c;
+        xs += v * s;
+        cc += c * c;
+        ss += s * s;
+        cs += c * s;
+    }
+    const double det = cc * ss - cs * cs;
+    if (!(det > 0)) return xx;
+    return xx - (ss * xc * xc - 2 * cs * xc * xs + cc * xs * xs) / det;
+}
+
+// The joint fits' sign changes lie early or late by up to a third of a bit
+// when the tones' levels are far apart (one sample of the loud tone upsets
+// the quiet one's fit). Each edge is moved to where the samples split best
+// into its two tones: the sample, within `span` of it, that leaves the
+// least residual when the `span` samples before it are fitted with the old
+// tone and the `span` from it with the new. The edge then lies in the half
+// sample before that one.
+std::vector<Edge> splitEdges(std::span<const float> x, const Work& work, const std::vector<Edge>& edges, int span) {
+    std::vector<Edge> out;
+    const auto n = static_cast<long>(x.size());
+    for (const Edge& e : edges) {
+        const long centre = std::lround(e.at);
+        const int old = e.toSpace ? 0 : 1;
+        double least = 0;
+        long split = -1;
+        for (long t = centre - span; t <= centre + span; ++t) {
+            if (t - span < 0 || t + span > n) continue;
+            const auto at = static_cast<std::size_t>(t);
+            const auto w = static_cast<std::size_t>(span);
+            const double r = oneToneResidual(x, work.basis, old, at - w, at) +
+                             oneToneResidual(x, work.basis, 1 - old, at, at + w);
+            if (split < 0 || r < least) {
+                least = r;
+                split = t;
+            }
+        }
+        if (split < 0) continue;
+        const Edge moved{static_cast<double>(split) - 0.5, e.toSpace};
+        // Two sign changes around one edge split there alike.
+        if (!out.empty() && out.back().at == moved.at && out.back().toSpace == moved.toSpace) continue;
+        out.push_back(moved);
+    }
+    std::sort(out.begin(), out.end(), [](const Edge& a, const Edge& b) { return a.at < b.at; });
+    return out;
+}
+
 // Where `level` (of windows `window` long) falls below `threshold`,
 // searching from window start `s` in direction `step` (+1 or -1): the
 // position in samples where the window is half in the tone.
@@ -379,7 +435,6 @@ std::optional<double> powerBoundary(std::span<const float> x, double amplitude, 
 struct Clock {
     double origin = 0;  // the first start bit's first sample
     double period = 0;  // samples per bit
-    double skew = 0;    // how far the mark-to-space edges lie after the grid (space-to-mark ones before)
 };
 
 // A bit period, and how well the edges keep it: the length of the mean of
@@ -468,35 +523,7 @@ Clock fitClock(const std::vector<Edge>& edges, double first, double last, double
         refit();
     }
     const double o = g[1].count >= 1 ? (origin[0] + origin[1]) / 2 : origin[0];
-    return {o, period, origin[0] - o};
-}
-
-// How far the bits from the clock's origin to `last` are from each holding
-// one tone alone at their centres: a whole window of one tone and none of
-// the other, normalised; the mean over the bits.
-double impurity(const Discriminator& disc, const Clock& clock, double last) {
-    double sum = 0;
-    int bits = 0;
-    for (double at = clock.origin; at + clock.period <= last; at += clock.period, ++bits) {
-        const double s = at + clock.period / 2 - disc.window / 2.0;
-        const double d = valueAt(disc.d, s);
-        const double e = valueAt(disc.e, s);
-        const double mark = (e + d) / 2;
-        const double space = (e - d) / 2;
-        sum += std::min(std::abs(mark - 1) + std::abs(space), std::abs(space - 1) + std::abs(mark));
-    }
-    return bits > 0 ? sum / bits : 0.0;
-}
-
-// The joint fits' kinds of edge may lie more than half a bit apart: their
-// intercepts then allow a second grid, half a bit from the first. Of the
-// two, the one whose bit centres come nearer to holding one tone alone.
-Clock clearerGrid(const Discriminator& disc, const Clock& clock, double last) {
-    Clock other = clock;
-    const double half = clock.skew > 0 ? clock.period / 2 : -clock.period / 2;
-    other.origin += half;
-    other.skew -= half;
-    return impurity(disc, other, last) < impurity(disc, clock, last) ? other : clock;
+    return {o, period};
 }
 
 // One stretch of bits of the same tone, [begin, end) in samples.
@@ -601,7 +628,7 @@ int refinedCount(std::span<const float> x, const Discriminator& disc, double gri
 }
 
 LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::vector<Edge>& edges,
-              const Clock& clock, double skew, const double* amplitudes, double presence, std::vector<double>& level) {
+              const Clock& clock, const double* amplitudes, double presence, std::vector<double>& level) {
     const double T = clock.period;
     const int window = disc.window;
     LeadIn out;
@@ -623,19 +650,16 @@ LeadIn leadIn(std::span<const float> x, const Discriminator& disc, const std::ve
         return out;
     }
     // The seizure's own bit clock (its bits need not be in step with the
-    // message's): the edges' mean offset from a grid of period T, each
-    // edge taken back by its kind's skew.
-    const auto at = [skew](const Edge& e) { return e.at - (e.toSpace ? skew : -skew); };
-    const double last = at(*lastAlternation);
+    // message's): the edges' mean offset from a grid of period T.
     double offset = 0;
     int count = 0;
     for (const Edge& e : edges) {
         if (e.at > out.onset + T / 2 && e.at <= lastAlternation->at) {
-            offset += at(e) - last - std::round((at(e) - last) / T) * T;
+            offset += e.at - lastAlternation->at - std::round((e.at - lastAlternation->at) / T) * T;
             ++count;
         }
     }
-    const double grid = last + offset / std::max(count, 1);
+    const double grid = lastAlternation->at + offset / std::max(count, 1);
     // The first bit on that grid: the earliest whose window, centred on
     // it, holds the tone. The bit before the grid's last edge is a space,
     // so the first one is a mark when an even number of bits lie before.
@@ -751,7 +775,7 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     const Discriminator& disc = discriminate(x, work, tones, known ? amplitudes : nullptr, window,
                                             static_cast<std::size_t>(msgS),
                                             static_cast<std::size_t>(std::max(msgS, msgE - window)));
-    const std::vector<Edge> edges = findEdges(disc);
+    const std::vector<Edge> edges = fitted ? splitEdges(x, work, findEdges(disc), window) : findEdges(disc);
     // The first start bit: the mark-to-space edge nearest the decoder's.
     const Edge* start = nullptr;
     for (const Edge& e : edges) {
@@ -764,19 +788,12 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     // the first pass's rate.
     double seed = rate / (known ? known->bitRate : nominal.baud);
     if (!known) {
-        // The joint fits put a kind of edge early and the other late, by
-        // up to a third of a bit when the tones' levels are far apart (a
-        // sample of the loud tone in a window upsets the quiet one's fit):
-        // the period from one kind, each kind its own phase in the clock.
-        std::vector<Edge> toSpace;
-        if (fitted) std::copy_if(edges.begin(), edges.end(), std::back_inserter(toSpace), [](const Edge& e) { return e.toSpace; });
-        const Period p = edgePeriod(fitted ? toSpace : edges, start->at, msgE, period0);
+        const Period p = edgePeriod(edges, start->at, msgE, period0);
         // Edges that keep no bit clock are not the message's bits.
         if (p.coherence < kCoherentEdges) return out;
         seed = p.samples;
     }
-    Clock clock = fitClock(edges, start->at, msgE, seed);
-    if (fitted) clock = clearerGrid(disc, clock, msgE);
+    const Clock clock = fitClock(edges, start->at, msgE, seed);
     const double T = clock.period;
     // A clock far from the nominal bit rate is no FSK burst's.
     if (!(std::abs(T - period0) < kClockTolerance * period0)) return out;
@@ -795,9 +812,7 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
 
     // Before the first start bit: the mark, and before it perhaps the
     // alternating bits of a channel seizure.
-    // The correlators' edges keep one grid; the joint fits' two kinds of
-    // edge lie either side of it.
-    const LeadIn lead = leadIn(x, disc, edges, clock, fitted ? clock.skew : 0.0, known ? amplitudes : nullptr, fitted ? kFittedPresence : 1.0,
+    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr, fitted ? kFittedPresence : 1.0,
                                work.level);
     if (lead.seizureBits > 0) {
         out.seizureBits = lead.seizureBits;

@@ -50,6 +50,11 @@ constexpr double kClearBit = 0.5;
 // correlators': the thresholds of a tone's presence before the message are
 // this part of their own.
 constexpr double kFittedPresence = 0.4;
+// The correlators' reading of a burst of tones far apart is kept instead of
+// the joint fits' when the joint fits' tones stand less than this (dB) over
+// the noise they leave and the correlators' clearly higher (by this much).
+constexpr double kNoisyReadingDb = 30.0;
+constexpr double kClearlyLessNoiseDb = 3.0;
 // The joint fits' window, in bits: a window centred on a bit holds no
 // sample of its neighbours, at 8000 Hz too.
 constexpr double kFittedWindowBits = 0.75;
@@ -854,10 +859,13 @@ FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, i
     work.disc.markRef = work.disc.spaceRef = 0;
     analytic(x, work);
     FskMeasurement rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
-    // Tones of levels far apart are followed by joint fits instead, in both
-    // passes. The twist is the fitted one or, when the bits could not be
-    // followed, the correlators' loudest windows' (the loud tone's leak
-    // raises the quiet one's: it reads low).
+    // Tones of levels far apart are followed by joint fits too. The twist is
+    // the fitted one or, when the bits could not be followed, the
+    // correlators' loudest windows' (the loud tone's leak raises the quiet
+    // one's: it reads low). The joint fits' reading of the bits is kept for
+    // the second pass unless it leaves much noise in the samples and the
+    // correlators' clearly less (in much noise the joint fits' short
+    // windows may read bits wrong).
     double twistDb = rough.twistDb;
     if (!rough.measured) {
         const Discriminator& d = work.disc;
@@ -865,7 +873,13 @@ FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, i
     }
     if (std::abs(twistDb) > kFarApartDb) {
         work.powers = Powers::JointFit;
-        rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
+        const FskMeasurement fitted = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
+        const bool noisier = fitted.snrDb < kNoisyReadingDb && fitted.snrDb + kClearlyLessNoiseDb < rough.snrDb;
+        if (fitted.measured && (!rough.measured || !noisier)) {
+            rough = fitted;
+        } else {
+            work.powers = Powers::Correlators;
+        }
     }
     if (!rough.measured) return rough;
     const FskMeasurement fine = analyse(x, work, first, rate, nominal, messageStart, messageEnd, &rough);

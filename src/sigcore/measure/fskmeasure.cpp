@@ -863,9 +863,10 @@ FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, i
     // the fitted one or, when the bits could not be followed, the
     // correlators' loudest windows' (the loud tone's leak raises the quiet
     // one's: it reads low). The joint fits' reading of the bits is kept for
-    // the second pass unless it leaves much noise in the samples and the
-    // correlators' clearly less (in much noise the joint fits' short
-    // windows may read bits wrong).
+    // the second pass, measured or not (a loud tone's leak misleads the
+    // correlators, at the carrier's end too), unless it leaves much noise
+    // in the samples and the correlators' clearly less (in much noise the
+    // joint fits' short windows may read bits wrong).
     double twistDb = rough.twistDb;
     if (!rough.measured) {
         const Discriminator& d = work.disc;
@@ -874,8 +875,9 @@ FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, i
     if (std::abs(twistDb) > kFarApartDb) {
         work.powers = Powers::JointFit;
         const FskMeasurement fitted = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
-        const bool noisier = fitted.snrDb < kNoisyReadingDb && fitted.snrDb + kClearlyLessNoiseDb < rough.snrDb;
-        if (fitted.measured && (!rough.measured || !noisier)) {
+        const bool noisier = rough.measured && fitted.snrDb < kNoisyReadingDb &&
+                             fitted.snrDb + kClearlyLessNoiseDb < rough.snrDb;
+        if (!fitted.measured || !noisier) {
             rough = fitted;
         } else {
             work.powers = Powers::Correlators;

@@ -87,6 +87,7 @@ struct Discriminator {
     int window = 0;
     double markRef = 0;  // the power of a whole window of each tone
     double spaceRef = 0;
+    bool fitted = false;  // from joint fits (windows shorter than a bit)
 };
 
 }  // namespace
@@ -276,6 +277,7 @@ const Discriminator& discriminate(std::span<const float> x, Work& work, const do
     Discriminator& out = work.disc;
     out.window = window;
     const bool fitted = work.powers == Powers::JointFit;
+    out.fitted = fitted;
     if (fitted) {
         fittedPowers(x, freq, window, work);
     } else {
@@ -314,6 +316,24 @@ double valueAt(const std::vector<double>& v, double s) {
     const auto i = static_cast<std::size_t>(c);
     const double f = c - static_cast<double>(i);
     return i + 1 < v.size() ? v[i] * (1 - f) + v[i + 1] * f : v[i];
+}
+
+// The discriminator's value for the bit whose centred window starts at s.
+// The joint fits' window is the purest within a sample of it (nearest to
+// holding one tone alone, power 1): one that reaches a sample into a
+// neighbour of the other tone is thrown far off by it when the tones'
+// levels are far apart, and a bit of few samples has few windows wholly
+// inside it.
+double bitValue(const Discriminator& disc, double s) {
+    if (!disc.fitted || disc.d.empty()) return valueAt(disc.d, s);
+    const double last = static_cast<double>(disc.d.size() - 1);
+    const auto from = static_cast<std::size_t>(std::clamp(std::floor(s) - 1, 0.0, last));
+    const auto to = static_cast<std::size_t>(std::clamp(std::floor(s) + 2, 0.0, last));
+    std::size_t purest = from;
+    for (std::size_t i = from + 1; i <= to; ++i) {
+        if (std::abs(disc.e[i] - 1) < std::abs(disc.e[purest] - 1)) purest = i;
+    }
+    return disc.d[purest];
 }
 
 struct Edge {
@@ -558,7 +578,7 @@ struct MessageBits {
 MessageBits walkBytes(const Discriminator& disc, const Clock& clock, double msgE) {
     const double T = clock.period;
     const auto bitStart = [&](double n) { return clock.origin + n * T; };
-    const auto isMark = [&](double n) { return valueAt(disc.d, bitStart(n) + T / 2 - disc.window / 2.0) > 0; };
+    const auto isMark = [&](double n) { return bitValue(disc, bitStart(n) + T / 2 - disc.window / 2.0) > 0; };
     MessageBits out;
     std::vector<Run>& runs = out.runs;
     const auto addBit = [&](int k, bool mark) {

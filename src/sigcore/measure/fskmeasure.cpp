@@ -62,6 +62,9 @@ constexpr int kFewestFittedSamples = 5;
 // A window counts as holding one tone alone when the other tone's power in
 // it is under this part of that tone's loudest.
 constexpr double kAloneShare = 0.01;
+// An edge splits the samples about it into its two tones: the residual
+// of the two fits is under this part of either tone's alone.
+constexpr double kSplitShare = 0.5;
 // The joint fits' running sums are summed afresh this often.
 constexpr std::size_t kResumEvery = 1024;
 
@@ -318,12 +321,19 @@ double valueAt(const std::vector<double>& v, double s) {
     return i + 1 < v.size() ? v[i] * (1 - f) + v[i + 1] * f : v[i];
 }
 
+// How far window s is from holding one tone alone: a whole window's power
+// of one tone (1, normalised) and none of the other.
+double impurity(const Discriminator& disc, std::size_t s) {
+    const double mark = (disc.e[s] + disc.d[s]) / 2;
+    const double space = (disc.e[s] - disc.d[s]) / 2;
+    return std::min(std::abs(mark - 1) + std::abs(space), std::abs(space - 1) + std::abs(mark));
+}
+
 // The discriminator's value for the bit whose centred window starts at s.
-// The joint fits' window is the purest within a sample of it (nearest to
-// holding one tone alone, power 1): one that reaches a sample into a
-// neighbour of the other tone is thrown far off by it when the tones'
-// levels are far apart, and a bit of few samples has few windows wholly
-// inside it.
+// The joint fits' window is the purest within a sample of it: one that
+// reaches a sample into a neighbour of the other tone is thrown far off by
+// it when the tones' levels are far apart, and a bit of few samples has
+// few windows wholly inside it.
 double bitValue(const Discriminator& disc, double s) {
     if (!disc.fitted || disc.d.empty()) return valueAt(disc.d, s);
     const double last = static_cast<double>(disc.d.size() - 1);
@@ -331,7 +341,7 @@ double bitValue(const Discriminator& disc, double s) {
     const auto to = static_cast<std::size_t>(std::clamp(std::floor(s) + 2, 0.0, last));
     std::size_t purest = from;
     for (std::size_t i = from + 1; i <= to; ++i) {
-        if (std::abs(disc.e[i] - 1) < std::abs(disc.e[purest] - 1)) purest = i;
+        if (impurity(disc, i) < impurity(disc, purest)) purest = i;
     }
     return disc.d[purest];
 }
@@ -403,6 +413,13 @@ std::vector<Edge> splitEdges(std::span<const float> x, const Work& work, const s
             }
         }
         if (split < 0) continue;
+        // No edge where one tone fits the samples about as well: the sign
+        // change was the fits' wavering within a run of one tone.
+        const auto at = static_cast<std::size_t>(split);
+        const auto w = static_cast<std::size_t>(span);
+        const double one = std::min(oneToneResidual(x, work.basis, old, at - w, at + w),
+                                    oneToneResidual(x, work.basis, 1 - old, at - w, at + w));
+        if (!(least < kSplitShare * one)) continue;
         const Edge moved{static_cast<double>(split) - 0.5, e.toSpace};
         // Two sign changes around one edge split there alike.
         if (!out.empty() && out.back().at == moved.at && out.back().toSpace == moved.toSpace) continue;
@@ -882,7 +899,7 @@ FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, i
     // Tones of levels far apart are followed by joint fits too. The twist is
     // the fitted one or, when the bits could not be followed, the
     // correlators' loudest windows' (the loud tone's leak raises the quiet
-    // one's: it reads low). The joint fits' reading of the bits is kept for
+    // one's: it reads about half the twist). The joint fits' reading of the bits is kept for
     // the second pass, measured or not (a loud tone's leak misleads the
     // correlators, at the carrier's end too), unless it leaves much noise
     // in the samples and the correlators' clearly less (in much noise the
@@ -890,7 +907,8 @@ FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, i
     double twistDb = rough.twistDb;
     if (!rough.measured) {
         const Discriminator& d = work.disc;
-        twistDb = d.markRef > 0 && d.spaceRef > 0 ? 10 * std::log10(d.markRef / d.spaceRef) : 0.0;
+        const double seen = d.markRef > 0 && d.spaceRef > 0 ? 10 * std::log10(d.markRef / d.spaceRef) : 0.0;
+        twistDb = 2 * seen;
     }
     if (std::abs(twistDb) > kFarApartDb) {
         work.powers = Powers::JointFit;

@@ -52,9 +52,8 @@ constexpr double kClearBit = 0.5;
 constexpr double kFittedPresence = 0.4;
 // The correlators' reading of a burst of tones far apart is kept instead of
 // the joint fits' when the joint fits' tones stand less than this (dB) over
-// the noise they leave and the correlators' clearly higher (by this much).
+// the noise they leave and the correlators' higher.
 constexpr double kNoisyReadingDb = 30.0;
-constexpr double kClearlyLessNoiseDb = 3.0;
 // The joint fits' window, in bits: a window centred on a bit holds no
 // sample of its neighbours, at 8000 Hz too.
 constexpr double kFittedWindowBits = 0.75;
@@ -899,31 +898,30 @@ FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, i
     // Tones of levels far apart are followed by joint fits too. The twist is
     // the fitted one or, when the bits could not be followed, the
     // correlators' loudest windows' (the loud tone's leak raises the quiet
-    // one's: it reads about half the twist). The joint fits' reading of the bits is kept for
-    // the second pass, measured or not (a loud tone's leak misleads the
-    // correlators, at the carrier's end too), unless it leaves much noise
-    // in the samples and the correlators' clearly less (in much noise the
-    // joint fits' short windows may read bits wrong).
+    // one's: it reads about half the twist).
     double twistDb = rough.twistDb;
     if (!rough.measured) {
         const Discriminator& d = work.disc;
         const double seen = d.markRef > 0 && d.spaceRef > 0 ? 10 * std::log10(d.markRef / d.spaceRef) : 0.0;
         twistDb = 2 * seen;
     }
-    if (std::abs(twistDb) > kFarApartDb) {
-        work.powers = Powers::JointFit;
-        const FskMeasurement fitted = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
-        const bool noisier = rough.measured && fitted.snrDb < kNoisyReadingDb &&
-                             fitted.snrDb + kClearlyLessNoiseDb < rough.snrDb;
-        if (!fitted.measured || !noisier) {
-            rough = fitted;
-        } else {
-            work.powers = Powers::Correlators;
-        }
-    }
-    if (!rough.measured) return rough;
-    const FskMeasurement fine = analyse(x, work, first, rate, nominal, messageStart, messageEnd, &rough);
-    return fine.measured ? fine : rough;
+    // The second pass, when the first measured the burst.
+    const auto refine = [&](const FskMeasurement& pass1) {
+        if (!pass1.measured) return pass1;
+        const FskMeasurement fine = analyse(x, work, first, rate, nominal, messageStart, messageEnd, &pass1);
+        return fine.measured ? fine : pass1;
+    };
+    if (std::abs(twistDb) <= kFarApartDb) return refine(rough);
+    const FskMeasurement byCorrelators = refine(rough);
+    work.powers = Powers::JointFit;
+    const FskMeasurement byFits = refine(analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr));
+    // The joint fits' measurement, or none when they find none (a loud
+    // tone's leak misleads the correlators, at the carrier's end too);
+    // unless the tones they fit stand not far over the noise they leave and
+    // the correlators' stand higher (in much noise, or an echo, the joint
+    // fits' short windows may read bits wrong).
+    const bool noisier = byCorrelators.measured && byFits.snrDb < kNoisyReadingDb && byFits.snrDb < byCorrelators.snrDb;
+    return byFits.measured && noisier ? byCorrelators : byFits;
 }
 
 }  // namespace sigcore

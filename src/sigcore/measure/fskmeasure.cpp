@@ -90,6 +90,7 @@ struct Discriminator {
     double markRef = 0;  // the power of a whole window of each tone
     double spaceRef = 0;
     bool fitted = false;  // from joint fits (windows shorter than a bit)
+    std::vector<double> steady;  // the joint fits' e, each the mean of a window's worth about it
 };
 
 }  // namespace
@@ -271,6 +272,20 @@ double aloneRef(const std::vector<double>& own, const std::vector<double>& other
     return alone.size() < 16 ? percentile(own, 0.99) : percentile(std::move(alone), 0.5);
 }
 
+// Each value of v the mean of v's values within `half` of it (fewer at the
+// ends), in place.
+void smooth(std::vector<double>& v, std::size_t half) {
+    const std::vector<double> original(v);
+    double sum = 0;
+    std::size_t a = 0;
+    std::size_t b = 0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        for (; b < std::min(v.size(), i + half + 1); ++b) sum += original[b];
+        for (; a + half < i; ++a) sum -= original[a];
+        v[i] = sum / static_cast<double>(b - a);
+    }
+}
+
 // `amplitude` holds the tones' amplitudes when known (the second pass);
 // otherwise a window wholly in one tone is taken from the loudest of the
 // message's windows.
@@ -308,6 +323,10 @@ const Discriminator& discriminate(std::span<const float> x, Work& work, const do
     for (std::size_t i = 0; i < m.size(); ++i) {
         out.d[i] = m[i] / mRef - s[i] / sRef;
         out.e[i] = m[i] / mRef + s[i] / sRef;
+    }
+    if (fitted) {
+        out.steady.assign(out.e.begin(), out.e.end());
+        smooth(out.steady, static_cast<std::size_t>(window / 2));
     }
     return out;
 }
@@ -447,9 +466,10 @@ std::optional<double> boundary(const std::vector<double>& level, double threshol
 }
 
 // The first pass finds where the tones begin and end from the
-// correlators' power.
+// correlators' power (the joint fits' averaged: over their few samples a
+// quiet tone's power wavers with noise).
 std::optional<double> toneBoundary(const Discriminator& disc, double s, int step, double presence = 1) {
-    return boundary(disc.e, kPresent * presence, disc.window, s, step);
+    return boundary(disc.fitted ? disc.steady : disc.e, kPresent * presence, disc.window, s, step);
 }
 
 // With a tone's amplitude known, from the signal's own power over windows

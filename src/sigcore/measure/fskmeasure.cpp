@@ -52,8 +52,9 @@ constexpr double kClearBit = 0.5;
 constexpr double kFittedPresence = 0.4;
 // The correlators' reading of a burst of tones far apart is kept instead of
 // the joint fits' when the joint fits' tones stand less than this (dB) over
-// the noise they leave and the correlators' higher.
+// the noise they leave and the correlators' clearly higher (by this much).
 constexpr double kNoisyReadingDb = 30.0;
+constexpr double kClearlyHigherDb = 1.0;
 // The joint fits' window, in bits: a window centred on a bit holds no
 // sample of its neighbours, at 8000 Hz too.
 constexpr double kFittedWindowBits = 0.75;
@@ -938,9 +939,10 @@ FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, i
     // The joint fits' measurement, or none when they find none (a loud
     // tone's leak misleads the correlators, at the carrier's end too);
     // unless the tones they fit stand not far over the noise they leave and
-    // the correlators' stand higher (in much noise, or an echo, the joint
-    // fits' short windows may read bits wrong).
-    const bool noisier = byCorrelators.measured && byFits.snrDb < kNoisyReadingDb && byFits.snrDb < byCorrelators.snrDb;
+    // the correlators' stand clearly higher (in much noise, or an echo, the
+    // joint fits' short windows may read bits wrong).
+    const bool noisier = byCorrelators.measured && byFits.snrDb < kNoisyReadingDb &&
+                         byFits.snrDb + kClearlyHigherDb < byCorrelators.snrDb;
     return byFits.measured && noisier ? byCorrelators : byFits;
 }
 

@@ -71,13 +71,13 @@ constexpr std::size_t kResumEvery = 1024;
 // How the two tones' powers over a window are found.
 //  - Correlators: each tone's correlator over the analytic signal, a window
 //    as long as one cycle of the tones' difference (each is then blind to a
-//    whole window of the other tone).
+//    whole window of the other tone). That window is longer than a bit: one
+//    centred on a bit reaches into its neighbours, and once the twist is
+//    large a loud neighbour leaks into the quiet tone's correlator by more
+//    than the quiet tone itself.
 //  - JointFit: both tones fitted at once, by least squares over the real
-//    samples, over a window shorter than a bit. A window across a bit edge
-//    leaks its loud tone into the quiet tone's correlator by more than the
-//    quiet tone itself once the twist is large (the correlators' window is
-//    longer than a bit: one centred on a bit reaches into its neighbours);
-//    a window inside a bit fits each tone alone, whatever their levels.
+//    samples, over a window shorter than a bit: a window inside a bit fits
+//    each tone alone, whatever their levels.
 enum class Powers { Correlators, JointFit };
 
 // The two tones' powers slid along the signal: for the window that starts
@@ -197,7 +197,7 @@ void solveFit(const WindowFit& f, double* c) {
     for (int j = 0; j < 4; ++j) {
         double diag = f.bb[j][j];
         for (int k = 0; k < j; ++k) diag -= l[j][k] * l[j][k];
-        if (!(diag > 1e-9 * f.bb[j][j]) || diag <= 0) {
+        if (!(diag > 0 && diag > 1e-9 * f.bb[j][j])) {
             std::fill(c, c + 4, 0.0);
             return;
         }

@@ -806,6 +806,18 @@ std::optional<double> carrierEnd(std::span<const float> x, const Discriminator& 
     return powerBoundary(x, amplitudes[0], window, messageEndAt - window, +1, level).value_or(*rough);
 }
 
+// The window the tones' powers are found over. Over one as long as one
+// cycle of the tones' difference each correlator is blind to the other
+// tone; that is about a bit and a quarter for the caller-ID tone plans. The
+// joint fits look inside a bit.
+int powersWindow(Powers powers, int rate, const FskNominal& nominal) {
+    if (powers == Powers::JointFit) {
+        return std::max(kFewestFittedSamples, static_cast<int>(std::lround(kFittedWindowBits * rate / nominal.baud)));
+    }
+    const double shift = std::abs(nominal.spaceHz - nominal.markHz);
+    return std::max(3, static_cast<int>(std::lround(rate / std::max(shift, nominal.baud / 2))));
+}
+
 // One pass of the analysis; the first finds the tones, the second follows
 // the bits again with the tones' frequencies and levels known. `z` is the
 // analytic signal of `x`.
@@ -817,13 +829,8 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
         out.spaceHz = known->spaceHz;
     }
     const double period0 = rate / nominal.baud;
-    // Over a window as long as one cycle of the tones' difference each
-    // correlator is blind to the other tone; that is about a bit and a
-    // quarter for the caller-ID tone plans. The joint fits look inside a bit.
-    const double shift = std::abs(nominal.spaceHz - nominal.markHz);
     const bool fitted = work.powers == Powers::JointFit;
-    const int window = fitted ? std::max(kFewestFittedSamples, static_cast<int>(std::lround(kFittedWindowBits * period0)))
-                              : std::max(3, static_cast<int>(std::lround(rate / std::max(shift, nominal.baud / 2))));
+    const int window = powersWindow(work.powers, rate, nominal);
     const double msgS = static_cast<double>(messageStart - first);
     const double msgE = static_cast<double>(messageEnd - first);
     if (msgS < 0 || msgE <= msgS + 9 * period0 || msgE > static_cast<double>(x.size())) return out;

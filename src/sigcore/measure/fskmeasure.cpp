@@ -41,16 +41,32 @@ constexpr double kCoherentEdges = 0.3;
 // first pass's frequency in the second.
 constexpr double kSearchHz = 100.0;
 constexpr double kRefineHz = 5.0;
-// Tones further apart than this (dB) are brought to one level before their
-// bits are followed.
-constexpr double kTiltDb = 6.0;
+// Tones further apart than this (dB) have their bits followed by joint
+// fits rather than by correlators.
+constexpr double kFarApartDb = 6.0;
 // A bit whose discriminator, normalised, reaches this holds its tone clearly.
 constexpr double kClearBit = 0.5;
-// Through a tilt a seizure's alternating bits dip lower between their
-// peaks: the thresholds of a tone's presence before the message are this
-// part of their own.
-constexpr double kTiltedPresence = 0.4;
-constexpr int kTiltRounds = 4;
+// Between the bits of a seizure the joint fits' power dips lower than the
+// correlators': the thresholds of a tone's presence before the message are
+// this part of their own.
+constexpr double kFittedPresence = 0.4;
+// The correlators' reading of a burst of tones far apart is kept instead of
+// the joint fits' when the joint fits' tones stand less than this (dB) over
+// the noise they leave and the correlators' clearly higher (by this much).
+constexpr double kNoisyReadingDb = 30.0;
+constexpr double kClearlyHigherDb = 1.0;
+// The joint fits' window, in bits: a window centred on a bit holds no
+// sample of its neighbours, at 8000 Hz too.
+constexpr double kFittedWindowBits = 0.75;
+constexpr int kFewestFittedSamples = 5;
+// A window counts as holding one tone alone when the other tone's power in
+// it is under this part of that tone's loudest.
+constexpr double kAloneShare = 0.01;
+// An edge splits the samples about it into its two tones: the residual
+// of the two fits is under this part of either tone's alone.
+constexpr double kSplitShare = 0.5;
+// The joint fits' running sums are summed afresh this often.
+constexpr std::size_t kResumEvery = 1024;
 // A burst is taken to keep its phase when one phase running through it
 // explains this part of what it would if it kept it exactly.
 constexpr double kKeptPhase = 0.98;
@@ -60,30 +76,31 @@ constexpr double kKeptPhaseHz = 10.0;
 constexpr double kPhaseGridHz = 0.5;
 // Rounds of fitting the one phase and moving runs' first samples.
 constexpr int kPhaseRounds = 4;
-constexpr double kTiltShare = 0.5;
 
-// A tilt of the spectrum that brings two tones to the same level: the gain
-// at each tone, and log-linear between them (flat beyond). A burst whose
-// tones differ by much is looked at through it: a loud tone leaks into the
-// quiet one's correlator over windows across a bit edge, by more than the
-// quiet tone itself once the twist is large.
-struct Tilt {
-    double markHz = 0;
-    double spaceHz = 0;
-    double markGain = 1;
-    double spaceGain = 1;
-};
+// How the two tones' powers over a window are found.
+//  - Correlators: each tone's correlator over the analytic signal, a window
+//    as long as one cycle of the tones' difference (each is then blind to a
+//    whole window of the other tone). That window is longer than a bit: one
+//    centred on a bit reaches into its neighbours, and once the twist is
+//    large a loud neighbour leaks into the quiet tone's correlator by more
+//    than the quiet tone itself.
+//  - JointFit: both tones fitted at once, by least squares over the real
+//    samples, over a window shorter than a bit: a window inside a bit fits
+//    each tone alone, whatever their levels.
+enum class Powers { Correlators, JointFit };
 
-// Two correlators one bit long, slid along the signal: for the window that
-// starts at sample s, d[s] > 0 when it holds more mark than space, and e[s]
-// is the tone power in it, both normalised so that a whole bit of either
-// tone gives 1.
+// The two tones' powers slid along the signal: for the window that starts
+// at sample s, d[s] > 0 when it holds more mark than space, and e[s] is the
+// tone power in it, both normalised so that a whole window of either tone
+// gives 1.
 struct Discriminator {
     std::vector<double> d;
     std::vector<double> e;
     int window = 0;
     double markRef = 0;  // the power of a whole window of each tone
     double spaceRef = 0;
+    bool fitted = false;  // from joint fits (windows shorter than a bit)
+    std::vector<double> steady;  // the joint fits' e, each the mean of a window's worth about it
 };
 
 // A sample of the burst as the one-phase fit sees it: the sample weighted
@@ -120,26 +137,18 @@ struct FskMeter::Work {
     std::vector<PhasePoint> points;  // the one-phase fit's samples
     std::vector<PhaseRun> phaseRuns;
     std::vector<std::complex<double>> tail;
+    std::vector<double> basis[4];  // the tones' cosines and sines, for the joint fits
     Discriminator disc;
-    Tilt tilt;  // what the analytic signal was filtered with
+    Powers powers = Powers::Correlators;
 };
 
 namespace {
 
 using Work = FskMeter::Work;
 
-double tiltGain(const Tilt& t, double hz) {
-    if (t.markGain == 1 && t.spaceGain == 1) return 1;
-    if (t.markHz == t.spaceHz) return t.markGain;
-    const double u = std::clamp((hz - t.markHz) / (t.spaceHz - t.markHz), 0.0, 1.0);
-    return std::exp(std::log(t.markGain) * (1 - u) + std::log(t.spaceGain) * u);
-}
-
 // The analytic signal of x (its negative frequencies removed) into w.z: a
-// tone's correlator then sees no mirror image of it. Filtered by `tilt`
-// (`rate` samples a second).
-void analytic(std::span<const float> x, Work& w, const Tilt& tilt, int rate) {
-    w.tilt = tilt;
+// tone's correlator then sees no mirror image of it.
+void analytic(std::span<const float> x, Work& w) {
     w.z.resize(x.size());
     if (x.empty()) return;
     int n = 1;
@@ -153,8 +162,7 @@ void analytic(std::span<const float> x, Work& w, const Tilt& tilt, int rate) {
     std::vector<double>& im = w.im;
     fft(*w.tables, FftDirection::Forward, FftScaling::None, {re, im}, n);
     for (std::size_t k = 1; k < size; ++k) {
-        double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
-        if (gain > 0) gain *= tiltGain(tilt, static_cast<double>(k) * rate / n);
+        const double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
         re[k] *= gain;
         im[k] *= gain;
     }
@@ -195,15 +203,135 @@ double percentile(std::vector<double> v, double p) {
     return v[k];
 }
 
+// The running sums of a window's joint fit: each basis function's product
+// with the samples, and the basis functions' products with each other (the
+// upper triangle).
+struct WindowFit {
+    double xb[4] = {0, 0, 0, 0};
+    double bb[4][4] = {};
+};
+
+void addSample(WindowFit& f, std::span<const float> x, const std::vector<double>* basis, std::size_t i, double sign) {
+    const double v[4] = {basis[0][i], basis[1][i], basis[2][i], basis[3][i]};
+    const double xs = sign * x[i];
+    for (int j = 0; j < 4; ++j) {
+        f.xb[j] += xs * v[j];
+        for (int k = j; k < 4; ++k) f.bb[j][k] += sign * v[j] * v[k];
+    }
+}
+
+// The coefficients that fit the window best (the normal equations solved
+// by Cholesky's factoring); all zero when the basis is degenerate there.
+void solveFit(const WindowFit& f, double* c) {
+    double l[4][4] = {};
+    for (int j = 0; j < 4; ++j) {
+        double diag = f.bb[j][j];
+        for (int k = 0; k < j; ++k) diag -= l[j][k] * l[j][k];
+        if (!(diag > 0 && diag > 1e-9 * f.bb[j][j])) {
+            std::fill(c, c + 4, 0.0);
+            return;
+        }
+        l[j][j] = std::sqrt(diag);
+        for (int i = j + 1; i < 4; ++i) {
+            double v = f.bb[j][i];
+            for (int k = 0; k < j; ++k) v -= l[i][k] * l[j][k];
+            l[i][j] = v / l[j][j];
+        }
+    }
+    double y[4];
+    for (int i = 0; i < 4; ++i) {
+        double v = f.xb[i];
+        for (int k = 0; k < i; ++k) v -= l[i][k] * y[k];
+        y[i] = v / l[i][i];
+    }
+    for (int i = 3; i >= 0; --i) {
+        double v = y[i];
+        for (int k = i + 1; k < 4; ++k) v -= l[k][i] * c[k];
+        c[i] = v / l[i][i];
+    }
+}
+
+// Both tones (`freq`, cycles a sample) fitted at once over each window of
+// `window` samples, a cosine and a sine of each: each tone's amplitude
+// squared into work.mark and work.space.
+void fittedPowers(std::span<const float> x, const double* freq, int window, Work& work) {
+    const std::size_t size = x.size();
+    std::vector<double>* basis = work.basis;
+    for (int t = 0; t < 2; ++t) {
+        basis[2 * t].resize(size);
+        basis[2 * t + 1].resize(size);
+        // The phasor turns by rotation, set exactly every 1024 samples.
+        const std::complex<double> turn = std::polar(1.0, 2.0 * std::numbers::pi * freq[t]);
+        std::complex<double> phasor = 1.0;
+        for (std::size_t i = 0; i < size; ++i) {
+            if (i % 1024 == 0) phasor = std::polar(1.0, 2.0 * std::numbers::pi * freq[t] * double(i));
+            basis[2 * t][i] = phasor.real();
+            basis[2 * t + 1][i] = phasor.imag();
+            phasor = times(phasor, turn);
+        }
+    }
+    const auto w = static_cast<std::size_t>(window);
+    const std::size_t n = size >= w ? size - w + 1 : 0;
+    work.mark.resize(n);
+    work.space.resize(n);
+    WindowFit sums;
+    for (std::size_t s = 0; s < n; ++s) {
+        if (s % kResumEvery == 0) {
+            sums = WindowFit{};
+            for (std::size_t i = s; i < s + w; ++i) addSample(sums, x, basis, i, 1.0);
+        } else {
+            addSample(sums, x, basis, s + w - 1, 1.0);
+            addSample(sums, x, basis, s - 1, -1.0);
+        }
+        double c[4];
+        solveFit(sums, c);
+        work.mark[s] = c[0] * c[0] + c[1] * c[1];
+        work.space[s] = c[2] * c[2] + c[3] * c[3];
+    }
+}
+
+// A tone's power over a window that holds it alone, from the joint fits:
+// the median over the windows where the other tone is all but absent. (The
+// loudest windows will not do: across an edge a loud tone's fit overshoots
+// into the quiet one's.) The loudest windows when too few hold it alone.
+double aloneRef(const std::vector<double>& own, const std::vector<double>& other) {
+    const double otherRef = percentile(other, 0.99);
+    std::vector<double> alone;
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        if (other[i] < kAloneShare * otherRef) alone.push_back(own[i]);
+    }
+    return alone.size() < 16 ? percentile(own, 0.99) : percentile(std::move(alone), 0.5);
+}
+
+// Each value of v the mean of v's values within `half` of it (fewer at the
+// ends), in place.
+void smooth(std::vector<double>& v, std::size_t half) {
+    const std::vector<double> original(v);
+    double sum = 0;
+    std::size_t a = 0;
+    std::size_t b = 0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        for (; b < std::min(v.size(), i + half + 1); ++b) sum += original[b];
+        for (; a + half < i; ++a) sum -= original[a];
+        v[i] = sum / static_cast<double>(b - a);
+    }
+}
+
 // `amplitude` holds the tones' amplitudes when known (the second pass);
 // otherwise a window wholly in one tone is taken from the loudest of the
 // message's windows.
-const Discriminator& discriminate(Work& work, const double* freq, const double* amplitude, int window, int rate,
-                                  std::size_t from, std::size_t to) {
+const Discriminator& discriminate(std::span<const float> x, Work& work, const double* freq, const double* amplitude,
+                                  int window, std::size_t from, std::size_t to) {
     Discriminator& out = work.disc;
     out.window = window;
-    slidingPower(work, freq[0], window, work.mark);
-    slidingPower(work, freq[1], window, work.space);
+    const bool fitted = work.powers == Powers::JointFit;
+    out.fitted = fitted;
+    if (fitted) {
+        fittedPowers(x, freq, window, work);
+    } else {
+        slidingPower(work, freq[0], window, work.mark);
+        slidingPower(work, freq[1], window, work.space);
+    }
     const std::vector<double>& m = work.mark;
     const std::vector<double>& s = work.space;
     to = std::min(to, m.size());
@@ -212,13 +340,13 @@ const Discriminator& discriminate(Work& work, const double* freq, const double* 
     const auto b = static_cast<std::ptrdiff_t>(to);
     const std::vector<double> mm(m.begin() + a, m.begin() + b);
     const std::vector<double> ss(s.begin() + a, s.begin() + b);
-    const double whole = window;
-    const double markGain = tiltGain(work.tilt, freq[0] * rate);
-    const double spaceGain = tiltGain(work.tilt, freq[1] * rate);
-    const double mRef =
-        std::max(amplitude ? std::pow(amplitude[0] * markGain * whole, 2) : percentile(mm, 0.99), 1e-9);
-    const double sRef =
-        std::max(amplitude ? std::pow(amplitude[1] * spaceGain * whole, 2) : percentile(ss, 0.99), 1e-9);
+    // A whole window of a tone: its correlator sums the window's samples,
+    // its fit is its amplitude.
+    const double whole = fitted ? 1.0 : window;
+    const double mRef = std::max(
+        amplitude ? std::pow(amplitude[0] * whole, 2) : (fitted ? aloneRef(mm, ss) : percentile(mm, 0.99)), 1e-9);
+    const double sRef = std::max(
+        amplitude ? std::pow(amplitude[1] * whole, 2) : (fitted ? aloneRef(ss, mm) : percentile(ss, 0.99)), 1e-9);
     out.markRef = mRef;
     out.spaceRef = sRef;
     out.d.resize(m.size());
@@ -226,6 +354,10 @@ const Discriminator& discriminate(Work& work, const double* freq, const double* 
     for (std::size_t i = 0; i < m.size(); ++i) {
         out.d[i] = m[i] / mRef - s[i] / sRef;
         out.e[i] = m[i] / mRef + s[i] / sRef;
+    }
+    if (fitted) {
+        out.steady.assign(out.e.begin(), out.e.end());
+        smooth(out.steady, static_cast<std::size_t>(window / 2));
     }
     return out;
 }
@@ -236,6 +368,31 @@ double valueAt(const std::vector<double>& v, double s) {
     const auto i = static_cast<std::size_t>(c);
     const double f = c - static_cast<double>(i);
     return i + 1 < v.size() ? v[i] * (1 - f) + v[i + 1] * f : v[i];
+}
+
+// How far window s is from holding one tone alone: a whole window's power
+// of one tone (1, normalised) and none of the other.
+double impurity(const Discriminator& disc, std::size_t s) {
+    const double mark = (disc.e[s] + disc.d[s]) / 2;
+    const double space = (disc.e[s] - disc.d[s]) / 2;
+    return std::min(std::abs(mark - 1) + std::abs(space), std::abs(space - 1) + std::abs(mark));
+}
+
+// The discriminator's value for the bit whose centred window starts at s.
+// The joint fits' window is the purest within a sample of it: one that
+// reaches a sample into a neighbour of the other tone is thrown far off by
+// it when the tones' levels are far apart, and a bit of few samples has
+// few windows wholly inside it.
+double bitValue(const Discriminator& disc, double s) {
+    if (!disc.fitted || disc.d.empty()) return valueAt(disc.d, s);
+    const double last = static_cast<double>(disc.d.size() - 1);
+    const auto from = static_cast<std::size_t>(std::clamp(std::floor(s) - 1, 0.0, last));
+    const auto to = static_cast<std::size_t>(std::clamp(std::floor(s) + 2, 0.0, last));
+    std::size_t purest = from;
+    for (std::size_t i = from + 1; i <= to; ++i) {
+        if (impurity(disc, i) < impurity(disc, purest)) purest = i;
+    }
+    return disc.d[purest];
 }
 
 struct Edge {
@@ -257,6 +414,70 @@ std::vector<Edge> findEdges(const Discriminator& disc) {
     return edges;
 }
 
+// What is left of x over [a, b) once one tone (the basis' pair `k`: a
+// cosine and a sine) is fitted to it: the residual's energy.
+double oneToneResidual(std::span<const float> x, const std::vector<double>* basis, int k, std::size_t a,
+                       std::size_t b) {
+    double xx = 0, xc = 0, xs = 0, cc = 0, ss = 0, cs = 0;
+    for (std::size_t i = a; i < b; ++i) {
+        const double v = x[i];
+        const double c = basis[2 * k][i];
+        const double s = basis[2 * k + 1][i];
+        xx += v * v;
+        xc += v * c;
+        xs += v * s;
+        cc += c * c;
+        ss += s * s;
+        cs += c * s;
+    }
+    const double det = cc * ss - cs * cs;
+    if (!(det > 0)) return xx;
+    return xx - (ss * xc * xc - 2 * cs * xc * xs + cc * xs * xs) / det;
+}
+
+// The joint fits' sign changes lie early or late by up to a third of a bit
+// when the tones' levels are far apart (one sample of the loud tone upsets
+// the quiet one's fit). Each edge is moved to where the samples split best
+// into its two tones: the sample, within `span` of it, that leaves the
+// least residual when the `span` samples before it are fitted with the old
+// tone and the `span` from it with the new. The edge then lies in the half
+// sample before that one.
+std::vector<Edge> splitEdges(std::span<const float> x, const Work& work, const std::vector<Edge>& edges, int span) {
+    std::vector<Edge> out;
+    const auto n = static_cast<long>(x.size());
+    for (const Edge& e : edges) {
+        const long centre = std::lround(e.at);
+        const int old = e.toSpace ? 0 : 1;
+        double least = 0;
+        long split = -1;
+        for (long t = centre - span; t <= centre + span; ++t) {
+            if (t - span < 0 || t + span > n) continue;
+            const auto at = static_cast<std::size_t>(t);
+            const auto w = static_cast<std::size_t>(span);
+            const double r = oneToneResidual(x, work.basis, old, at - w, at) +
+                             oneToneResidual(x, work.basis, 1 - old, at, at + w);
+            if (split < 0 || r < least) {
+                least = r;
+                split = t;
+            }
+        }
+        if (split < 0) continue;
+        // No edge where one tone fits the samples about as well: the sign
+        // change was the fits' wavering within a run of one tone.
+        const auto at = static_cast<std::size_t>(split);
+        const auto w = static_cast<std::size_t>(span);
+        const double one = std::min(oneToneResidual(x, work.basis, old, at - w, at + w),
+                                    oneToneResidual(x, work.basis, 1 - old, at - w, at + w));
+        if (!(least < kSplitShare * one)) continue;
+        const Edge moved{static_cast<double>(split) - 0.5, e.toSpace};
+        // Two sign changes around one edge split there alike.
+        if (!out.empty() && out.back().at == moved.at && out.back().toSpace == moved.toSpace) continue;
+        out.push_back(moved);
+    }
+    std::sort(out.begin(), out.end(), [](const Edge& a, const Edge& b) { return a.at < b.at; });
+    return out;
+}
+
 // Where `level` (of windows `window` long) falls below `threshold`,
 // searching from window start `s` in direction `step` (+1 or -1): the
 // position in samples where the window is half in the tone.
@@ -276,9 +497,10 @@ std::optional<double> boundary(const std::vector<double>& level, double threshol
 }
 
 // The first pass finds where the tones begin and end from the
-// correlators' power.
+// correlators' power (the joint fits' averaged: over their few samples a
+// quiet tone's power wavers with noise).
 std::optional<double> toneBoundary(const Discriminator& disc, double s, int step, double presence = 1) {
-    return boundary(disc.e, kPresent * presence, disc.window, s, step);
+    return boundary(disc.fitted ? disc.steady : disc.e, kPresent * presence, disc.window, s, step);
 }
 
 // With a tone's amplitude known, from the signal's own power over windows
@@ -423,7 +645,7 @@ struct MessageBits {
 MessageBits walkBytes(const Discriminator& disc, const Clock& clock, double msgE) {
     const double T = clock.period;
     const auto bitStart = [&](double n) { return clock.origin + n * T; };
-    const auto isMark = [&](double n) { return valueAt(disc.d, bitStart(n) + T / 2 - disc.window / 2.0) > 0; };
+    const auto isMark = [&](double n) { return bitValue(disc, bitStart(n) + T / 2 - disc.window / 2.0) > 0; };
     MessageBits out;
     std::vector<Run>& runs = out.runs;
     const auto addBit = [&](int k, bool mark) {
@@ -481,7 +703,7 @@ struct LeadIn {
 int refinedCount(std::span<const float> x, const Discriminator& disc, double grid, double T, int before,
                  const double* amplitudes, std::vector<double>& level) {
     const int window = disc.window;
-    const bool earliest = std::abs(20 * std::log10(amplitudes[0] / amplitudes[1])) > kTiltDb;
+    const bool earliest = std::abs(20 * std::log10(amplitudes[0] / amplitudes[1])) > kFarApartDb;
     double bestScore = 0;
     double bestStart = 0;
     double bestMisfit = 0;
@@ -886,6 +1108,18 @@ std::optional<double> carrierEnd(std::span<const float> x, const Discriminator& 
     return fittedEnd(x, mark, end, to);
 }
 
+// The window the tones' powers are found over. Over one as long as one
+// cycle of the tones' difference each correlator is blind to the other
+// tone; that is about a bit and a quarter for the caller-ID tone plans. The
+// joint fits look inside a bit.
+int powersWindow(Powers powers, int rate, const FskNominal& nominal) {
+    if (powers == Powers::JointFit) {
+        return std::max(kFewestFittedSamples, static_cast<int>(std::lround(kFittedWindowBits * rate / nominal.baud)));
+    }
+    const double shift = std::abs(nominal.spaceHz - nominal.markHz);
+    return std::max(3, static_cast<int>(std::lround(rate / std::max(shift, nominal.baud / 2))));
+}
+
 // One pass of the analysis; the first finds the tones, the second follows
 // the bits again with the tones' frequencies and levels known. `z` is the
 // analytic signal of `x`.
@@ -897,11 +1131,8 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
         out.spaceHz = known->spaceHz;
     }
     const double period0 = rate / nominal.baud;
-    // Over a window as long as one cycle of the tones' difference each
-    // correlator is blind to the other tone; that is about a bit and a
-    // quarter for the caller-ID tone plans.
-    const double shift = std::abs(nominal.spaceHz - nominal.markHz);
-    const int window = std::max(3, static_cast<int>(std::lround(rate / std::max(shift, nominal.baud / 2))));
+    const bool fitted = work.powers == Powers::JointFit;
+    const int window = powersWindow(work.powers, rate, nominal);
     const double msgS = static_cast<double>(messageStart - first);
     const double msgE = static_cast<double>(messageEnd - first);
     if (msgS < 0 || msgE <= msgS + 9 * period0 || msgE > static_cast<double>(x.size())) return out;
@@ -912,13 +1143,10 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
         amplitudes[0] = kFullScale * std::pow(10.0, known->markDbfs / 20);
         amplitudes[1] = kFullScale * std::pow(10.0, known->spaceDbfs / 20);
     }
-    // Through a tilt the tones' levels in the analytic signal are those of
-    // its loudest windows: the normalisation of the first pass.
-    const bool tilted = work.tilt.markGain != 1 || work.tilt.spaceGain != 1;
-    const Discriminator& disc = discriminate(work, tones, known && !tilted ? amplitudes : nullptr, window, rate,
+    const Discriminator& disc = discriminate(x, work, tones, known ? amplitudes : nullptr, window,
                                             static_cast<std::size_t>(msgS),
                                             static_cast<std::size_t>(std::max(msgS, msgE - window)));
-    const std::vector<Edge> edges = findEdges(disc);
+    const std::vector<Edge> edges = fitted ? splitEdges(x, work, findEdges(disc), window) : findEdges(disc);
     // The first start bit: the mark-to-space edge nearest the decoder's.
     const Edge* start = nullptr;
     for (const Edge& e : edges) {
@@ -956,7 +1184,7 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
 
     // Before the first start bit: the mark, and before it perhaps the
     // alternating bits of a channel seizure.
-    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr, tilted ? kTiltedPresence : 1.0,
+    const LeadIn lead = leadIn(x, disc, edges, clock, known ? amplitudes : nullptr, fitted ? kFittedPresence : 1.0,
                                work.level);
     if (lead.seizureBits > 0) {
         out.seizureBits = lead.seizureBits;
@@ -995,34 +1223,38 @@ FskMeasurement measureFsk(std::span<const float> x, std::int64_t first, int rate
 FskMeasurement FskMeter::measure(std::span<const float> x, std::int64_t first, int rate, const FskNominal& nominal,
                                  std::int64_t messageStart, std::int64_t messageEnd) {
     Work& work = *work_;
-    // Both passes look at the same analytic signal, tilted when the first
-    // pass's correlators find tones of levels far apart.
+    work.powers = Powers::Correlators;
     work.disc.markRef = work.disc.spaceRef = 0;
-    analytic(x, work, Tilt{}, rate);
+    analytic(x, work);
     FskMeasurement rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
-    // The twist first from the correlators' loudest windows (the loud
-    // tone's leak raises the quiet one's: it reads low), then from the
-    // tones fitted through the tilt, until it holds.
-    double twistDb = 0;
-    for (int round = 0; round < kTiltRounds; ++round) {
-        double seen = twistDb;
-        if (round > 0 && rough.measured) {
-            seen = rough.twistDb;
-        } else if (work.disc.markRef > 0 && work.disc.spaceRef > 0) {
-            // The windows' powers, through the tilt applied so far.
-            const Tilt& t = work.tilt;
-            seen = 10 * std::log10(work.disc.markRef / work.disc.spaceRef) -
-                   20 * std::log10(tiltGain(t, nominal.markHz) / tiltGain(t, nominal.spaceHz));
-        }
-        if (std::abs(seen) <= kTiltDb || std::abs(seen - twistDb) < 0.5) break;
-        twistDb = seen;
-        const double g = std::pow(10.0, twistDb * kTiltShare / 40);
-        analytic(x, work, Tilt{nominal.markHz, nominal.spaceHz, 1 / g, g}, rate);
-        rough = analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr);
+    // Tones of levels far apart are followed by joint fits too. The twist is
+    // the fitted one or, when the bits could not be followed, the
+    // correlators' loudest windows' (the loud tone's leak raises the quiet
+    // one's: it reads about half the twist).
+    double twistDb = rough.twistDb;
+    if (!rough.measured) {
+        const Discriminator& d = work.disc;
+        const double seen = d.markRef > 0 && d.spaceRef > 0 ? 10 * std::log10(d.markRef / d.spaceRef) : 0.0;
+        twistDb = 2 * seen;
     }
-    if (!rough.measured) return rough;
-    const FskMeasurement fine = analyse(x, work, first, rate, nominal, messageStart, messageEnd, &rough);
-    return fine.measured ? fine : rough;
+    // The second pass, when the first measured the burst.
+    const auto refine = [&](const FskMeasurement& pass1) {
+        if (!pass1.measured) return pass1;
+        const FskMeasurement fine = analyse(x, work, first, rate, nominal, messageStart, messageEnd, &pass1);
+        return fine.measured ? fine : pass1;
+    };
+    if (std::abs(twistDb) <= kFarApartDb) return refine(rough);
+    const FskMeasurement byCorrelators = refine(rough);
+    work.powers = Powers::JointFit;
+    const FskMeasurement byFits = refine(analyse(x, work, first, rate, nominal, messageStart, messageEnd, nullptr));
+    // The joint fits' measurement, or none when they find none (a loud
+    // tone's leak misleads the correlators, at the carrier's end too);
+    // unless the tones they fit stand not far over the noise they leave and
+    // the correlators' stand clearly higher (in much noise, or an echo, the
+    // joint fits' short windows may read bits wrong).
+    const bool noisier = byCorrelators.measured && byFits.snrDb < kNoisyReadingDb &&
+                         byFits.snrDb + kClearlyHigherDb < byCorrelators.snrDb;
+    return byFits.measured && noisier ? byCorrelators : byFits;
 }
 
 }  // namespace sigcore

@@ -194,38 +194,54 @@ int settleStarts(const std::vector<PhasePoint>& points, std::span<const ToneRun>
     return moves;
 }
 
+// The space's peak looked for on a grid about `w` (the runs' own fits may
+// put the space, in short runs, a few hertz off).
+void spaceOnGrid(const std::vector<PhasePoint>& points, int rate, double w[2]) {
+    const double centre = w[1];
+    double best = -1;
+    for (double hz = -kKeptPhaseHz; hz <= kKeptPhaseHz; hz += kPhaseGridHz) {
+        const double tried[2] = {w[0], centre + 2 * std::numbers::pi * hz / rate};
+        const double power = std::norm(phaseSums(points, tried).p);
+        if (power > best) {
+            best = power;
+            w[1] = tried[1];
+        }
+    }
+}
+
 }  // namespace
 
-// First where each run's tone takes over, then rounds of the frequencies'
-// peak and of moving those first samples, until none moves.
-bool OnePhaseFit::fit(std::span<const float> x, std::span<const ToneRun> runs, const double amplitude[2], int rate,
-                      double freq[2]) {
-    std::vector<PhaseRun>& starts = starts_;
-    if (runs.empty() || !phaseRunStarts(x, runs, freq, starts)) return false;
-    double w[2] = {2 * std::numbers::pi * freq[0], 2 * std::numbers::pi * freq[1]};
+// Where each run's tone takes over first, then rounds of the frequencies'
+// peak and of moving those first samples, until none moves; returns the
+// part of a burst that kept its phase exactly that the fit explains.
+double OnePhaseFit::settle(std::span<const float> x, std::span<const ToneRun> runs, const double amplitude[2],
+                           int rate, bool grid, double w[2]) {
+    const double freq[2] = {w[0] / (2 * std::numbers::pi), w[1] / (2 * std::numbers::pi)};
+    if (!phaseRunStarts(x, runs, freq, starts_)) return 0;
     PhaseSums s;
     double full = 0;
     for (int round = 0; round < kPhaseRounds; ++round) {
-        full = phasePoints(x, runs, starts, amplitude, points_);
-        if (points_.size() < 64 || full <= 0) return false;
-        // The runs' own fits may put the space, in short runs, a few hertz
-        // off: the first round looks for its peak on a grid first.
-        if (round == 0) {
-            const double centre = w[1];
-            double best = -1;
-            for (double hz = -kKeptPhaseHz; hz <= kKeptPhaseHz; hz += kPhaseGridHz) {
-                const double tried[2] = {w[0], centre + 2 * std::numbers::pi * hz / rate};
-                const double power = std::norm(phaseSums(points_, tried).p);
-                if (power > best) {
-                    best = power;
-                    w[1] = tried[1];
-                }
-            }
-        }
-        if (!phasePeak(points_, w, s)) return false;
-        if (settleStarts(points_, runs, w, starts, tail_) == 0) break;
+        full = phasePoints(x, runs, starts_, amplitude, points_);
+        if (points_.size() < 64 || full <= 0) return 0;
+        if (round == 0 && grid) spaceOnGrid(points_, rate, w);
+        if (!phasePeak(points_, w, s)) return 0;
+        if (settleStarts(points_, runs, w, starts_, tail_) == 0) break;
     }
-    if (std::abs(s.p) < kKeptPhase * full) return false;
+    return std::abs(s.p) / full;
+}
+
+bool OnePhaseFit::fit(std::span<const float> x, std::span<const ToneRun> runs, const double amplitude[2], int rate,
+                      double freq[2]) {
+    if (runs.empty()) return false;
+    // From the runs' own frequencies first; only when that finds no burst
+    // that keeps its phase, from the best of a grid of spaces about them.
+    const double start[2] = {2 * std::numbers::pi * freq[0], 2 * std::numbers::pi * freq[1]};
+    double w[2] = {start[0], start[1]};
+    if (settle(x, runs, amplitude, rate, false, w) < kKeptPhase) {
+        w[0] = start[0];
+        w[1] = start[1];
+        if (settle(x, runs, amplitude, rate, true, w) < kKeptPhase) return false;
+    }
     const double found[2] = {w[0] / (2 * std::numbers::pi), w[1] / (2 * std::numbers::pi)};
     if (std::abs(found[0] - freq[0]) * rate > kKeptPhaseHz || std::abs(found[1] - freq[1]) * rate > kKeptPhaseHz) {
         return false;

@@ -51,6 +51,9 @@ public:
              double freq[2]);
 
 private:
+    double settle(std::span<const float> x, std::span<const ToneRun> runs, const double amplitude[2], int rate,
+                  bool grid, double w[2]);
+
     std::vector<PhasePoint> points_;
     std::vector<PhaseRun> starts_;
     std::vector<std::complex<double>> tail_;

@@ -132,21 +132,20 @@ inline void LineSignalReceiver::lowSample(double lp, double a) {
         if (aboveFirst_ < 0) aboveFirst_ = pushed_;
         lowLast_ = pushed_;
         lowPeak_ = std::max(lowPeak_, a);
+        if (pendingUp_ >= 0 && lp > 0) countUp();
     }
     const double hysteresis = threshold / 2;
     if (lp > hysteresis && lowSign_ <= 0) {
-        if (lowSign_ < 0) {
-            if (upCrossings_ == 0) firstUp_ = pushed_;
-            else {
-                const auto interval = static_cast<double>(pushed_ - lastUp_);
-                intervalSquares_ += interval * interval;
-            }
-            lastUp_ = pushed_;
-            ++upCrossings_;
-        }
+        // An up-crossing counts once its half-cycle rises above the
+        // threshold: the filters' tail after the wave stops can cross the
+        // hysteresis once more, a cycle or two after the last, and so can
+        // noise just before the wave starts; either would make even cycles
+        // look uneven.
+        if (lowSign_ < 0) pendingUp_ = pushed_;
         lowSign_ = 1;
     } else if (lp < -hysteresis && lowSign_ >= 0) {
         lowSign_ = -1;
+        pendingUp_ = -1;
     }
     // One-sidedness: the largest swing to each side.
     if (lp > 0) {
@@ -154,6 +153,18 @@ inline void LineSignalReceiver::lowSample(double lp, double a) {
     } else {
         negPeak_ = std::max(negPeak_, -lp);
     }
+}
+
+void LineSignalReceiver::countUp() {
+    if (upCrossings_ == 0) {
+        firstUp_ = pendingUp_;
+    } else {
+        const auto interval = static_cast<double>(pendingUp_ - lastUp_);
+        intervalSquares_ += interval * interval;
+    }
+    lastUp_ = pendingUp_;
+    ++upCrossings_;
+    pendingUp_ = -1;
 }
 
 void LineSignalReceiver::endBlock() {
@@ -220,6 +231,7 @@ void LineSignalReceiver::lowBlock(bool loud, double blockPower) {
         aboveFirst_ = -1;
         lowPeak_ = posPeak_ = negPeak_ = 0;
         upCrossings_ = 0;
+        pendingUp_ = -1;
         intervalSquares_ = 0;
     }
 }

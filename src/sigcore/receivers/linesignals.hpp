@@ -87,6 +87,7 @@ public:
 private:
     void scan(std::span<const std::int16_t> samples);
     void lowSample(double lp, double a);
+    void countUp();
     void endBlock();
     void alertBlock(bool alert);
     void lowBlock(bool loud, double blockPower);
@@ -128,6 +129,7 @@ private:
     int upCrossings_ = 0;
     std::int64_t firstUp_ = 0;
     std::int64_t lastUp_ = 0;
+    std::int64_t pendingUp_ = -1;  // an up-crossing whose cycle has not reached the threshold yet
     std::int64_t ringEnded_ = -1;  // the last ringing's end
     double intervalSquares_ = 0;   // sum of the squared intervals between up-crossings
     double floor_ = 0;             // the low-passed power between runs

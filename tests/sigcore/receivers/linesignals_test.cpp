@@ -1,6 +1,6 @@
 // The line-signal receiver on synthetic samples: what it takes for an alert
 // and what it leaves (too short, one tone only, FSK and DTMF tones), ringing
-// of several frequencies and its edges, hum and a DC offset that are
+// of several frequencies and its edges, rings that stop at any phase, hum and a DC offset that are
 // neither, the decaying step of a line reversal, the same result whatever the block size, and a settled position
 // that never passes a signal still under way.
 #include <gtest/gtest.h>
@@ -90,6 +90,29 @@ TEST(LineSignalReceiver, RingingOfEachFrequencyWithItsEdges) {
     addTones(x, 11000, 400, {25}, 20000);
     x.resize(14000, 0);
     EXPECT_TRUE(run(x).empty());
+}
+
+TEST(LineSignalReceiver, RingsEndingAtAnyPhaseAreEachReported) {
+    // Two clipped 55 Hz rings of about 267 ms, 217 ms apart, the first
+    // 0.4 s into the stream, ending at every phase of a cycle: where the
+    // wave stops just before it would rise again, the filters' tail crosses
+    // zero once more a cycle or two later, which is no cycle of the ring.
+    for (std::size_t cut = 0; cut < 145; cut += 5) {
+        SCOPED_TRACE(cut);
+        std::vector<std::int16_t> x(3200, 0);
+        addTones(x, 3200, 2030 + cut, {55.0}, 60000);
+        addTones(x, 7100, 2030 + cut, {55.0}, 60000);
+        x.resize(12000, 0);
+        const std::vector<sigcore::LineTone> tones = run(x);
+        ASSERT_EQ(tones.size(), 2u);
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(tones[i].kind, sigcore::LineToneKind::Ringing);
+            EXPECT_NEAR(tones[i].hz, 55.0, 1.0);
+            // Within 20 ms.
+            EXPECT_NEAR(static_cast<double>(tones[i].start), i == 0 ? 3200 : 7100, 160);
+            EXPECT_NEAR(static_cast<double>(tones[i].end), (i == 0 ? 5230 : 9130) + static_cast<double>(cut), 160);
+        }
+    }
 }
 
 TEST(LineSignalReceiver, NeitherHumNoiseNorAnOffsetFromTheStart) {

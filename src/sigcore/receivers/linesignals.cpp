@@ -41,6 +41,9 @@ constexpr double kFloorSmoothing = 0.05;
 constexpr double kRingOverFloor = 100.0;
 constexpr double kReversalOverFloor = 100.0;
 constexpr double kRingMaxSpread = 0.15;
+// A wave that grows to more than twice its level between two up-crossings
+// is counted afresh from the second.
+constexpr double kRecountGrowth = 2.0;
 
 std::complex<double> rotation(double hz, int rate) {
     const double w = 2.0 * std::numbers::pi * hz / rate;
@@ -155,7 +158,16 @@ inline void LineSignalReceiver::lowSample(double lp, double a) {
     }
 }
 
+// Counts the pending up-crossing. Crossings counted before the wave grew to
+// more than twice its level at the last one were its onset or the noise
+// before it (a wave that starts in its positive half crosses upwards where it
+// has no zero crossing): counting starts afresh at this one.
 void LineSignalReceiver::countUp() {
+    if (upCrossings_ > 0 && lowPeak_ > kRecountGrowth * countedPeak_) {
+        upCrossings_ = 0;
+        intervalSquares_ = 0;
+    }
+    countedPeak_ = lowPeak_;
     if (upCrossings_ == 0) {
         firstUp_ = pendingUp_;
     } else {

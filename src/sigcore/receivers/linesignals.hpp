@@ -130,6 +130,7 @@ private:
     std::int64_t firstUp_ = 0;
     std::int64_t lastUp_ = 0;
     std::int64_t pendingUp_ = -1;  // an up-crossing whose cycle has not reached the threshold yet
+    double countedPeak_ = 0;       // lowPeak_ when the last up-crossing was counted
     std::int64_t ringEnded_ = -1;  // the last ringing's end
     double intervalSquares_ = 0;   // sum of the squared intervals between up-crossings
     double floor_ = 0;             // the low-passed power between runs

@@ -1,6 +1,6 @@
 // The line-signal receiver on synthetic samples: what it takes for an alert
 // and what it leaves (too short, one tone only, FSK and DTMF tones), ringing
-// of several frequencies and its edges, rings that stop at any phase, hum and a DC offset that are
+// of several frequencies and its edges, rings that start and stop at any phase, hum and a DC offset that are
 // neither, the decaying step of a line reversal, the same result whatever the block size, and a settled position
 // that never passes a signal still under way.
 #include <gtest/gtest.h>
@@ -92,25 +92,49 @@ TEST(LineSignalReceiver, RingingOfEachFrequencyWithItsEdges) {
     EXPECT_TRUE(run(x).empty());
 }
 
-TEST(LineSignalReceiver, RingsEndingAtAnyPhaseAreEachReported) {
-    // Two clipped 55 Hz rings of about 267 ms, 217 ms apart, the first
-    // 0.4 s into the stream, ending at every phase of a cycle: where the
-    // wave stops just before it would rise again, the filters' tail crosses
-    // zero once more a cycle or two later, which is no cycle of the ring.
-    for (std::size_t cut = 0; cut < 145; cut += 5) {
-        SCOPED_TRACE(cut);
-        std::vector<std::int16_t> x(3200, 0);
-        addTones(x, 3200, 2030 + cut, {55.0}, 60000);
-        addTones(x, 7100, 2030 + cut, {55.0}, 60000);
-        x.resize(12000, 0);
-        const std::vector<sigcore::LineTone> tones = run(x);
-        ASSERT_EQ(tones.size(), 2u);
-        for (std::size_t i = 0; i < 2; ++i) {
-            EXPECT_EQ(tones[i].kind, sigcore::LineToneKind::Ringing);
-            EXPECT_NEAR(tones[i].hz, 55.0, 1.0);
-            // Within 20 ms.
-            EXPECT_NEAR(static_cast<double>(tones[i].start), i == 0 ? 3200 : 7100, 160);
-            EXPECT_NEAR(static_cast<double>(tones[i].end), (i == 0 ? 5230 : 9130) + static_cast<double>(cut), 160);
+TEST(LineSignalReceiver, RingsStartingAndEndingAtAnyPhaseAreEachReported) {
+    // Two clipped rings of 250 to 310 ms, 340 to 400 ms apart, the first 0.4 s into
+    // the stream, clean and with noise 20 dB under them, starting and
+    // ending at every phase of a cycle. A wave that starts in its positive
+    // half crosses upwards where it has no zero crossing, so can the noise
+    // just before it, and the filters' tail after a wave that stops just
+    // before it would rise again crosses once more a cycle or two later:
+    // none of them may make the ring's cycles look uneven.
+    for (const double hz : {17.0, 55.0}) {
+        const auto period = static_cast<std::size_t>(kRate / hz);
+        for (const double noise : {0.0, 2100.0}) {
+            for (int phase = 0; phase < 8; ++phase) {
+                for (std::size_t cut = 0; cut < period; cut += period / 8) {
+                    SCOPED_TRACE(testing::Message() << hz << " Hz, noise " << noise << ", phase " << phase << ", cut " << cut);
+                    std::vector<double> wave(14000, 0.0);
+                    for (const std::size_t at : {3200u, 8400u}) {
+                        for (std::size_t i = 0; i < 2000 + cut; ++i) {
+                            wave[at + i] = 60000 * std::sin(phase * std::numbers::pi / 4 + 2 * std::numbers::pi * hz * static_cast<double>(i) / kRate);
+                        }
+                    }
+                    unsigned seed = static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1;
+                    std::vector<std::int16_t> x;
+                    for (const double v : wave) {
+                        double sum = 0;  // twelve uniform values: about Gaussian
+                        for (int k = 0; k < 12; ++k) {
+                            seed = seed * 1103515245u + 12345u;
+                            sum += static_cast<double>((seed >> 16) & 0x7FFF) / 32768.0;
+                        }
+                        x.push_back(static_cast<std::int16_t>(std::clamp(std::lround(v + noise * (sum - 6)), -32768L, 32767L)));
+                    }
+                    const std::vector<sigcore::LineTone> tones = run(x);
+                    EXPECT_EQ(tones.size(), 2u);
+                    if (tones.size() != 2) continue;
+                    for (std::size_t i = 0; i < 2; ++i) {
+                        EXPECT_EQ(tones[i].kind, sigcore::LineToneKind::Ringing);
+                        EXPECT_NEAR(tones[i].hz, hz, hz * 0.02);
+                        // Edges within 20 ms.
+                        const double start = i == 0 ? 3200 : 8400;
+                        EXPECT_NEAR(static_cast<double>(tones[i].start), start, 160);
+                        EXPECT_NEAR(static_cast<double>(tones[i].end), start + 2000 + static_cast<double>(cut), 160);
+                    }
+                }
+            }
         }
     }
 }

@@ -57,6 +57,7 @@ LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
       block_(static_cast<std::size_t>(std::max(1L, std::lround(kBlockSeconds * rate_)))),
       dcA_(std::exp(-2.0 * std::numbers::pi * kDcHz / rate_)),
       lpA_(std::exp(-2.0 * std::numbers::pi * kLowPassHz / rate_)) {
+    head_.reserve(block_);
     for (int k = 0; k < 2; ++k) {
         step_[k] = rotation(kAlertHz[k], rate_);
         osc_[k] = 1.0;
@@ -65,8 +66,32 @@ LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
 }
 
 void LineSignalReceiver::push(std::span<const std::int16_t> samples) {
-    // An offset the stream starts with is no step.
-    if (pushed_ == 0 && !samples.empty()) dcX_ = samples.front();
+    if (!started_) {
+        // The stream's first block is held back until its mean is known.
+        const std::size_t count = std::min(samples.size(), block_ - head_.size());
+        head_.insert(head_.end(), samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(count));
+        samples = samples.subspan(count);
+        if (head_.size() < block_) return;
+        start();
+    }
+    feed(samples);
+}
+
+// An offset the stream starts with is no step: the DC blocker starts from
+// the first block's mean. One sample would do without noise; with it, that
+// sample's noise is a step the blocker then lets decay over a few hundred
+// milliseconds, which raises the low-frequency level ringing is set against.
+void LineSignalReceiver::start() {
+    started_ = true;
+    if (head_.empty()) return;
+    double sum = 0;
+    for (const std::int16_t s : head_) sum += s;
+    dcX_ = sum / static_cast<double>(head_.size());
+    feed(head_);
+    head_.clear();
+}
+
+void LineSignalReceiver::feed(std::span<const std::int16_t> samples) {
     while (!samples.empty()) {
         const std::size_t count = std::min(samples.size(), block_ - filled_);
         scan(samples.first(count));
@@ -291,6 +316,7 @@ void LineSignalReceiver::closeLow() {
 }
 
 void LineSignalReceiver::finish() {
+    if (!started_) start();
     if (filled_ > 0) endBlock();
     if (alertRun_) closeAlert();
     if (lowRun_) closeLow();

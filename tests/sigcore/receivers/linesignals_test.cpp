@@ -1,6 +1,7 @@
 // The line-signal receiver on synthetic samples: what it takes for an alert
 // and what it leaves (too short, one tone only, FSK and DTMF tones), ringing
-// of several frequencies and its edges, rings that start and stop at any phase, hum and a DC offset that are
+// of several frequencies and its edges, rings that start and stop at any phase
+// or soon after a noisy start of the stream, hum and a DC offset that are
 // neither, the decaying step of a line reversal, the same result whatever the block size, and a settled position
 // that never passes a signal still under way.
 #include <gtest/gtest.h>
@@ -92,6 +93,20 @@ TEST(LineSignalReceiver, RingingOfEachFrequencyWithItsEdges) {
     EXPECT_TRUE(run(x).empty());
 }
 
+// `wave` with white noise of RMS `noise` on it, as samples.
+std::vector<std::int16_t> withNoise(const std::vector<double>& wave, double noise, unsigned seed) {
+    std::vector<std::int16_t> x;
+    for (const double v : wave) {
+        double sum = 0;  // twelve uniform values: about Gaussian
+        for (int k = 0; k < 12; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            sum += static_cast<double>((seed >> 16) & 0x7FFF) / 32768.0;
+        }
+        x.push_back(static_cast<std::int16_t>(std::clamp(std::lround(v + noise * (sum - 6)), -32768L, 32767L)));
+    }
+    return x;
+}
+
 TEST(LineSignalReceiver, RingsStartingAndEndingAtAnyPhaseAreEachReported) {
     // Two clipped rings of 250 to 310 ms, 340 to 400 ms apart, the first 0.4 s into
     // the stream, clean and with noise 20 dB under them, starting and
@@ -112,17 +127,8 @@ TEST(LineSignalReceiver, RingsStartingAndEndingAtAnyPhaseAreEachReported) {
                             wave[at + i] = 60000 * std::sin(phase * std::numbers::pi / 4 + 2 * std::numbers::pi * hz * static_cast<double>(i) / kRate);
                         }
                     }
-                    unsigned seed = static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1;
-                    std::vector<std::int16_t> x;
-                    for (const double v : wave) {
-                        double sum = 0;  // twelve uniform values: about Gaussian
-                        for (int k = 0; k < 12; ++k) {
-                            seed = seed * 1103515245u + 12345u;
-                            sum += static_cast<double>((seed >> 16) & 0x7FFF) / 32768.0;
-                        }
-                        x.push_back(static_cast<std::int16_t>(std::clamp(std::lround(v + noise * (sum - 6)), -32768L, 32767L)));
-                    }
-                    const std::vector<sigcore::LineTone> tones = run(x);
+                    const std::vector<sigcore::LineTone> tones =
+                        run(withNoise(wave, noise, static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1));
                     EXPECT_EQ(tones.size(), 2u);
                     if (tones.size() != 2) continue;
                     for (std::size_t i = 0; i < 2; ++i) {
@@ -137,6 +143,17 @@ TEST(LineSignalReceiver, RingsStartingAndEndingAtAnyPhaseAreEachReported) {
             }
         }
     }
+    // A quieter ring (-16 dBFS) 0.2 s into a stream whose first sample is a
+    // noise peak (three times the RMS): that sample is no DC offset whose
+    // decay would raise the level the ring must stand 20 dB above.
+    std::vector<double> wave(6000, 0.0);
+    for (std::size_t i = 0; i < 2000; ++i) wave[1600 + i] = 5000 * std::sin(2 * std::numbers::pi * 45 * static_cast<double>(i) / kRate);
+    std::vector<std::int16_t> x = withNoise(wave, 350, 7);
+    x[0] = 1050;
+    const std::vector<sigcore::LineTone> tones = run(x);
+    ASSERT_EQ(tones.size(), 1u);
+    EXPECT_EQ(tones[0].kind, sigcore::LineToneKind::Ringing);
+    EXPECT_NEAR(static_cast<double>(tones[0].start), 1600, 160);
 }
 
 TEST(LineSignalReceiver, NeitherHumNoiseNorAnOffsetFromTheStart) {

@@ -56,7 +56,8 @@ LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
     : sink_(sink), rate_(std::max(samplingRate, 1)),
       block_(static_cast<std::size_t>(std::max(1L, std::lround(kBlockSeconds * rate_)))),
       dcA_(std::exp(-2.0 * std::numbers::pi * kDcHz / rate_)),
-      lpA_(std::exp(-2.0 * std::numbers::pi * kLowPassHz / rate_)) {
+      lpA_(std::exp(-2.0 * std::numbers::pi * kLowPassHz / rate_)),
+      afterRingDecay_(std::pow(dcA_, static_cast<double>(block_))) {
     head_.reserve(block_);
     for (int k = 0; k < 2; ++k) {
         step_[k] = rotation(kAlertHz[k], rate_);
@@ -150,12 +151,16 @@ void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     filled_ += samples.size();
 }
 
+inline double LineSignalReceiver::lowThreshold() const {
+    return std::max(std::max(kLowThreshold, kLowRelative * lowPeak_), afterRing_);
+}
+
 // The low-passed sample `lp` (magnitude `a`) against the run's threshold:
 // where the run lies above it, its peak, its zero crossings and its swings.
 inline void LineSignalReceiver::lowSample(double lp, double a) {
     // Relative to the run's peak too: the DC blocker's memory outlasts
     // a strong wave at a fraction of its level.
-    const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
+    const double threshold = lowThreshold();
     if (a > threshold) {
         if (aboveFirst_ < 0) aboveFirst_ = pushed_;
         lowLast_ = pushed_;
@@ -213,8 +218,9 @@ void LineSignalReceiver::endBlock() {
     const bool alert = a0 >= kAlertMinAmplitude && a1 >= kAlertMinAmplitude && a0 <= kAlertMaxTwist * a1 &&
                        a1 <= kAlertMaxTwist * a0 && tonePower >= kAlertShare * energy_ / n;
     alertBlock(alert);
-    const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
+    const double threshold = lowThreshold();
     lowBlock(blockPeak_ > threshold && lowEnergy_ >= kLowShare * hpEnergy_, lowEnergy_ / n);
+    afterRing_ *= afterRingDecay_;
     // Keep the oscillators on the unit circle.
     for (auto& o : osc_) o /= std::abs(o);
     corr_[0] = corr_[1] = 0.0;
@@ -312,6 +318,9 @@ void LineSignalReceiver::closeLow() {
     // ringing ends within a cycle of its last up-crossing.
     tone.end = std::min(tone.end, lastUp_ + static_cast<std::int64_t>(std::ceil(meanInterval)));
     ringEnded_ = tone.end;
+    // The DC blocker's memory of the ringing decays after it, with noise
+    // on it above -30 dBFS for a while: no start of the next ring.
+    afterRing_ = kLowRelative * lowPeak_;
     sink_.onLineTone(tone);
 }
 

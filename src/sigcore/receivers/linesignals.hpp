@@ -91,6 +91,10 @@ private:
     void start();
     void feed(std::span<const std::int16_t> samples);
     void scan(std::span<const std::int16_t> samples);
+    // The level a low-frequency sample must pass: -30 dBFS, an eighth of the
+    // run's peak, and after ringing an eighth of its peak, decaying as the
+    // DC blocker's memory of it does.
+    [[nodiscard]] double lowThreshold() const;
     void lowSample(double lp, double a);
     void countUp();
     void endBlock();
@@ -120,6 +124,8 @@ private:
     // Low-frequency path: DC blocker, two one-pole low-passes.
     double dcA_;
     double lpA_;
+    double afterRingDecay_;  // the DC blocker's decay over a block
+    double afterRing_ = 0;   // the level after ringing, decaying block by block
     double dcX_ = 0;
     double dcY_ = 0;
     double lp1_ = 0;

@@ -143,6 +143,28 @@ TEST(LineSignalReceiver, RingsStartingAndEndingAtAnyPhaseAreEachReported) {
             }
         }
     }
+    // The UK's 400 ms on, 200 ms off at 25 Hz with noise 20 dB under it:
+    // the DC blocker's memory of the first ring, with the noise on it, is
+    // no start of the second.
+    for (int phase = 0; phase < 8; ++phase) {
+        for (std::size_t cut = 0; cut < 320; cut += 40) {
+            SCOPED_TRACE(testing::Message() << "cadence, phase " << phase << ", cut " << cut);
+            const std::size_t on = 3200 + cut;
+            const std::size_t second = 3200 + on + 1600;
+            std::vector<double> wave(second + on + 4000, 0.0);
+            for (const std::size_t at : {std::size_t{3200}, second}) {
+                for (std::size_t i = 0; i < on; ++i) {
+                    wave[at + i] = 60000 * std::sin(phase * std::numbers::pi / 4 + 2 * std::numbers::pi * 25 * static_cast<double>(i) / kRate);
+                }
+            }
+            const std::vector<sigcore::LineTone> tones =
+                run(withNoise(wave, 2000, static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1));
+            EXPECT_EQ(tones.size(), 2u);
+            if (tones.size() != 2) continue;
+            EXPECT_NEAR(static_cast<double>(tones[1].start), static_cast<double>(second), 160);
+            EXPECT_NEAR(static_cast<double>(tones[0].end), 3200.0 + static_cast<double>(on), 160);
+        }
+    }
     // A quieter ring (-16 dBFS) 0.2 s into a stream whose first sample is a
     // noise peak (three times the RMS): that sample is no DC offset whose
     // decay would raise the level the ring must stand 20 dB above.

@@ -17,17 +17,18 @@
 //     two-pole low-pass (the mean of the stream's first block is taken as
 //     its DC, so an offset it starts with is no step). A block is loud when
 //     the low-passed wave peaks above -30 dBFS and an eighth of the run's
-//     peak so far, and holds 30 % of the block's energy (clipped 70 Hz
-//     ringing keeps half its power above the low-pass). A run of loud
-//     blocks (gaps up to 40 ms bridged) ends 40 ms after its last loud
-//     block; its edges are its first and last samples above that level, and
-//     its frequency comes from the low-passed wave's up-crossings whose
-//     half-cycle reaches that level (counted afresh while the wave grows to
-//     twice its level), which clipping leaves in place. A run of 80 ms to 4 s
-//     (longer is mains hum) with a fundamental of 12 to 80 Hz, cycles alike
-//     in length (within 15 %, as a standard deviation; noise's wander) and a
-//     peak 20 dB above the low-passed level before it (followed over about
-//     100 ms between runs) is ringing. A run of
+//     peak so far (after ringing, an eighth of its peak as well, decaying as
+//     the DC blocker's memory of it does), and holds 30 % of the block's
+//     energy (clipped 70 Hz ringing keeps half its power above the
+//     low-pass). A run of loud blocks (gaps up to 40 ms bridged) ends 40 ms
+//     after its last loud block; its edges are its first and last samples
+//     above that level, and its frequency comes from the low-passed wave's
+//     up-crossings whose half-cycle reaches that level (counted afresh when
+//     the wave grows to twice its level), which clipping leaves in place.
+//     A run of 80 ms to 4 s (longer is mains hum) with a fundamental of 12
+//     to 80 Hz, cycles alike in length (within 15 %, as a standard
+//     deviation; noise's wander) and a peak 20 dB above the low-passed level
+//     before it (followed over about 100 ms between runs) is ringing. A run of
 //     up to 400 ms that swings to one side only (three times further than
 //     to the other), peaking above -20 dBFS and 20 dB above the level
 //     before it, not within 250 ms after

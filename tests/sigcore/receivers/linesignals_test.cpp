@@ -93,8 +93,26 @@ TEST(LineSignalReceiver, RingingOfEachFrequencyWithItsEdges) {
     EXPECT_TRUE(run(x).empty());
 }
 
-// `wave` with white noise of RMS `noise` on it, as samples.
-std::vector<std::int16_t> withNoise(const std::vector<double>& wave, double noise, unsigned seed) {
+// Rings of a sine starting `phase` eighths of a cycle in, each `length`
+// samples from each of `starts`, with white noise of RMS `noise` on them.
+struct Rings {
+    double hz = 25;
+    double amplitude = 60000;  // clipped
+    int phase = 0;
+    std::size_t length = 0;
+    std::vector<std::size_t> starts;
+    std::size_t total = 0;
+    double noise = 0;
+};
+
+std::vector<std::int16_t> samplesOf(const Rings& r, unsigned seed) {
+    std::vector<double> wave(r.total, 0.0);
+    for (const std::size_t at : r.starts) {
+        for (std::size_t i = 0; i < r.length; ++i) {
+            const double t = static_cast<double>(i) / kRate;
+            wave[at + i] = r.amplitude * std::sin(r.phase * std::numbers::pi / 4 + 2 * std::numbers::pi * r.hz * t);
+        }
+    }
     std::vector<std::int16_t> x;
     for (const double v : wave) {
         double sum = 0;  // twelve uniform values: about Gaussian
@@ -102,42 +120,38 @@ std::vector<std::int16_t> withNoise(const std::vector<double>& wave, double nois
             seed = seed * 1103515245u + 12345u;
             sum += static_cast<double>((seed >> 16) & 0x7FFF) / 32768.0;
         }
-        x.push_back(static_cast<std::int16_t>(std::clamp(std::lround(v + noise * (sum - 6)), -32768L, 32767L)));
+        x.push_back(static_cast<std::int16_t>(std::clamp(std::lround(v + r.noise * (sum - 6)), -32768L, 32767L)));
     }
     return x;
 }
 
-TEST(LineSignalReceiver, RingsStartingAndEndingAtAnyPhaseAreEachReported) {
-    // Two clipped rings of 250 to 310 ms, 340 to 400 ms apart, the first 0.4 s into
-    // the stream, clean and with noise 20 dB under them, starting and
-    // ending at every phase of a cycle. A wave that starts in its positive
-    // half crosses upwards where it has no zero crossing, so can the noise
-    // just before it, and the filters' tail after a wave that stops just
-    // before it would rise again crosses once more a cycle or two later:
-    // none of them may make the ring's cycles look uneven.
+TEST(LineSignalReceiver, RingsAtAnyPhaseInTheirCadenceAndSoonAfterANoisyStart) {
+    // Two clipped rings of 250 to 310 ms, 340 to 400 ms apart, the first
+    // 0.4 s into the stream, clean and with noise 20 dB under them,
+    // starting and ending at every phase of a cycle. A wave that starts in
+    // its positive half crosses upwards where it has no zero crossing, so
+    // can the noise just before it, and the filters' tail after a wave that
+    // stops just before it would rise again crosses once more a cycle or two
+    // later: none of them may make the ring's cycles look uneven.
     for (const double hz : {17.0, 55.0}) {
         const auto period = static_cast<std::size_t>(kRate / hz);
         for (const double noise : {0.0, 2100.0}) {
             for (int phase = 0; phase < 8; ++phase) {
                 for (std::size_t cut = 0; cut < period; cut += period / 8) {
-                    SCOPED_TRACE(testing::Message() << hz << " Hz, noise " << noise << ", phase " << phase << ", cut " << cut);
-                    std::vector<double> wave(14000, 0.0);
-                    for (const std::size_t at : {3200u, 8400u}) {
-                        for (std::size_t i = 0; i < 2000 + cut; ++i) {
-                            wave[at + i] = 60000 * std::sin(phase * std::numbers::pi / 4 + 2 * std::numbers::pi * hz * static_cast<double>(i) / kRate);
-                        }
-                    }
-                    const std::vector<sigcore::LineTone> tones =
-                        run(withNoise(wave, noise, static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1));
+                    SCOPED_TRACE(testing::Message() << hz << " Hz, noise " << noise << ", phase " << phase
+                                                    << ", cut " << cut);
+                    const Rings r{hz, 60000, phase, 2000 + cut, {3200, 8400}, 14000, noise};
+                    const unsigned seed = static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1;
+                    const std::vector<sigcore::LineTone> tones = run(samplesOf(r, seed));
                     EXPECT_EQ(tones.size(), 2u);
                     if (tones.size() != 2) continue;
                     for (std::size_t i = 0; i < 2; ++i) {
                         EXPECT_EQ(tones[i].kind, sigcore::LineToneKind::Ringing);
                         EXPECT_NEAR(tones[i].hz, hz, hz * 0.02);
                         // Edges within 20 ms.
-                        const double start = i == 0 ? 3200 : 8400;
+                        const auto start = static_cast<double>(r.starts[i]);
                         EXPECT_NEAR(static_cast<double>(tones[i].start), start, 160);
-                        EXPECT_NEAR(static_cast<double>(tones[i].end), start + 2000 + static_cast<double>(cut), 160);
+                        EXPECT_NEAR(static_cast<double>(tones[i].end), start + static_cast<double>(r.length), 160);
                     }
                 }
             }
@@ -150,27 +164,19 @@ TEST(LineSignalReceiver, RingsStartingAndEndingAtAnyPhaseAreEachReported) {
         for (std::size_t cut = 0; cut < 320; cut += 40) {
             SCOPED_TRACE(testing::Message() << "cadence, phase " << phase << ", cut " << cut);
             const std::size_t on = 3200 + cut;
-            const std::size_t second = 3200 + on + 1600;
-            std::vector<double> wave(second + on + 4000, 0.0);
-            for (const std::size_t at : {std::size_t{3200}, second}) {
-                for (std::size_t i = 0; i < on; ++i) {
-                    wave[at + i] = 60000 * std::sin(phase * std::numbers::pi / 4 + 2 * std::numbers::pi * 25 * static_cast<double>(i) / kRate);
-                }
-            }
-            const std::vector<sigcore::LineTone> tones =
-                run(withNoise(wave, 2000, static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1));
+            const Rings r{25, 60000, phase, on, {3200, 3200 + on + 1600}, 3200 + 2 * on + 5600, 2000};
+            const unsigned seed = static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1;
+            const std::vector<sigcore::LineTone> tones = run(samplesOf(r, seed));
             EXPECT_EQ(tones.size(), 2u);
             if (tones.size() != 2) continue;
-            EXPECT_NEAR(static_cast<double>(tones[1].start), static_cast<double>(second), 160);
-            EXPECT_NEAR(static_cast<double>(tones[0].end), 3200.0 + static_cast<double>(on), 160);
+            EXPECT_NEAR(static_cast<double>(tones[0].end), static_cast<double>(r.starts[0] + on), 160);
+            EXPECT_NEAR(static_cast<double>(tones[1].start), static_cast<double>(r.starts[1]), 160);
         }
     }
     // A quieter ring (-16 dBFS) 0.2 s into a stream whose first sample is a
     // noise peak (three times the RMS): that sample is no DC offset whose
     // decay would raise the level the ring must stand 20 dB above.
-    std::vector<double> wave(6000, 0.0);
-    for (std::size_t i = 0; i < 2000; ++i) wave[1600 + i] = 5000 * std::sin(2 * std::numbers::pi * 45 * static_cast<double>(i) / kRate);
-    std::vector<std::int16_t> x = withNoise(wave, 350, 7);
+    std::vector<std::int16_t> x = samplesOf({45, 5000, 0, 2000, {1600}, 6000, 350}, 7);
     x[0] = 1050;
     const std::vector<sigcore::LineTone> tones = run(x);
     ASSERT_EQ(tones.size(), 1u);

@@ -41,6 +41,9 @@ constexpr double kFloorSmoothing = 0.05;
 constexpr double kRingOverFloor = 100.0;
 constexpr double kReversalOverFloor = 100.0;
 constexpr double kRingMaxSpread = 0.15;
+// A wave that grows to more than twice its level between two up-crossings
+// is counted afresh from the second.
+constexpr double kRecountGrowth = 2.0;
 
 std::complex<double> rotation(double hz, int rate) {
     const double w = 2.0 * std::numbers::pi * hz / rate;
@@ -53,7 +56,9 @@ LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
     : sink_(sink), rate_(std::max(samplingRate, 1)),
       block_(static_cast<std::size_t>(std::max(1L, std::lround(kBlockSeconds * rate_)))),
       dcA_(std::exp(-2.0 * std::numbers::pi * kDcHz / rate_)),
-      lpA_(std::exp(-2.0 * std::numbers::pi * kLowPassHz / rate_)) {
+      lpA_(std::exp(-2.0 * std::numbers::pi * kLowPassHz / rate_)),
+      afterRingDecay_(std::pow(dcA_, static_cast<double>(block_))) {
+    head_.reserve(block_);
     for (int k = 0; k < 2; ++k) {
         step_[k] = rotation(kAlertHz[k], rate_);
         osc_[k] = 1.0;
@@ -62,8 +67,32 @@ LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
 }
 
 void LineSignalReceiver::push(std::span<const std::int16_t> samples) {
-    // An offset the stream starts with is no step.
-    if (pushed_ == 0 && !samples.empty()) dcX_ = samples.front();
+    if (!started_) {
+        // The stream's first block is held back until its mean is known.
+        const std::size_t count = std::min(samples.size(), block_ - head_.size());
+        head_.insert(head_.end(), samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(count));
+        samples = samples.subspan(count);
+        if (head_.size() < block_) return;
+        start();
+    }
+    feed(samples);
+}
+
+// An offset the stream starts with is no step: the DC blocker starts from
+// the first block's mean. One sample would do without noise; with it, that
+// sample's noise is a step the blocker then lets decay over a few hundred
+// milliseconds, which raises the low-frequency level ringing is set against.
+void LineSignalReceiver::start() {
+    started_ = true;
+    if (head_.empty()) return;
+    double sum = 0;
+    for (const std::int16_t s : head_) sum += s;
+    dcX_ = sum / static_cast<double>(head_.size());
+    feed(head_);
+    head_.clear();
+}
+
+void LineSignalReceiver::feed(std::span<const std::int16_t> samples) {
     while (!samples.empty()) {
         const std::size_t count = std::min(samples.size(), block_ - filled_);
         scan(samples.first(count));
@@ -122,31 +151,34 @@ void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     filled_ += samples.size();
 }
 
+inline double LineSignalReceiver::lowThreshold() const {
+    return std::max(std::max(kLowThreshold, kLowRelative * lowPeak_), afterRing_);
+}
+
 // The low-passed sample `lp` (magnitude `a`) against the run's threshold:
 // where the run lies above it, its peak, its zero crossings and its swings.
 inline void LineSignalReceiver::lowSample(double lp, double a) {
     // Relative to the run's peak too: the DC blocker's memory outlasts
     // a strong wave at a fraction of its level.
-    const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
+    const double threshold = lowThreshold();
     if (a > threshold) {
         if (aboveFirst_ < 0) aboveFirst_ = pushed_;
         lowLast_ = pushed_;
         lowPeak_ = std::max(lowPeak_, a);
+        if (pendingUp_ >= 0 && lp > 0) countUp();
     }
     const double hysteresis = threshold / 2;
     if (lp > hysteresis && lowSign_ <= 0) {
-        if (lowSign_ < 0) {
-            if (upCrossings_ == 0) firstUp_ = pushed_;
-            else {
-                const auto interval = static_cast<double>(pushed_ - lastUp_);
-                intervalSquares_ += interval * interval;
-            }
-            lastUp_ = pushed_;
-            ++upCrossings_;
-        }
+        // An up-crossing counts once its half-cycle rises above the
+        // threshold: the filters' tail after the wave stops can cross the
+        // hysteresis once more, a cycle or two after the last, and so can
+        // noise just before the wave starts; either would make even cycles
+        // look uneven.
+        if (lowSign_ < 0) pendingUp_ = pushed_;
         lowSign_ = 1;
     } else if (lp < -hysteresis && lowSign_ >= 0) {
         lowSign_ = -1;
+        pendingUp_ = -1;
     }
     // One-sidedness: the largest swing to each side.
     if (lp > 0) {
@@ -154,6 +186,27 @@ inline void LineSignalReceiver::lowSample(double lp, double a) {
     } else {
         negPeak_ = std::max(negPeak_, -lp);
     }
+}
+
+// Counts the pending up-crossing. Crossings counted before the wave grew to
+// more than twice its level at the last one were its onset or the noise
+// before it (a wave that starts in its positive half crosses upwards where it
+// has no zero crossing): counting starts afresh at this one.
+void LineSignalReceiver::countUp() {
+    if (upCrossings_ > 0 && lowPeak_ > kRecountGrowth * countedPeak_) {
+        upCrossings_ = 0;
+        intervalSquares_ = 0;
+    }
+    countedPeak_ = lowPeak_;
+    if (upCrossings_ == 0) {
+        firstUp_ = pendingUp_;
+    } else {
+        const auto interval = static_cast<double>(pendingUp_ - lastUp_);
+        intervalSquares_ += interval * interval;
+    }
+    lastUp_ = pendingUp_;
+    ++upCrossings_;
+    pendingUp_ = -1;
 }
 
 void LineSignalReceiver::endBlock() {
@@ -165,8 +218,9 @@ void LineSignalReceiver::endBlock() {
     const bool alert = a0 >= kAlertMinAmplitude && a1 >= kAlertMinAmplitude && a0 <= kAlertMaxTwist * a1 &&
                        a1 <= kAlertMaxTwist * a0 && tonePower >= kAlertShare * energy_ / n;
     alertBlock(alert);
-    const double threshold = std::max(kLowThreshold, kLowRelative * lowPeak_);
+    const double threshold = lowThreshold();
     lowBlock(blockPeak_ > threshold && lowEnergy_ >= kLowShare * hpEnergy_, lowEnergy_ / n);
+    afterRing_ *= afterRingDecay_;
     // Keep the oscillators on the unit circle.
     for (auto& o : osc_) o /= std::abs(o);
     corr_[0] = corr_[1] = 0.0;
@@ -220,6 +274,7 @@ void LineSignalReceiver::lowBlock(bool loud, double blockPower) {
         aboveFirst_ = -1;
         lowPeak_ = posPeak_ = negPeak_ = 0;
         upCrossings_ = 0;
+        pendingUp_ = -1;
         intervalSquares_ = 0;
     }
 }
@@ -263,10 +318,14 @@ void LineSignalReceiver::closeLow() {
     // ringing ends within a cycle of its last up-crossing.
     tone.end = std::min(tone.end, lastUp_ + static_cast<std::int64_t>(std::ceil(meanInterval)));
     ringEnded_ = tone.end;
+    // The DC blocker's memory of the ringing decays after it, with noise
+    // on it above -30 dBFS for a while: no start of the next ring.
+    afterRing_ = kLowRelative * lowPeak_;
     sink_.onLineTone(tone);
 }
 
 void LineSignalReceiver::finish() {
+    if (!started_) start();
     if (filled_ > 0) endBlock();
     if (alertRun_) closeAlert();
     if (lowRun_) closeLow();

@@ -14,18 +14,21 @@
 //     (one missing block bridged) of 30 ms or more is an alert; its edges
 //     are the blocks' (a measurement refines them).
 //   - Low-frequency signals: the samples, rid of DC, go through a 150 Hz
-//     two-pole low-pass (an offset the stream starts with is taken as its
-//     DC). A block is loud when the low-passed wave peaks above -30 dBFS and
-//     an eighth of the run's peak so far, and holds 30 % of the block's
+//     two-pole low-pass (the mean of the stream's first block is taken as
+//     its DC, so an offset it starts with is no step). A block is loud when
+//     the low-passed wave peaks above -30 dBFS and an eighth of the run's
+//     peak so far (after ringing, an eighth of its peak as well, decaying as
+//     the DC blocker's memory of it does), and holds 30 % of the block's
 //     energy (clipped 70 Hz ringing keeps half its power above the
 //     low-pass). A run of loud blocks (gaps up to 40 ms bridged) ends 40 ms
 //     after its last loud block; its edges are its first and last samples
 //     above that level, and its frequency comes from the low-passed wave's
-//     zero crossings, which clipping leaves in place. A run of 80 ms to 4 s
-//     (longer is mains hum) with a fundamental of 12 to 80 Hz, cycles alike
-//     in length (within 15 %, as a standard deviation; noise's wander) and a
-//     peak 20 dB above the low-passed level before it (followed over about
-//     100 ms between runs) is ringing. A run of
+//     up-crossings whose half-cycle reaches that level (counted afresh when
+//     the wave grows to twice its level), which clipping leaves in place.
+//     A run of 80 ms to 4 s (longer is mains hum) with a fundamental of 12
+//     to 80 Hz, cycles alike in length (within 15 %, as a standard
+//     deviation; noise's wander) and a peak 20 dB above the low-passed level
+//     before it (followed over about 100 ms between runs) is ringing. A run of
 //     up to 400 ms that swings to one side only (three times further than
 //     to the other), peaking above -20 dBFS and 20 dB above the level
 //     before it, not within 250 ms after
@@ -41,6 +44,7 @@
 #include <complex>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace sigcore {
 
@@ -76,7 +80,7 @@ public:
     // The end of the stream: a signal still under way ends there.
     void finish();
 
-    [[nodiscard]] std::int64_t samplesPushed() const { return pushed_; }
+    [[nodiscard]] std::int64_t samplesPushed() const { return pushed_ + static_cast<std::int64_t>(head_.size()); }
     // Every signal that starts before this position has reached the sink.
     [[nodiscard]] std::int64_t settledBefore() const;
     // Every alert that does.
@@ -85,8 +89,15 @@ public:
     [[nodiscard]] std::int64_t lowRunStart() const { return lowRun_ ? aboveFirst_ : -1; }
 
 private:
+    void start();
+    void feed(std::span<const std::int16_t> samples);
     void scan(std::span<const std::int16_t> samples);
+    // The level a low-frequency sample must pass: -30 dBFS, an eighth of the
+    // run's peak, and after ringing an eighth of its peak, decaying as the
+    // DC blocker's memory of it does.
+    [[nodiscard]] double lowThreshold() const;
     void lowSample(double lp, double a);
+    void countUp();
     void endBlock();
     void alertBlock(bool alert);
     void lowBlock(bool loud, double blockPower);
@@ -98,6 +109,10 @@ private:
     std::int64_t pushed_ = 0;
     std::size_t block_;  // samples per block
     std::size_t filled_ = 0;
+    // The stream's first block, held until it is whole (its mean is the DC
+    // the blocker starts from).
+    std::vector<std::int16_t> head_;
+    bool started_ = false;
     // Alert tones: the block's correlations and energy.
     std::complex<double> step_[2];
     std::complex<double> osc_[2];
@@ -110,6 +125,8 @@ private:
     // Low-frequency path: DC blocker, two one-pole low-passes.
     double dcA_;
     double lpA_;
+    double afterRingDecay_;  // the DC blocker's decay over a block
+    double afterRing_ = 0;   // the level after ringing, decaying block by block
     double dcX_ = 0;
     double dcY_ = 0;
     double lp1_ = 0;
@@ -128,6 +145,8 @@ private:
     int upCrossings_ = 0;
     std::int64_t firstUp_ = 0;
     std::int64_t lastUp_ = 0;
+    std::int64_t pendingUp_ = -1;  // an up-crossing whose cycle has not reached the threshold yet
+    double countedPeak_ = 0;       // lowPeak_ when the last up-crossing was counted
     std::int64_t ringEnded_ = -1;  // the last ringing's end
     double intervalSquares_ = 0;   // sum of the squared intervals between up-crossings
     double floor_ = 0;             // the low-passed power between runs

@@ -1,6 +1,7 @@
 // The line-signal receiver on synthetic samples: what it takes for an alert
 // and what it leaves (too short, one tone only, FSK and DTMF tones), ringing
-// of several frequencies and its edges, hum and a DC offset that are
+// of several frequencies and its edges, rings that start and stop at any phase
+// or soon after a noisy start of the stream, hum and a DC offset that are
 // neither, the decaying step of a line reversal, the same result whatever the block size, and a settled position
 // that never passes a signal still under way.
 #include <gtest/gtest.h>
@@ -90,6 +91,97 @@ TEST(LineSignalReceiver, RingingOfEachFrequencyWithItsEdges) {
     addTones(x, 11000, 400, {25}, 20000);
     x.resize(14000, 0);
     EXPECT_TRUE(run(x).empty());
+}
+
+// Rings of a sine starting `phase` eighths of a cycle in, each `length`
+// samples from each of `starts`, with white noise of RMS `noise` on them.
+struct Rings {
+    double hz = 25;
+    double amplitude = 60000;  // clipped
+    int phase = 0;
+    std::size_t length = 0;
+    std::vector<std::size_t> starts;
+    std::size_t total = 0;
+    double noise = 0;
+};
+
+std::vector<std::int16_t> samplesOf(const Rings& r, unsigned seed) {
+    std::vector<double> wave(r.total, 0.0);
+    for (const std::size_t at : r.starts) {
+        for (std::size_t i = 0; i < r.length; ++i) {
+            const double t = static_cast<double>(i) / kRate;
+            wave[at + i] = r.amplitude * std::sin(r.phase * std::numbers::pi / 4 + 2 * std::numbers::pi * r.hz * t);
+        }
+    }
+    std::vector<std::int16_t> x;
+    for (const double v : wave) {
+        double sum = 0;  // twelve uniform values: about Gaussian
+        for (int k = 0; k < 12; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            sum += static_cast<double>((seed >> 16) & 0x7FFF) / 32768.0;
+        }
+        x.push_back(static_cast<std::int16_t>(std::clamp(std::lround(v + r.noise * (sum - 6)), -32768L, 32767L)));
+    }
+    return x;
+}
+
+TEST(LineSignalReceiver, RingsAtAnyPhaseInTheirCadenceAndSoonAfterANoisyStart) {
+    // Two clipped rings of 250 to 310 ms, 340 to 400 ms apart, the first
+    // 0.4 s into the stream, clean and with noise 20 dB under them,
+    // starting and ending at every phase of a cycle. A wave that starts in
+    // its positive half crosses upwards where it has no zero crossing, so
+    // can the noise just before it, and the filters' tail after a wave that
+    // stops just before it would rise again crosses once more a cycle or two
+    // later: none of them may make the ring's cycles look uneven.
+    for (const double hz : {17.0, 55.0}) {
+        const auto period = static_cast<std::size_t>(kRate / hz);
+        for (const double noise : {0.0, 2100.0}) {
+            for (int phase = 0; phase < 8; ++phase) {
+                for (std::size_t cut = 0; cut < period; cut += period / 8) {
+                    SCOPED_TRACE(testing::Message() << hz << " Hz, noise " << noise << ", phase " << phase
+                                                    << ", cut " << cut);
+                    const Rings r{hz, 60000, phase, 2000 + cut, {3200, 8400}, 14000, noise};
+                    const unsigned seed = static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1;
+                    const std::vector<sigcore::LineTone> tones = run(samplesOf(r, seed));
+                    EXPECT_EQ(tones.size(), 2u);
+                    if (tones.size() != 2) continue;
+                    for (std::size_t i = 0; i < 2; ++i) {
+                        EXPECT_EQ(tones[i].kind, sigcore::LineToneKind::Ringing);
+                        EXPECT_NEAR(tones[i].hz, hz, hz * 0.02);
+                        // Edges within 20 ms.
+                        const auto start = static_cast<double>(r.starts[i]);
+                        EXPECT_NEAR(static_cast<double>(tones[i].start), start, 160);
+                        EXPECT_NEAR(static_cast<double>(tones[i].end), start + static_cast<double>(r.length), 160);
+                    }
+                }
+            }
+        }
+    }
+    // The UK's 400 ms on, 200 ms off at 25 Hz with noise 20 dB under it:
+    // the DC blocker's memory of the first ring, with the noise on it, is
+    // no start of the second.
+    for (int phase = 0; phase < 8; ++phase) {
+        for (std::size_t cut = 0; cut < 320; cut += 40) {
+            SCOPED_TRACE(testing::Message() << "cadence, phase " << phase << ", cut " << cut);
+            const std::size_t on = 3200 + cut;
+            const Rings r{25, 60000, phase, on, {3200, 3200 + on + 1600}, 3200 + 2 * on + 5600, 2000};
+            const unsigned seed = static_cast<unsigned>(phase * 1000) + static_cast<unsigned>(cut) + 1;
+            const std::vector<sigcore::LineTone> tones = run(samplesOf(r, seed));
+            EXPECT_EQ(tones.size(), 2u);
+            if (tones.size() != 2) continue;
+            EXPECT_NEAR(static_cast<double>(tones[0].end), static_cast<double>(r.starts[0] + on), 160);
+            EXPECT_NEAR(static_cast<double>(tones[1].start), static_cast<double>(r.starts[1]), 160);
+        }
+    }
+    // A quieter ring (-16 dBFS) 0.2 s into a stream whose first sample is a
+    // noise peak (three times the RMS): that sample is no DC offset whose
+    // decay would raise the level the ring must stand 20 dB above.
+    std::vector<std::int16_t> x = samplesOf({45, 5000, 0, 2000, {1600}, 6000, 350}, 7);
+    x[0] = 1050;
+    const std::vector<sigcore::LineTone> tones = run(x);
+    ASSERT_EQ(tones.size(), 1u);
+    EXPECT_EQ(tones[0].kind, sigcore::LineToneKind::Ringing);
+    EXPECT_NEAR(static_cast<double>(tones[0].start), 1600, 160);
 }
 
 TEST(LineSignalReceiver, NeitherHumNoiseNorAnOffsetFromTheStart) {

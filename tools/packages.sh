@@ -8,10 +8,10 @@
 PROGRAM_PACKAGES=(cmake g++ make pkg-config libsndfile1-dev nlohmann-json3-dev)
 # Every test of the `default` workflow: the test and benchmark frameworks, the
 # peers the interop tests compare against (spandsp, sox, multimon-ng,
-# minimodem) and the tools the test scripts call (jq, python3; dpkg-deb comes
-# with dpkg).
+# minimodem) and the tools the test scripts call (jq, python3 with numpy, which
+# measures cidgen's signals independently; dpkg-deb comes with dpkg).
 TEST_PACKAGES=("${PROGRAM_PACKAGES[@]}" libgtest-dev libbenchmark-dev libspandsp-dev sox multimon-ng minimodem
-    jq python3)
+    jq python3 python3-numpy)
 # Continuous integration besides: clang for the fuzz targets, valgrind, gnuplot
 # for the benchmark plots, GNU parallel for the README's batch examples,
 # debootstrap for the bare-machine test and chromium, the headless browser

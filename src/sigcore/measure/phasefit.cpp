@@ -16,7 +16,17 @@ constexpr double kKeptPhase = 0.98;
 // The one-phase fit looks for the space this far from the runs' own fits
 // (in steps of kPhaseGridHz), and its frequencies stand when within it.
 constexpr double kKeptPhaseHz = 10.0;
-constexpr double kPhaseGridHz = 0.5;
+constexpr double kPhaseGridHz = 1.0;
+// A peak that explains this much is the burst's own, whether or not it
+// keeps its phase to the sample.
+constexpr double kOwnPeak = 0.9;
+// The part of the runs whose phase must pick their first sample clearly
+// (within a quarter of a sample's turn) for the fit to be tried: bursts
+// that keep their phase reach 0.74 to 1 (at 48000 Hz and 20 dB SNR the
+// least), senders that switch tone within a sample 0.3 to 0.4.
+constexpr double kSureShare = 0.6;
+// A first peak under this is not worth moving first samples for.
+constexpr double kHopelessPeak = 0.5;
 // Rounds of fitting the one phase and moving runs' first samples.
 constexpr int kPhaseRounds = 4;
 
@@ -48,6 +58,19 @@ PhaseSums phaseSums(const std::vector<PhasePoint>& points, const double w[2]) {
     return s;
 }
 
+// P alone, for trials that only compare how much P explains.
+std::complex<double> phaseSum(const std::vector<PhasePoint>& points, const double w[2]) {
+    std::complex<double> p;
+    if (points.empty()) return p;
+    std::complex<double> turn = std::polar(1.0, -(w[0] * points[0].inMark + w[1] * points[0].inSpace));
+    const std::complex<double> step[2] = {std::polar(1.0, -w[1]), std::polar(1.0, -w[0])};
+    for (const PhasePoint& q : points) {
+        p += q.value * turn;
+        turn *= step[q.mark ? 1 : 0];
+    }
+    return p;
+}
+
 double wrapped(double a) { return std::remainder(a, 2 * std::numbers::pi); }
 
 // Where each run's tone takes over, to the sample, for a sender whose phase
@@ -55,7 +78,8 @@ double wrapped(double a) { return std::remainder(a, 2 * std::numbers::pi); }
 // sample lies in (a phase accumulator), as a first guess: the first sample
 // of a run lies within two samples of its edge on the grid, and is the one
 // that carries the phase of the run before on to the phase the run's own
-// fit finds. False when a run is too short to fit on its own.
+// fit finds. False when a run is too short to fit on its own, or too few
+// runs pick their first sample clearly.
 bool phaseRunStarts(std::span<const float> x, std::span<const ToneRun> runs, const double freq[2],
                     std::vector<PhaseRun>& out) {
     out.clear();
@@ -69,6 +93,7 @@ bool phaseRunStarts(std::span<const float> x, std::span<const ToneRun> runs, con
         const double phase = std::atan2(-m.coefficients[1], m.coefficients[0]) - 2 * std::numbers::pi * *f;
         out.push_back({origin, phase, origin});
     }
+    std::size_t sure = 0;
     for (std::size_t j = 1; j < out.size(); ++j) {
         const double before = 2 * std::numbers::pi * freq[runs[j - 1].mark ? 0 : 1];
         const double own = 2 * std::numbers::pi * freq[runs[j].mark ? 0 : 1];
@@ -81,8 +106,12 @@ bool phaseRunStarts(std::span<const float> x, std::span<const ToneRun> runs, con
                 out[j].first = b;
             }
         }
+        if (best < std::abs(wrapped(before - own)) / 4) ++sure;
     }
-    return true;
+    // A sender that switches tone within a sample (its phase carried on in
+    // continuous time) leaves most runs' phases between two samples' worth:
+    // no burst for this fit, and not worth its cost.
+    return static_cast<double>(sure) >= kSureShare * static_cast<double>(out.size() - 1);
 }
 
 // The one-phase fit's samples for the runs' first samples as they stand;
@@ -132,11 +161,10 @@ bool phasePeak(const std::vector<PhasePoint>& points, double w[2], PhaseSums& s)
         bool gained = false;
         for (int halving = 0; halving < 6 && !gained; ++halving) {
             const double next[2] = {w[0] + step[0], w[1] + step[1]};
-            const PhaseSums t = phaseSums(points, next);
-            if (std::norm(t.p) >= std::norm(s.p)) {
+            if (std::norm(phaseSum(points, next)) >= std::norm(s.p)) {
                 w[0] = next[0];
                 w[1] = next[1];
-                s = t;
+                s = phaseSums(points, w);
                 gained = true;
             } else {
                 step[0] /= 2;
@@ -201,7 +229,7 @@ void spaceOnGrid(const std::vector<PhasePoint>& points, int rate, double w[2]) {
     double best = -1;
     for (double hz = -kKeptPhaseHz; hz <= kKeptPhaseHz; hz += kPhaseGridHz) {
         const double tried[2] = {w[0], centre + 2 * std::numbers::pi * hz / rate};
-        const double power = std::norm(phaseSums(points, tried).p);
+        const double power = std::norm(phaseSum(points, tried));
         if (power > best) {
             best = power;
             w[1] = tried[1];
@@ -225,6 +253,9 @@ double OnePhaseFit::settle(std::span<const float> x, std::span<const ToneRun> ru
         if (points_.size() < 64 || full <= 0) return 0;
         if (round == 0 && grid) spaceOnGrid(points_, rate, w);
         if (!phasePeak(points_, w, s)) return 0;
+        // Moving first samples gains a few hundredths: a peak this far
+        // below is no burst that keeps its phase.
+        if (std::abs(s.p) < kHopelessPeak * full) break;
         if (settleStarts(points_, runs, w, starts_, tail_) == 0) break;
     }
     return std::abs(s.p) / full;
@@ -233,11 +264,15 @@ double OnePhaseFit::settle(std::span<const float> x, std::span<const ToneRun> ru
 bool OnePhaseFit::fit(std::span<const float> x, std::span<const ToneRun> runs, const double amplitude[2], int rate,
                       double freq[2]) {
     if (runs.empty()) return false;
-    // From the runs' own frequencies first; only when that finds no burst
-    // that keeps its phase, from the best of a grid of spaces about them.
+    // From the runs' own frequencies first; only when that finds no peak
+    // near what a burst that keeps its phase gives (a peak of 0.9 or more
+    // is the burst's own, whose sender switches tone between samples), from
+    // the best of a grid of spaces about them.
     const double start[2] = {2 * std::numbers::pi * freq[0], 2 * std::numbers::pi * freq[1]};
     double w[2] = {start[0], start[1]};
-    if (settle(x, runs, amplitude, rate, false, w) < kKeptPhase) {
+    const double first = settle(x, runs, amplitude, rate, false, w);
+    if (first >= kOwnPeak && first < kKeptPhase) return false;
+    if (first < kKeptPhase) {
         w[0] = start[0];
         w[1] = start[1];
         if (settle(x, runs, amplitude, rate, true, w) < kKeptPhase) return false;

@@ -39,35 +39,37 @@ struct PhaseSums {
     std::complex<double> h[3];  // mark-mark, space-space, mark-space
 };
 
-PhaseSums phaseSums(const std::vector<PhasePoint>& points, const double w[2]) {
-    PhaseSums s;
-    if (points.empty()) return s;
-    // Each sample's phase is the last one's turned by the last one's step.
+// Calls term(k, c e^(-i phase)) for every point k in order at frequencies
+// `w`: each sample's phase is the last one's turned by the last one's step.
+template <typename Term>
+void eachTerm(const std::vector<PhasePoint>& points, const double w[2], Term term) {
+    if (points.empty()) return;
     std::complex<double> turn = std::polar(1.0, -(w[0] * points[0].inMark + w[1] * points[0].inSpace));
     const std::complex<double> step[2] = {std::polar(1.0, -w[1]), std::polar(1.0, -w[0])};
-    for (const PhasePoint& q : points) {
-        const std::complex<double> e = q.value * turn;
-        turn *= step[q.mark ? 1 : 0];
+    for (std::size_t k = 0; k < points.size(); ++k) {
+        term(k, points[k].value * turn);
+        turn *= step[points[k].mark ? 1 : 0];
+    }
+}
+
+PhaseSums phaseSums(const std::vector<PhasePoint>& points, const double w[2]) {
+    PhaseSums s;
+    eachTerm(points, w, [&](std::size_t k, std::complex<double> e) {
+        const PhasePoint& q = points[k];
         s.p += e;
         s.g[0] += q.inMark * e;
         s.g[1] += q.inSpace * e;
         s.h[0] += q.inMark * q.inMark * e;
         s.h[1] += q.inSpace * q.inSpace * e;
         s.h[2] += q.inMark * q.inSpace * e;
-    }
+    });
     return s;
 }
 
 // P alone, for trials that only compare how much P explains.
 std::complex<double> phaseSum(const std::vector<PhasePoint>& points, const double w[2]) {
     std::complex<double> p;
-    if (points.empty()) return p;
-    std::complex<double> turn = std::polar(1.0, -(w[0] * points[0].inMark + w[1] * points[0].inSpace));
-    const std::complex<double> step[2] = {std::polar(1.0, -w[1]), std::polar(1.0, -w[0])};
-    for (const PhasePoint& q : points) {
-        p += q.value * turn;
-        turn *= step[q.mark ? 1 : 0];
-    }
+    eachTerm(points, w, [&](std::size_t, std::complex<double> e) { p += e; });
     return p;
 }
 
@@ -185,12 +187,8 @@ int settleStarts(const std::vector<PhasePoint>& points, std::span<const ToneRun>
                  std::vector<PhaseRun>& starts, std::vector<std::complex<double>>& tail) {
     const std::size_t n = points.size();
     tail.assign(n + 1, 0.0);
-    std::complex<double> turn = std::polar(1.0, -(w[0] * points[0].inMark + w[1] * points[0].inSpace));
-    const std::complex<double> step[2] = {std::polar(1.0, -w[1]), std::polar(1.0, -w[0])};
-    for (std::size_t k = 0; k < n; ++k) {
-        tail[k] = points[k].value * turn;  // each sample's own term first, summed from the end below
-        turn *= step[points[k].mark ? 1 : 0];
-    }
+    // Each sample's own term first, summed from the end below.
+    eachTerm(points, w, [&](std::size_t k, std::complex<double> e) { tail[k] = e; });
     for (std::size_t k = n; k-- > 0;) tail[k] += tail[k + 1];
     std::complex<double> p = tail[0];
     std::complex<double> turned = 1;  // what earlier moves did to the samples from here on

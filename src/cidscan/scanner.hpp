@@ -3,18 +3,14 @@
 // same samples block by block.
 #pragma once
 
-#include <functional>
 #include <string>
 
+#include "cidscan/catcher.hpp"
 #include "cidscan/found.hpp"
 #include "cidscan/input.hpp"
 #include "cidscan/options.hpp"
 
 namespace cidscan {
-
-// Receives each message as soon as it is decoded; returns false to stop
-// the scan (--once).
-using MessageHandler = std::function<bool(const FoundMessage&)>;
 
 // Frames read at a time from a stream: small enough that a live stream's
 // messages come out promptly, large enough to cost nothing.

@@ -83,18 +83,14 @@ void takeTones(sigcore::LineSignal& s, const sigcore::DigitMeasurement& m, int r
 
 }  // namespace
 
-SignalTracker::SignalTracker(int rate, const sigcore::SampleRing& ring, SharedDtmf& digits)
-    : rate_(rate), ring_(ring), tones_(rate, *this), digits_(digits), listener_(digits.listen(*this)) {}
+SignalTracker::SignalTracker(int rate, const sigcore::SampleRing& ring) : rate_(rate), ring_(ring), tones_(rate, *this) {}
 
 void SignalTracker::push(std::span<const std::int16_t> samples) {
     tones_.push(samples);
-    digits_.push(listener_, samples);
+    pushed_ += static_cast<std::int64_t>(samples.size());
 }
 
-void SignalTracker::finish() {
-    tones_.finish();
-    digits_.finish(listener_);
-}
+void SignalTracker::finish() { tones_.finish(); }
 
 void SignalTracker::onLineTone(const sigcore::LineTone& tone) {
     // The two paths close their runs at different delays: kept in start order.
@@ -153,7 +149,7 @@ void SignalTracker::resolve(bool atEnd) {
 }
 
 bool SignalTracker::decideAlert(const Held& h, bool atEnd) {
-    const std::int64_t now = digits_.samplesPushed(listener_);
+    const std::int64_t now = pushed_;
     const auto margin = static_cast<std::int64_t>(std::ceil(sigcore::kDigitMarginSeconds * rate_));
     if (h.ack) {
         // Alone: no digit follows it soon (the receiver tells a digit about

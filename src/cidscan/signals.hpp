@@ -25,7 +25,6 @@
 #include <optional>
 #include <span>
 
-#include "cidscan/shareddtmf.hpp"
 #include "sigcore/measure/linesignal.hpp"
 #include "sigcore/measure/samplering.hpp"
 #include "sigcore/messages/events.hpp"
@@ -36,8 +35,10 @@ namespace cidscan {
 class SignalTracker final : public sigcore::LineToneSink, public sigcore::EventSink {
 public:
     // `ring` holds the channel's recent samples (pushed before this
-    // tracker's own push). Needs a rate a DTMF receiver takes.
-    SignalTracker(int rate, const sigcore::SampleRing& ring, SharedDtmf& digits);
+    // tracker's own push). Needs a rate a DTMF receiver takes: the digits
+    // of the channel's DTMF receiver come to onEvent, each block's after
+    // its samples.
+    SignalTracker(int rate, const sigcore::SampleRing& ring);
 
     void push(std::span<const std::int16_t> samples);
     void finish();
@@ -85,8 +86,7 @@ private:
     int rate_;
     const sigcore::SampleRing& ring_;
     sigcore::LineSignalReceiver tones_;
-    SharedDtmf& digits_;  // the channel's DTMF receiver
-    std::size_t listener_;
+    std::int64_t pushed_ = 0;  // samples taken
     std::deque<Held> held_;
     std::deque<sigcore::LineSignal> ready_;
     std::deque<Noted> noted_;           // the last few messages

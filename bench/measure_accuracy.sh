@@ -80,6 +80,15 @@ def worst(key, cond, name, err):
     d = rows.setdefault((key, cond), {})
     d[name] = max(d.get(name, 0.0), abs(err))
 counts = {}
+# A noisy digit's level errors over the Cramer-Rao bound: the least standard
+# deviation any unbiased estimate of a tone's amplitude can have from that
+# many samples in that white noise, 1 / sqrt(samples x the tone's SNR), in dB.
+bounded = []
+def level_bound(digit, field, t):
+    noise = t['tone_power'] / 10 ** (t['snr'] / 10)
+    power = (10 ** (digit[field] / 20)) ** 2 / 2
+    samples = digit['duration_ms'] / 1000 * t['rate']
+    return 20 / __import__('math').log(10) / __import__('math').sqrt(samples * power / noise)
 def signals(key, cond, t, records, n):
     # The first signal record; an alert's kind must be the truth's (a CAS
     # with its ack), ringing's the first of two rings with its off time.
@@ -147,6 +156,8 @@ for line in open(sys.argv[1]):
                 worst(key, cond, 'frequency (Hz)', d[f] - e[f])
             for f in ('low_dbfs', 'high_dbfs'):
                 worst(key, cond, 'level (dB)', d[f] - e[f])
+                if t['snr'] is not None:
+                    bounded.append((d[f] - e[f]) / level_bound(e, f, t))
             worst(key, cond, 'twist (dB)', d['twist_db'] - e['twist_db'])
             worst(key, cond, 'times (ms)', d['duration_ms'] - e['duration_ms'])
             worst(key, cond, 'times (ms)', 1000 * d['start_s'] - 1000 * e['start_s'])
@@ -162,4 +173,9 @@ for (key, cond), d in sorted(rows.items()):
 for (key, cond), n in sorted(counts.items()):
     if (key, cond) not in rows:
         print('| %s | %s | %d / %d |' % (key, cond, n[1], n[0]) + ' - |' * len(names))
+if bounded:
+    rms = (sum(z * z for z in bounded) / len(bounded)) ** 0.5
+    mean = sum(bounded) / len(bounded)
+    print('\nDTMF levels in noise, %d tones: RMS error %.2f times the Cramer-Rao bound, mean error %.2f times it'
+          % (len(bounded), rms, mean))
 PY

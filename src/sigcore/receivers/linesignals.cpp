@@ -105,6 +105,10 @@ void LineSignalReceiver::feed(std::span<const std::int16_t> samples) {
 // alert tones' oscillators and correlations go side by side, real parts in
 // one pair of doubles and imaginary parts in another. Each value sees the
 // same operations in the same order as one complex product at a time.
+// The low-passed wave's threshold moves only with the run's peak, so it is
+// found again only after a sample above it; the rest of the low path's
+// per-sample state (the wave's side, a pending up-crossing, the swings to
+// either side) stays in locals too.
 void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     using Pair = double __attribute__((vector_size(16)));
     const Pair stepRe{step_[0].real(), step_[1].real()};
@@ -115,6 +119,11 @@ void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     Pair corrIm{corr_[0].imag(), corr_[1].imag()};
     double energy = energy_, dcX = dcX_, dcY = dcY_, lp1 = lp1_, lp2 = lp2_;
     double lowEnergy = lowEnergy_, hpEnergy = hpEnergy_, blockPeak = blockPeak_;
+    double posPeak = posPeak_, negPeak = negPeak_;
+    double threshold = lowThreshold();
+    std::int64_t pendingUp = pendingUp_;
+    int lowSign = lowSign_;
+    std::int64_t at = pushed_;
     const double dcA = dcA_, lpGain = 1.0 - lpA_;
     for (const std::int16_t s : samples) {
         const double x = s;
@@ -133,8 +142,17 @@ void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
         hpEnergy += hp * hp;
         const double a = std::abs(lp2);
         blockPeak = std::max(blockPeak, a);
-        lowSample(lp2, a);
-        ++pushed_;
+        const double hysteresis = threshold / 2;
+        if (a > threshold) {
+            aboveThreshold(lp2, a, at, pendingUp);
+            threshold = lowThreshold();
+        }
+        lowSide(lp2, hysteresis, at, lowSign, pendingUp);
+        // The largest swing to each side: a sample on one side leaves the
+        // other's maximum (never below zero) as it is.
+        posPeak = std::max(posPeak, lp2);
+        negPeak = std::max(negPeak, -lp2);
+        ++at;
     }
     osc_[0] = {oscRe[0], oscIm[0]};
     osc_[1] = {oscRe[1], oscIm[1]};
@@ -148,6 +166,11 @@ void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     lowEnergy_ = lowEnergy;
     hpEnergy_ = hpEnergy;
     blockPeak_ = blockPeak;
+    posPeak_ = posPeak;
+    negPeak_ = negPeak;
+    pendingUp_ = pendingUp;
+    lowSign_ = lowSign;
+    pushed_ = at;
     filled_ += samples.size();
 }
 
@@ -155,69 +178,63 @@ inline double LineSignalReceiver::lowThreshold() const {
     return std::max(std::max(kLowThreshold, kLowRelative * lowPeak_), afterRing_);
 }
 
-// The low-passed sample `lp` (magnitude `a`) against the run's threshold:
-// where the run lies above it, its peak, its zero crossings and its swings.
-inline void LineSignalReceiver::lowSample(double lp, double a) {
+// The low-passed sample `lp` (magnitude `a`), at stream position `at`, above
+// the run's threshold: where the run lies above it, its peak, and the
+// pending up-crossing (`pendingUp`, -1 for none) counted once its
+// half-cycle reaches the threshold.
+inline void LineSignalReceiver::aboveThreshold(double lp, double a, std::int64_t at, std::int64_t& pendingUp) {
     // Relative to the run's peak too: the DC blocker's memory outlasts
     // a strong wave at a fraction of its level.
-    const double threshold = lowThreshold();
-    if (a > threshold) {
-        if (aboveFirst_ < 0) aboveFirst_ = pushed_;
-        lowLast_ = pushed_;
-        lowPeak_ = std::max(lowPeak_, a);
-        if (pendingUp_ >= 0 && lp > 0) countUp();
+    if (aboveFirst_ < 0) aboveFirst_ = at;
+    lowLast_ = at;
+    lowPeak_ = std::max(lowPeak_, a);
+    if (pendingUp >= 0 && lp > 0) {
+        countUp(pendingUp);
+        pendingUp = -1;
     }
-    const double hysteresis = threshold / 2;
-    if (lp > hysteresis && lowSign_ <= 0) {
+}
+
+// The side of the hysteresis the low-passed sample `lp` lies beyond (`sign`,
+// 0 before any), and an up-crossing across it made pending.
+inline void LineSignalReceiver::lowSide(double lp, double hysteresis, std::int64_t at, int& sign,
+                                        std::int64_t& pendingUp) {
+    if (lp > hysteresis && sign <= 0) {
         // An up-crossing counts once its half-cycle rises above the
         // threshold: the filters' tail after the wave stops can cross the
         // hysteresis once more, a cycle or two after the last, and so can
         // noise just before the wave starts; either would make even cycles
         // look uneven.
-        if (lowSign_ < 0) pendingUp_ = pushed_;
-        lowSign_ = 1;
-    } else if (lp < -hysteresis && lowSign_ >= 0) {
-        lowSign_ = -1;
-        pendingUp_ = -1;
-    }
-    // One-sidedness: the largest swing to each side.
-    if (lp > 0) {
-        posPeak_ = std::max(posPeak_, lp);
-    } else {
-        negPeak_ = std::max(negPeak_, -lp);
+        if (sign < 0) pendingUp = at;
+        sign = 1;
+    } else if (lp < -hysteresis && sign >= 0) {
+        sign = -1;
+        pendingUp = -1;
     }
 }
 
-// Counts the pending up-crossing. Crossings counted before the wave grew to
+// Counts the up-crossing at `up`. Crossings counted before the wave grew to
 // more than twice its level at the last one were its onset or the noise
 // before it (a wave that starts in its positive half crosses upwards where it
 // has no zero crossing): counting starts afresh at this one.
-void LineSignalReceiver::countUp() {
+void LineSignalReceiver::countUp(std::int64_t up) {
     if (upCrossings_ > 0 && lowPeak_ > kRecountGrowth * countedPeak_) {
         upCrossings_ = 0;
         intervalSquares_ = 0;
     }
     countedPeak_ = lowPeak_;
     if (upCrossings_ == 0) {
-        firstUp_ = pendingUp_;
+        firstUp_ = up;
     } else {
-        const auto interval = static_cast<double>(pendingUp_ - lastUp_);
+        const auto interval = static_cast<double>(up - lastUp_);
         intervalSquares_ += interval * interval;
     }
-    lastUp_ = pendingUp_;
+    lastUp_ = up;
     ++upCrossings_;
-    pendingUp_ = -1;
 }
 
 void LineSignalReceiver::endBlock() {
     const auto n = static_cast<double>(filled_);
-    // Each tone's mean power (amplitude^2 / 2) against the block's.
-    const double a0 = 2.0 * std::abs(corr_[0]) / n;
-    const double a1 = 2.0 * std::abs(corr_[1]) / n;
-    const double tonePower = (a0 * a0 + a1 * a1) / 2.0;
-    const bool alert = a0 >= kAlertMinAmplitude && a1 >= kAlertMinAmplitude && a0 <= kAlertMaxTwist * a1 &&
-                       a1 <= kAlertMaxTwist * a0 && tonePower >= kAlertShare * energy_ / n;
-    alertBlock(alert);
+    alertBlock(alertIn(n));
     const double threshold = lowThreshold();
     lowBlock(blockPeak_ > threshold && lowEnergy_ >= kLowShare * hpEnergy_, lowEnergy_ / n);
     afterRing_ *= afterRingDecay_;
@@ -226,6 +243,23 @@ void LineSignalReceiver::endBlock() {
     corr_[0] = corr_[1] = 0.0;
     energy_ = lowEnergy_ = hpEnergy_ = blockPeak_ = 0;
     filled_ = 0;
+}
+
+// Whether the block of `n` samples holds the alert: both tones loud enough,
+// within the twist of each other, and most of the block's power.
+bool LineSignalReceiver::alertIn(double n) const {
+    // Most blocks hold neither tone: a correlation's squared magnitude well
+    // under the least tone's (by far more than rounding could move either)
+    // settles that without the magnitudes themselves.
+    const double least = kAlertMinAmplitude * n / 2.0;
+    const double surelyUnder = least * least * (1.0 - 1e-9);
+    if (std::norm(corr_[0]) < surelyUnder || std::norm(corr_[1]) < surelyUnder) return false;
+    // Each tone's mean power (amplitude^2 / 2) against the block's.
+    const double a0 = 2.0 * std::abs(corr_[0]) / n;
+    const double a1 = 2.0 * std::abs(corr_[1]) / n;
+    const double tonePower = (a0 * a0 + a1 * a1) / 2.0;
+    return a0 >= kAlertMinAmplitude && a1 >= kAlertMinAmplitude && a0 <= kAlertMaxTwist * a1 &&
+           a1 <= kAlertMaxTwist * a0 && tonePower >= kAlertShare * energy_ / n;
 }
 
 void LineSignalReceiver::alertBlock(bool alert) {

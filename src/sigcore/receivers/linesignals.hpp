@@ -96,9 +96,11 @@ private:
     // run's peak, and after ringing an eighth of its peak, decaying as the
     // DC blocker's memory of it does.
     [[nodiscard]] double lowThreshold() const;
-    void lowSample(double lp, double a);
-    void countUp();
+    void aboveThreshold(double lp, double a, std::int64_t at, std::int64_t& pendingUp);
+    static void lowSide(double lp, double hysteresis, std::int64_t at, int& sign, std::int64_t& pendingUp);
+    void countUp(std::int64_t up);
     void endBlock();
+    [[nodiscard]] bool alertIn(double n) const;
     void alertBlock(bool alert);
     void lowBlock(bool loud, double blockPower);
     void closeAlert();

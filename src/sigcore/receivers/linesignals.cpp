@@ -45,6 +45,16 @@ constexpr double kRingMaxSpread = 0.15;
 // is counted afresh from the second.
 constexpr double kRecountGrowth = 2.0;
 
+enum class Verdict { No, Yes, Unsure };
+
+// Whether x >= y (both at least 0) once either is off by no more than
+// rounding: Unsure when they lie too close to tell.
+Verdict atLeast(double x, double y) {
+    constexpr double kRounding = 1e-9;
+    if (x >= y * (1 + kRounding)) return Verdict::Yes;
+    return x < y * (1 - kRounding) ? Verdict::No : Verdict::Unsure;
+}
+
 std::complex<double> rotation(double hz, int rate) {
     const double w = 2.0 * std::numbers::pi * hz / rate;
     return {std::cos(w), -std::sin(w)};
@@ -101,14 +111,15 @@ void LineSignalReceiver::feed(std::span<const std::int16_t> samples) {
     }
 }
 
-// Samples that end no block: the state stays in locals over them, and the two
-// alert tones' oscillators and correlations go side by side, real parts in
-// one pair of doubles and imaginary parts in another. Each value sees the
-// same operations in the same order as one complex product at a time.
-// The low-passed wave's threshold moves only with the run's peak, so it is
-// found again only after a sample above it; the rest of the low path's
-// per-sample state (the wave's side, a pending up-crossing, the swings to
-// either side) stays in locals too.
+// Samples that end no block, a chunk at a time: first the arithmetic, its
+// state in locals (the two alert tones' oscillators and correlations side
+// by side, real parts in one pair of doubles and imaginary parts in
+// another; each value sees the same operations in the same order as one
+// complex product at a time), keeping the low-passed samples; then the
+// low-passed wave is followed sample by sample (lowSample) only where it
+// swings beyond the hysteresis, half the threshold: within it no sample is
+// above the threshold or changes the wave's side, and all it leaves is the
+// block's largest swing to each side, kept with the arithmetic.
 void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     using Pair = double __attribute__((vector_size(16)));
     const Pair stepRe{step_[0].real(), step_[1].real()};
@@ -118,41 +129,37 @@ void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     Pair corrRe{corr_[0].real(), corr_[1].real()};
     Pair corrIm{corr_[0].imag(), corr_[1].imag()};
     double energy = energy_, dcX = dcX_, dcY = dcY_, lp1 = lp1_, lp2 = lp2_;
-    double lowEnergy = lowEnergy_, hpEnergy = hpEnergy_, blockPeak = blockPeak_;
-    double posPeak = posPeak_, negPeak = negPeak_;
-    double threshold = lowThreshold();
-    std::int64_t pendingUp = pendingUp_;
-    int lowSign = lowSign_;
-    std::int64_t at = pushed_;
+    double lowEnergy = lowEnergy_, hpEnergy = hpEnergy_, lowMax = lowMax_, lowMin = lowMin_;
     const double dcA = dcA_, lpGain = 1.0 - lpA_;
-    for (const std::int16_t s : samples) {
-        const double x = s;
-        corrRe += x * oscRe;
-        corrIm += x * oscIm;
-        const Pair re = oscRe * stepRe - oscIm * stepIm;
-        oscIm = oscRe * stepIm + oscIm * stepRe;
-        oscRe = re;
-        energy += x * x;
-        const double hp = x - dcX + dcA * dcY;
-        dcX = x;
-        dcY = hp;
-        lp1 += lpGain * (hp - lp1);
-        lp2 += lpGain * (lp1 - lp2);
-        lowEnergy += lp2 * lp2;
-        hpEnergy += hp * hp;
-        const double a = std::abs(lp2);
-        blockPeak = std::max(blockPeak, a);
-        const double hysteresis = threshold / 2;
-        if (a > threshold) {
-            aboveThreshold(lp2, a, at, pendingUp);
-            threshold = lowThreshold();
+    constexpr std::size_t kChunk = 64;
+    std::array<double, kChunk> low;
+    for (std::size_t from = 0; from < samples.size(); from += kChunk) {
+        const std::size_t count = std::min(kChunk, samples.size() - from);
+        for (std::size_t i = 0; i < count; ++i) {
+            const double x = samples[from + i];
+            corrRe += x * oscRe;
+            corrIm += x * oscIm;
+            const Pair re = oscRe * stepRe - oscIm * stepIm;
+            oscIm = oscRe * stepIm + oscIm * stepRe;
+            oscRe = re;
+            energy += x * x;
+            const double hp = x - dcX + dcA * dcY;
+            dcX = x;
+            dcY = hp;
+            lp1 += lpGain * (hp - lp1);
+            lp2 += lpGain * (lp1 - lp2);
+            lowEnergy += lp2 * lp2;
+            hpEnergy += hp * hp;
+            lowMax = std::max(lowMax, lp2);
+            lowMin = std::min(lowMin, lp2);
+            low[i] = lp2;
         }
-        lowSide(lp2, hysteresis, at, lowSign, pendingUp);
-        // The largest swing to each side: a sample on one side leaves the
-        // other's maximum (never below zero) as it is.
-        posPeak = std::max(posPeak, lp2);
-        negPeak = std::max(negPeak, -lp2);
-        ++at;
+        double hysteresis = lowThreshold() / 2;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (std::abs(low[i]) <= hysteresis) continue;
+            lowSample(low[i], pushed_ + static_cast<std::int64_t>(from + i));
+            hysteresis = lowThreshold() / 2;
+        }
     }
     osc_[0] = {oscRe[0], oscIm[0]};
     osc_[1] = {oscRe[1], oscIm[1]};
@@ -165,12 +172,9 @@ void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     lp2_ = lp2;
     lowEnergy_ = lowEnergy;
     hpEnergy_ = hpEnergy;
-    blockPeak_ = blockPeak;
-    posPeak_ = posPeak;
-    negPeak_ = negPeak;
-    pendingUp_ = pendingUp;
-    lowSign_ = lowSign;
-    pushed_ = at;
+    lowMax_ = lowMax;
+    lowMin_ = lowMin;
+    pushed_ += static_cast<std::int64_t>(samples.size());
     filled_ += samples.size();
 }
 
@@ -178,82 +182,95 @@ inline double LineSignalReceiver::lowThreshold() const {
     return std::max(std::max(kLowThreshold, kLowRelative * lowPeak_), afterRing_);
 }
 
-// The low-passed sample `lp` (magnitude `a`), at stream position `at`, above
-// the run's threshold: where the run lies above it, its peak, and the
-// pending up-crossing (`pendingUp`, -1 for none) counted once its
-// half-cycle reaches the threshold.
-inline void LineSignalReceiver::aboveThreshold(double lp, double a, std::int64_t at, std::int64_t& pendingUp) {
+// The low-passed sample `lp`, at stream position `at`, beyond the
+// hysteresis: where the run lies above the threshold, its peak, and its
+// up-crossings.
+void LineSignalReceiver::lowSample(double lp, std::int64_t at) {
     // Relative to the run's peak too: the DC blocker's memory outlasts
     // a strong wave at a fraction of its level.
-    if (aboveFirst_ < 0) aboveFirst_ = at;
-    lowLast_ = at;
-    lowPeak_ = std::max(lowPeak_, a);
-    if (pendingUp >= 0 && lp > 0) {
-        countUp(pendingUp);
-        pendingUp = -1;
+    const double threshold = lowThreshold();
+    const double a = std::abs(lp);
+    if (a > threshold) {
+        if (aboveFirst_ < 0) aboveFirst_ = at;
+        lowLast_ = at;
+        lowPeak_ = std::max(lowPeak_, a);
+        if (pendingUp_ >= 0 && lp > 0) countUp();
     }
-}
-
-// The side of the hysteresis the low-passed sample `lp` lies beyond (`sign`,
-// 0 before any), and an up-crossing across it made pending.
-inline void LineSignalReceiver::lowSide(double lp, double hysteresis, std::int64_t at, int& sign,
-                                        std::int64_t& pendingUp) {
-    if (lp > hysteresis && sign <= 0) {
+    const double hysteresis = threshold / 2;
+    if (lp > hysteresis && lowSign_ <= 0) {
         // An up-crossing counts once its half-cycle rises above the
         // threshold: the filters' tail after the wave stops can cross the
         // hysteresis once more, a cycle or two after the last, and so can
         // noise just before the wave starts; either would make even cycles
         // look uneven.
-        if (sign < 0) pendingUp = at;
-        sign = 1;
-    } else if (lp < -hysteresis && sign >= 0) {
-        sign = -1;
-        pendingUp = -1;
+        if (lowSign_ < 0) pendingUp_ = at;
+        lowSign_ = 1;
+    } else if (lp < -hysteresis && lowSign_ >= 0) {
+        lowSign_ = -1;
+        pendingUp_ = -1;
     }
 }
 
-// Counts the up-crossing at `up`. Crossings counted before the wave grew to
+// Counts the pending up-crossing. Crossings counted before the wave grew to
 // more than twice its level at the last one were its onset or the noise
 // before it (a wave that starts in its positive half crosses upwards where it
 // has no zero crossing): counting starts afresh at this one.
-void LineSignalReceiver::countUp(std::int64_t up) {
+void LineSignalReceiver::countUp() {
     if (upCrossings_ > 0 && lowPeak_ > kRecountGrowth * countedPeak_) {
         upCrossings_ = 0;
         intervalSquares_ = 0;
     }
     countedPeak_ = lowPeak_;
     if (upCrossings_ == 0) {
-        firstUp_ = up;
+        firstUp_ = pendingUp_;
     } else {
-        const auto interval = static_cast<double>(up - lastUp_);
+        const auto interval = static_cast<double>(pendingUp_ - lastUp_);
         intervalSquares_ += interval * interval;
     }
-    lastUp_ = up;
+    lastUp_ = pendingUp_;
     ++upCrossings_;
+    pendingUp_ = -1;
 }
 
 void LineSignalReceiver::endBlock() {
     const auto n = static_cast<double>(filled_);
     alertBlock(alertIn(n));
+    // The block's swings to each side join the run's.
+    posPeak_ = std::max(posPeak_, lowMax_);
+    negPeak_ = std::max(negPeak_, -lowMin_);
+    const double blockPeak = std::max(lowMax_, -lowMin_);
     const double threshold = lowThreshold();
-    lowBlock(blockPeak_ > threshold && lowEnergy_ >= kLowShare * hpEnergy_, lowEnergy_ / n);
+    lowBlock(blockPeak > threshold && lowEnergy_ >= kLowShare * hpEnergy_, lowEnergy_ / n);
     afterRing_ *= afterRingDecay_;
-    // Keep the oscillators on the unit circle.
-    for (auto& o : osc_) o /= std::abs(o);
+    // Keep the oscillators on the unit circle: a block's rotations move
+    // them off it by a few units in the last place, which one step of
+    // Newton's method for 1 / |o| takes back to rounding.
+    for (auto& o : osc_) o *= (3.0 - std::norm(o)) / 2.0;
     corr_[0] = corr_[1] = 0.0;
-    energy_ = lowEnergy_ = hpEnergy_ = blockPeak_ = 0;
+    energy_ = lowEnergy_ = hpEnergy_ = lowMax_ = lowMin_ = 0;
     filled_ = 0;
 }
 
 // Whether the block of `n` samples holds the alert: both tones loud enough,
-// within the twist of each other, and most of the block's power.
+// within the twist of each other, and most of the block's power. Decided
+// on the correlations' squared magnitudes; a block on the edge of a
+// condition is decided on the magnitudes, as the amplitudes the conditions
+// are stated in.
 bool LineSignalReceiver::alertIn(double n) const {
-    // Most blocks hold neither tone: a correlation's squared magnitude well
-    // under the least tone's (by far more than rounding could move either)
-    // settles that without the magnitudes themselves.
+    const double q0 = std::norm(corr_[0]);
+    const double q1 = std::norm(corr_[1]);
     const double least = kAlertMinAmplitude * n / 2.0;
-    const double surelyUnder = least * least * (1.0 - 1e-9);
-    if (std::norm(corr_[0]) < surelyUnder || std::norm(corr_[1]) < surelyUnder) return false;
+    const double twist = kAlertMaxTwist * kAlertMaxTwist;
+    // The tones' mean power, (a0^2 + a1^2) / 2 with a = 2 |corr| / n, and
+    // the block's: 2 (q0 + q1) / n^2 against energy / n.
+    const Verdict verdicts[] = {atLeast(q0, least * least), atLeast(q1, least * least), atLeast(twist * q1, q0),
+                                atLeast(twist * q0, q1), atLeast(q0 + q1, kAlertShare * energy_ * n / 2.0)};
+    bool sure = true;
+    for (const Verdict v : verdicts) {
+        if (v == Verdict::No) return false;
+        sure = sure && v == Verdict::Yes;
+    }
+    if (sure) return true;
     // Each tone's mean power (amplitude^2 / 2) against the block's.
     const double a0 = 2.0 * std::abs(corr_[0]) / n;
     const double a1 = 2.0 * std::abs(corr_[1]) / n;

@@ -96,9 +96,8 @@ private:
     // run's peak, and after ringing an eighth of its peak, decaying as the
     // DC blocker's memory of it does.
     [[nodiscard]] double lowThreshold() const;
-    void aboveThreshold(double lp, double a, std::int64_t at, std::int64_t& pendingUp);
-    static void lowSide(double lp, double hysteresis, std::int64_t at, int& sign, std::int64_t& pendingUp);
-    void countUp(std::int64_t up);
+    void lowSample(double lp, std::int64_t at);
+    void countUp();
     void endBlock();
     [[nodiscard]] bool alertIn(double n) const;
     void alertBlock(bool alert);
@@ -135,7 +134,8 @@ private:
     double lp2_ = 0;
     double lowEnergy_ = 0;
     double hpEnergy_ = 0;
-    double blockPeak_ = 0;
+    double lowMax_ = 0;  // the block's low-passed extremes (0 at most and least)
+    double lowMin_ = 0;
     bool lowRun_ = false;
     std::int64_t lowLast_ = 0;      // last sample above the threshold
     std::int64_t lowLoudEnd_ = 0;   // end of the last loud block

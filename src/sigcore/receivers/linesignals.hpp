@@ -41,7 +41,6 @@
 #pragma once
 
 #include <array>
-#include <complex>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -114,10 +113,11 @@ private:
     // the blocker starts from).
     std::vector<std::int16_t> head_;
     bool started_ = false;
-    // Alert tones: the block's correlations and energy.
-    std::complex<double> step_[2];
-    std::complex<double> osc_[2];
-    std::complex<double> corr_[2];
+    // Alert tones: each tone's Goertzel filter over the block (2 cos w and
+    // its last two values), and the block's energy.
+    std::array<double, 2> toneCoeff_{};
+    std::array<double, 2> toneS1_{};
+    std::array<double, 2> toneS2_{};
     double energy_ = 0;
     bool alertRun_ = false;
     int alertMissing_ = 0;

@@ -118,8 +118,20 @@ namespace {
 
 using Work = FskMeter::Work;
 
+// Puts a transform's butterflies' results (bit-reversed) in natural order,
+// as fft does.
+void naturalOrder(const FftTables& tables, std::vector<double>& re, std::vector<double>& im) {
+    const std::vector<std::size_t>& pairs = tables.swapPairs;
+    for (std::size_t p = 0; p + 1 < pairs.size(); p += 2) {
+        std::swap(re[pairs[p]], re[pairs[p + 1]]);
+        std::swap(im[pairs[p]], im[pairs[p + 1]]);
+    }
+}
+
 // The analytic signal of x (its negative frequencies removed) into w.z: a
-// tone's correlator then sees no mirror image of it.
+// tone's correlator then sees no mirror image of it. The values of fft's
+// transforms, with less work: the forward one reads no imaginary input (all
+// 0), and the inverse one's scaling is applied only to the samples kept.
 void analytic(std::span<const float> x, Work& w) {
     w.z.resize(x.size());
     if (x.empty()) return;
@@ -132,14 +144,17 @@ void analytic(std::span<const float> x, Work& w) {
     if (!w.tables || w.tables->size != n) w.tables.emplace(n);
     std::vector<double>& re = w.re;
     std::vector<double>& im = w.im;
-    fft(*w.tables, FftDirection::Forward, FftScaling::None, {re, im}, n);
+    fftStages(*w.tables, FftDirection::Forward, {re, im}, n, FftShortcuts{.skipImaginaryInput = true});
+    naturalOrder(*w.tables, re, im);
     for (std::size_t k = 1; k < size; ++k) {
         const double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
         re[k] *= gain;
         im[k] *= gain;
     }
-    fft(*w.tables, FftDirection::Inverse, FftScaling::DivideByN, {re, im}, n);
-    for (std::size_t i = 0; i < x.size(); ++i) w.z[i] = {re[i], im[i]};
+    fftStages(*w.tables, FftDirection::Inverse, {re, im}, n, FftShortcuts{});
+    naturalOrder(*w.tables, re, im);
+    const double scale = 1.0 / n;
+    for (std::size_t i = 0; i < x.size(); ++i) w.z[i] = {re[i] * scale, im[i] * scale};
 }
 
 // a * b written out: std::complex's product also checks for infinities,
@@ -148,20 +163,46 @@ std::complex<double> times(std::complex<double> a, std::complex<double> b) {
     return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
 }
 
+// The reference phasor of `freq` turns by rotation from sample to sample,
+// set exactly every kAnchorEvery samples.
+constexpr std::size_t kAnchorEvery = 1024;
+// Stretches between anchors worked on side by side: each stretch's phasor is
+// a chain of products that waits on itself, so several chains keep the
+// multipliers busy. Each value is the one a single walk computes.
+constexpr std::size_t kSideBySide = 4;
+
+// Each sample of z times the reference phasor of `freq` into terms[i + 1].
+void correlatorTerms(const std::vector<std::complex<double>>& z, double freq,
+                     std::vector<std::complex<double>>& terms) {
+    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
+    const std::size_t size = z.size();
+    for (std::size_t group = 0; group < size; group += kSideBySide * kAnchorEvery) {
+        std::complex<double> phasor[kSideBySide];
+        std::size_t begin[kSideBySide];
+        std::size_t length[kSideBySide];
+        for (std::size_t k = 0; k < kSideBySide; ++k) {
+            begin[k] = std::min(size, group + k * kAnchorEvery);
+            length[k] = std::min(kAnchorEvery, size - begin[k]);
+            phasor[k] = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(begin[k]));
+        }
+        for (std::size_t j = 0; j < length[0]; ++j) {
+            for (std::size_t k = 0; k < kSideBySide; ++k) {
+                if (j >= length[k]) break;
+                terms[begin[k] + j + 1] = times(z[begin[k] + j], phasor[k]);
+                phasor[k] = times(phasor[k], turn);
+            }
+        }
+    }
+}
+
 // The power of the correlator of `freq` over each window into `power`.
 void slidingPower(Work& work, double freq, int window, std::vector<double>& power) {
     const std::vector<std::complex<double>>& z = work.z;
     std::vector<std::complex<double>>& prefix = work.prefix;
     prefix.resize(z.size() + 1);
     prefix[0] = 0.0;
-    // The reference phasor turns by rotation, set exactly every 1024 samples.
-    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
-    std::complex<double> phasor = 1.0;
-    for (std::size_t i = 0; i < z.size(); ++i) {
-        if (i % 1024 == 0) phasor = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i));
-        prefix[i + 1] = prefix[i] + times(z[i], phasor);
-        phasor = times(phasor, turn);
-    }
+    correlatorTerms(z, freq, prefix);
+    for (std::size_t i = 0; i < z.size(); ++i) prefix[i + 1] = prefix[i] + prefix[i + 1];
     const auto w = static_cast<std::size_t>(window);
     const std::size_t n = z.size() >= w ? z.size() - w + 1 : 0;
     power.resize(n);

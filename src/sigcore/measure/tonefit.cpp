@@ -275,7 +275,9 @@ double oneToneFitted(std::span<const float> x, std::span<const Stretch> stretche
     const double turnCos = c0[kChains - 1] * steps.cos[0] - s0[kChains - 1] * steps.sin[0];
     const double turnSin = s0[kChains - 1] * steps.cos[0] + c0[kChains - 1] * steps.sin[0];
     // sum over m < n of e^(2j w m), for the closed-form normal equations.
+    const std::complex<double> one = 1.0;
     const std::complex<double> twice = std::polar(1.0, 4.0 * std::numbers::pi * freq);
+    const bool still = std::abs(one - twice) < 1e-12;
     double total = 0;
     for (const Stretch& st : stretches) {
         if (st.end <= st.begin + 2 || st.end > x.size()) continue;
@@ -301,10 +303,8 @@ double oneToneFitted(std::span<const float> x, std::span<const Stretch> stretche
         const double b0 = bc[0] + bc[1] + bc[2] + bc[3];
         const double b1 = bs[0] + bs[1] + bs[2] + bs[3];
         const auto n = static_cast<double>(st.end - st.begin);
-        const std::complex<double> one = 1.0;
-        const std::complex<double> g = std::abs(one - twice) < 1e-12
-                                           ? std::complex<double>(n, 0)
-                                           : (one - std::polar(1.0, 4.0 * std::numbers::pi * freq * n)) / (one - twice);
+        const std::complex<double> g =
+            still ? std::complex<double>(n, 0) : (one - std::polar(1.0, 4.0 * std::numbers::pi * freq * n)) / (one - twice);
         const double cc = (n + g.real()) / 2;
         const double ss = (n - g.real()) / 2;
         const double cs = g.imag() / 2;

@@ -11,6 +11,7 @@
 #include "sigcore/dsp/fft.hpp"
 #include "sigcore/measure/phasefit.hpp"
 #include "sigcore/measure/tonefit.hpp"
+#include "sigcore/measure/unitcircle.hpp"
 
 namespace sigcore {
 
@@ -112,6 +113,7 @@ struct FskMeter::Work {
     std::vector<double> basis[4];  // the tones' cosines and sines, for the joint fits
     Discriminator disc;
     Powers powers = Powers::Correlators;
+    UnitCircle circle;
 };
 
 namespace {
@@ -551,7 +553,8 @@ struct Period {
 
 // The period among [lo, hi], in steps of `step`, at which the phases of the
 // edges from `first` to `last` line up most (the edges' periodogram).
-Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, double lo, double hi, double step) {
+Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, double lo, double hi, double step,
+                     const UnitCircle& circle) {
     Period best{lo, 0};
     double bestPower = -1;
     for (double p = lo; p <= hi; p += step) {
@@ -560,9 +563,9 @@ Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, 
         int count = 0;
         for (const Edge& e : edges) {
             if (e.at < first - p / 2 || e.at > last + p / 2) continue;
-            const double phase = 2 * std::numbers::pi * (e.at - first) / p;
-            c += std::cos(phase);
-            sn += std::sin(phase);
+            const std::complex<double> phase = circle.at((e.at - first) / p);
+            c += phase.real();
+            sn += phase.imag();
             ++count;
         }
         const double power = c * c + sn * sn;
@@ -579,7 +582,8 @@ Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, 
 // their bits within a byte or two once the rate is several per cent off.
 // Searched over the first bits, then over four times as many near what
 // they found: the periodogram's peak narrows as the edges span more bits.
-Period edgePeriod(const std::vector<Edge>& edges, double first, double last, double period0) {
+Period edgePeriod(const std::vector<Edge>& edges, double first, double last, double period0,
+                  const UnitCircle& circle) {
     double lo = period0 * (1 - kClockTolerance);
     double hi = period0 * (1 + kClockTolerance);
     Period best{period0, 0};
@@ -587,7 +591,7 @@ Period edgePeriod(const std::vector<Edge>& edges, double first, double last, dou
         const double until = std::min(last, first + span);
         // A quarter of the peak's width.
         const double lobe = period0 / std::max(1.0, (until - first) / period0);
-        best = alignedPeriod(edges, first, until, lo, hi, lobe / 4);
+        best = alignedPeriod(edges, first, until, lo, hi, lobe / 4, circle);
         if (until >= last) break;
         lo = std::max(lo, best.samples - 2 * lobe);
         hi = std::min(hi, best.samples + 2 * lobe);
@@ -953,7 +957,7 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     // the first pass's rate.
     double seed = rate / (known ? known->bitRate : nominal.baud);
     if (!known) {
-        const Period p = edgePeriod(edges, start->at, msgE, period0);
+        const Period p = edgePeriod(edges, start->at, msgE, period0, work.circle);
         // Edges that keep no bit clock are not the message's bits.
         if (p.coherence < kCoherentEdges) return out;
         seed = p.samples;

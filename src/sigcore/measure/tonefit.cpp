@@ -257,6 +257,50 @@ double maximise(const F& f, double lo, double hi, double tolerance, int most) {
     return x;
 }
 
+// The normal equations of a cosine and a sine of `freq` (cycles a sample)
+// over a stretch of n samples, in closed form from g = sum over m < n of
+// e^(2j w m): sums of squares cc and ss, of products cs, and the
+// determinant. Stretches of one length share them (the bits of a burst come
+// in a few lengths): those of the last few lengths are kept.
+class BasisNorms {
+public:
+    struct Sums {
+        double cc = 0, ss = 0, cs = 0, det = 0;
+    };
+
+    explicit BasisNorms(double freq)
+        : freq_(freq), twice_(std::polar(1.0, 4.0 * std::numbers::pi * freq)), still_(std::abs(1.0 - twice_) < 1e-12) {}
+
+    const Sums& of(std::size_t length) {
+        for (std::size_t k = 0; k < count_; ++k) {
+            if (kept_[k].length == length) return kept_[k].sums;
+        }
+        const auto n = static_cast<double>(length);
+        const std::complex<double> one = 1.0;
+        const std::complex<double> turned = std::polar(1.0, 4.0 * std::numbers::pi * freq_ * n);
+        const std::complex<double> g = still_ ? std::complex<double>(n, 0) : (one - turned) / (one - twice_);
+        Kept& slot = kept_[count_ < kept_.size() ? count_++ : (next_++ % kept_.size())];
+        slot.length = length;
+        slot.sums.cc = (n + g.real()) / 2;
+        slot.sums.ss = (n - g.real()) / 2;
+        slot.sums.cs = g.imag() / 2;
+        slot.sums.det = slot.sums.cc * slot.sums.ss - slot.sums.cs * slot.sums.cs;
+        return slot.sums;
+    }
+
+private:
+    struct Kept {
+        std::size_t length = 0;
+        Sums sums;
+    };
+    double freq_;
+    std::complex<double> twice_;
+    bool still_;
+    std::array<Kept, 16> kept_{};
+    std::size_t count_ = 0;
+    std::size_t next_ = 0;
+};
+
 // What a one-tone fit at `freq` explains over the stretches, as
 // fitTones(...).fitted: only the samples' correlations with the cosine and
 // sine are summed (in four interleaved chains, as sumOneTone), the basis'
@@ -274,10 +318,7 @@ double oneToneFitted(std::span<const float> x, std::span<const Stretch> stretche
     }
     const double turnCos = c0[kChains - 1] * steps.cos[0] - s0[kChains - 1] * steps.sin[0];
     const double turnSin = s0[kChains - 1] * steps.cos[0] + c0[kChains - 1] * steps.sin[0];
-    // sum over m < n of e^(2j w m), for the closed-form normal equations.
-    const std::complex<double> one = 1.0;
-    const std::complex<double> twice = std::polar(1.0, 4.0 * std::numbers::pi * freq);
-    const bool still = std::abs(one - twice) < 1e-12;
+    BasisNorms norms(freq);
     double total = 0;
     for (const Stretch& st : stretches) {
         if (st.end <= st.begin + 2 || st.end > x.size()) continue;
@@ -303,14 +344,9 @@ double oneToneFitted(std::span<const float> x, std::span<const Stretch> stretche
         const double b0 = bc[0] + bc[1] + bc[2] + bc[3];
         const double b1 = bs[0] + bs[1] + bs[2] + bs[3];
         const auto n = static_cast<double>(st.end - st.begin);
-        const std::complex<double> g =
-            still ? std::complex<double>(n, 0) : (one - std::polar(1.0, 4.0 * std::numbers::pi * freq * n)) / (one - twice);
-        const double cc = (n + g.real()) / 2;
-        const double ss = (n - g.real()) / 2;
-        const double cs = g.imag() / 2;
-        const double det = cc * ss - cs * cs;
-        if (!(det > 1e-12 * n * n)) continue;
-        total += (ss * b0 * b0 - 2 * cs * b0 * b1 + cc * b1 * b1) / det;
+        const BasisNorms::Sums& m = norms.of(st.end - st.begin);
+        if (!(m.det > 1e-12 * n * n)) continue;
+        total += (m.ss * b0 * b0 - 2 * m.cs * b0 * b1 + m.cc * b1 * b1) / m.det;
     }
     return total;
 }

@@ -273,7 +273,9 @@ TEST(LineSignalReceiver, AtAHighRateTheSameSignalsWhateverThePushes) {
         if (x.size() < at + count) x.resize(at + count, 0);
         for (std::size_t i = 0; i < count; ++i) {
             double v = 0;
-            for (const double f : hz) v += amplitude * std::sin(2 * std::numbers::pi * f * static_cast<double>(i) / kHigh);
+            for (const double f : hz) {
+                v += amplitude * std::sin(2 * std::numbers::pi * f * static_cast<double>(i) / kHigh);
+            }
             x[at + i] = static_cast<std::int16_t>(std::lround(v));
         }
     };

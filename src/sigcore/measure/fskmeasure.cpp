@@ -1,6 +1,7 @@
 #include "sigcore/measure/fskmeasure.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <memory>
@@ -175,22 +176,27 @@ constexpr std::size_t kSideBySide = 4;
 void correlatorTerms(const std::vector<std::complex<double>>& z, double freq,
                      std::vector<std::complex<double>>& terms) {
     const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
+    const auto anchor = [&](std::size_t i) { return std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i)); };
     const std::size_t size = z.size();
-    for (std::size_t group = 0; group < size; group += kSideBySide * kAnchorEvery) {
-        std::complex<double> phasor[kSideBySide];
-        std::size_t begin[kSideBySide];
-        std::size_t length[kSideBySide];
-        for (std::size_t k = 0; k < kSideBySide; ++k) {
-            begin[k] = std::min(size, group + k * kAnchorEvery);
-            length[k] = std::min(kAnchorEvery, size - begin[k]);
-            phasor[k] = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(begin[k]));
-        }
-        for (std::size_t j = 0; j < length[0]; ++j) {
+    constexpr std::size_t kGroup = kSideBySide * kAnchorEvery;
+    std::size_t group = 0;
+    for (; group + kGroup <= size; group += kGroup) {
+        std::array<std::complex<double>, kSideBySide> phasor;
+        for (std::size_t k = 0; k < kSideBySide; ++k) phasor[k] = anchor(group + k * kAnchorEvery);
+        for (std::size_t j = 0; j < kAnchorEvery; ++j) {
             for (std::size_t k = 0; k < kSideBySide; ++k) {
-                if (j >= length[k]) break;
-                terms[begin[k] + j + 1] = times(z[begin[k] + j], phasor[k]);
+                const std::size_t i = group + k * kAnchorEvery + j;
+                terms[i + 1] = times(z[i], phasor[k]);
                 phasor[k] = times(phasor[k], turn);
             }
+        }
+    }
+    // What no whole group holds, a stretch at a time.
+    for (std::size_t begin = group; begin < size; begin += kAnchorEvery) {
+        std::complex<double> phasor = anchor(begin);
+        for (std::size_t i = begin; i < std::min(size, begin + kAnchorEvery); ++i) {
+            terms[i + 1] = times(z[i], phasor);
+            phasor = times(phasor, turn);
         }
     }
 }

@@ -105,8 +105,6 @@ struct FskMeter::Work {
     std::optional<FftTables> tables;
     std::vector<double> re;
     std::vector<double> im;
-    std::vector<double> binRe;  // the spectrum, weighted, in natural order
-    std::vector<double> binIm;
     std::vector<std::complex<double>> z;  // the analytic signal
     std::vector<std::complex<double>> prefix;
     std::vector<double> mark;
@@ -126,10 +124,9 @@ using Work = FskMeter::Work;
 // The analytic signal of x (its negative frequencies removed) into w.z: a
 // tone's correlator then sees no mirror image of it. The values of fft's
 // transforms, with less work: the forward one reads no imaginary input (all
-// 0); its bins, which the butterflies leave in bit-reversed order, go
-// straight to their places in the inverse one's input, weighted; and the
-// inverse one's results are read from their bit-reversed places, scaled,
-// for the samples kept only.
+// 0); its bins are weighted where its butterflies leave them (bit-reversed)
+// and put in natural order in place, as fft does; the inverse one's results
+// are read from their bit-reversed places, scaled, for the samples kept only.
 void analytic(std::span<const float> x, Work& w) {
     w.z.resize(x.size());
     if (x.empty()) return;
@@ -138,23 +135,30 @@ void analytic(std::span<const float> x, Work& w) {
     const auto size = static_cast<std::size_t>(n);
     w.re.assign(size, 0.0);
     w.im.assign(size, 0.0);
-    w.binRe.resize(size);
-    w.binIm.resize(size);
     std::copy(x.begin(), x.end(), w.re.begin());
     if (!w.tables || w.tables->size != n) w.tables.emplace(n);
-    const std::vector<int>& reversed = w.tables->bitReverse;
-    fftStages(*w.tables, FftDirection::Forward, {w.re, w.im}, n, FftShortcuts{.skipImaginaryInput = true});
-    for (std::size_t i = 0; i < size; ++i) {
-        const auto k = static_cast<std::size_t>(reversed[i]);
-        const double gain = k == 0 ? 1.0 : (k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0));
-        w.binRe[k] = w.re[i] * gain;
-        w.binIm[k] = w.im[i] * gain;
+    std::vector<double>& re = w.re;
+    std::vector<double>& im = w.im;
+    fftStages(*w.tables, FftDirection::Forward, {re, im}, n, FftShortcuts{.skipImaginaryInput = true});
+    // Bin k sits at entry i with k = bitReverse[i]: the bins under half the
+    // size (doubled; bin 0 kept) at the even entries, the others (cleared;
+    // bin size / 2 kept) at the odd ones, bin 0 at entry 0 and size / 2 at 1.
+    for (std::size_t i = 2; i < size; ++i) {
+        const double gain = i % 2 == 0 ? 2.0 : 0.0;
+        re[i] *= gain;
+        im[i] *= gain;
     }
-    fftStages(*w.tables, FftDirection::Inverse, {w.binRe, w.binIm}, n, FftShortcuts{});
+    const std::vector<std::size_t>& pairs = w.tables->swapPairs;
+    for (std::size_t p = 0; p + 1 < pairs.size(); p += 2) {
+        std::swap(re[pairs[p]], re[pairs[p + 1]]);
+        std::swap(im[pairs[p]], im[pairs[p + 1]]);
+    }
+    fftStages(*w.tables, FftDirection::Inverse, {re, im}, n, FftShortcuts{});
+    const std::vector<int>& reversed = w.tables->bitReverse;
     const double scale = 1.0 / n;
     for (std::size_t i = 0; i < x.size(); ++i) {
         const auto at = static_cast<std::size_t>(reversed[i]);
-        w.z[i] = {w.binRe[at] * scale, w.binIm[at] * scale};
+        w.z[i] = {re[at] * scale, im[at] * scale};
     }
 }
 

@@ -176,32 +176,45 @@ constexpr std::size_t kAnchorEvery = 1024;
 // multipliers busy. Each value is the one a single walk computes.
 constexpr std::size_t kSideBySide = 4;
 
+// Each sample of z times the reference phasor of `freq` into terms[i + 1],
+// over `Stretches` whole stretches between anchors from `begin`, side by side.
+template <std::size_t Stretches>
+void anchoredTerms(const std::vector<std::complex<double>>& z, double freq, std::size_t begin,
+                   std::vector<std::complex<double>>& terms) {
+    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
+    std::array<std::complex<double>, Stretches> phasor;
+    for (std::size_t k = 0; k < Stretches; ++k) {
+        phasor[k] = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(begin + k * kAnchorEvery));
+    }
+    for (std::size_t j = 0; j < kAnchorEvery; ++j) {
+        for (std::size_t k = 0; k < Stretches; ++k) {
+            const std::size_t i = begin + k * kAnchorEvery + j;
+            terms[i + 1] = times(z[i], phasor[k]);
+            phasor[k] = times(phasor[k], turn);
+        }
+    }
+}
+
 // Each sample of z times the reference phasor of `freq` into terms[i + 1].
 void correlatorTerms(const std::vector<std::complex<double>>& z, double freq,
                      std::vector<std::complex<double>>& terms) {
-    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
-    const auto anchor = [&](std::size_t i) { return std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i)); };
     const std::size_t size = z.size();
-    constexpr std::size_t kGroup = kSideBySide * kAnchorEvery;
-    std::size_t group = 0;
-    for (; group + kGroup <= size; group += kGroup) {
-        std::array<std::complex<double>, kSideBySide> phasor;
-        for (std::size_t k = 0; k < kSideBySide; ++k) phasor[k] = anchor(group + k * kAnchorEvery);
-        for (std::size_t j = 0; j < kAnchorEvery; ++j) {
-            for (std::size_t k = 0; k < kSideBySide; ++k) {
-                const std::size_t i = group + k * kAnchorEvery + j;
-                terms[i + 1] = times(z[i], phasor[k]);
-                phasor[k] = times(phasor[k], turn);
-            }
-        }
+    std::size_t begin = 0;
+    for (std::size_t whole = size / kAnchorEvery; whole > 0;) {
+        const std::size_t now = std::min(whole, kSideBySide);
+        if (now == 4) anchoredTerms<4>(z, freq, begin, terms);
+        if (now == 3) anchoredTerms<3>(z, freq, begin, terms);
+        if (now == 2) anchoredTerms<2>(z, freq, begin, terms);
+        if (now == 1) anchoredTerms<1>(z, freq, begin, terms);
+        begin += now * kAnchorEvery;
+        whole -= now;
     }
-    // What no whole group holds, a stretch at a time.
-    for (std::size_t begin = group; begin < size; begin += kAnchorEvery) {
-        std::complex<double> phasor = anchor(begin);
-        for (std::size_t i = begin; i < std::min(size, begin + kAnchorEvery); ++i) {
-            terms[i + 1] = times(z[i], phasor);
-            phasor = times(phasor, turn);
-        }
+    // The last stretch, shorter than the others.
+    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
+    std::complex<double> phasor = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(begin));
+    for (std::size_t i = begin; i < size; ++i) {
+        terms[i + 1] = times(z[i], phasor);
+        phasor = times(phasor, turn);
     }
 }
 

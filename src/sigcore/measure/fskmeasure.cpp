@@ -113,6 +113,8 @@ struct FskMeter::Work {
     OnePhaseFit onePhase;  // the tones of a burst that keeps its phase
     std::vector<double> basis[4];  // the tones' cosines and sines, for the joint fits
     Discriminator disc;
+    std::vector<double> order;  // values ordered for a percentile, or copied
+    std::vector<double> alone;
     Powers powers = Powers::Correlators;
     UnitCircle circle;
 };
@@ -232,11 +234,13 @@ void slidingPower(Work& work, double freq, int window, std::vector<double>& powe
     for (std::size_t s = 0; s < n; ++s) power[s] = std::norm(prefix[s + w] - prefix[s]);
 }
 
-double percentile(std::vector<double> v, double p) {
+// The value a share p of v lies under, ordered in `scratch`.
+double percentile(std::span<const double> v, double p, std::vector<double>& scratch) {
     if (v.empty()) return 0;
+    scratch.assign(v.begin(), v.end());
     const auto k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1));
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
-    return v[k];
+    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(k), scratch.end());
+    return scratch[k];
 }
 
 // The running sums of a window's joint fit: each basis function's product
@@ -330,19 +334,20 @@ void fittedPowers(std::span<const float> x, const double* freq, int window, Work
 // the median over the windows where the other tone is all but absent. (The
 // loudest windows will not do: across an edge a loud tone's fit overshoots
 // into the quiet one's.) The loudest windows when too few hold it alone.
-double aloneRef(const std::vector<double>& own, const std::vector<double>& other) {
-    const double otherRef = percentile(other, 0.99);
-    std::vector<double> alone;
+double aloneRef(std::span<const double> own, std::span<const double> other, Work& work) {
+    const double otherRef = percentile(other, 0.99, work.order);
+    std::vector<double>& alone = work.alone;
+    alone.clear();
     for (std::size_t i = 0; i < own.size(); ++i) {
         if (other[i] < kAloneShare * otherRef) alone.push_back(own[i]);
     }
-    return alone.size() < 16 ? percentile(own, 0.99) : percentile(std::move(alone), 0.5);
+    return alone.size() < 16 ? percentile(own, 0.99, work.order) : percentile(alone, 0.5, work.order);
 }
 
 // Each value of v the mean of v's values within `half` of it (fewer at the
 // ends), in place.
-void smooth(std::vector<double>& v, std::size_t half) {
-    const std::vector<double> original(v);
+void smooth(std::vector<double>& v, std::size_t half, std::vector<double>& original) {
+    original.assign(v.begin(), v.end());
     double sum = 0;
     std::size_t a = 0;
     std::size_t b = 0;
@@ -372,17 +377,16 @@ const Discriminator& discriminate(std::span<const float> x, Work& work, const do
     const std::vector<double>& s = work.space;
     to = std::min(to, m.size());
     from = std::min(from, to);
-    const auto a = static_cast<std::ptrdiff_t>(from);
-    const auto b = static_cast<std::ptrdiff_t>(to);
-    const std::vector<double> mm(m.begin() + a, m.begin() + b);
-    const std::vector<double> ss(s.begin() + a, s.begin() + b);
+    const std::span<const double> mm = std::span<const double>(m).subspan(from, to - from);
+    const std::span<const double> ss = std::span<const double>(s).subspan(from, to - from);
     // A whole window of a tone: its correlator sums the window's samples,
     // its fit is its amplitude.
     const double whole = fitted ? 1.0 : window;
-    const double mRef = std::max(
-        amplitude ? std::pow(amplitude[0] * whole, 2) : (fitted ? aloneRef(mm, ss) : percentile(mm, 0.99)), 1e-9);
-    const double sRef = std::max(
-        amplitude ? std::pow(amplitude[1] * whole, 2) : (fitted ? aloneRef(ss, mm) : percentile(ss, 0.99)), 1e-9);
+    const auto ref = [&](std::span<const double> own, std::span<const double> other) {
+        return fitted ? aloneRef(own, other, work) : percentile(own, 0.99, work.order);
+    };
+    const double mRef = std::max(amplitude ? std::pow(amplitude[0] * whole, 2) : ref(mm, ss), 1e-9);
+    const double sRef = std::max(amplitude ? std::pow(amplitude[1] * whole, 2) : ref(ss, mm), 1e-9);
     out.markRef = mRef;
     out.spaceRef = sRef;
     out.d.resize(m.size());
@@ -393,7 +397,7 @@ const Discriminator& discriminate(std::span<const float> x, Work& work, const do
     }
     if (fitted) {
         out.steady.assign(out.e.begin(), out.e.end());
-        smooth(out.steady, static_cast<std::size_t>(window / 2));
+        smooth(out.steady, static_cast<std::size_t>(window / 2), work.order);
     }
     return out;
 }

@@ -107,24 +107,48 @@ StretchSums<1> sumOneTone(std::span<const float> x, Stretch s, const Steps& step
     const double turnCos = c[kChains - 1] * steps.cos[0] - sn[kChains - 1] * steps.sin[0];
     const double turnSin = sn[kChains - 1] * steps.cos[0] + c[kChains - 1] * steps.sin[0];
     std::array<double, kChains> cc{}, cs{}, ss{}, bc{}, bs{}, energy{};
-    const auto accumulate = [&](std::size_t k, double v) {
+    // The whole groups of four samples two chains to a pair of doubles, each
+    // value seeing the operations a chain of its own would.
+    using Pair = double __attribute__((vector_size(16)));
+    Pair pc[2] = {{c[0], c[1]}, {c[2], c[3]}};
+    Pair ps[2] = {{sn[0], sn[1]}, {sn[2], sn[3]}};
+    Pair pcc[2] = {}, pcs[2] = {}, pss[2] = {}, pbc[2] = {}, pbs[2] = {}, pe[2] = {};
+    std::size_t i = s.begin;
+    for (; i + kChains <= s.end; i += kChains) {
+        for (std::size_t h = 0; h < 2; ++h) {
+            const Pair v{x[i + 2 * h], x[i + 2 * h + 1]};
+            pe[h] += v * v;
+            pbc[h] += pc[h] * v;
+            pbs[h] += ps[h] * v;
+            pcc[h] += pc[h] * pc[h];
+            pcs[h] += pc[h] * ps[h];
+            pss[h] += ps[h] * ps[h];
+            const Pair next = pc[h] * turnCos - ps[h] * turnSin;
+            ps[h] = ps[h] * turnCos + pc[h] * turnSin;
+            pc[h] = next;
+        }
+    }
+    for (std::size_t k = 0; k < kChains; ++k) {
+        const std::size_t h = k / 2;
+        const std::size_t lane = k % 2;
+        c[k] = pc[h][lane];
+        sn[k] = ps[h][lane];
+        energy[k] = pe[h][lane];
+        bc[k] = pbc[h][lane];
+        bs[k] = pbs[h][lane];
+        cc[k] = pcc[h][lane];
+        cs[k] = pcs[h][lane];
+        ss[k] = pss[h][lane];
+    }
+    for (std::size_t k = 0; i + k < s.end; ++k) {
+        const double v = x[i + k];
         energy[k] += v * v;
         bc[k] += c[k] * v;
         bs[k] += sn[k] * v;
         cc[k] += c[k] * c[k];
         cs[k] += c[k] * sn[k];
         ss[k] += sn[k] * sn[k];
-    };
-    std::size_t i = s.begin;
-    for (; i + kChains <= s.end; i += kChains) {
-        for (std::size_t k = 0; k < kChains; ++k) {
-            accumulate(k, x[i + k]);
-            const double next = c[k] * turnCos - sn[k] * turnSin;
-            sn[k] = sn[k] * turnCos + c[k] * turnSin;
-            c[k] = next;
-        }
     }
-    for (std::size_t k = 0; i + k < s.end; ++k) accumulate(k, x[i + k]);
     StretchSums<1> out;
     for (std::size_t k = 0; k < kChains; ++k) {
         out.a[0][0] += cc[k];
@@ -301,6 +325,41 @@ private:
     std::size_t next_ = 0;
 };
 
+// The four chains' correlations of the stretch's samples with the cosine
+// and sine (chain k: samples k, k + 4, ...) into bc and bs, over its whole
+// groups of four samples, the chains' phasors from c0, s0 turned by
+// (turnCos, turnSin) a group into c and sn; returns where the groups end.
+// Two chains to a pair of doubles, each value seeing the operations a chain
+// of its own would.
+std::size_t correlateChains(std::span<const float> x, Stretch st, const std::array<double, 4>& c0,
+                            const std::array<double, 4>& s0, double turnCos, double turnSin,
+                            std::array<double, 4>& c, std::array<double, 4>& sn, std::array<double, 4>& bc,
+                            std::array<double, 4>& bs) {
+    using Pair = double __attribute__((vector_size(16)));
+    Pair cLo{c0[0], c0[1]}, cHi{c0[2], c0[3]}, sLo{s0[0], s0[1]}, sHi{s0[2], s0[3]};
+    Pair bcLo{0, 0}, bcHi{0, 0}, bsLo{0, 0}, bsHi{0, 0};
+    std::size_t i = st.begin;
+    for (; i + 4 <= st.end; i += 4) {
+        const Pair vLo{x[i], x[i + 1]};
+        const Pair vHi{x[i + 2], x[i + 3]};
+        bcLo += cLo * vLo;
+        bsLo += sLo * vLo;
+        bcHi += cHi * vHi;
+        bsHi += sHi * vHi;
+        const Pair nextLo = cLo * turnCos - sLo * turnSin;
+        sLo = sLo * turnCos + cLo * turnSin;
+        cLo = nextLo;
+        const Pair nextHi = cHi * turnCos - sHi * turnSin;
+        sHi = sHi * turnCos + cHi * turnSin;
+        cHi = nextHi;
+    }
+    c = {cLo[0], cLo[1], cHi[0], cHi[1]};
+    sn = {sLo[0], sLo[1], sHi[0], sHi[1]};
+    bc = {bcLo[0], bcLo[1], bcHi[0], bcHi[1]};
+    bs = {bsLo[0], bsLo[1], bsHi[0], bsHi[1]};
+    return i;
+}
+
 // What a one-tone fit at `freq` explains over the stretches, as
 // fitTones(...).fitted: only the samples' correlations with the cosine and
 // sine are summed (in four interleaved chains, as sumOneTone), the basis'
@@ -322,21 +381,11 @@ double oneToneFitted(std::span<const float> x, std::span<const Stretch> stretche
     double total = 0;
     for (const Stretch& st : stretches) {
         if (st.end <= st.begin + 2 || st.end > x.size()) continue;
-        std::array<double, kChains> c = c0;
-        std::array<double, kChains> sn = s0;
+        std::array<double, kChains> c{};
+        std::array<double, kChains> sn{};
         std::array<double, kChains> bc{};
         std::array<double, kChains> bs{};
-        std::size_t i = st.begin;
-        for (; i + kChains <= st.end; i += kChains) {
-            for (std::size_t k = 0; k < kChains; ++k) {
-                const double v = x[i + k];
-                bc[k] += c[k] * v;
-                bs[k] += sn[k] * v;
-                const double next = c[k] * turnCos - sn[k] * turnSin;
-                sn[k] = sn[k] * turnCos + c[k] * turnSin;
-                c[k] = next;
-            }
-        }
+        const std::size_t i = correlateChains(x, st, c0, s0, turnCos, turnSin, c, sn, bc, bs);
         for (std::size_t k = 0; i + k < st.end; ++k) {
             bc[k] += c[k] * x[i + k];
             bs[k] += sn[k] * x[i + k];

@@ -392,8 +392,12 @@ const Discriminator& discriminate(std::span<const float> x, Work& work, const do
     out.d.resize(m.size());
     out.e.resize(m.size());
     for (std::size_t i = 0; i < m.size(); ++i) {
-        out.d[i] = m[i] / mRef - s[i] / sRef;
-        out.e[i] = m[i] / mRef + s[i] / sRef;
+        // Each quotient once: the arrays written might, for all the compiler
+        // knows, be those read, so it would divide again for e.
+        const double mark = m[i] / mRef;
+        const double space = s[i] / sRef;
+        out.d[i] = mark - space;
+        out.e[i] = mark + space;
     }
     if (fitted) {
         out.steady.assign(out.e.begin(), out.e.end());

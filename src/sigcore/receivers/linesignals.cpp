@@ -236,7 +236,7 @@ bool LineSignalReceiver::alertIn(double n) const {
         q[k] = std::max(0.0, s1 * s1 + s2 * s2 - toneCoeff_[k] * s1 * s2);
     }
     // The tones' mean power, (a0^2 + a1^2) / 2 = 2 (q0 + q1) / n^2, against
-    // the block's, energy / n: what noise and silence fail first.
+    // the block's, energy / n: what noise fails first.
     if (!(q[0] + q[1] >= kAlertShare * energy_ * n / 2.0)) return false;
     const double least = kAlertMinAmplitude * n / 2.0;
     const double twist = kAlertMaxTwist * kAlertMaxTwist;

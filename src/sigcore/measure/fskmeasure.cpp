@@ -586,11 +586,17 @@ Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, 
                      const UnitCircle& circle) {
     Period best{lo, 0};
     double bestPower = -1;
+    // The edges (in order) that any period of the span may take: those
+    // within half the longest of the stretch.
+    const auto before = [](const Edge& e, double at) { return e.at < at; };
+    const auto after = [](double at, const Edge& e) { return at < e.at; };
+    const auto from = std::lower_bound(edges.begin(), edges.end(), first - hi / 2, before);
+    const auto to = std::upper_bound(from, edges.end(), last + hi / 2, after);
     for (double p = lo; p <= hi; p += step) {
         double c = 0;
         double sn = 0;
         int count = 0;
-        for (const Edge& e : edges) {
+        for (const Edge& e : std::span<const Edge>(from, to)) {
             if (e.at < first - p / 2 || e.at > last + p / 2) continue;
             const std::complex<double> phase = circle.at((e.at - first) / p);
             c += phase.real();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
@@ -21,9 +22,11 @@ public:
         }
     }
 
-    // `turns` of magnitude under 2^40 (the grid point's index must fit).
     [[nodiscard]] std::complex<double> at(double turns) const {
         const double scaled = turns * kPoints;
+        // Beyond 2^40 turns (and for what is no number) the library's own
+        // sine and cosine: the grid point's index would not fit.
+        if (!(std::abs(scaled) < 0x1p50)) return std::polar(1.0, 2.0 * std::numbers::pi * turns);
         const auto k = static_cast<std::int64_t>(scaled >= 0 ? scaled + 0.5 : scaled - 0.5);
         // The rest, at most half a grid step (3.1e-3 radians): its series to
         // the fifth power leaves under 1e-17 (multiplied by the factorials'

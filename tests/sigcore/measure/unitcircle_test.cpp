@@ -1,7 +1,7 @@
 // The table-and-series phasor against the library's sine and cosine: whole,
 // half and quarter turns exactly where the grid holds them, every point
 // between grid points (either side of one, negative turns, many turns) to
-// within a few units in the last place.
+// within a few units in the last place, and turns beyond the grid's reach.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -39,6 +39,10 @@ TEST(UnitCircle, GridPointsAndEveryPhaseBetween) {
         ASSERT_NEAR(std::abs(got), 1.0, 1e-15) << turns;
     }
     RecordProperty("worst_share_of_allowed", std::to_string(worst));
+    // Far out, and what is no number, as the library has them.
+    EXPECT_EQ(circle.at(0x1p45), std::polar(1.0, 2.0 * std::numbers::pi * 0x1p45));
+    EXPECT_TRUE(std::isnan(circle.at(std::nan("")).real()));
+    EXPECT_TRUE(std::isnan(circle.at(INFINITY).imag()));
 }
 
 }  // namespace

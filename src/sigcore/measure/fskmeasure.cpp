@@ -1,6 +1,7 @@
 #include "sigcore/measure/fskmeasure.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "sigcore/dsp/fft.hpp"
 #include "sigcore/measure/phasefit.hpp"
 #include "sigcore/measure/tonefit.hpp"
+#include "sigcore/measure/unitcircle.hpp"
 
 namespace sigcore {
 
@@ -111,7 +113,10 @@ struct FskMeter::Work {
     OnePhaseFit onePhase;  // the tones of a burst that keeps its phase
     std::vector<double> basis[4];  // the tones' cosines and sines, for the joint fits
     Discriminator disc;
+    std::vector<double> order;  // values ordered for a percentile, or copied
+    std::vector<double> alone;
     Powers powers = Powers::Correlators;
+    UnitCircle circle;
 };
 
 namespace {
@@ -119,7 +124,11 @@ namespace {
 using Work = FskMeter::Work;
 
 // The analytic signal of x (its negative frequencies removed) into w.z: a
-// tone's correlator then sees no mirror image of it.
+// tone's correlator then sees no mirror image of it. The values of fft's
+// transforms, with less work: the forward one reads no imaginary input (all
+// 0); its bins are weighted where its butterflies leave them (bit-reversed)
+// and put in natural order in place, as fft does; the inverse one's results
+// are read from their bit-reversed places, scaled, for the samples kept only.
 void analytic(std::span<const float> x, Work& w) {
     w.z.resize(x.size());
     if (x.empty()) return;
@@ -132,14 +141,27 @@ void analytic(std::span<const float> x, Work& w) {
     if (!w.tables || w.tables->size != n) w.tables.emplace(n);
     std::vector<double>& re = w.re;
     std::vector<double>& im = w.im;
-    fft(*w.tables, FftDirection::Forward, FftScaling::None, {re, im}, n);
-    for (std::size_t k = 1; k < size; ++k) {
-        const double gain = k < size / 2 ? 2.0 : (k == size / 2 ? 1.0 : 0.0);
-        re[k] *= gain;
-        im[k] *= gain;
+    fftStages(*w.tables, FftDirection::Forward, {re, im}, n, FftShortcuts{.skipImaginaryInput = true});
+    // Bin k sits at entry i with k = bitReverse[i]: the bins under half the
+    // size (doubled; bin 0 kept) at the even entries, the others (cleared;
+    // bin size / 2 kept) at the odd ones, bin 0 at entry 0 and size / 2 at 1.
+    for (std::size_t i = 2; i < size; ++i) {
+        const double gain = i % 2 == 0 ? 2.0 : 0.0;
+        re[i] *= gain;
+        im[i] *= gain;
     }
-    fft(*w.tables, FftDirection::Inverse, FftScaling::DivideByN, {re, im}, n);
-    for (std::size_t i = 0; i < x.size(); ++i) w.z[i] = {re[i], im[i]};
+    const std::vector<std::size_t>& pairs = w.tables->swapPairs;
+    for (std::size_t p = 0; p + 1 < pairs.size(); p += 2) {
+        std::swap(re[pairs[p]], re[pairs[p + 1]]);
+        std::swap(im[pairs[p]], im[pairs[p + 1]]);
+    }
+    fftStages(*w.tables, FftDirection::Inverse, {re, im}, n, FftShortcuts{});
+    const std::vector<int>& reversed = w.tables->bitReverse;
+    const double scale = 1.0 / n;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const auto at = static_cast<std::size_t>(reversed[i]);
+        w.z[i] = {re[at] * scale, im[at] * scale};
+    }
 }
 
 // a * b written out: std::complex's product also checks for infinities,
@@ -148,31 +170,77 @@ std::complex<double> times(std::complex<double> a, std::complex<double> b) {
     return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
 }
 
+// The reference phasor of `freq` turns by rotation from sample to sample,
+// set exactly every kAnchorEvery samples.
+constexpr std::size_t kAnchorEvery = 1024;
+// Stretches between anchors worked on side by side: each stretch's phasor is
+// a chain of products that waits on itself, so several chains keep the
+// multipliers busy. Each value is the one a single walk computes.
+constexpr std::size_t kSideBySide = 4;
+
+// Each sample of z times the reference phasor of `freq` into terms[i + 1],
+// over `Stretches` whole stretches between anchors from `begin`, side by side.
+template <std::size_t Stretches>
+void anchoredTerms(const std::vector<std::complex<double>>& z, double freq, std::size_t begin,
+                   std::vector<std::complex<double>>& terms) {
+    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
+    std::array<std::complex<double>, Stretches> phasor;
+    for (std::size_t k = 0; k < Stretches; ++k) {
+        phasor[k] = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(begin + k * kAnchorEvery));
+    }
+    for (std::size_t j = 0; j < kAnchorEvery; ++j) {
+        for (std::size_t k = 0; k < Stretches; ++k) {
+            const std::size_t i = begin + k * kAnchorEvery + j;
+            terms[i + 1] = times(z[i], phasor[k]);
+            phasor[k] = times(phasor[k], turn);
+        }
+    }
+}
+
+// Each sample of z times the reference phasor of `freq` into terms[i + 1].
+void correlatorTerms(const std::vector<std::complex<double>>& z, double freq,
+                     std::vector<std::complex<double>>& terms) {
+    const std::size_t size = z.size();
+    std::size_t begin = 0;
+    for (std::size_t whole = size / kAnchorEvery; whole > 0;) {
+        const std::size_t now = std::min(whole, kSideBySide);
+        if (now == 4) anchoredTerms<4>(z, freq, begin, terms);
+        if (now == 3) anchoredTerms<3>(z, freq, begin, terms);
+        if (now == 2) anchoredTerms<2>(z, freq, begin, terms);
+        if (now == 1) anchoredTerms<1>(z, freq, begin, terms);
+        begin += now * kAnchorEvery;
+        whole -= now;
+    }
+    // The last stretch, shorter than the others.
+    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
+    std::complex<double> phasor = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(begin));
+    for (std::size_t i = begin; i < size; ++i) {
+        terms[i + 1] = times(z[i], phasor);
+        phasor = times(phasor, turn);
+    }
+}
+
 // The power of the correlator of `freq` over each window into `power`.
 void slidingPower(Work& work, double freq, int window, std::vector<double>& power) {
     const std::vector<std::complex<double>>& z = work.z;
     std::vector<std::complex<double>>& prefix = work.prefix;
     prefix.resize(z.size() + 1);
     prefix[0] = 0.0;
-    // The reference phasor turns by rotation, set exactly every 1024 samples.
-    const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * freq);
-    std::complex<double> phasor = 1.0;
-    for (std::size_t i = 0; i < z.size(); ++i) {
-        if (i % 1024 == 0) phasor = std::polar(1.0, -2.0 * std::numbers::pi * freq * double(i));
-        prefix[i + 1] = prefix[i] + times(z[i], phasor);
-        phasor = times(phasor, turn);
-    }
+    correlatorTerms(z, freq, prefix);
+    for (std::size_t i = 0; i < z.size(); ++i) prefix[i + 1] = prefix[i] + prefix[i + 1];
     const auto w = static_cast<std::size_t>(window);
     const std::size_t n = z.size() >= w ? z.size() - w + 1 : 0;
     power.resize(n);
     for (std::size_t s = 0; s < n; ++s) power[s] = std::norm(prefix[s + w] - prefix[s]);
 }
 
-double percentile(std::vector<double> v, double p) {
+// The value a share p of v lies under, ordered in `scratch`.
+double percentile(std::span<const double> v, double p, std::vector<double>& scratch) {
     if (v.empty()) return 0;
+    scratch.assign(v.begin(), v.end());
     const auto k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1));
-    std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
-    return v[k];
+    std::nth_element(scratch.begin(), scratch.begin() + static_cast<std::ptrdiff_t>(k), scratch.end());
+    return scratch[k];
 }
 
 // The running sums of a window's joint fit: each basis function's product
@@ -266,19 +334,20 @@ void fittedPowers(std::span<const float> x, const double* freq, int window, Work
 // the median over the windows where the other tone is all but absent. (The
 // loudest windows will not do: across an edge a loud tone's fit overshoots
 // into the quiet one's.) The loudest windows when too few hold it alone.
-double aloneRef(const std::vector<double>& own, const std::vector<double>& other) {
-    const double otherRef = percentile(other, 0.99);
-    std::vector<double> alone;
+double aloneRef(std::span<const double> own, std::span<const double> other, Work& work) {
+    const double otherRef = percentile(other, 0.99, work.order);
+    std::vector<double>& alone = work.alone;
+    alone.clear();
     for (std::size_t i = 0; i < own.size(); ++i) {
         if (other[i] < kAloneShare * otherRef) alone.push_back(own[i]);
     }
-    return alone.size() < 16 ? percentile(own, 0.99) : percentile(std::move(alone), 0.5);
+    return alone.size() < 16 ? percentile(own, 0.99, work.order) : percentile(alone, 0.5, work.order);
 }
 
 // Each value of v the mean of v's values within `half` of it (fewer at the
 // ends), in place.
-void smooth(std::vector<double>& v, std::size_t half) {
-    const std::vector<double> original(v);
+void smooth(std::vector<double>& v, std::size_t half, std::vector<double>& original) {
+    original.assign(v.begin(), v.end());
     double sum = 0;
     std::size_t a = 0;
     std::size_t b = 0;
@@ -308,28 +377,31 @@ const Discriminator& discriminate(std::span<const float> x, Work& work, const do
     const std::vector<double>& s = work.space;
     to = std::min(to, m.size());
     from = std::min(from, to);
-    const auto a = static_cast<std::ptrdiff_t>(from);
-    const auto b = static_cast<std::ptrdiff_t>(to);
-    const std::vector<double> mm(m.begin() + a, m.begin() + b);
-    const std::vector<double> ss(s.begin() + a, s.begin() + b);
+    const std::span<const double> mm = std::span<const double>(m).subspan(from, to - from);
+    const std::span<const double> ss = std::span<const double>(s).subspan(from, to - from);
     // A whole window of a tone: its correlator sums the window's samples,
     // its fit is its amplitude.
     const double whole = fitted ? 1.0 : window;
-    const double mRef = std::max(
-        amplitude ? std::pow(amplitude[0] * whole, 2) : (fitted ? aloneRef(mm, ss) : percentile(mm, 0.99)), 1e-9);
-    const double sRef = std::max(
-        amplitude ? std::pow(amplitude[1] * whole, 2) : (fitted ? aloneRef(ss, mm) : percentile(ss, 0.99)), 1e-9);
+    const auto ref = [&](std::span<const double> own, std::span<const double> other) {
+        return fitted ? aloneRef(own, other, work) : percentile(own, 0.99, work.order);
+    };
+    const double mRef = std::max(amplitude ? std::pow(amplitude[0] * whole, 2) : ref(mm, ss), 1e-9);
+    const double sRef = std::max(amplitude ? std::pow(amplitude[1] * whole, 2) : ref(ss, mm), 1e-9);
     out.markRef = mRef;
     out.spaceRef = sRef;
     out.d.resize(m.size());
     out.e.resize(m.size());
     for (std::size_t i = 0; i < m.size(); ++i) {
-        out.d[i] = m[i] / mRef - s[i] / sRef;
-        out.e[i] = m[i] / mRef + s[i] / sRef;
+        // Each quotient once: the arrays written might, for all the compiler
+        // knows, be those read, so it would divide again for e.
+        const double mark = m[i] / mRef;
+        const double space = s[i] / sRef;
+        out.d[i] = mark - space;
+        out.e[i] = mark + space;
     }
     if (fitted) {
         out.steady.assign(out.e.begin(), out.e.end());
-        smooth(out.steady, static_cast<std::size_t>(window / 2));
+        smooth(out.steady, static_cast<std::size_t>(window / 2), work.order);
     }
     return out;
 }
@@ -510,18 +582,25 @@ struct Period {
 
 // The period among [lo, hi], in steps of `step`, at which the phases of the
 // edges from `first` to `last` line up most (the edges' periodogram).
-Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, double lo, double hi, double step) {
+Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, double lo, double hi, double step,
+                     const UnitCircle& circle) {
     Period best{lo, 0};
     double bestPower = -1;
+    // The edges (in order) that any period of the span may take: those
+    // within half the longest of the stretch.
+    const auto before = [](const Edge& e, double at) { return e.at < at; };
+    const auto after = [](double at, const Edge& e) { return at < e.at; };
+    const auto from = std::lower_bound(edges.begin(), edges.end(), first - hi / 2, before);
+    const auto to = std::upper_bound(from, edges.end(), last + hi / 2, after);
     for (double p = lo; p <= hi; p += step) {
         double c = 0;
         double sn = 0;
         int count = 0;
-        for (const Edge& e : edges) {
+        for (const Edge& e : std::span<const Edge>(from, to)) {
             if (e.at < first - p / 2 || e.at > last + p / 2) continue;
-            const double phase = 2 * std::numbers::pi * (e.at - first) / p;
-            c += std::cos(phase);
-            sn += std::sin(phase);
+            const std::complex<double> phase = circle.at((e.at - first) / p);
+            c += phase.real();
+            sn += phase.imag();
             ++count;
         }
         const double power = c * c + sn * sn;
@@ -538,7 +617,8 @@ Period alignedPeriod(const std::vector<Edge>& edges, double first, double last, 
 // their bits within a byte or two once the rate is several per cent off.
 // Searched over the first bits, then over four times as many near what
 // they found: the periodogram's peak narrows as the edges span more bits.
-Period edgePeriod(const std::vector<Edge>& edges, double first, double last, double period0) {
+Period edgePeriod(const std::vector<Edge>& edges, double first, double last, double period0,
+                  const UnitCircle& circle) {
     double lo = period0 * (1 - kClockTolerance);
     double hi = period0 * (1 + kClockTolerance);
     Period best{period0, 0};
@@ -546,7 +626,7 @@ Period edgePeriod(const std::vector<Edge>& edges, double first, double last, dou
         const double until = std::min(last, first + span);
         // A quarter of the peak's width.
         const double lobe = period0 / std::max(1.0, (until - first) / period0);
-        best = alignedPeriod(edges, first, until, lo, hi, lobe / 4);
+        best = alignedPeriod(edges, first, until, lo, hi, lobe / 4, circle);
         if (until >= last) break;
         lo = std::max(lo, best.samples - 2 * lobe);
         hi = std::min(hi, best.samples + 2 * lobe);
@@ -912,7 +992,7 @@ FskMeasurement analyse(std::span<const float> x, Work& work, std::int64_t first,
     // the first pass's rate.
     double seed = rate / (known ? known->bitRate : nominal.baud);
     if (!known) {
-        const Period p = edgePeriod(edges, start->at, msgE, period0);
+        const Period p = edgePeriod(edges, start->at, msgE, period0, work.circle);
         // Edges that keep no bit clock are not the message's bits.
         if (p.coherence < kCoherentEdges) return out;
         seed = p.samples;

@@ -107,24 +107,48 @@ StretchSums<1> sumOneTone(std::span<const float> x, Stretch s, const Steps& step
     const double turnCos = c[kChains - 1] * steps.cos[0] - sn[kChains - 1] * steps.sin[0];
     const double turnSin = sn[kChains - 1] * steps.cos[0] + c[kChains - 1] * steps.sin[0];
     std::array<double, kChains> cc{}, cs{}, ss{}, bc{}, bs{}, energy{};
-    const auto accumulate = [&](std::size_t k, double v) {
+    // The whole groups of four samples two chains to a pair of doubles, each
+    // value seeing the operations a chain of its own would.
+    using Pair = double __attribute__((vector_size(16)));
+    Pair pc[2] = {{c[0], c[1]}, {c[2], c[3]}};
+    Pair ps[2] = {{sn[0], sn[1]}, {sn[2], sn[3]}};
+    Pair pcc[2] = {}, pcs[2] = {}, pss[2] = {}, pbc[2] = {}, pbs[2] = {}, pe[2] = {};
+    std::size_t i = s.begin;
+    for (; i + kChains <= s.end; i += kChains) {
+        for (std::size_t h = 0; h < 2; ++h) {
+            const Pair v{x[i + 2 * h], x[i + 2 * h + 1]};
+            pe[h] += v * v;
+            pbc[h] += pc[h] * v;
+            pbs[h] += ps[h] * v;
+            pcc[h] += pc[h] * pc[h];
+            pcs[h] += pc[h] * ps[h];
+            pss[h] += ps[h] * ps[h];
+            const Pair next = pc[h] * turnCos - ps[h] * turnSin;
+            ps[h] = ps[h] * turnCos + pc[h] * turnSin;
+            pc[h] = next;
+        }
+    }
+    for (std::size_t k = 0; k < kChains; ++k) {
+        const std::size_t h = k / 2;
+        const std::size_t lane = k % 2;
+        c[k] = pc[h][lane];
+        sn[k] = ps[h][lane];
+        energy[k] = pe[h][lane];
+        bc[k] = pbc[h][lane];
+        bs[k] = pbs[h][lane];
+        cc[k] = pcc[h][lane];
+        cs[k] = pcs[h][lane];
+        ss[k] = pss[h][lane];
+    }
+    for (std::size_t k = 0; i + k < s.end; ++k) {
+        const double v = x[i + k];
         energy[k] += v * v;
         bc[k] += c[k] * v;
         bs[k] += sn[k] * v;
         cc[k] += c[k] * c[k];
         cs[k] += c[k] * sn[k];
         ss[k] += sn[k] * sn[k];
-    };
-    std::size_t i = s.begin;
-    for (; i + kChains <= s.end; i += kChains) {
-        for (std::size_t k = 0; k < kChains; ++k) {
-            accumulate(k, x[i + k]);
-            const double next = c[k] * turnCos - sn[k] * turnSin;
-            sn[k] = sn[k] * turnCos + c[k] * turnSin;
-            c[k] = next;
-        }
     }
-    for (std::size_t k = 0; i + k < s.end; ++k) accumulate(k, x[i + k]);
     StretchSums<1> out;
     for (std::size_t k = 0; k < kChains; ++k) {
         out.a[0][0] += cc[k];
@@ -257,6 +281,85 @@ double maximise(const F& f, double lo, double hi, double tolerance, int most) {
     return x;
 }
 
+// The normal equations of a cosine and a sine of `freq` (cycles a sample)
+// over a stretch of n samples, in closed form from g = sum over m < n of
+// e^(2j w m): sums of squares cc and ss, of products cs, and the
+// determinant. Stretches of one length share them (the bits of a burst come
+// in a few lengths): those of the last few lengths are kept.
+class BasisNorms {
+public:
+    struct Sums {
+        double cc = 0, ss = 0, cs = 0, det = 0;
+    };
+
+    explicit BasisNorms(double freq)
+        : freq_(freq), twice_(std::polar(1.0, 4.0 * std::numbers::pi * freq)), still_(std::abs(1.0 - twice_) < 1e-12) {}
+
+    const Sums& of(std::size_t length) {
+        for (std::size_t k = 0; k < count_; ++k) {
+            if (kept_[k].length == length) return kept_[k].sums;
+        }
+        const auto n = static_cast<double>(length);
+        const std::complex<double> one = 1.0;
+        const std::complex<double> turned = std::polar(1.0, 4.0 * std::numbers::pi * freq_ * n);
+        const std::complex<double> g = still_ ? std::complex<double>(n, 0) : (one - turned) / (one - twice_);
+        Kept& slot = kept_[count_ < kept_.size() ? count_++ : (next_++ % kept_.size())];
+        slot.length = length;
+        slot.sums.cc = (n + g.real()) / 2;
+        slot.sums.ss = (n - g.real()) / 2;
+        slot.sums.cs = g.imag() / 2;
+        slot.sums.det = slot.sums.cc * slot.sums.ss - slot.sums.cs * slot.sums.cs;
+        return slot.sums;
+    }
+
+private:
+    struct Kept {
+        std::size_t length = 0;
+        Sums sums;
+    };
+    double freq_;
+    std::complex<double> twice_;
+    bool still_;
+    std::array<Kept, 16> kept_{};
+    std::size_t count_ = 0;
+    std::size_t next_ = 0;
+};
+
+// The four chains' correlations of the stretch's samples with the cosine
+// and sine (chain k: samples k, k + 4, ...) into bc and bs, over its whole
+// groups of four samples, the chains' phasors from c0, s0 turned by
+// (turnCos, turnSin) a group into c and sn; returns where the groups end.
+// Two chains to a pair of doubles, each value seeing the operations a chain
+// of its own would.
+std::size_t correlateChains(std::span<const float> x, Stretch st, const std::array<double, 4>& c0,
+                            const std::array<double, 4>& s0, double turnCos, double turnSin,
+                            std::array<double, 4>& c, std::array<double, 4>& sn, std::array<double, 4>& bc,
+                            std::array<double, 4>& bs) {
+    using Pair = double __attribute__((vector_size(16)));
+    Pair cLo{c0[0], c0[1]}, cHi{c0[2], c0[3]}, sLo{s0[0], s0[1]}, sHi{s0[2], s0[3]};
+    Pair bcLo{0, 0}, bcHi{0, 0}, bsLo{0, 0}, bsHi{0, 0};
+    std::size_t i = st.begin;
+    for (; i + 4 <= st.end; i += 4) {
+        const Pair vLo{x[i], x[i + 1]};
+        const Pair vHi{x[i + 2], x[i + 3]};
+        bcLo += cLo * vLo;
+        bsLo += sLo * vLo;
+        bcHi += cHi * vHi;
+        bsHi += sHi * vHi;
+        const Pair nextLo = cLo * turnCos - sLo * turnSin;
+        sLo = sLo * turnCos + cLo * turnSin;
+        cLo = nextLo;
+        const Pair nextHi = cHi * turnCos - sHi * turnSin;
+        sHi = sHi * turnCos + cHi * turnSin;
+        cHi = nextHi;
+    }
+    c = {cLo[0], cLo[1], cHi[0], cHi[1]};
+    sn = {sLo[0], sLo[1], sHi[0], sHi[1]};
+    bc = {bcLo[0], bcLo[1], bcHi[0], bcHi[1]};
+    bs = {bsLo[0], bsLo[1], bsHi[0], bsHi[1]};
+    return i;
+}
+
 // What a one-tone fit at `freq` explains over the stretches, as
 // fitTones(...).fitted: only the samples' correlations with the cosine and
 // sine are summed (in four interleaved chains, as sumOneTone), the basis'
@@ -274,26 +377,15 @@ double oneToneFitted(std::span<const float> x, std::span<const Stretch> stretche
     }
     const double turnCos = c0[kChains - 1] * steps.cos[0] - s0[kChains - 1] * steps.sin[0];
     const double turnSin = s0[kChains - 1] * steps.cos[0] + c0[kChains - 1] * steps.sin[0];
-    // sum over m < n of e^(2j w m), for the closed-form normal equations.
-    const std::complex<double> twice = std::polar(1.0, 4.0 * std::numbers::pi * freq);
+    BasisNorms norms(freq);
     double total = 0;
     for (const Stretch& st : stretches) {
         if (st.end <= st.begin + 2 || st.end > x.size()) continue;
-        std::array<double, kChains> c = c0;
-        std::array<double, kChains> sn = s0;
+        std::array<double, kChains> c{};
+        std::array<double, kChains> sn{};
         std::array<double, kChains> bc{};
         std::array<double, kChains> bs{};
-        std::size_t i = st.begin;
-        for (; i + kChains <= st.end; i += kChains) {
-            for (std::size_t k = 0; k < kChains; ++k) {
-                const double v = x[i + k];
-                bc[k] += c[k] * v;
-                bs[k] += sn[k] * v;
-                const double next = c[k] * turnCos - sn[k] * turnSin;
-                sn[k] = sn[k] * turnCos + c[k] * turnSin;
-                c[k] = next;
-            }
-        }
+        const std::size_t i = correlateChains(x, st, c0, s0, turnCos, turnSin, c, sn, bc, bs);
         for (std::size_t k = 0; i + k < st.end; ++k) {
             bc[k] += c[k] * x[i + k];
             bs[k] += sn[k] * x[i + k];
@@ -301,16 +393,9 @@ double oneToneFitted(std::span<const float> x, std::span<const Stretch> stretche
         const double b0 = bc[0] + bc[1] + bc[2] + bc[3];
         const double b1 = bs[0] + bs[1] + bs[2] + bs[3];
         const auto n = static_cast<double>(st.end - st.begin);
-        const std::complex<double> one = 1.0;
-        const std::complex<double> g = std::abs(one - twice) < 1e-12
-                                           ? std::complex<double>(n, 0)
-                                           : (one - std::polar(1.0, 4.0 * std::numbers::pi * freq * n)) / (one - twice);
-        const double cc = (n + g.real()) / 2;
-        const double ss = (n - g.real()) / 2;
-        const double cs = g.imag() / 2;
-        const double det = cc * ss - cs * cs;
-        if (!(det > 1e-12 * n * n)) continue;
-        total += (ss * b0 * b0 - 2 * cs * b0 * b1 + cc * b1 * b1) / det;
+        const BasisNorms::Sums& m = norms.of(st.end - st.begin);
+        if (!(m.det > 1e-12 * n * n)) continue;
+        total += (m.ss * b0 * b0 - 2 * m.cs * b0 * b1 + m.cc * b1 * b1) / m.det;
     }
     return total;
 }

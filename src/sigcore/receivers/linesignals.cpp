@@ -45,11 +45,6 @@ constexpr double kRingMaxSpread = 0.15;
 // is counted afresh from the second.
 constexpr double kRecountGrowth = 2.0;
 
-std::complex<double> rotation(double hz, int rate) {
-    const double w = 2.0 * std::numbers::pi * hz / rate;
-    return {std::cos(w), -std::sin(w)};
-}
-
 }  // namespace
 
 LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
@@ -59,11 +54,7 @@ LineSignalReceiver::LineSignalReceiver(int samplingRate, LineToneSink& sink)
       lpA_(std::exp(-2.0 * std::numbers::pi * kLowPassHz / rate_)),
       afterRingDecay_(std::pow(dcA_, static_cast<double>(block_))) {
     head_.reserve(block_);
-    for (int k = 0; k < 2; ++k) {
-        step_[k] = rotation(kAlertHz[k], rate_);
-        osc_[k] = 1.0;
-        corr_[k] = 0.0;
-    }
+    for (std::size_t k = 0; k < 2; ++k) toneCoeff_[k] = 2.0 * std::cos(2.0 * std::numbers::pi * kAlertHz[k] / rate_);
 }
 
 void LineSignalReceiver::push(std::span<const std::int16_t> samples) {
@@ -101,45 +92,56 @@ void LineSignalReceiver::feed(std::span<const std::int16_t> samples) {
     }
 }
 
-// Samples that end no block: the state stays in locals over them, and the two
-// alert tones' oscillators and correlations go side by side, real parts in
-// one pair of doubles and imaginary parts in another. Each value sees the
-// same operations in the same order as one complex product at a time.
+// Samples that end no block, a chunk at a time: first the arithmetic, its
+// state in locals, keeping the low-passed samples; then the low-passed wave
+// is followed sample by sample (lowSample) only where it swings beyond the
+// hysteresis, half the threshold: within it no sample is above the
+// threshold or changes the wave's side, and all it leaves is the block's
+// largest swing to each side, kept with the arithmetic.
+// Each recursion is written so that a sample waits on the one before for
+// one product and one sum only (its other terms are ready before): the
+// filters as a * y + (1 - a) * x, and the alert tones' Goertzel filters,
+// side by side in one pair of doubles, as (x - s2) + c * s1.
 void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     using Pair = double __attribute__((vector_size(16)));
-    const Pair stepRe{step_[0].real(), step_[1].real()};
-    const Pair stepIm{step_[0].imag(), step_[1].imag()};
-    Pair oscRe{osc_[0].real(), osc_[1].real()};
-    Pair oscIm{osc_[0].imag(), osc_[1].imag()};
-    Pair corrRe{corr_[0].real(), corr_[1].real()};
-    Pair corrIm{corr_[0].imag(), corr_[1].imag()};
+    const Pair coeff{toneCoeff_[0], toneCoeff_[1]};
+    Pair s1{toneS1_[0], toneS1_[1]};
+    Pair s2{toneS2_[0], toneS2_[1]};
     double energy = energy_, dcX = dcX_, dcY = dcY_, lp1 = lp1_, lp2 = lp2_;
-    double lowEnergy = lowEnergy_, hpEnergy = hpEnergy_, blockPeak = blockPeak_;
-    const double dcA = dcA_, lpGain = 1.0 - lpA_;
-    for (const std::int16_t s : samples) {
-        const double x = s;
-        corrRe += x * oscRe;
-        corrIm += x * oscIm;
-        const Pair re = oscRe * stepRe - oscIm * stepIm;
-        oscIm = oscRe * stepIm + oscIm * stepRe;
-        oscRe = re;
-        energy += x * x;
-        const double hp = x - dcX + dcA * dcY;
-        dcX = x;
-        dcY = hp;
-        lp1 += lpGain * (hp - lp1);
-        lp2 += lpGain * (lp1 - lp2);
-        lowEnergy += lp2 * lp2;
-        hpEnergy += hp * hp;
-        const double a = std::abs(lp2);
-        blockPeak = std::max(blockPeak, a);
-        lowSample(lp2, a);
-        ++pushed_;
+    double lowEnergy = lowEnergy_, hpEnergy = hpEnergy_, lowMax = lowMax_, lowMin = lowMin_;
+    const double dcA = dcA_, lpA = lpA_, lpGain = 1.0 - lpA_;
+    constexpr std::size_t kChunk = 64;
+    std::array<double, kChunk> low;
+    for (std::size_t from = 0; from < samples.size(); from += kChunk) {
+        const std::size_t count = std::min(kChunk, samples.size() - from);
+        for (std::size_t i = 0; i < count; ++i) {
+            const double x = samples[from + i];
+            const Pair s = (x - s2) + coeff * s1;
+            s2 = s1;
+            s1 = s;
+            energy += x * x;
+            const double hp = (x - dcX) + dcA * dcY;
+            dcX = x;
+            dcY = hp;
+            lp1 = lpA * lp1 + lpGain * hp;
+            lp2 = lpA * lp2 + lpGain * lp1;
+            lowEnergy += lp2 * lp2;
+            hpEnergy += hp * hp;
+            lowMax = std::max(lowMax, lp2);
+            lowMin = std::min(lowMin, lp2);
+            low[i] = lp2;
+        }
+        double hysteresis = lowThreshold() / 2;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (std::abs(low[i]) <= hysteresis) continue;
+            lowSample(low[i], pushed_ + static_cast<std::int64_t>(from + i));
+            hysteresis = lowThreshold() / 2;
+        }
     }
-    osc_[0] = {oscRe[0], oscIm[0]};
-    osc_[1] = {oscRe[1], oscIm[1]};
-    corr_[0] = {corrRe[0], corrIm[0]};
-    corr_[1] = {corrRe[1], corrIm[1]};
+    for (std::size_t k = 0; k < 2; ++k) {
+        toneS1_[k] = s1[k];
+        toneS2_[k] = s2[k];
+    }
     energy_ = energy;
     dcX_ = dcX;
     dcY_ = dcY;
@@ -147,7 +149,9 @@ void LineSignalReceiver::scan(std::span<const std::int16_t> samples) {
     lp2_ = lp2;
     lowEnergy_ = lowEnergy;
     hpEnergy_ = hpEnergy;
-    blockPeak_ = blockPeak;
+    lowMax_ = lowMax;
+    lowMin_ = lowMin;
+    pushed_ += static_cast<std::int64_t>(samples.size());
     filled_ += samples.size();
 }
 
@@ -155,15 +159,17 @@ inline double LineSignalReceiver::lowThreshold() const {
     return std::max(std::max(kLowThreshold, kLowRelative * lowPeak_), afterRing_);
 }
 
-// The low-passed sample `lp` (magnitude `a`) against the run's threshold:
-// where the run lies above it, its peak, its zero crossings and its swings.
-inline void LineSignalReceiver::lowSample(double lp, double a) {
+// The low-passed sample `lp`, at stream position `at`, beyond the
+// hysteresis: where the run lies above the threshold, its peak, and its
+// up-crossings.
+void LineSignalReceiver::lowSample(double lp, std::int64_t at) {
     // Relative to the run's peak too: the DC blocker's memory outlasts
     // a strong wave at a fraction of its level.
     const double threshold = lowThreshold();
+    const double a = std::abs(lp);
     if (a > threshold) {
-        if (aboveFirst_ < 0) aboveFirst_ = pushed_;
-        lowLast_ = pushed_;
+        if (aboveFirst_ < 0) aboveFirst_ = at;
+        lowLast_ = at;
         lowPeak_ = std::max(lowPeak_, a);
         if (pendingUp_ >= 0 && lp > 0) countUp();
     }
@@ -174,17 +180,11 @@ inline void LineSignalReceiver::lowSample(double lp, double a) {
         // hysteresis once more, a cycle or two after the last, and so can
         // noise just before the wave starts; either would make even cycles
         // look uneven.
-        if (lowSign_ < 0) pendingUp_ = pushed_;
+        if (lowSign_ < 0) pendingUp_ = at;
         lowSign_ = 1;
     } else if (lp < -hysteresis && lowSign_ >= 0) {
         lowSign_ = -1;
         pendingUp_ = -1;
-    }
-    // One-sidedness: the largest swing to each side.
-    if (lp > 0) {
-        posPeak_ = std::max(posPeak_, lp);
-    } else {
-        negPeak_ = std::max(negPeak_, -lp);
     }
 }
 
@@ -211,21 +211,36 @@ void LineSignalReceiver::countUp() {
 
 void LineSignalReceiver::endBlock() {
     const auto n = static_cast<double>(filled_);
-    // Each tone's mean power (amplitude^2 / 2) against the block's.
-    const double a0 = 2.0 * std::abs(corr_[0]) / n;
-    const double a1 = 2.0 * std::abs(corr_[1]) / n;
-    const double tonePower = (a0 * a0 + a1 * a1) / 2.0;
-    const bool alert = a0 >= kAlertMinAmplitude && a1 >= kAlertMinAmplitude && a0 <= kAlertMaxTwist * a1 &&
-                       a1 <= kAlertMaxTwist * a0 && tonePower >= kAlertShare * energy_ / n;
-    alertBlock(alert);
+    alertBlock(alertIn(n));
+    // The block's swings to each side join the run's.
+    posPeak_ = std::max(posPeak_, lowMax_);
+    negPeak_ = std::max(negPeak_, -lowMin_);
+    const double blockPeak = std::max(lowMax_, -lowMin_);
     const double threshold = lowThreshold();
-    lowBlock(blockPeak_ > threshold && lowEnergy_ >= kLowShare * hpEnergy_, lowEnergy_ / n);
+    lowBlock(blockPeak > threshold && lowEnergy_ >= kLowShare * hpEnergy_, lowEnergy_ / n);
     afterRing_ *= afterRingDecay_;
-    // Keep the oscillators on the unit circle.
-    for (auto& o : osc_) o /= std::abs(o);
-    corr_[0] = corr_[1] = 0.0;
-    energy_ = lowEnergy_ = hpEnergy_ = blockPeak_ = 0;
+    toneS1_ = toneS2_ = {0, 0};
+    energy_ = lowEnergy_ = hpEnergy_ = lowMax_ = lowMin_ = 0;
     filled_ = 0;
+}
+
+// Whether the block of `n` samples holds the alert: both tones loud enough,
+// within the twist of each other, and most of the block's power. Each
+// tone's Goertzel filter gives its correlation's squared magnitude q, and
+// its amplitude is 2 sqrt(q) / n: the conditions are taken on the squares.
+bool LineSignalReceiver::alertIn(double n) const {
+    double q[2];
+    for (std::size_t k = 0; k < 2; ++k) {
+        const double s1 = toneS1_[k];
+        const double s2 = toneS2_[k];
+        q[k] = std::max(0.0, s1 * s1 + s2 * s2 - toneCoeff_[k] * s1 * s2);
+    }
+    // The tones' mean power, (a0^2 + a1^2) / 2 = 2 (q0 + q1) / n^2, against
+    // the block's, energy / n: what noise fails first.
+    if (!(q[0] + q[1] >= kAlertShare * energy_ * n / 2.0)) return false;
+    const double least = kAlertMinAmplitude * n / 2.0;
+    const double twist = kAlertMaxTwist * kAlertMaxTwist;
+    return q[0] >= least * least && q[1] >= least * least && q[0] <= twist * q[1] && q[1] <= twist * q[0];
 }
 
 void LineSignalReceiver::alertBlock(bool alert) {

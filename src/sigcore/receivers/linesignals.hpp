@@ -41,7 +41,6 @@
 #pragma once
 
 #include <array>
-#include <complex>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -96,9 +95,10 @@ private:
     // run's peak, and after ringing an eighth of its peak, decaying as the
     // DC blocker's memory of it does.
     [[nodiscard]] double lowThreshold() const;
-    void lowSample(double lp, double a);
+    void lowSample(double lp, std::int64_t at);
     void countUp();
     void endBlock();
+    [[nodiscard]] bool alertIn(double n) const;
     void alertBlock(bool alert);
     void lowBlock(bool loud, double blockPower);
     void closeAlert();
@@ -113,10 +113,11 @@ private:
     // the blocker starts from).
     std::vector<std::int16_t> head_;
     bool started_ = false;
-    // Alert tones: the block's correlations and energy.
-    std::complex<double> step_[2];
-    std::complex<double> osc_[2];
-    std::complex<double> corr_[2];
+    // Alert tones: each tone's Goertzel filter over the block (2 cos w and
+    // its last two values), and the block's energy.
+    std::array<double, 2> toneCoeff_{};
+    std::array<double, 2> toneS1_{};
+    std::array<double, 2> toneS2_{};
     double energy_ = 0;
     bool alertRun_ = false;
     int alertMissing_ = 0;
@@ -133,7 +134,8 @@ private:
     double lp2_ = 0;
     double lowEnergy_ = 0;
     double hpEnergy_ = 0;
-    double blockPeak_ = 0;
+    double lowMax_ = 0;  // the block's low-passed extremes (0 at most and least)
+    double lowMin_ = 0;
     bool lowRun_ = false;
     std::int64_t lowLast_ = 0;      // last sample above the threshold
     std::int64_t lowLoudEnd_ = 0;   // end of the last loud block

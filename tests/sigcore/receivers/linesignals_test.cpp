@@ -2,7 +2,8 @@
 // and what it leaves (too short, one tone only, FSK and DTMF tones), ringing
 // of several frequencies and its edges, rings that start and stop at any phase
 // or soon after a noisy start of the stream, hum and a DC offset that are
-// neither, the decaying step of a line reversal, the same result whatever the block size, and a settled position
+// neither, the decaying step of a line reversal, the same result whatever the block size (at a high rate
+// too), and a settled position
 // that never passes a signal still under way.
 #include <gtest/gtest.h>
 
@@ -237,6 +238,7 @@ TEST(LineSignalReceiver, BlockSizeChangesNothingAndSettledWaitsForARun) {
             EXPECT_EQ((*other)[i].start, whole[i].start);
             EXPECT_EQ((*other)[i].end, whole[i].end);
             EXPECT_DOUBLE_EQ((*other)[i].hz, whole[i].hz);
+            EXPECT_DOUBLE_EQ((*other)[i].peak, whole[i].peak);
         }
     }
     // Fed sample by sample, the settled position never passes the start of
@@ -259,6 +261,58 @@ TEST(LineSignalReceiver, BlockSizeChangesNothingAndSettledWaitsForARun) {
         }
     }
     EXPECT_GT(last, 8000);
+}
+
+// At 48000 Hz a block holds several of the receiver's chunks of samples:
+// the wave's threshold, side and swings carry over from one to the next,
+// whatever the pushes' sizes.
+TEST(LineSignalReceiver, AtAHighRateTheSameSignalsWhateverThePushes) {
+    constexpr int kHigh = 48000;
+    std::vector<std::int16_t> x(kHigh / 10, 0);
+    const auto add = [&](std::size_t at, std::size_t count, std::vector<double> hz, double amplitude) {
+        if (x.size() < at + count) x.resize(at + count, 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            double v = 0;
+            for (const double f : hz) {
+                v += amplitude * std::sin(2 * std::numbers::pi * f * static_cast<double>(i) / kHigh);
+            }
+            x[at + i] = static_cast<std::int16_t>(std::lround(v));
+        }
+    };
+    add(kHigh / 5, kHigh / 10, {2130, 2750}, 4000);  // 100 ms of alert
+    add(kHigh / 2, kHigh, {20}, 20000);              // 1 s of ringing
+    x.resize(3 * kHigh, 0);
+    // A decaying step well after the ringing.
+    for (int i = 0; i < kHigh / 4; ++i) x.push_back(static_cast<std::int16_t>(12000 * std::exp(-i / 480.0)));
+    x.resize(4 * kHigh, 0);
+    const auto found = [&](std::size_t block) {
+        Collect sink;
+        sigcore::LineSignalReceiver receiver(kHigh, sink);
+        for (std::size_t at = 0; at < x.size(); at += block) {
+            receiver.push(std::span<const std::int16_t>(x).subspan(at, std::min(block, x.size() - at)));
+        }
+        receiver.finish();
+        return sink.tones;
+    };
+    const std::vector<sigcore::LineTone> whole = found(x.size());
+    ASSERT_EQ(whole.size(), 3u);
+    EXPECT_EQ(whole[0].kind, sigcore::LineToneKind::Alert);
+    EXPECT_EQ(whole[1].kind, sigcore::LineToneKind::Ringing);
+    EXPECT_NEAR(whole[1].hz, 20, 0.2);
+    EXPECT_NEAR(static_cast<double>(whole[1].start), kHigh / 2.0, kHigh / 100.0);
+    EXPECT_EQ(whole[2].kind, sigcore::LineToneKind::LineReversal);
+    EXPECT_NEAR(static_cast<double>(whole[2].start), 3.0 * kHigh, kHigh / 1000.0);
+    for (const std::size_t block : {std::size_t{1}, std::size_t{63}, std::size_t{65}, std::size_t{1000}}) {
+        const std::vector<sigcore::LineTone> other = found(block);
+        ASSERT_EQ(other.size(), whole.size()) << block;
+        for (std::size_t i = 0; i < whole.size(); ++i) {
+            EXPECT_EQ(other[i].kind, whole[i].kind) << block;
+            EXPECT_EQ(other[i].start, whole[i].start) << block;
+            EXPECT_EQ(other[i].end, whole[i].end) << block;
+            EXPECT_DOUBLE_EQ(other[i].hz, whole[i].hz) << block;
+            EXPECT_DOUBLE_EQ(other[i].peak, whole[i].peak) << block;
+        }
+    }
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sigcore/dsp/simd.hpp"
+
 namespace sigcore {
 
 namespace {
@@ -191,6 +193,79 @@ private:
     Pair sumRe_ = Pair{0.0, 0.0};
     Pair sumIm_ = Pair{0.0, 0.0};
 };
+
+// Two plans' pairs side by side: (mark, space) of the first, then of the
+// second, so that one operation of a wide vector unit serves both plans.
+using Quad = double __attribute__((vector_size(32)));
+
+// The halves of a Quad. (Taken by reference: a wide vector passed by value
+// would be passed differently by the clones of a caller built for different
+// vector units.)
+Pair firstOf(const Quad& q) { return __builtin_shufflevector(q, q, 0, 1); }
+Pair secondOf(const Quad& q) { return __builtin_shufflevector(q, q, 2, 3); }
+
+// The line filter and two plans' tone filters in one loop over a block, the
+// two plans' arithmetic joined in vectors of four (each a pair of the
+// first, then a pair of the second): the same operations on
+// each value as TonePair::Cursor::step, in the same order. The line filter
+// is a chain of dependent operations, each waiting for the last; the tone
+// work, independent of it, fills the time between. The filter's output goes
+// to `filtered` for any further plans.
+SIGCORE_VECTOR_CLONES
+void filterAndTwoPlans(Cascade& line, const std::int16_t* samples, double* filtered, std::size_t count,
+                       TonePair::Cursor& a, TonePair::Cursor& b) {
+    Cascade filter = line;
+    Quad sumRe = __builtin_shufflevector(a.sumRe, b.sumRe, 0, 1, 2, 3);
+    Quad sumIm = __builtin_shufflevector(a.sumIm, b.sumIm, 0, 1, 2, 3);
+    const Quad scale = __builtin_shufflevector(a.scale, b.scale, 0, 1, 2, 3);
+    const Quad floor = Quad{a.floorEnergy, 0.0, b.floorEnergy, 0.0};  // the space lanes' compare is unused
+    const Pair* cosA = a.cosine;
+    const Pair* cosB = b.cosine;
+    const Pair* sinA = a.sine;
+    const Pair* sinB = b.sine;
+    Pair* reA = a.historyRe;
+    Pair* reB = b.historyRe;
+    Pair* imA = a.historyIm;
+    Pair* imB = b.historyIm;
+    ToneBlock& outA = *a.out;
+    ToneBlock& outB = *b.out;
+    for (std::size_t start = 0; start < count; start += 64) {
+        const std::size_t end = std::min(count, start + 64);
+        std::uint64_t leadsA = 0;
+        std::uint64_t leadsB = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            const double x = filter.step(static_cast<double>(samples[i]));
+            filtered[i] = x;
+            const Quad sample = Quad{x, x, x, x};
+            const Quad productRe = sample * __builtin_shufflevector(cosA[i], cosB[i], 0, 1, 2, 3);
+            const Quad productIm = sample * __builtin_shufflevector(sinA[i], sinB[i], 0, 1, 2, 3);
+            sumRe += productRe - __builtin_shufflevector(reA[i], reB[i], 0, 1, 2, 3);
+            sumIm += productIm - __builtin_shufflevector(imA[i], imB[i], 0, 1, 2, 3);
+            reA[a.window + i] = firstOf(productRe);
+            reB[b.window + i] = secondOf(productRe);
+            imA[a.window + i] = firstOf(productIm);
+            imB[b.window + i] = secondOf(productIm);
+            const Quad energy = (sumRe * sumRe + sumIm * sumIm) * scale * scale;
+            outA.energy[i] = firstOf(energy);
+            outB.energy[i] = secondOf(energy);
+            outA.sumRe[i + 1] = firstOf(sumRe);
+            outB.sumRe[i + 1] = secondOf(sumRe);
+            outA.sumIm[i + 1] = firstOf(sumIm);
+            outB.sumIm[i + 1] = secondOf(sumIm);
+            // Each plan's mark over its floor and over its space tone.
+            const auto leads = (energy > floor) & (energy > __builtin_shufflevector(energy, energy, 1, 0, 3, 2));
+            leadsA |= (static_cast<std::uint64_t>(leads[0]) & 1u) << (i - start);
+            leadsB |= (static_cast<std::uint64_t>(leads[2]) & 1u) << (i - start);
+        }
+        outA.leads[start / 64] = leadsA;
+        outB.leads[start / 64] = leadsB;
+    }
+    line = filter;
+    a.sumRe = firstOf(sumRe);
+    b.sumRe = secondOf(sumRe);
+    a.sumIm = firstOf(sumIm);
+    b.sumIm = secondOf(sumIm);
+}
 
 // The first sample from `from` on, short of `count`, whose lead flag is
 // `lead`; `count` when there is none.
@@ -1236,7 +1311,11 @@ struct SoftFskReceiver::Impl {
         Biquad pass;  // passes samples on unchanged: b0 = 1, no state
         Biquad& second = useLowPass ? lowPass : pass;
         Cascade line(highPass, second);
-        filterAndTones<Filter>(line, samples, count, cursors);
+        if constexpr (Filter && N == 2) {
+            filterAndTwoPlans(line, samples, filtered.data(), count, cursors[0], cursors[1]);
+        } else {
+            filterAndTones<Filter>(line, samples, count, cursors);
+        }
         if (Filter) line.store(highPass, second);
         for (std::size_t k = 0; k < N; ++k) plans[from + k]->tones.end(cursors[k], count);
     }

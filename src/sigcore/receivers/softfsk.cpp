@@ -267,6 +267,69 @@ void filterAndTwoPlans(Cascade& line, const std::int16_t* samples, double* filte
     b.sumIm = secondOf(sumIm);
 }
 
+// A block's lead flags as one number of kBlock bits, bit i for sample i.
+using LeadBits = std::array<std::uint64_t, kLeadWords>;
+
+// The block's first `count` lead flags, the bits past them cleared (the
+// words past the block's last are left from an earlier block).
+LeadBits leadsIn(const ToneBlock& block, std::size_t count) {
+    LeadBits bits{};
+    for (std::size_t word = 0; word * 64 < count; ++word) {
+        const std::size_t inWord = std::min<std::size_t>(64, count - word * 64);
+        bits[word] = inWord == 64 ? block.leads[word] : block.leads[word] & ((std::uint64_t{1} << inWord) - 1);
+    }
+    return bits;
+}
+
+// `bits` moved towards bit 0 by `by`: bit i of the result is bit i + by.
+LeadBits shiftedDown(const LeadBits& bits, std::size_t by) {
+    LeadBits out{};
+    const std::size_t words = by / 64;
+    const std::size_t shift = by % 64;
+    for (std::size_t w = 0; w + words < kLeadWords; ++w) {
+        out[w] = bits[w + words] >> shift;
+        if (shift != 0 && w + words + 1 < kLeadWords) out[w] |= bits[w + words + 1] << (64 - shift);
+    }
+    return out;
+}
+
+// Whether `bits` hold `length` set bits in a row: each pass leaves bit i
+// set where bits i .. i + have - 1 all were, doubling `have`.
+bool holdsRun(LeadBits bits, std::size_t length) {
+    if (length > kBlock) return false;
+    for (std::size_t have = 1; have < length;) {
+        const std::size_t step = std::min(have, length - have);
+        const LeadBits moved = shiftedDown(bits, step);
+        for (std::size_t w = 0; w < kLeadWords; ++w) bits[w] &= moved[w];
+        have += step;
+    }
+    return std::any_of(bits.begin(), bits.end(), [](std::uint64_t word) { return word != 0; });
+}
+
+// The set bits in a row from bit 0 on.
+std::size_t runFromStart(const LeadBits& bits) {
+    std::size_t run = 0;
+    for (const std::uint64_t word : bits) {
+        run += static_cast<std::size_t>(std::countr_one(word));
+        if (word != ~std::uint64_t{0}) break;
+    }
+    return run;
+}
+
+// The set bits in a row that end at bit `count` - 1.
+std::size_t runToEnd(const LeadBits& bits, std::size_t count) {
+    std::size_t run = 0;
+    for (std::size_t end = count; end > 0;) {
+        const std::size_t top = (end - 1) % 64;  // bit end - 1, in its word
+        const std::uint64_t word = bits[(end - 1) / 64] << (63 - top);
+        const auto ones = static_cast<std::size_t>(std::countl_one(word));
+        run += ones;
+        if (ones <= top) break;
+        end -= ones;
+    }
+    return run;
+}
+
 // The first sample from `from` on, short of `count`, whose lead flag is
 // `lead`; `count` when there is none.
 std::size_t findLead(const ToneBlock& block, std::size_t from, std::size_t count, bool lead) {
@@ -983,6 +1046,28 @@ struct PlanReceiver {
         if (static_cast<double>(n) >= decideAt) decideByte();
     }
 
+    // An idle block in which no run of mark completes: what the sample by
+    // sample scan below would leave, a run that reaches the block's end
+    // grown over it, without visiting each run of noise. False, doing
+    // nothing, when a run may complete in the block.
+    bool passIdleBlock(std::size_t count) {
+        const LeadBits leads = leadsIn(block, count);
+        const auto needed = static_cast<std::size_t>(markSamples);
+        const std::size_t opening = runFromStart(leads);
+        if (holdsRun(leads, needed) || (run != 0 && opening >= needed - static_cast<std::size_t>(run))) {
+            return false;
+        }
+        n = first + static_cast<std::int64_t>(count) - 1;
+        if (opening == count) {
+            growRun(0, count);  // the run under way, or a new one, goes on into the next block
+            return true;
+        }
+        if (run != 0) clearRun();
+        const std::size_t closing = runToEnd(leads, count);
+        if (closing != 0) growRun(count - closing, count);
+        return true;
+    }
+
     // Runs the state machine over a block whose tone filters' output is in
     // `block`.
     void pushBlock(std::size_t count) {
@@ -992,6 +1077,7 @@ struct PlanReceiver {
         // them when a burst starts in it.
         softDone = false;
         if (phase != Phase::Idle) computeSoft();
+        if (phase == Phase::Idle && passIdleBlock(count)) return;
         for (std::size_t i = 0; i < count; ++i) {
             if (phase == Phase::Idle) {
                 // Most of a stream is idle: skip to the next sample whose

@@ -207,6 +207,7 @@ DtmfReceiver::WindowPick DtmfReceiver::pickDigit(const Correlations& window, dou
     const double n = 2.0 * half_;
     std::array<double, kTones>& p = pick.power;
     for (std::size_t k = 0; k < kFundamentals; ++k) p[k] = power(window[k]);
+    std::fill(p.begin() + kFundamentals, p.end(), 0.0);  // the harmonics', for a window that gets that far
     const auto best = [&](std::size_t from) {
         std::size_t top = from;
         for (std::size_t k = from; k < from + 4; ++k) {

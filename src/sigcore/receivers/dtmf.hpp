@@ -96,7 +96,12 @@ private:
         double columnPower = 0.0;
     };
 
-    using Correlations = std::array<std::complex<double>, kTones>;
+    // The eight fundamentals' correlations (the harmonics' are worked out
+    // apart). The arrays each half-block makes are filled whole, with no
+    // zeroing before: the compiler clears 128 bytes or more with a string
+    // instruction, whose start-up cost, several times a half-block, was a
+    // measurable share of the receiver's time.
+    using Correlations = std::array<std::complex<double>, kFundamentals>;
 
     // What a window's tests found: the candidate digit (row -1 for none),
     // the tones' summed amplitude and the powers the tests measured.
@@ -104,7 +109,7 @@ private:
         int row = -1;
         int column = -1;
         double amplitude = 0.0;
-        std::array<double, kTones> power{};
+        std::array<double, kTones> power;  // filled whole by pickDigit
     };
 
     // The half-block is complete: its window with the previous one is analysed.
@@ -141,8 +146,8 @@ private:
     std::array<std::complex<double>, kTones> halfRotation_{};  // e^{-j w half}
     std::array<double, kTones> frequency_{};
 
-    std::array<double, kTones> re_{};
-    std::array<double, kTones> im_{};
+    std::array<double, kFundamentals> re_{};
+    std::array<double, kFundamentals> im_{};
     double energy_ = 0.0;
     int filled_ = 0;
     std::vector<double> halfSamples_;  // the previous half-block's samples, then this one's

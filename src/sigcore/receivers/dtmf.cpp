@@ -208,20 +208,23 @@ DtmfReceiver::WindowPick DtmfReceiver::pickDigit(const Correlations& window, dou
     std::array<double, kTones>& p = pick.power;
     for (std::size_t k = 0; k < kFundamentals; ++k) p[k] = power(window[k]);
     std::fill(p.begin() + kFundamentals, p.end(), 0.0);  // the harmonics', for a window that gets that far
+    // Selects and tests without a branch on the powers: over noise their
+    // order is random, and each such branch would be mispredicted half the
+    // time.
     const auto best = [&](std::size_t from) {
         std::size_t top = from;
-        for (std::size_t k = from; k < from + 4; ++k) {
-            if (p[k] > p[top]) top = k;
-        }
+        for (std::size_t k = from; k < from + 4; ++k) top = p[k] > p[top] ? k : top;
         return top;
     };
     const std::size_t row = best(0);
     const std::size_t column = best(4);
     // Most windows of a stream fail here already.
+    bool dominated = false;
     for (std::size_t k = 0; k < 8; ++k) {
         const std::size_t top = k < 4 ? row : column;
-        if (k != top && p[k] * kGroupDominance > p[top]) return pick;
+        dominated = dominated | ((k != top) & (p[k] * kGroupDominance > p[top]));
     }
+    if (dominated) return pick;
     const double rowAmplitude = 2.0 * std::sqrt(p[row]) / n;
     const double columnAmplitude = 2.0 * std::sqrt(p[column]) / n;
     if (rowAmplitude < kMinAmplitude || columnAmplitude < kMinAmplitude) return pick;

@@ -42,6 +42,7 @@
 #include <array>
 #include <complex>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <vector>
 
@@ -141,8 +142,22 @@ private:
     EventSink& sink_;
     int rate_ = 0;
     int half_ = 0;  // samples per half-block; a window is two of them
-    std::vector<double> cosTable_;  // half_ rows of kTones values
-    std::vector<double> sinTable_;
+    // Storage that starts on a cache line: the per-sample loop loads each
+    // table row's eight fundamentals at once, and a load that straddles
+    // two lines costs two.
+    template <typename T>
+    struct LineAligned {
+        using value_type = T;
+        static constexpr std::align_val_t kLine{64};
+        LineAligned() = default;
+        template <typename U>
+        LineAligned(const LineAligned<U>&) {}  // implicit, as allocators convert
+        T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), kLine)); }
+        void deallocate(T* p, std::size_t) { ::operator delete(p, kLine); }
+        bool operator==(const LineAligned&) const = default;
+    };
+    std::vector<double, LineAligned<double>> cosTable_;  // half_ rows of kTones values
+    std::vector<double, LineAligned<double>> sinTable_;
     std::array<std::complex<double>, kTones> halfRotation_{};  // e^{-j w half}
     std::array<double, kTones> frequency_{};
 

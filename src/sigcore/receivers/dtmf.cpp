@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <stdexcept>
+
+#include "sigcore/dsp/simd.hpp"
 
 namespace sigcore {
 
@@ -58,6 +61,40 @@ constexpr double kMaxHighStrongerDb = 4.5;
 
 double power(const std::complex<double>& w) { return std::norm(w); }
 
+// The eight fundamentals' sums side by side, for as wide a vector unit as
+// the processor has.
+using Eight = double __attribute__((vector_size(64)));
+
+// Adds `count` samples to the fundamentals' sums (`re`, `im`: eight each)
+// and to `energy`, and keeps them as doubles in `kept`; `cosRow` and
+// `sinRow` point at the first sample's row of the tables, a row of
+// `stride` values a sample. Each sum adds the same products in the same
+// order as a scalar loop would; only the width differs among the clones.
+// The table rows are loaded by memcpy: they are aligned only as doubles.
+SIGCORE_VECTOR_CLONES
+void accumulateHalf(const std::int16_t* samples, std::size_t count, const double* cosRow, const double* sinRow,
+                    std::size_t stride, double* kept, double* re, double* im, double& energy) {
+    Eight sumRe;
+    Eight sumIm;
+    std::memcpy(&sumRe, re, sizeof sumRe);
+    std::memcpy(&sumIm, im, sizeof sumIm);
+    double e = energy;
+    for (std::size_t i = 0; i < count; ++i, cosRow += stride, sinRow += stride) {
+        const double x = samples[i];
+        Eight c;
+        Eight s;
+        std::memcpy(&c, cosRow, sizeof c);
+        std::memcpy(&s, sinRow, sizeof s);
+        sumRe += x * c;
+        sumIm += x * s;
+        e += x * x;
+        kept[i] = x;
+    }
+    std::memcpy(re, &sumRe, sizeof sumRe);
+    std::memcpy(im, &sumIm, sizeof sumIm);
+    energy = e;
+}
+
 
 }  // namespace
 
@@ -95,28 +132,11 @@ DtmfReceiver::DtmfReceiver(int samplingRate, EventSink& sink) : sink_(sink), rat
 void DtmfReceiver::push(std::span<const std::int16_t> samples) {
     if (finished_) return;
     while (!samples.empty()) {
-        // Up to the end of the half-block, with the sums in locals: the
-        // tables' loads cannot alias them, and the tones' sums, side by side
-        // in one table row per sample, go two at a time.
+        // Up to the end of the half-block.
         const auto take = std::min(samples.size(), static_cast<std::size_t>(half_ - filled_));
-        std::array<double, kTones> re = re_;
-        std::array<double, kTones> im = im_;
-        double energy = energy_;
-        const double* cosRow = cosTable_.data() + static_cast<std::size_t>(filled_) * kTones;
-        const double* sinRow = sinTable_.data() + static_cast<std::size_t>(filled_) * kTones;
-        double* kept = halfSamples_.data() + half_ + filled_;
-        for (std::size_t i = 0; i < take; ++i, cosRow += kTones, sinRow += kTones) {
-            const double x = samples[i];
-            for (std::size_t k = 0; k < kFundamentals; ++k) {
-                re[k] += x * cosRow[k];
-                im[k] += x * sinRow[k];
-            }
-            energy += x * x;
-            kept[i] = x;
-        }
-        re_ = re;
-        im_ = im;
-        energy_ = energy;
+        const auto row = static_cast<std::size_t>(filled_) * kTones;
+        accumulateHalf(samples.data(), take, cosTable_.data() + row, sinTable_.data() + row, kTones,
+                       halfSamples_.data() + half_ + filled_, re_.data(), im_.data(), energy_);
         pushed_ += static_cast<std::int64_t>(take);
         filled_ += static_cast<int>(take);
         samples = samples.subspan(take);
@@ -187,20 +207,24 @@ DtmfReceiver::WindowPick DtmfReceiver::pickDigit(const Correlations& window, dou
     const double n = 2.0 * half_;
     std::array<double, kTones>& p = pick.power;
     for (std::size_t k = 0; k < kFundamentals; ++k) p[k] = power(window[k]);
+    std::fill(p.begin() + kFundamentals, p.end(), 0.0);  // the harmonics', for a window that gets that far
+    // Selects and tests without a branch on the powers: over noise their
+    // order is random, and each such branch would be mispredicted half the
+    // time.
     const auto best = [&](std::size_t from) {
         std::size_t top = from;
-        for (std::size_t k = from; k < from + 4; ++k) {
-            if (p[k] > p[top]) top = k;
-        }
+        for (std::size_t k = from; k < from + 4; ++k) top = p[k] > p[top] ? k : top;
         return top;
     };
     const std::size_t row = best(0);
     const std::size_t column = best(4);
     // Most windows of a stream fail here already.
+    bool dominated = false;
     for (std::size_t k = 0; k < 8; ++k) {
         const std::size_t top = k < 4 ? row : column;
-        if (k != top && p[k] * kGroupDominance > p[top]) return pick;
+        dominated = dominated | ((k != top) & (p[k] * kGroupDominance > p[top]));
     }
+    if (dominated) return pick;
     const double rowAmplitude = 2.0 * std::sqrt(p[row]) / n;
     const double columnAmplitude = 2.0 * std::sqrt(p[column]) / n;
     if (rowAmplitude < kMinAmplitude || columnAmplitude < kMinAmplitude) return pick;

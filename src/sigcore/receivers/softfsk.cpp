@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sigcore/dsp/simd.hpp"
+
 namespace sigcore {
 
 namespace {
@@ -22,29 +24,32 @@ struct Biquad {
     double z1 = 0.0, z2 = 0.0;
 };
 
-// Two sections in cascade over a block, in place. The second section works
-// on one sample while the first works on the next, and the state and
-// coefficients stay in registers: stores to the block could otherwise alias
-// them and force a reload on every sample.
-void runCascade(Biquad& first, Biquad& second, double* x, std::size_t count) {
-    const Biquad f = first;
-    const Biquad g = second;
-    double f1 = f.z1, f2 = f.z2, g1 = g.z1, g2 = g.z2;
-    for (std::size_t i = 0; i < count; ++i) {
-        const double in = x[i];
-        const double u = f.b0 * in + f1;
-        f1 = f.b1 * in - f.a1 * u + f2;
-        f2 = f.b2 * in - f.a2 * u;
-        const double y = g.b0 * u + g1;
-        g1 = g.b1 * u - g.a1 * y + g2;
-        g2 = g.b2 * u - g.a2 * y;
-        x[i] = y;
+// Two sections in cascade, a sample at a time. The state and coefficients
+// are copied out of the sections so that the loop stepping them keeps them
+// in registers; `store` writes the state back.
+struct Cascade {
+    Biquad f;
+    Biquad g;
+
+    Cascade(const Biquad& first, const Biquad& second) : f(first), g(second) {}
+
+    double step(double in) {
+        const double u = f.b0 * in + f.z1;
+        f.z1 = f.b1 * in - f.a1 * u + f.z2;
+        f.z2 = f.b2 * in - f.a2 * u;
+        const double y = g.b0 * u + g.z1;
+        g.z1 = g.b1 * u - g.a1 * y + g.z2;
+        g.z2 = g.b2 * u - g.a2 * y;
+        return y;
     }
-    first.z1 = f1;
-    first.z2 = f2;
-    second.z1 = g1;
-    second.z2 = g2;
-}
+
+    void store(Biquad& first, Biquad& second) const {
+        first.z1 = f.z1;
+        first.z2 = f.z2;
+        second.z1 = g.z1;
+        second.z2 = g.z2;
+    }
+};
 
 // Butterworth high-pass or low-pass of order two at `cornerHz`.
 Biquad butterworth(bool highPass, double cornerHz, double rate) {
@@ -70,33 +75,36 @@ Biquad butterworth(bool highPass, double cornerHz, double rate) {
 // The largest block of samples the receiver filters at once.
 constexpr std::size_t kBlock = 256;
 
+// Two doubles side by side: a tone plan's mark and space, so that each
+// operation of the tone filters serves both.
+using Pair = double __attribute__((vector_size(16)));
+
+// Words of one bit a sample that hold a block's lead flags.
+constexpr std::size_t kLeadWords = kBlock / 64;
+
 // What the tone filters give for each sample of a block.
 struct ToneBlock {
-    std::array<double, kBlock> markEnergy{};
-    std::array<double, kBlock> spaceEnergy{};
-    // 1 where the mark is strong enough and over the space tone.
-    std::array<std::uint8_t, kBlock> markLeads{};
-    // The mark filter's window sum after each sample; [0] holds the one
+    // The mark and space energies after each sample.
+    std::array<Pair, kBlock> energy{};
+    // Bit i % 64 of word i / 64 is set where the mark of sample i is strong
+    // enough and over the space tone: the idle scan looks for runs of them
+    // a word at a time.
+    std::array<std::uint64_t, kLeadWords> leads{};
+    // The window sums (mark, space) after each sample; [0] holds those
     // before the block.
-    std::array<double, kBlock + 1> markSumRe{};
-    std::array<double, kBlock + 1> markSumIm{};
-    std::array<double, kBlock + 1> spaceSumRe{};  // the same for the space filter
-    std::array<double, kBlock + 1> spaceSumIm{};
+    std::array<Pair, kBlock + 1> sumRe{};
+    std::array<Pair, kBlock + 1> sumIm{};
 };
 
 // The energies of the mark and space tones over the last `window` samples:
 // sliding sums of the samples turned by each tone's phasor, kept exact by
 // subtracting the very product that was added.
 //
-// The two tones go side by side in pairs of doubles (mark, space), so each
-// operation serves both. A block's loop carries no wrapping counters: the
-// phasor tables run on for a block past their common period, and the products
-// are kept in a history that holds the window before the block followed by
-// the block itself.
+// A block's loop carries no wrapping counters: the phasor tables run on for
+// a block past their common period, and the products are kept in a history
+// that holds the window before the block followed by the block itself.
 class TonePair {
 public:
-    using Pair = double __attribute__((vector_size(16)));  // mark, space
-
     TonePair(int markHz, int spaceHz, int rate, int window)
         : period_(std::lcm(static_cast<std::size_t>(rate / std::gcd(markHz, rate)),
                            static_cast<std::size_t>(rate / std::gcd(spaceHz, rate)))),  // divides the rate
@@ -119,44 +127,56 @@ public:
         }
     }
 
-    // Fills the block's energies, clear-mark flags and mark sums; the soft
-    // values are left for the samples that need them.
-    void run(const double* x, std::size_t count, double floorEnergy, ToneBlock& out) {
-        const Pair* cosine = cosine_.data() + phase_;
-        const Pair* sine = sine_.data() + phase_;
-        Pair* historyRe = historyRe_.data();
-        Pair* historyIm = historyIm_.data();
-        Pair sumRe = sumRe_;
-        Pair sumIm = sumIm_;
-        const std::size_t w = window_;
-        const Pair scale = Pair{scale_, scale_};
-        out.markSumRe[0] = sumRe[0];
-        out.markSumIm[0] = sumIm[0];
-        out.spaceSumRe[0] = sumRe[1];
-        out.spaceSumIm[0] = sumIm[1];
-        for (std::size_t i = 0; i < count; ++i) {
-            const Pair sample = Pair{x[i], x[i]};
+    // The filters' state over one block, copied out of the object so that
+    // the loop stepping it keeps it in registers: stores to the block could
+    // otherwise alias it and force reloads on every sample.
+    struct Cursor {
+        const Pair* cosine = nullptr;
+        const Pair* sine = nullptr;
+        Pair* historyRe = nullptr;
+        Pair* historyIm = nullptr;
+        Pair sumRe{};
+        Pair sumIm{};
+        Pair scale{};
+        std::size_t window = 0;
+        double floorEnergy = 0.0;
+        ToneBlock* out = nullptr;
+
+        // Sample `i` of the block: its energies and sums into the block;
+        // 1 when the mark leads.
+        std::uint64_t step(std::size_t i, double x) {
+            const Pair sample = Pair{x, x};
             const Pair productRe = sample * cosine[i];
             const Pair productIm = sample * sine[i];
             sumRe += productRe - historyRe[i];
             sumIm += productIm - historyIm[i];
-            historyRe[w + i] = productRe;
-            historyIm[w + i] = productIm;
+            historyRe[window + i] = productRe;
+            historyIm[window + i] = productIm;
             const Pair energy = (sumRe * sumRe + sumIm * sumIm) * scale * scale;
-            out.markEnergy[i] = energy[0];
-            out.spaceEnergy[i] = energy[1];
-            out.markLeads[i] = static_cast<std::uint8_t>((energy[0] > floorEnergy) & (energy[0] > energy[1]));
-            out.markSumRe[i + 1] = sumRe[0];
-            out.markSumIm[i + 1] = sumIm[0];
-            out.spaceSumRe[i + 1] = sumRe[1];
-            out.spaceSumIm[i + 1] = sumIm[1];
+            out->energy[i] = energy;
+            out->sumRe[i + 1] = sumRe;
+            out->sumIm[i + 1] = sumIm;
+            return static_cast<std::uint64_t>((energy[0] > floorEnergy) & (energy[0] > energy[1]));
         }
-        sumRe_ = sumRe;
-        sumIm_ = sumIm;
+    };
+
+    // The state for a block whose output goes to `out`; the soft values are
+    // left for the samples that need them.
+    Cursor begin(double floorEnergy, ToneBlock& out) {
+        out.sumRe[0] = sumRe_;
+        out.sumIm[0] = sumIm_;
+        return Cursor{cosine_.data() + phase_, sine_.data() + phase_, historyRe_.data(), historyIm_.data(),
+                      sumRe_, sumIm_, Pair{scale_, scale_}, window_, floorEnergy, &out};
+    }
+
+    // Takes back the state after `count` samples stepped with `cursor`.
+    void end(const Cursor& cursor, std::size_t count) {
+        sumRe_ = cursor.sumRe;
+        sumIm_ = cursor.sumIm;
         phase_ = (phase_ + count) % period_;
         // The history's last window of products moves to its front.
         const auto from = static_cast<std::ptrdiff_t>(count);
-        const auto to = static_cast<std::ptrdiff_t>(count + w);
+        const auto to = static_cast<std::ptrdiff_t>(count + window_);
         std::copy(historyRe_.begin() + from, historyRe_.begin() + to, historyRe_.begin());
         std::copy(historyIm_.begin() + from, historyIm_.begin() + to, historyIm_.begin());
     }
@@ -173,6 +193,153 @@ private:
     Pair sumRe_ = Pair{0.0, 0.0};
     Pair sumIm_ = Pair{0.0, 0.0};
 };
+
+// Two plans' pairs side by side: (mark, space) of the first, then of the
+// second, so that one operation of a wide vector unit serves both plans.
+using Quad = double __attribute__((vector_size(32)));
+
+// The halves of a Quad. (Taken by reference: a wide vector passed by value
+// would be passed differently by the clones of a caller built for different
+// vector units.)
+Pair firstOf(const Quad& q) { return __builtin_shufflevector(q, q, 0, 1); }
+Pair secondOf(const Quad& q) { return __builtin_shufflevector(q, q, 2, 3); }
+
+// The line filter and two plans' tone filters in one loop over a block, the
+// two plans' arithmetic joined in vectors of four (each a pair of the
+// first, then a pair of the second): the same operations on
+// each value as TonePair::Cursor::step, in the same order. The line filter
+// is a chain of dependent operations, each waiting for the last; the tone
+// work, independent of it, fills the time between. The filter's output goes
+// to `filtered` for any further plans.
+SIGCORE_VECTOR_CLONES
+void filterAndTwoPlans(Cascade& line, const std::int16_t* samples, double* filtered, std::size_t count,
+                       TonePair::Cursor& a, TonePair::Cursor& b) {
+    Cascade filter = line;
+    Quad sumRe = __builtin_shufflevector(a.sumRe, b.sumRe, 0, 1, 2, 3);
+    Quad sumIm = __builtin_shufflevector(a.sumIm, b.sumIm, 0, 1, 2, 3);
+    const Quad scale = __builtin_shufflevector(a.scale, b.scale, 0, 1, 2, 3);
+    const Quad floor = Quad{a.floorEnergy, 0.0, b.floorEnergy, 0.0};  // the space lanes' compare is unused
+    const Pair* cosA = a.cosine;
+    const Pair* cosB = b.cosine;
+    const Pair* sinA = a.sine;
+    const Pair* sinB = b.sine;
+    Pair* reA = a.historyRe;
+    Pair* reB = b.historyRe;
+    Pair* imA = a.historyIm;
+    Pair* imB = b.historyIm;
+    ToneBlock& outA = *a.out;
+    ToneBlock& outB = *b.out;
+    for (std::size_t start = 0; start < count; start += 64) {
+        const std::size_t end = std::min(count, start + 64);
+        std::uint64_t leadsA = 0;
+        std::uint64_t leadsB = 0;
+        for (std::size_t i = start; i < end; ++i) {
+            const double x = filter.step(static_cast<double>(samples[i]));
+            filtered[i] = x;
+            const Quad sample = Quad{x, x, x, x};
+            const Quad productRe = sample * __builtin_shufflevector(cosA[i], cosB[i], 0, 1, 2, 3);
+            const Quad productIm = sample * __builtin_shufflevector(sinA[i], sinB[i], 0, 1, 2, 3);
+            sumRe += productRe - __builtin_shufflevector(reA[i], reB[i], 0, 1, 2, 3);
+            sumIm += productIm - __builtin_shufflevector(imA[i], imB[i], 0, 1, 2, 3);
+            reA[a.window + i] = firstOf(productRe);
+            reB[b.window + i] = secondOf(productRe);
+            imA[a.window + i] = firstOf(productIm);
+            imB[b.window + i] = secondOf(productIm);
+            const Quad energy = (sumRe * sumRe + sumIm * sumIm) * scale * scale;
+            outA.energy[i] = firstOf(energy);
+            outB.energy[i] = secondOf(energy);
+            outA.sumRe[i + 1] = firstOf(sumRe);
+            outB.sumRe[i + 1] = secondOf(sumRe);
+            outA.sumIm[i + 1] = firstOf(sumIm);
+            outB.sumIm[i + 1] = secondOf(sumIm);
+            // Each plan's mark over its floor and over its space tone.
+            const auto leads = (energy > floor) & (energy > __builtin_shufflevector(energy, energy, 1, 0, 3, 2));
+            leadsA |= (static_cast<std::uint64_t>(leads[0]) & 1u) << (i - start);
+            leadsB |= (static_cast<std::uint64_t>(leads[2]) & 1u) << (i - start);
+        }
+        outA.leads[start / 64] = leadsA;
+        outB.leads[start / 64] = leadsB;
+    }
+    line = filter;
+    a.sumRe = firstOf(sumRe);
+    b.sumRe = secondOf(sumRe);
+    a.sumIm = firstOf(sumIm);
+    b.sumIm = secondOf(sumIm);
+}
+
+// A block's lead flags as one number of kBlock bits, bit i for sample i.
+using LeadBits = std::array<std::uint64_t, kLeadWords>;
+
+// The block's first `count` lead flags, the bits past them cleared (the
+// words past the block's last are left from an earlier block).
+LeadBits leadsIn(const ToneBlock& block, std::size_t count) {
+    LeadBits bits{};
+    for (std::size_t word = 0; word * 64 < count; ++word) {
+        const std::size_t inWord = std::min<std::size_t>(64, count - word * 64);
+        bits[word] = inWord == 64 ? block.leads[word] : block.leads[word] & ((std::uint64_t{1} << inWord) - 1);
+    }
+    return bits;
+}
+
+// `bits` moved towards bit 0 by `by`: bit i of the result is bit i + by.
+LeadBits shiftedDown(const LeadBits& bits, std::size_t by) {
+    LeadBits out{};
+    const std::size_t words = by / 64;
+    const std::size_t shift = by % 64;
+    for (std::size_t w = 0; w + words < kLeadWords; ++w) {
+        out[w] = bits[w + words] >> shift;
+        if (shift != 0 && w + words + 1 < kLeadWords) out[w] |= bits[w + words + 1] << (64 - shift);
+    }
+    return out;
+}
+
+// Whether `bits` hold `length` set bits in a row: each pass leaves bit i
+// set where bits i .. i + have - 1 all were, doubling `have`.
+bool holdsRun(LeadBits bits, std::size_t length) {
+    if (length > kBlock) return false;
+    for (std::size_t have = 1; have < length;) {
+        const std::size_t step = std::min(have, length - have);
+        const LeadBits moved = shiftedDown(bits, step);
+        for (std::size_t w = 0; w < kLeadWords; ++w) bits[w] &= moved[w];
+        have += step;
+    }
+    return std::any_of(bits.begin(), bits.end(), [](std::uint64_t word) { return word != 0; });
+}
+
+// The set bits in a row from bit 0 on.
+std::size_t runFromStart(const LeadBits& bits) {
+    std::size_t run = 0;
+    for (const std::uint64_t word : bits) {
+        run += static_cast<std::size_t>(std::countr_one(word));
+        if (word != ~std::uint64_t{0}) break;
+    }
+    return run;
+}
+
+// The set bits in a row that end at bit `count` - 1.
+std::size_t runToEnd(const LeadBits& bits, std::size_t count) {
+    std::size_t run = 0;
+    for (std::size_t end = count; end > 0;) {
+        const std::size_t top = (end - 1) % 64;  // bit end - 1, in its word
+        const std::uint64_t word = bits[(end - 1) / 64] << (63 - top);
+        const auto ones = static_cast<std::size_t>(std::countl_one(word));
+        run += ones;
+        if (ones <= top) break;
+        end -= ones;
+    }
+    return run;
+}
+
+// The first sample from `from` on, short of `count`, whose lead flag is
+// `lead`; `count` when there is none.
+std::size_t findLead(const ToneBlock& block, std::size_t from, std::size_t count, bool lead) {
+    for (std::size_t word = from / 64; word * 64 < count; ++word) {
+        std::uint64_t bits = lead ? block.leads[word] : ~block.leads[word];
+        if (word == from / 64) bits &= ~std::uint64_t{0} << (from % 64);
+        if (bits != 0) return std::min(count, word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+    }
+    return count;
+}
 
 // The largest offset of the mark tone from the plan's taken for this plan.
 constexpr double kLargestOffsetHz = 75.0;
@@ -818,15 +985,15 @@ struct PlanReceiver {
         double turnRe = runTurnRe;
         double turnIm = runTurnIm;
         for (std::size_t j = from; j < to; ++j) {
-            energy += block.markEnergy[j];
-            spaceEnergy += block.spaceEnergy[j];
+            energy += block.energy[j][0];
+            spaceEnergy += block.energy[j][1];
             // How the mark filter's sum turned since the previous sample: for
             // a steady tone, its angle is the tone's offset from the plan's
             // mark, in radians per sample.
-            const double nowRe = block.markSumRe[j + 1];
-            const double nowIm = block.markSumIm[j + 1];
-            const double beforeRe = block.markSumRe[j];
-            const double beforeIm = block.markSumIm[j];
+            const double nowRe = block.sumRe[j + 1][0];
+            const double nowIm = block.sumIm[j + 1][0];
+            const double beforeRe = block.sumRe[j][0];
+            const double beforeIm = block.sumIm[j][0];
             turnRe += nowRe * beforeRe + nowIm * beforeIm;
             turnIm += nowIm * beforeRe - nowRe * beforeIm;
         }
@@ -879,28 +1046,47 @@ struct PlanReceiver {
         if (static_cast<double>(n) >= decideAt) decideByte();
     }
 
-    // Runs the tone filters, then the state machine, over a block of the line
-    // filter's output.
-    void pushBlock(const double* filtered, std::size_t count) {
-        tones.run(filtered, count, floorEnergy, block);
+    // An idle block in which no run of mark completes: what the sample by
+    // sample scan below would leave, a run that reaches the block's end
+    // grown over it, without visiting each run of noise. False, doing
+    // nothing, when a run may complete in the block.
+    bool passIdleBlock(std::size_t count) {
+        const LeadBits leads = leadsIn(block, count);
+        const auto needed = static_cast<std::size_t>(markSamples);
+        const std::size_t opening = runFromStart(leads);
+        if (holdsRun(leads, needed) || (run != 0 && opening >= needed - static_cast<std::size_t>(run))) {
+            return false;
+        }
+        n = first + static_cast<std::int64_t>(count) - 1;
+        if (opening == count) {
+            growRun(0, count);  // the run under way, or a new one, goes on into the next block
+            return true;
+        }
+        if (run != 0) clearRun();
+        const std::size_t closing = runToEnd(leads, count);
+        if (closing != 0) growRun(count - closing, count);
+        return true;
+    }
+
+    // Runs the state machine over a block whose tone filters' output is in
+    // `block`.
+    void pushBlock(std::size_t count) {
         first = n + 1;
         blockLength = count;
         // The soft values are needed inside a burst only: an idle block gets
         // them when a burst starts in it.
         softDone = false;
         if (phase != Phase::Idle) computeSoft();
+        if (phase == Phase::Idle && passIdleBlock(count)) return;
         for (std::size_t i = 0; i < count; ++i) {
             if (phase == Phase::Idle) {
                 // Most of a stream is idle: skip to the next sample whose
                 // mark leads, then grow the run over the samples that
                 // cannot complete it, each in a loop of its own.
-                const std::uint8_t* leads = block.markLeads.data();
-                std::size_t mark = i;
-                while (mark < count && leads[mark] == 0) ++mark;
+                const std::size_t mark = findLead(block, i, count, true);
                 if (mark != i && run != 0) clearRun();
                 if (mark == count) break;
-                std::size_t gap = mark;
-                while (gap < count && leads[gap] != 0) ++gap;
+                const std::size_t gap = findLead(block, mark, count, false);
                 const std::size_t growTo = std::min(gap, mark + static_cast<std::size_t>(markSamples - 1 - run));
                 if (growTo == gap && gap < count) {
                     // The run breaks inside the block, too short: what it
@@ -920,7 +1106,7 @@ struct PlanReceiver {
             } else {
                 n = first + static_cast<std::int64_t>(i);
                 const double soft = softAt(n);
-                burstStep(block.markEnergy[i], block.spaceEnergy[i], soft);
+                burstStep(block.energy[i][0], block.energy[i][1], soft);
                 previousSoft = soft;
             }
         }
@@ -1028,12 +1214,12 @@ struct PlanReceiver {
         if (softDone) return;
         softDone = true;
         for (std::size_t i = 0; i < blockLength; ++i) {
-            const double em = block.markEnergy[i];
-            const double es = block.spaceEnergy[i];
+            const double em = block.energy[i][0];
+            const double es = block.energy[i][1];
             const auto at = static_cast<std::size_t>(first + static_cast<std::int64_t>(i)) & ringMask;
             softRing[at] = (em - es) / (em + es + 1e-9);
             energyRing[at] = em + es;
-            spaceSumRing[at] = {block.spaceSumRe[i + 1], block.spaceSumIm[i + 1]};
+            spaceSumRing[at] = {block.sumRe[i + 1][1], block.sumIm[i + 1][1]};
         }
     }
 };
@@ -1176,17 +1362,73 @@ struct SoftFskReceiver::Impl {
         }
     }
 
+    // The line filter, then each plan's tone filters and state machine, over
+    // a block. The first two plans' tone filters run in the line filter's
+    // loop; any further plans', in pairs, over its stored output.
     void pushBlock(std::span<const std::int16_t> samples) {
         const std::size_t count = samples.size();
-        for (std::size_t i = 0; i < count; ++i) filtered[i] = samples[i];
-        if (useLowPass) {
-            runCascade(highPass, lowPass, filtered.data(), count);
+        const std::size_t lead = std::min<std::size_t>(plans.size(), 2);
+        if (lead == 2) {
+            runTones<true, 2>(samples.data(), count, 0);
         } else {
-            Biquad pass;  // passes samples on unchanged: b0 = 1, no state
-            runCascade(highPass, pass, filtered.data(), count);
+            runTones<true, 1>(samples.data(), count, 0);
         }
-        for (const auto& plan : plans) plan->pushBlock(filtered.data(), count);
+        for (std::size_t p = lead; p < plans.size(); p += 2) {
+            if (p + 1 < plans.size()) {
+                runTones<false, 2>(samples.data(), count, p);
+            } else {
+                runTones<false, 1>(samples.data(), count, p);
+            }
+        }
+        for (const auto& plan : plans) plan->pushBlock(count);
         if (rivals) rivals->release(plans, false);
+    }
+
+    // The tone filters of plans `from` .. `from + N - 1` over a block, with
+    // the line filter in the same loop when `Filter` is set (its output kept
+    // for further plans), over the kept output otherwise.
+    template <bool Filter, std::size_t N>
+    void runTones(const std::int16_t* samples, std::size_t count, std::size_t from) {
+        std::array<TonePair::Cursor, N> cursors;
+        for (std::size_t k = 0; k < N; ++k) {
+            PlanReceiver& plan = *plans[from + k];
+            cursors[k] = plan.tones.begin(plan.floorEnergy, plan.block);
+        }
+        Biquad pass;  // passes samples on unchanged: b0 = 1, no state
+        Biquad& second = useLowPass ? lowPass : pass;
+        Cascade line(highPass, second);
+        if constexpr (Filter && N == 2) {
+            filterAndTwoPlans(line, samples, filtered.data(), count, cursors[0], cursors[1]);
+        } else {
+            filterAndTones<Filter>(line, samples, count, cursors);
+        }
+        if (Filter) line.store(highPass, second);
+        for (std::size_t k = 0; k < N; ++k) plans[from + k]->tones.end(cursors[k], count);
+    }
+
+    // One loop over the block: each sample through the line filter (or read
+    // back from its kept output), then through every cursor's tone filters.
+    // The line filter is a chain of dependent operations, each waiting for
+    // the last; the tone work, independent of it, fills the time between.
+    // The lead flags gather a word of 64 samples in registers.
+    template <bool Filter, std::size_t N>
+    void filterAndTones(Cascade& line, const std::int16_t* samples, std::size_t count,
+                        std::array<TonePair::Cursor, N>& cursors) {
+        for (std::size_t start = 0; start < count; start += 64) {
+            const std::size_t end = std::min(count, start + 64);
+            std::array<std::uint64_t, N> bits{};
+            for (std::size_t i = start; i < end; ++i) {
+                double x = 0.0;
+                if constexpr (Filter) {
+                    x = line.step(static_cast<double>(samples[i]));
+                    filtered[i] = x;
+                } else {
+                    x = filtered[i];
+                }
+                for (std::size_t k = 0; k < N; ++k) bits[k] |= cursors[k].step(i, x) << (i - start);
+            }
+            for (std::size_t k = 0; k < N; ++k) cursors[k].out->leads[start / 64] = bits[k];
+        }
     }
 };
 

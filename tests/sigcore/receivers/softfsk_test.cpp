@@ -2,10 +2,13 @@
 // bit timing recovered at every sub-sample offset and off-nominal bit rate,
 // timing that an echo does not pull off, the repair of one uncertain bit,
 // which must refuse a two-bit error, bytes reported as the line sent them,
-// and messages neither lost nor made up where a carrier starts and ends.
+// messages neither lost nor made up where a carrier starts and ends, and
+// events that do not depend on how the stream is cut or which plans run
+// beside.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -458,6 +461,99 @@ TEST(SoftFsk, OneBurstOneMessageUnderTheStandardOfItsMark) {
             EXPECT_EQ((c.us ? etsi : us).size(), 0u) << rate << " " << c.mark;
             ASSERT_EQ(chosen.size(), 2u) << rate << " " << c.mark;
             for (const auto& m : chosen) EXPECT_TRUE(m.valid && m.raw == message) << rate << " " << c.mark;
+        }
+    }
+}
+
+// Every event a plan's sink receives.
+struct Recorded final : sigcore::EventSink {
+    std::vector<sigcore::Event> events;
+    void onEvent(const sigcore::Event& e) override { events.push_back(e); }
+};
+
+// The events of each of `tonePlans` (a US decoder each) in one receiver,
+// over `pcm` pushed `step` samples at a time.
+std::vector<std::vector<sigcore::Event>> recordPlans(const std::vector<const sigcore::TonePlan*>& tonePlans,
+                                                     const std::vector<std::int16_t>& pcm, int rate, std::size_t step,
+                                                     const sigcore::SoftFskOptions& options) {
+    std::vector<std::unique_ptr<sigcore::UsMessageDecoder>> decoders;
+    std::vector<Recorded> sinks(tonePlans.size());
+    std::vector<sigcore::ReceiverPlan> plans;
+    for (std::size_t i = 0; i < tonePlans.size(); ++i) {
+        decoders.push_back(std::make_unique<sigcore::UsMessageDecoder>());
+        plans.push_back({*tonePlans[i], *decoders.back(), sinks[i]});
+    }
+    sigcore::SoftFskReceiver receiver(plans, rate, options);
+    for (std::size_t at = 0; at < pcm.size(); at += step) {
+        receiver.push(std::span<const std::int16_t>(pcm).subspan(at, std::min(step, pcm.size() - at)));
+    }
+    receiver.finish();
+    std::vector<std::vector<sigcore::Event>> events;
+    for (const Recorded& r : sinks) events.push_back(r.events);
+    return events;
+}
+
+// The events other than messages, or the messages alone: with several
+// plans, which plan's message goes out is for the rivalry between plans to
+// decide, and it goes out when no other plan's can come any more, which
+// depends on where the stream was cut.
+std::vector<sigcore::Event> withoutMessages(std::vector<sigcore::Event> events, bool messages = false) {
+    std::erase_if(events, [messages](const sigcore::Event& e) {
+        return std::holds_alternative<sigcore::MessageDecoded>(e) != messages;
+    });
+    return events;
+}
+
+TEST(SoftFsk, EventsIndependentOfHowTheStreamIsCutAndOfThePlansBeside) {
+    // The tone filters run a block at a time, in the line filter's loop for
+    // the first two plans and over its kept output for further ones, and an
+    // idle block in which no mark run can complete is passed in one step:
+    // none of it may show in a plan's events. Mark runs too short to open a
+    // burst, and a required run longer than a block, straddle block ends.
+    const auto caller = withChecksum({0x04, 0x0C, '1', '2', '2', '5', '1', '0', '3', '0', '5', '5', '5', '1'});
+    for (const int rate : {8000, 11025}) {
+        std::mt19937 random(11);
+        Line line{rate};
+        line.noise(0.3, 300.0, random);
+        for (const double seconds : {0.005, 0.012, 0.02, 0.04}) {
+            line.mark(seconds);
+            line.noise(0.05, 300.0, random);
+        }
+        line.mark(0.08);
+        line.bytes(caller);
+        line.mark(0.01);
+        line.noise(0.2, 300.0, random);
+        line.markHz = 1300;  // a V.23 burst, for the other plans
+        line.spaceHz = 2100;
+        line.mark(0.1);
+        line.bytes(caller);
+        line.mark(0.01);
+        line.noise(0.2, 300.0, random);
+        sigcore::SoftFskOptions longMark;
+        longMark.markSeconds = 0.05;
+        for (const sigcore::SoftFskOptions& options : {sigcore::SoftFskOptions{}, longMark}) {
+            const auto* bell = &sigcore::kBell202;
+            const auto* v23 = &sigcore::kV23;
+            const auto alone = recordPlans({bell}, line.pcm, rate, 4096, options)[0];
+            const auto decoded = std::count_if(alone.begin(), alone.end(), [&](const sigcore::Event& e) {
+                const auto* d = std::get_if<sigcore::MessageDecoded>(&e);
+                return d != nullptr && d->message.valid && d->message.raw == caller;
+            });
+            EXPECT_GE(decoded, 1) << rate << " " << options.markSeconds;
+            const auto pair = recordPlans({bell, v23}, line.pcm, rate, 4096, options);
+            for (const std::size_t step : {1u, 100u, 256u, 999u}) {
+                EXPECT_EQ(recordPlans({bell}, line.pcm, rate, step, options)[0], alone) << rate << " " << step;
+                const auto cut = recordPlans({bell, v23}, line.pcm, rate, step, options);
+                for (std::size_t p = 0; p < pair.size(); ++p) {
+                    EXPECT_EQ(withoutMessages(cut[p]), withoutMessages(pair[p])) << rate << " " << step;
+                    EXPECT_EQ(withoutMessages(cut[p], true), withoutMessages(pair[p], true)) << rate << " " << step;
+                }
+            }
+            const auto third = recordPlans({v23, v23, bell}, line.pcm, rate, 333, options)[2];
+            const auto thirdOfFour = recordPlans({v23, v23, bell, v23}, line.pcm, rate, 333, options)[2];
+            EXPECT_EQ(withoutMessages(pair[0]), withoutMessages(alone)) << rate;
+            EXPECT_EQ(withoutMessages(third), withoutMessages(alone)) << rate;
+            EXPECT_EQ(withoutMessages(thirdOfFour), withoutMessages(alone)) << rate;
         }
     }
 }

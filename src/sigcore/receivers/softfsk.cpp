@@ -420,6 +420,10 @@ struct ReceivedByte {
     // the decoder's expectation against the line, or read otherwise by a
     // timing of the byte nearly as certain as the one taken.
     std::uint8_t doubted = 0;
+    // For each data bit, how much less certain than the taken timing (a
+    // share of its score) the most certain timing that reads it otherwise
+    // was; 1 where none does.
+    std::array<double, 8> timingGap{1, 1, 1, 1, 1, 1, 1, 1};
 };
 
 // A data bit whose soft value lay nearer zero than this share of the mean
@@ -476,20 +480,40 @@ bool sumMayHideMisreads(const Message& message, const std::vector<ReceivedByte>&
     return doubtfulOnes[7] + doubtfulZeros[7] > 1;
 }
 
-// How often a data bit was misread against its certainty, in tenths of the
-// message's mean certainty (the last step holds for every clearer bit):
-// counted over the messages whose sum passed in false_accept's bursts (US and
-// ETSI, harsh line conditions, 3 to 7 dB of noise). A bit whose reading is in
-// doubt (`ReceivedByte::doubted`) was misread about once in a hundred.
-constexpr std::array<double, 12> kMisreadByShare{2.0e-2, 7.5e-3, 4.6e-3, 1.7e-3, 5.7e-4, 2.1e-4,
-                                                 9.5e-5, 4.4e-5, 1.9e-5, 1.2e-5, 5.0e-6, 3.8e-6};
+// How often a data bit was misread, by its certainty as a share of the
+// message's mean (rows from 0, 0.15, 0.3, 0.45, 0.6 and 0.8 of it) and by how
+// near the most certain timing that reads it otherwise came (columns from 0,
+// 0.08, 0.15, 0.3 and 0.5 of the taken timing's score): counted over the
+// messages whose sum passed in false_accept's bursts (US and ETSI, harsh line
+// conditions, 3 to 7 dB of noise). A clear bit that another timing nearly
+// reads otherwise was misread hundreds of times as often as one that none
+// does. A bit in doubt (`ReceivedByte::doubted`) was misread about once in a
+// hundred.
+constexpr std::array<double, 6> kShareSteps{0.0, 0.15, 0.3, 0.45, 0.6, 0.8};
+constexpr std::array<double, 5> kGapSteps{0.0, 0.08, 0.15, 0.3, 0.5};
+constexpr std::array<std::array<double, 5>, 6> kMisread{{
+    {1.6e-2, 1.4e-2, 1.4e-2, 1.4e-2, 1.4e-2},
+    {1.5e-2, 1.0e-2, 4.3e-3, 4.0e-3, 2.2e-3},
+    {7.1e-3, 4.1e-3, 7.1e-4, 6.7e-4, 6.0e-4},
+    {1.8e-3, 1.8e-3, 3.3e-4, 1.0e-4, 4.8e-5},
+    {1.8e-3, 4.8e-4, 1.2e-4, 2.8e-5, 1.6e-5},
+    {1.0e-3, 1.9e-4, 2.2e-5, 3.7e-6, 2.4e-6},
+}};
 constexpr double kDoubtedMisread = 1.0e-2;
 // A message whose sum passed is not valid when the chance that two of its
 // bits were misread and cancelled exceeds this; a repair stands only when
 // that chance is under this share of the chance that the flipped bit was the
 // one misread.
-constexpr double kHiddenMisreadRisk = 3.0e-5;
-constexpr double kRepairOdds = 0.1;
+constexpr double kHiddenMisreadRisk = 3.0e-4;
+constexpr double kRepairOdds = 0.03;
+
+// The step of `steps` (rising, from 0) that `x` lies in.
+template <std::size_t N>
+std::size_t stepOf(const std::array<double, N>& steps, double x) {
+    std::size_t i = 0;
+    while (i + 1 < N && x >= steps[i + 1]) ++i;
+    return i;
+}
 
 // The chance that bit `b` of `byte` was misread, `mean` the message's mean
 // certainty (`doubtfulBelow` with a share of 1).
@@ -498,8 +522,7 @@ double misreadChance(const ReceivedByte& byte, std::size_t b, double mean) {
     const double c = byte.confidence[b];
     if (c >= kCertain) return 0.0;
     const double share = mean > 0.0 ? c / mean : 0.0;
-    const auto step = static_cast<std::size_t>(std::min(share * 10.0, static_cast<double>(kMisreadByShare.size() - 1)));
-    return kMisreadByShare[step];
+    return kMisread[stepOf(kShareSteps, share)][stepOf(kGapSteps, byte.timingGap[b])];
 }
 
 // The chance that the message's sum hides misread bits: two bits of the same
@@ -872,18 +895,25 @@ struct PlanReceiver {
     }
 
     // The data bits that another timing of the byte, nearly as certain as
-    // `chosen`, reads otherwise: an echo or a tone offset moves a bit's
-    // transitions, and a confident reading at one timing is then no proof.
-    [[nodiscard]] std::uint8_t timingDoubt(const Candidate& chosen) const {
+    // `chosen`, reads otherwise, set in `byte.doubted`: an echo or a tone
+    // offset moves a bit's transitions, and a confident reading at one
+    // timing is then no proof. For every bit, how near the nearest such
+    // timing came, in `byte.timingGap`.
+    void weighTimings(const Candidate& chosen, ReceivedByte& byte) const {
         unsigned differ = 0;
         const double margin = kTimingMargin * std::max(chosen.score, 0.0);
         for (int l = -kTimingSteps; l <= kTimingSteps; ++l) {
             for (int p = -kPhaseSteps; p <= kPhaseSteps; ++p) {
                 const Candidate c = timingAt(l, p);
-                if (c.score >= chosen.score - margin) differ |= c.value ^ chosen.value;
+                const unsigned other = c.value ^ chosen.value;
+                if (c.score >= chosen.score - margin) differ |= other;
+                const double gap = chosen.score > 0.0 ? std::max(0.0, (chosen.score - c.score) / chosen.score) : 0.0;
+                for (std::size_t b = 0; b < 8; ++b) {
+                    if (((other >> b) & 1u) != 0) byte.timingGap[b] = std::min(byte.timingGap[b], gap);
+                }
             }
         }
-        return static_cast<std::uint8_t>(differ);
+        byte.doubted = static_cast<std::uint8_t>(byte.doubted | differ);
     }
 
     // The byte's data bits sampled with timing `chosen`, with their
@@ -929,7 +959,7 @@ struct PlanReceiver {
         const Candidate chosen = chooseTiming();
         ReceivedByte byte = sampleByte(chosen);
         fitExpectation(byte);
-        byte.doubted = static_cast<std::uint8_t>(byte.doubted | timingDoubt(chosen));
+        weighTimings(chosen, byte);
         const double stopCenter = edge + chosen.shift + 9.5 * chosen.length;
         const bool stopOk = softAt(stopCenter) > 0.0;
         const double startSoft = softAt(edge + chosen.shift + 0.5 * chosen.length);

@@ -204,6 +204,26 @@ TEST(SoftFsk, RepairsOneUncertainBitAndRefusesTwo) {
     EXPECT_FALSE(cancel[0].repaired);
 }
 
+TEST(SoftFsk, RepairRefusedWhereAnotherBitWasNearlyAsLikelyTheMisreadOne) {
+    // Bit 2 of byte 4 sent nearly half as the wrong tone is read wrong; bit 2
+    // of byte 5, read as 1 like it, is sent with a share of the wrong tone
+    // too. The sum shows one bit of weight 4 misread as 1. Flipping the
+    // weaker bit makes it pass, but where the other was nearly as likely the
+    // misread one, the message made is too likely not the one sent.
+    for (const double share : {0.44, 0.45}) {
+        const auto got = receive(burst(8000, 1200, 0.3, 0.0, {{bitIndex(4, 2), 0.51}, {bitIndex(5, 2), share}}), 8000);
+        ASSERT_EQ(got.size(), 1u) << share;
+        EXPECT_FALSE(got[0].valid) << share;
+    }
+    // Less of the wrong tone in the other bit: the flipped one stays far the
+    // likelier, and the repair stands.
+    for (const double share : {0.3, 0.35}) {
+        const auto got = receive(burst(8000, 1200, 0.3, 0.0, {{bitIndex(4, 2), 0.51}, {bitIndex(5, 2), share}}), 8000);
+        ASSERT_EQ(got.size(), 1u) << share;
+        EXPECT_TRUE(got[0].valid && got[0].repaired) << share;
+        EXPECT_EQ(got[0].raw, kMessage) << share;
+    }
+}
 
 // Continuous-phase FSK written piece by piece: mark, bytes, silence, noise.
 struct Line {

@@ -134,28 +134,30 @@ Bytes randomNtt(std::mt19937& random) {
     return frame;
 }
 
-// One of the harsh impairments, or none, with the tones of the format.
-Condition randomCondition(Format format, std::mt19937& random) {
+// One of the harsh impairments, or none, with the tones of the format;
+// `name` says which (for --verbose).
+Condition randomCondition(Format format, std::mt19937& random, const char*& name) {
     Condition c;
     const bool v23 = format == Format::Etsi || format == Format::Ntt;
     c.markHz = v23 ? 1300 : 1200;
     c.spaceHz = v23 ? 2100 : 2200;
     c.leadMarkMs = uniform(random, 80, 200);
     switch (uniform(random, 0, 9)) {
-    case 0: break;
-    case 1: c.impair = echo(2, -6); break;
-    case 2: c.impair = echo(0.5, -6); break;
-    case 3: c.impair = echo(2, -10); break;
-    case 4: c.markGainDb = -10; break;
-    case 5: c.spaceGainDb = -10; break;
-    case 6: c.markHz += 50, c.spaceHz += 50; break;
-    case 7: c.markHz -= 50, c.spaceHz -= 50; break;
+    case 0: name = "none"; break;
+    case 1: name = "echo 2 ms -6 dB", c.impair = echo(2, -6); break;
+    case 2: name = "echo 0.5 ms -6 dB", c.impair = echo(0.5, -6); break;
+    case 3: name = "echo 2 ms -10 dB", c.impair = echo(2, -10); break;
+    case 4: name = "mark -10 dB", c.markGainDb = -10; break;
+    case 5: name = "space -10 dB", c.spaceGainDb = -10; break;
+    case 6: name = "tones +50 Hz", c.markHz += 50, c.spaceHz += 50; break;
+    case 7: name = "tones -50 Hz", c.markHz -= 50, c.spaceHz -= 50; break;
     case 8: {
         const double speed = uniform(random, 0, 1) == 0 ? 1.02 : 0.98;
+        name = "speed +-2 %";
         c.baud *= speed, c.markHz *= speed, c.spaceHz *= speed;
         break;
     }
-    default: c.baud *= 1.04; break;
+    default: name = "baud +4 %", c.baud *= 1.04; break;
     }
     return c;
 }
@@ -177,7 +179,8 @@ struct Count {
 
 // cidscan's FSK lane: every FSK standard through one line receiver, at the
 // default sensitivity.
-void decodeOurs(const std::vector<std::int16_t>& pcm, const Bytes& sent, Count& count, bool verbose) {
+void decodeOurs(const std::vector<std::int16_t>& pcm, const Bytes& sent, Count& count, bool verbose,
+                const std::string& condition) {
     Collect collect;
     auto lanes = cidscan::makeLanes(cidscan::StandardChoice::All, kRate, 80, collect);
     lanes.front()->push(pcm);  // the FSK lane comes first; the DTMF lane is left out
@@ -191,7 +194,8 @@ void decodeOurs(const std::vector<std::int16_t>& pcm, const Bytes& sent, Count& 
             ++count.wrong;
             if (verbose) {
                 // One write per message: the formats run on two threads.
-                std::string line = m.repaired ? "wrong (repaired):" : "wrong:";
+                std::string line = m.repaired ? "wrong (repaired, " : "wrong (";
+                line += condition + "):";
                 char hex[4];
                 for (const auto b : m.raw) line += (std::snprintf(hex, sizeof hex, " %02x", b), hex);
                 line += "\n sent:";
@@ -261,14 +265,18 @@ Count run(Format format, int bursts, double snrLow, double snrHigh, unsigned see
         const Bytes sent = format == Format::Sdmf ? randomSdmf(random)
                            : format == Format::Ntt ? randomNtt(random)
                                                    : randomCallSetup(random);
-        Condition c = clean || plain ? Condition{} : randomCondition(format, random);
+        const char* name = "plain";
+        Condition c = clean || plain ? Condition{} : randomCondition(format, random, name);
         if ((clean || plain) && (format == Format::Etsi || format == Format::Ntt)) c.markHz = 1300, c.spaceHz = 2100;
         std::vector<double> x = modulate(c, sent, kRate, random);
         if (c.impair) c.impair(x, kRate);
-        if (!clean) addNoise(x, 32767.0 * std::pow(10.0, c.levelDbfs / 20.0), snr(random), random);
+        const double burstSnr = clean ? 0.0 : snr(random);
+        if (!clean) addNoise(x, 32767.0 * std::pow(10.0, c.levelDbfs / 20.0), burstSnr, random);
         const auto pcm = toPcm(x);
         ++count.bursts;
-        decodeOurs(pcm, sent, count, verbose);
+        char condition[64];
+        std::snprintf(condition, sizeof condition, "%s, %.1f dB SNR", name, burstSnr);
+        decodeOurs(pcm, sent, count, verbose, condition);
 #ifdef FALSE_ACCEPT_SPANDSP
         decodePeer(format, pcm, sent, count);
 #endif

@@ -229,9 +229,9 @@ void addParameter(Message& message, std::uint8_t type, std::span<const std::uint
     }
 }
 
-// Whether a parameter holds what its type allows, where that is narrow:
-// dates, numbers, absence codes, names, the indicator.
-bool parameterHolds(std::uint8_t type, std::span<const std::uint8_t> value) {
+// The narrow checks of parameters: dates, numbers, absence codes, the
+// indicator.
+std::optional<bool> narrowCheck(std::uint8_t type, FieldBytes value) {
     switch (type) {
     case 0x01:
     case 0x0F: return isDateTime(value);
@@ -242,10 +242,24 @@ bool parameterHolds(std::uint8_t type, std::span<const std::uint8_t> value) {
     case 0x1A: return isDialString(value);
     case 0x04:
     case 0x08: return isAbsenceCode(value);
-    case 0x07: return isDisplayText(value);
     case 0x0B: return value.size() == 1 && (value[0] == 0x00 || value[0] == 0xFF);
-    default: return true;
+    default: return std::nullopt;
     }
+}
+
+// What a type misread in one bit would have held: a narrowly checked
+// parameter, or a name of plain text.
+std::optional<bool> misreadTypeCheck(std::uint8_t type, FieldBytes value) {
+    return type == 0x07 ? isPlainText(value) : narrowCheck(type, value);
+}
+
+// Whether a parameter holds what its type allows, where that is narrow:
+// dates, numbers, absence codes, names, the indicator. A type the decoder
+// does not know is taken as sent, unless it looks like a known one misread.
+bool parameterHolds(std::uint8_t type, std::span<const std::uint8_t> value) {
+    if (const std::optional<bool> narrow = narrowCheck(type, value)) return *narrow;
+    if (type == 0x07) return isDisplayText(value);
+    return findParameter(type) != nullptr || !mayBeMisreadType(type, value, misreadTypeCheck);
 }
 
 // Parameters that fill the message exactly, each of its kind.

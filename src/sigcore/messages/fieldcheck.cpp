@@ -1,6 +1,7 @@
 #include "sigcore/messages/fieldcheck.hpp"
 
 #include <algorithm>
+#include <vector>
 
 namespace sigcore {
 
@@ -34,6 +35,10 @@ bool isDisplayText(FieldBytes value) {
     return std::all_of(value.begin(), value.end(), [](std::uint8_t b) { return b >= 0x20 && b != 0x7F; });
 }
 
+bool isPlainText(FieldBytes value) {
+    return !value.empty() && std::all_of(value.begin(), value.end(), [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });
+}
+
 bool parametersFillBody(FieldBytes body) {
     std::size_t pos = 0;
     while (pos < body.size()) {
@@ -41,6 +46,28 @@ bool parametersFillBody(FieldBytes body) {
         pos += 2 + std::size_t{body[pos + 1]};
     }
     return pos == body.size();
+}
+
+bool mayBeMisreadType(std::uint8_t type, FieldBytes value, NarrowCheck check) {
+    std::vector<std::uint8_t> putBack(value.begin(), value.end());
+    for (unsigned b = 0; b < 8; ++b) {
+        const auto bit = static_cast<std::uint8_t>(1u << b);
+        const auto known = static_cast<std::uint8_t>(type ^ bit);
+        const std::optional<bool> holds = check(known, value);
+        if (!holds.has_value()) continue;
+        if (*holds) return true;
+        // A type read with the bit set hides a value bit read as 0 that was
+        // sent as 1, and the other way round.
+        const bool typeBitSet = (type & bit) != 0;
+        for (auto& byte : putBack) {
+            if (b != 7 && ((byte & bit) != 0) == typeBitSet) continue;
+            byte ^= bit;
+            const bool passes = check(known, putBack).value_or(false);
+            byte ^= bit;
+            if (passes) return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace sigcore

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace sigcore {
@@ -26,8 +27,23 @@ using FieldBytes = std::span<const std::uint8_t>;
 // from 0x80 on are allowed (8-bit character sets).
 [[nodiscard]] bool isDisplayText(FieldBytes value);
 
+// Characters of plain 7-bit text, at least one: 0x20-0x7E.
+[[nodiscard]] bool isPlainText(FieldBytes value);
+
 // Parameters (type, length, value) one after the other that end exactly
 // where the body ends.
 [[nodiscard]] bool parametersFillBody(FieldBytes body);
+
+// A decoder's narrow check of a parameter by its type (digits, codes): whether
+// the value holds what the type allows, or no answer where the type has none.
+using NarrowCheck = std::optional<bool> (*)(std::uint8_t type, FieldBytes value);
+
+// Whether a parameter of a type the decoder does not know may be a known one
+// misread in one bit: a type one bit away has a narrow check that the value
+// passes. Under an 8-bit sum the misread type bit is hidden only by a bit of
+// the same weight misread the other way (any other top bit, for the top bit),
+// often in the value itself, so the value may also pass with one such bit of
+// one of its bytes put back.
+[[nodiscard]] bool mayBeMisreadType(std::uint8_t type, FieldBytes value, NarrowCheck check);
 
 }  // namespace sigcore

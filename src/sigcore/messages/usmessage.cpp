@@ -151,8 +151,9 @@ void addParameters(Message& message, Bytes body) {
     }
 }
 
-// Whether a multiple data message parameter holds what its type allows.
-bool parameterHolds(std::uint8_t type, Bytes data) {
+// The narrow checks of multiple data message parameters: dates, dial
+// strings, absence codes, the indicator.
+std::optional<bool> narrowCheck(std::uint8_t type, FieldBytes data) {
     switch (type) {
     case kDateTime: return isDateTime(data);
     case kNumber:
@@ -160,9 +161,28 @@ bool parameterHolds(std::uint8_t type, Bytes data) {
     case kRedirectingNumber: return isDialString(data);
     case kNumberAbsent:
     case kNameAbsent: return isAbsenceCode(data);
-    case kName: return isDisplayText(data);
     case kMessageWaiting: return data.size() == 1 && (data[0] == 0x00 || data[0] == 0xff);
-    default: return true;
+    default: return std::nullopt;
+    }
+}
+
+// What a type misread in one bit would have held: a narrowly checked
+// parameter, or a name of plain text (a real name of 8-bit characters is
+// rarer than a misread bit).
+std::optional<bool> misreadTypeCheck(std::uint8_t type, FieldBytes data) {
+    return type == kName ? isPlainText(data) : narrowCheck(type, data);
+}
+
+// Whether a multiple data message parameter holds what its type allows. A
+// type the decoder does not know is taken as sent (lines send types of their
+// own), unless it looks like a known one misread.
+bool parameterHolds(std::uint8_t type, Bytes data) {
+    if (const std::optional<bool> narrow = narrowCheck(type, data)) return *narrow;
+    switch (type) {
+    case kName: return isDisplayText(data);
+    case kRedirection:
+    case kCallQualifier: return true;
+    default: return !mayBeMisreadType(type, data, misreadTypeCheck);
     }
 }
 

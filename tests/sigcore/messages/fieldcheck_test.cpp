@@ -117,6 +117,39 @@ TEST(StructureChecks, EtsiMessagesWithAPassingSumButNoPossibleContentAreNotValid
     for (std::size_t i = 0; i < impossible.size(); ++i) EXPECT_FALSE(sigcore::parseEtsiMessage(impossible[i]).valid) << i;
 }
 
+TEST(StructureChecks, UnknownTypeOneBitFromAKnownOneWhoseContentItHoldsIsNotValid) {
+    const Bytes dateTime = text("12251030");
+    const Bytes number = param(0x02, text("2125551234"));
+    // Misread type bits hidden by a bit of the same weight misread the other
+    // way: a date's 0x01 read as 0x81 with a digit's top bit set too (0x31 as
+    // 0xB1), as 0x09 with a digit's 8 lost (0x38 as 0x30), a name's 0x07 as
+    // 0x87 with a letter's top bit set, an absence code's 0x04 as 0x05 in
+    // ETSI, where 0x05 is not a type.
+    const std::vector<Bytes> misread{
+        concat({param(0x81, Bytes{'1', '2', '2', '5', 0xB1, '0', '3', '0'}), number}),
+        concat({param(0x09, text("12250030")), number}),
+        concat({param(0x01, dateTime), number, param(0x87, Bytes{0xC4, 'O', 'E'})}),
+    };
+    for (std::size_t i = 0; i < misread.size(); ++i) {
+        EXPECT_FALSE(sigcore::decodeUsMessage(withChecksum(0x80, misread[i])).valid) << i;
+        EXPECT_FALSE(sigcore::parseEtsiMessage(withChecksum(0x80, misread[i])).valid) << i;
+    }
+    EXPECT_FALSE(sigcore::parseEtsiMessage(withChecksum(0x80, concat({param(0x05, text("P")), number}))).valid);
+    // Types of a line's own stay valid: binary content, text no known type
+    // one bit away would hold, 8-bit text, and the known types beside them.
+    const std::vector<Bytes> own{
+        concat({param(0x01, dateTime), param(0x09, Bytes{0x00, 0x12, 0xFF})}),
+        concat({param(0x01, dateTime), param(0x0D, text("12250030"))}),
+        concat({param(0x01, dateTime), param(0x87, Bytes{0xC4, 0xD6, 0xC5})}),
+        concat({param(0x01, dateTime), param(0x47, Bytes{})}),
+    };
+    for (std::size_t i = 0; i < own.size(); ++i) {
+        EXPECT_TRUE(sigcore::decodeUsMessage(withChecksum(0x80, own[i])).valid) << i;
+        EXPECT_TRUE(sigcore::parseEtsiMessage(withChecksum(0x80, own[i])).valid) << i;
+    }
+    EXPECT_TRUE(sigcore::decodeUsMessage(withChecksum(0x80, concat({param(0x06, text("L")), number}))).valid);
+}
+
 TEST(StructureChecks, NttOpeningIsRestoredAsSentAndFlagged) {
     const Bytes frame = nttframe::build(nttframe::param(0x02, "0120444444"));
     auto decode = [](const Bytes& bytes) {

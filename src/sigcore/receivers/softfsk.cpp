@@ -501,11 +501,52 @@ constexpr std::array<std::array<double, 5>, 6> kMisread{{
 }};
 constexpr double kDoubtedMisread = 1.0e-2;
 // A message whose sum passed is not valid when the chance that two of its
-// bits were misread and cancelled exceeds this; a repair stands only when
-// that chance is under this share of the chance that the flipped bit was the
-// one misread.
+// bits were misread and cancelled exceeds a bound. For US messages the bound
+// is set per pair of the message's bits: a longer message holds more pairs
+// that could cancel, and is judged by how well its bits were read, not by its
+// length (21 bytes of a single data message come to about 5.6e-6, 35 of a
+// multiple data message to 1.6e-5). For ETSI messages, over V.23, it stays
+// kHiddenMisreadRisk: an echo alone (2 ms at -10 dB, on an otherwise clean
+// line) gives right V.23 messages chances up to 2.4e-4, the table, counted
+// in noise and mostly on Bell 202 bits, taking the weak bits an echo leaves
+// for likely misreads. A repair stands only when the chance that another bit
+// of the flipped bit's weight was the misread one is under kRepairOdds times
+// the chance that the flipped bit was, and the rest of the message is within
+// the bound.
+constexpr double kUsRiskPerPair = 4.0e-10;
 constexpr double kHiddenMisreadRisk = 3.0e-4;
-constexpr double kRepairOdds = 0.03;
+constexpr double kRepairOdds = 0.01;
+
+// How far the line's tones under `message` (the burst's last bytes) lie
+// from the plan's, in Hz: the mark's offset `markOffsetHz` (over the run that
+// opened the burst) and the space's (over the message's bytes), added.
+double mistuningOf(const Message& message, const std::vector<ReceivedByte>& burst, double markOffsetHz, double rate) {
+    const std::size_t count = std::min(message.raw.size(), burst.size());
+    std::complex<double> space;
+    double lag = 0.0;
+    int pairs = 0;
+    for (std::size_t i = burst.size() - count; i < burst.size(); ++i) {
+        space += burst[i].spaceTurn;
+        lag += burst[i].spaceLag;
+        pairs += burst[i].spacePairs;
+    }
+    const double spaceOffset = pairs > 0 ? std::arg(space) / (lag / pairs) : 0.0;  // radians per sample
+    return std::abs(markOffsetHz) + std::abs(spaceOffset) * rate / (2 * kPi);
+}
+
+// How far a V.23 burst's tones may lie from the plan's and still count as
+// V.23 for the flat bound: with each tone up to 50 Hz off, bursts in noise
+// came to at most 130 Hz, where Bell 202 bursts 50 Hz high, which the V.23
+// plan reads too, lie 155 Hz off or more.
+constexpr double kV23MistuningHz = 140.0;
+
+// The most chance of misreads that cancel that `message` may carry, its
+// plan's tones `mistuningHz` from the line's.
+double hiddenMisreadBound(const Message& message, double mistuningHz) {
+    if (message.standard == Standard::V23Etsi && mistuningHz <= kV23MistuningHz) return kHiddenMisreadRisk;
+    const double bits = 8.0 * static_cast<double>(message.raw.size());
+    return std::min(kHiddenMisreadRisk, kUsRiskPerPair * bits * (bits - 1) / 2);
+}
 
 // The step of `steps` (rising, from 0) that `x` lies in.
 template <std::size_t N>
@@ -527,12 +568,14 @@ double misreadChance(const ReceivedByte& byte, std::size_t b, double mean) {
 
 // The chance that the message's sum hides misread bits: two bits of the same
 // weight read as 1 and as 0, or two top bits. Bit `flipBit` of the burst's
-// byte `flipByte` (a repair's flip; -1 for none) counts as misread for sure:
-// the sum then passes wrongly when another bit of its weight read the same
-// way was the misread one. The values are the message's bytes (the flip
-// included), the certainties those of the burst's last bytes.
+// byte `flipByte` (a repair's flip; -1 for none) counts as misread with the
+// chance `flipChance`: with 1, the sum then passes wrongly when another bit
+// of its weight read the same way was the misread one; with 0, the flip is
+// taken as right and only the rest of the message counts. The values are the
+// message's bytes (the flip included), the certainties those of the burst's
+// last bytes.
 double hiddenMisreadRisk(const Message& message, const std::vector<ReceivedByte>& burst, std::size_t flipByte = 0,
-                         int flipBit = -1) {
+                         int flipBit = -1, double flipChance = 1.0) {
     const std::size_t count = std::min(message.raw.size(), burst.size());
     const double mean = doubtfulBelow(burst, count, 1.0);
     std::array<double, 8> ones{};
@@ -543,7 +586,7 @@ double hiddenMisreadRisk(const Message& message, const std::vector<ReceivedByte>
         const std::uint8_t value = message.raw[message.raw.size() - count + k];
         for (std::size_t b = 0; b < 8; ++b) {
             const bool flipped = i == flipByte && static_cast<int>(b) == flipBit;
-            const double p = flipped ? 1.0 : misreadChance(burst[i], b, mean);
+            const double p = flipped ? flipChance : misreadChance(burst[i], b, mean);
             (((value >> b) & 1u) != 0 ? ones : zeros)[b] += p;
             if (b == 7) topSquares += p * p;
         }
@@ -556,9 +599,10 @@ double hiddenMisreadRisk(const Message& message, const std::vector<ReceivedByte>
 
 // Whether a message whose sum passed is to be doubted: a pair of doubtful
 // bits that could have cancelled, or too high a chance of any such pair.
-bool sumDoubted(const Message& message, const std::vector<ReceivedByte>& burst) {
+bool sumDoubted(const Message& message, const std::vector<ReceivedByte>& burst, double mistuningHz) {
     if (!hasSumCheck(message.standard)) return false;
-    return sumMayHideMisreads(message, burst) || hiddenMisreadRisk(message, burst) > kHiddenMisreadRisk;
+    return sumMayHideMisreads(message, burst) ||
+           hiddenMisreadRisk(message, burst) > hiddenMisreadBound(message, mistuningHz);
 }
 
 // Passes events on, but holds back a message whose check failed, for the
@@ -567,14 +611,17 @@ bool sumDoubted(const Message& message, const std::vector<ReceivedByte>& burst) 
 // cancelled in it and the chance of any two that did is small.
 class HoldingSink final : public EventSink {
 public:
-    HoldingSink(EventSink& out, const std::vector<ReceivedByte>& burst) : out_(out), burst_(burst) {}
+    // `markOffsetHz` is the receiver's measure of the burst's mark offset,
+    // read at each message.
+    HoldingSink(EventSink& out, const std::vector<ReceivedByte>& burst, const double& markOffsetHz, double rate)
+        : out_(out), burst_(burst), markOffsetHz_(markOffsetHz), rate_(rate) {}
     void onEvent(const Event& event) override {
         if (const auto* decoded = std::get_if<MessageDecoded>(&event)) {
             if (holdFailed && !decoded->message.valid && decoded->message.complete) {
                 held = decoded->message;
                 return;
             }
-            if (decoded->message.valid && sumDoubted(decoded->message, burst_)) {
+            if (decoded->message.valid && sumDoubted(decoded->message, burst_, mistuningOf(decoded->message, burst_, markOffsetHz_, rate_))) {
                 Message doubted = decoded->message;
                 doubted.valid = false;
                 if (followOn) {
@@ -604,6 +651,8 @@ public:
 private:
     EventSink& out_;
     const std::vector<ReceivedByte>& burst_;
+    const double& markOffsetHz_;
+    double rate_;
 };
 
 // Keeps the messages a replay produces and nothing else.
@@ -674,7 +723,7 @@ struct PlanReceiver {
     PlanReceiver(const TonePlan& plan, MessageDecoder& d, int rate, EventSink& s, const SoftFskOptions& o)
         : decoder(d),
           out(s),
-          sink(s, bytes),
+          sink(s, bytes, burstOffsetHz, rate),
           options(o),
           bitTime(static_cast<double>(rate) / plan.baud),
           window(std::max(2, static_cast<int>(std::lround(bitTime)))),
@@ -738,21 +787,9 @@ struct PlanReceiver {
         return capture.last;
     }
 
-    // How far the line's tones under `message` (the burst's last bytes) lie
-    // from the plan's, in Hz: the mark's offset (over the run that opened
-    // the burst) and the space's (over the message's bytes), added.
+    // How far the line's tones under `message` lie from the plan's, in Hz.
     [[nodiscard]] double mistuning(const Message& message) const {
-        const std::size_t count = std::min(message.raw.size(), bytes.size());
-        std::complex<double> space;
-        double lag = 0.0;
-        int pairs = 0;
-        for (std::size_t i = bytes.size() - count; i < bytes.size(); ++i) {
-            space += bytes[i].spaceTurn;
-            lag += bytes[i].spaceLag;
-            pairs += bytes[i].spacePairs;
-        }
-        const double spaceOffset = pairs > 0 ? std::arg(space) / (lag / pairs) : 0.0;  // radians per sample
-        return std::abs(burstOffsetHz) + std::abs(spaceOffset) * samplingRate / (2 * kPi);
+        return mistuningOf(message, bytes, burstOffsetHz, samplingRate);
     }
 
     // Whether a repaired message whose check now passes may be called valid:
@@ -767,7 +804,8 @@ struct PlanReceiver {
         const double flippedCertainty = bytes[flipByte].confidence[static_cast<std::size_t>(flipBit)];
         if (flippedCertainty >= kRepairShare * mean || sumMayHideMisreads(fixed, bytes)) return false;
         const double flippedMisread = misreadChance(bytes[flipByte], static_cast<std::size_t>(flipBit), mean);
-        return hiddenMisreadRisk(fixed, bytes, flipByte, flipBit) <= kRepairOdds * flippedMisread;
+        return hiddenMisreadRisk(fixed, bytes, flipByte, flipBit) <= kRepairOdds * flippedMisread &&
+               hiddenMisreadRisk(fixed, bytes, flipByte, flipBit, 0.0) <= hiddenMisreadBound(fixed, mistuning(fixed));
     }
 
     void repairHeld() {

@@ -22,6 +22,8 @@ namespace {
 // US framing: type, length, body, checksum; one message per burst.
 class FrameDecoder final : public sigcore::MessageDecoder {
 public:
+    // Frames over V.23 stand for ETSI messages, over Bell 202 for US ones.
+    explicit FrameDecoder(sigcore::Standard standard) : standard_(standard) {}
     sigcore::NextByte startBurst(sigcore::EventSink&) override {
         bytes_.clear();
         return sigcore::NextByte::MessageType;
@@ -33,6 +35,7 @@ public:
             unsigned sum = 0;
             for (const auto b : bytes_) sum += b;
             sigcore::Message m;
+            m.standard = standard_;
             m.complete = true;
             m.valid = (sum & 0xFFu) == 0;
             m.raw = bytes_;
@@ -42,6 +45,7 @@ public:
     }
 
 private:
+    sigcore::Standard standard_;
     std::vector<std::uint8_t> bytes_;
 };
 
@@ -97,7 +101,7 @@ std::vector<std::int16_t> burst(int rate, double baud, double timing, double pha
 
 std::vector<sigcore::Message> receive(const std::vector<std::int16_t>& samples, int rate,
                                       const sigcore::TonePlan& plan = sigcore::kBell202) {
-    FrameDecoder decoder;
+    FrameDecoder decoder(plan.markHz == sigcore::kV23.markHz ? sigcore::Standard::V23Etsi : sigcore::Standard::Bell202);
     Messages messages;
     sigcore::SoftFskReceiver receiver(plan, decoder, rate, messages);
     // Blocks of odd sizes, as a live stream delivers them.
@@ -222,6 +226,23 @@ TEST(SoftFsk, RepairRefusedWhereAnotherBitWasNearlyAsLikelyTheMisreadOne) {
         ASSERT_EQ(got.size(), 1u) << share;
         EXPECT_TRUE(got[0].valid && got[0].repaired) << share;
         EXPECT_EQ(got[0].raw, kMessage) << share;
+    }
+}
+
+TEST(SoftFsk, UsMessageRefusedWhereTwoWeakBitsCouldCancel) {
+    // Bits of weight 4 of bytes 3 ('2', read 0) and 5 ('5', read 1) sent
+    // with a share of the wrong tone: both are read right, but each was read
+    // weakly enough that misreading both, which the sum would not show, is
+    // too likely for a message of nine bytes. One such bit alone cancels
+    // with nothing: the message stands.
+    for (const double share : {0.43, 0.44}) {
+        const auto pair = receive(burst(8000, 1200, 0.3, 0.0, {{bitIndex(3, 2), share}, {bitIndex(5, 2), share}}), 8000);
+        ASSERT_EQ(pair.size(), 1u) << share;
+        EXPECT_EQ(pair[0].raw, kMessage) << share;
+        EXPECT_FALSE(pair[0].valid) << share;
+        const auto one = receive(burst(8000, 1200, 0.3, 0.0, {{bitIndex(3, 2), share}}), 8000);
+        ASSERT_EQ(one.size(), 1u) << share;
+        EXPECT_TRUE(one[0].valid) << share;
     }
 }
 

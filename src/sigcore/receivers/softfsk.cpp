@@ -424,6 +424,8 @@ struct ReceivedByte {
     // share of its score) the most certain timing that reads it otherwise
     // was; 1 where none does.
     std::array<double, 8> timingGap{1, 1, 1, 1, 1, 1, 1, 1};
+    // The two tones' energy at each data bit's sampling point.
+    std::array<double, 8> energy{};
 };
 
 // A data bit whose soft value lay nearer zero than this share of the mean
@@ -556,13 +558,44 @@ std::size_t stepOf(const std::array<double, N>& steps, double x) {
     return i;
 }
 
-// The chance that bit `b` of `byte` was misread, `mean` the message's mean
-// certainty (`doubtfulBelow` with a share of 1).
-double misreadChance(const ReceivedByte& byte, std::size_t b, double mean) {
+// What a bit's chance of a misread is weighed against: the mean certainty
+// of the message's bits (`doubtfulBelow` with a share of 1) and the median
+// of their tones' energy.
+struct MessageReading {
+    double meanCertainty = 0.0;
+    double medianEnergy = 0.0;
+};
+
+MessageReading readingOf(const std::vector<ReceivedByte>& burst, std::size_t count) {
+    MessageReading reading{doubtfulBelow(burst, count, 1.0), 0.0};
+    std::vector<double> energies;
+    energies.reserve(8 * count);
+    for (std::size_t i = burst.size() - std::min(count, burst.size()); i < burst.size(); ++i) {
+        energies.insert(energies.end(), burst[i].energy.begin(), burst[i].energy.end());
+    }
+    if (!energies.empty()) {
+        const auto middle = energies.begin() + static_cast<std::ptrdiff_t>(energies.size() / 2);
+        std::nth_element(energies.begin(), middle, energies.end());
+        reading.medianEnergy = *middle;
+    }
+    return reading;
+}
+
+// A soft value, as a share of the tones' energy, overstates how clearly a
+// bit was read where that energy was low: noise that cancelled much of the
+// sent tone leaves a weak pair that the wrong tone's noise can lead. Below
+// this share of the message's median energy a bit's certainty counts for
+// less, by the square root of its energy's share of it (of the amplitude).
+constexpr double kWeakEnergyShare = 0.5;
+
+// The chance that bit `b` of `byte` was misread.
+double misreadChance(const ReceivedByte& byte, std::size_t b, const MessageReading& reading) {
     if (((byte.doubted >> b) & 1u) != 0) return kDoubtedMisread;
     const double c = byte.confidence[b];
     if (c >= kCertain) return 0.0;
-    const double share = mean > 0.0 ? c / mean : 0.0;
+    double share = reading.meanCertainty > 0.0 ? c / reading.meanCertainty : 0.0;
+    const double weak = kWeakEnergyShare * reading.medianEnergy;
+    if (byte.energy[b] < weak) share *= std::sqrt(byte.energy[b] / weak);
     return kMisread[stepOf(kShareSteps, share)][stepOf(kGapSteps, byte.timingGap[b])];
 }
 
@@ -577,7 +610,7 @@ double misreadChance(const ReceivedByte& byte, std::size_t b, double mean) {
 double hiddenMisreadRisk(const Message& message, const std::vector<ReceivedByte>& burst, std::size_t flipByte = 0,
                          int flipBit = -1, double flipChance = 1.0) {
     const std::size_t count = std::min(message.raw.size(), burst.size());
-    const double mean = doubtfulBelow(burst, count, 1.0);
+    const MessageReading reading = readingOf(burst, count);
     std::array<double, 8> ones{};
     std::array<double, 8> zeros{};
     double topSquares = 0.0;
@@ -586,7 +619,7 @@ double hiddenMisreadRisk(const Message& message, const std::vector<ReceivedByte>
         const std::uint8_t value = message.raw[message.raw.size() - count + k];
         for (std::size_t b = 0; b < 8; ++b) {
             const bool flipped = i == flipByte && static_cast<int>(b) == flipBit;
-            const double p = flipped ? flipChance : misreadChance(burst[i], b, mean);
+            const double p = flipped ? flipChance : misreadChance(burst[i], b, reading);
             (((value >> b) & 1u) != 0 ? ones : zeros)[b] += p;
             if (b == 7) topSquares += p * p;
         }
@@ -743,6 +776,11 @@ struct PlanReceiver {
 
     double softAt(std::int64_t i) const { return softRing[static_cast<std::size_t>(i) & ringMask]; }
 
+    // The two tones' energy at the sample that fractional position t lies in.
+    double energyAt(double t) const {
+        return energyRing[static_cast<std::size_t>(static_cast<std::int64_t>(std::floor(t))) & ringMask];
+    }
+
     // The soft value at fractional sample position t, linear between samples.
     double softAt(double t) const {
         const auto i = static_cast<std::int64_t>(std::floor(t));
@@ -803,7 +841,8 @@ struct PlanReceiver {
         const double mean = doubtfulBelow(bytes, count, 1.0);
         const double flippedCertainty = bytes[flipByte].confidence[static_cast<std::size_t>(flipBit)];
         if (flippedCertainty >= kRepairShare * mean || sumMayHideMisreads(fixed, bytes)) return false;
-        const double flippedMisread = misreadChance(bytes[flipByte], static_cast<std::size_t>(flipBit), mean);
+        const double flippedMisread =
+            misreadChance(bytes[flipByte], static_cast<std::size_t>(flipBit), readingOf(bytes, count));
         return hiddenMisreadRisk(fixed, bytes, flipByte, flipBit) <= kRepairOdds * flippedMisread &&
                hiddenMisreadRisk(fixed, bytes, flipByte, flipBit, 0.0) <= hiddenMisreadBound(fixed, mistuning(fixed));
     }
@@ -962,6 +1001,8 @@ struct PlanReceiver {
             const double v = softAt(edge + chosen.shift + (k + 0.5) * chosen.length);
             if (v > 0.0) byte.value = static_cast<std::uint8_t>(byte.value | (1u << (k - 1)));
             byte.confidence[static_cast<std::size_t>(k - 1)] = std::abs(v);
+            const double t = edge + chosen.shift + (k + 0.5) * chosen.length;
+            byte.energy[static_cast<std::size_t>(k - 1)] = energyAt(t);
         }
         // The edge as the soft value shows it lies half a window after the
         // line's transition.
@@ -1044,7 +1085,7 @@ struct PlanReceiver {
         double energy = 0.0;
         for (int k = 0; k < 10; ++k) {
             const double t = edge + chosen.shift + (k + 0.5) * chosen.length;
-            energy += energyRing[static_cast<std::size_t>(static_cast<std::int64_t>(std::floor(t))) & ringMask];
+            energy += energyAt(t);
         }
         return energy >= 10 * kCarrierShare * markRef;
     }

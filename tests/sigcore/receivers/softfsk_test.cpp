@@ -66,9 +66,11 @@ const std::vector<std::uint8_t> kMessage = [] {
 
 // Continuous-phase FSK of the message after 80 ms of mark. `blend` gives,
 // per bit index of the whole stream, the share of the wrong tone's level
-// (0 clean, 1 the wrong tone alone).
+// (0 clean, 1 the wrong tone alone); `gain`, the level of a bit's tones
+// against the others'.
 std::vector<std::int16_t> burst(int rate, double baud, double timing, double phase,
-                                const std::vector<std::pair<std::size_t, double>>& blend = {}) {
+                                const std::vector<std::pair<std::size_t, double>>& blend = {},
+                                const std::vector<std::pair<std::size_t, double>>& gain = {}) {
     std::vector<int> bits(static_cast<std::size_t>(0.08 * baud), 1);
     for (const auto b : kMessage) {
         bits.push_back(0);
@@ -87,11 +89,15 @@ std::vector<std::int16_t> burst(int rate, double baud, double timing, double pha
         for (const auto& [index, share] : blend) {
             if (index == i) wrong = share;
         }
+        double level = 8000;
+        for (const auto& [index, g] : gain) {
+            if (index == i) level *= g;
+        }
         t += rate / baud;
         while (t >= 1.0) {
             carrier += 2 * M_PI * (bits[i] ? 1200 : 2200) / rate;
             other += 2 * M_PI * (bits[i] ? 2200 : 1200) / rate;
-            x.push_back(static_cast<std::int16_t>(std::lround(8000 * ((1 - wrong) * std::sin(carrier) + wrong * std::sin(other)))));
+            x.push_back(static_cast<std::int16_t>(std::lround(level * ((1 - wrong) * std::sin(carrier) + wrong * std::sin(other)))));
             t -= 1.0;
         }
     }
@@ -243,6 +249,16 @@ TEST(SoftFsk, UsMessageRefusedWhereTwoWeakBitsCouldCancel) {
         const auto one = receive(burst(8000, 1200, 0.3, 0.0, {{bitIndex(3, 2), share}}), 8000);
         ASSERT_EQ(one.size(), 1u) << share;
         EXPECT_TRUE(one[0].valid) << share;
+    }
+    // Less of the wrong tone in both: the message stands, unless one of the
+    // two was sent at a quarter of the level. Its soft value, a share of the
+    // tones' energy, is as clear as ever, but so little energy is no proof.
+    for (const double level : {1.0, 0.25}) {
+        const auto got = receive(
+            burst(8000, 1200, 0.3, 0.0, {{bitIndex(3, 2), 0.4}, {bitIndex(5, 2), 0.4}}, {{bitIndex(5, 2), level}}), 8000);
+        ASSERT_EQ(got.size(), 1u) << level;
+        EXPECT_EQ(got[0].raw, kMessage) << level;
+        EXPECT_EQ(got[0].valid, level == 1.0) << level;
     }
 }
 

@@ -36,7 +36,8 @@ bool isDisplayText(FieldBytes value) {
 }
 
 bool isPlainText(FieldBytes value) {
-    return !value.empty() && std::all_of(value.begin(), value.end(), [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });
+    return !value.empty() &&
+           std::all_of(value.begin(), value.end(), [](std::uint8_t b) { return b >= 0x20 && b < 0x7F; });
 }
 
 bool parametersFillBody(FieldBytes body) {

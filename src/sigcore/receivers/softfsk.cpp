@@ -654,7 +654,8 @@ public:
                 held = decoded->message;
                 return;
             }
-            if (decoded->message.valid && sumDoubted(decoded->message, burst_, mistuningOf(decoded->message, burst_, markOffsetHz_, rate_))) {
+            if (decoded->message.valid &&
+                sumDoubted(decoded->message, burst_, mistuningOf(decoded->message, burst_, markOffsetHz_, rate_))) {
                 Message doubted = decoded->message;
                 doubted.valid = false;
                 if (followOn) {
